@@ -1,0 +1,36 @@
+// pelimora: plays the start-up animation from /bootimages on the framebuffer.
+#include "render.h"
+#include "screen.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <time.h>
+
+constexpr char FRAME_PATH_PREFIX[] = "/bootimages/Loop_";
+constexpr int FRAME_COUNT = 40;
+constexpr int FRAME_PATH_BUFFER_SIZE = 256;
+constexpr long FRAME_DELAY_US = 20000;
+
+// Sleeps the whole delay: a signal only splits the pause, it never shortens it.
+static void sleep_us(long microseconds)
+{
+    timespec left = { microseconds / 1000000, (microseconds % 1000000) * 1000 };
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) { }
+}
+
+int main(int, char**)
+{
+    screen_open();
+    // Without a screen, switching the console to graphics would only hide
+    // the boot messages.
+    if (!screen_is_open())
+        return 0;
+    char path[FRAME_PATH_BUFFER_SIZE];
+    for (int n = 1; n <= FRAME_COUNT; ++n) {
+        snprintf(path, sizeof path, "%s%d.rle", FRAME_PATH_PREFIX, n);
+        show_frame(path);
+        sleep_us(FRAME_DELAY_US);
+    }
+    screen_close();
+    return 0;
+}

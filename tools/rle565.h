@@ -1,0 +1,26 @@
+// Host-side helpers around the player's frame format: making frames from
+// pixels and turning screen memory back into pictures.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+constexpr uint32_t MAX_RUN = 65535;
+
+// 8-bit channels to RGB565, each rounded to the nearest level.
+constexpr uint16_t rgb565(uint8_t r, uint8_t g, uint8_t b)
+{
+    return static_cast<uint16_t>(
+        ((r * 31 + 127) / 255) << 11 | ((g * 63 + 127) / 255) << 5 | (b * 31 + 127) / 255);
+}
+
+// Run records covering `pixels` in order, runs merged up to MAX_RUN.
+std::vector<uint8_t> encode_rle565(std::span<const uint16_t> pixels);
+
+// One run record, for building frames by hand.
+void append_run(std::vector<uint8_t>& frame, uint16_t count, uint16_t colour);
+
+// Screen memory (16 or 32 bits per pixel, as the player writes it) to 8-bit
+// RGB, widened exactly as the player widens colours for 32-bit screens.
+std::vector<uint8_t> screen_to_rgb(std::span<const uint8_t> screen, uint32_t bits_per_pixel);
