@@ -32,7 +32,7 @@ std::vector<uint16_t> render_sample_frame(int n, uint32_t width, uint32_t height
     const float pi = std::numbers::pi_v<float>;
     const float cx = width / 2.0f, cy = height * 0.45f;
     const float ring = std::min(width, height) * 0.25f, dot = ring * 0.2f;
-    const float head = 2 * pi * n / SAMPLE_FRAMES;
+    const float head = float(n % SAMPLE_FRAMES) / SAMPLE_FRAMES; // in turns
     const float bar_top = height * 0.85f, bar_bottom = bar_top + std::max(2.0f, height * 0.03f);
     const float bar_left = width * 0.1f, bar_end = bar_left + width * 0.8f * n / SAMPLE_FRAMES;
 
@@ -48,7 +48,8 @@ std::vector<uint16_t> render_sample_frame(int n, uint32_t width, uint32_t height
                 float coverage = std::clamp(dot - distance + 0.5f, 0.0f, 1.0f);
                 if (coverage > 0) {
                     // Dots glow as the head passes and fade behind it.
-                    float behind = std::fmod(head - angle + 4 * pi, 2 * pi) / (2 * pi);
+                    float behind = head - float(i) / dots;
+                    behind += behind < 0 ? 1 : 0;
                     c = mix(c, mix(bright, dim, behind), coverage);
                 }
             }
