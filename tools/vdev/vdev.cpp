@@ -434,23 +434,30 @@ int fb_ioctl(unsigned long request, void* arg)
 
 extern "C" {
 
-int open(const char* path, int flags, ...)
-{
-    va_list args;
-    va_start(args, flags);
-    mode_t mode = mode_arg(flags, args);
-    va_end(args);
-    return do_open(path, flags, mode, next<int (*)(const char*, int, ...)>("open"));
-}
-
-int open64(const char* path, int flags, ...)
-{
-    va_list args;
-    va_start(args, flags);
-    mode_t mode = mode_arg(flags, args);
-    va_end(args);
-    return do_open(path, flags, mode, next<int (*)(const char*, int, ...)>("open64"));
-}
+// Every name the C library may bind an open to; the mode is there only with O_CREAT or O_TMPFILE.
+#define VDEV_OPEN(name)                                                                                      \
+    int name(const char* path, int flags, ...)                                                               \
+    {                                                                                                        \
+        va_list args;                                                                                        \
+        va_start(args, flags);                                                                               \
+        mode_t mode = mode_arg(flags, args);                                                                 \
+        va_end(args);                                                                                        \
+        return do_open(path, flags, mode, next<int (*)(const char*, int, ...)>(#name));                      \
+    }
+#define VDEV_OPENAT(name)                                                                                    \
+    int name(int dirfd, const char* path, int flags, ...)                                                    \
+    {                                                                                                        \
+        va_list args;                                                                                        \
+        va_start(args, flags);                                                                               \
+        mode_t mode = mode_arg(flags, args);                                                                 \
+        va_end(args);                                                                                        \
+        int fd = path[0] == '/' ? open_device(path, flags, mode) : -2;                                       \
+        return fd != -2 ? fd : next<int (*)(int, const char*, int, ...)>(#name)(dirfd, path, flags, mode);   \
+    }
+VDEV_OPEN(open)
+VDEV_OPEN(open64)
+VDEV_OPENAT(openat)
+VDEV_OPENAT(openat64)
 
 int __open_2(const char* path, int flags)
 {
@@ -459,26 +466,6 @@ int __open_2(const char* path, int flags)
 int __open64_2(const char* path, int flags)
 {
     return do_open(path, flags, 0, next<int (*)(const char*, int, ...)>("open64"));
-}
-
-int openat(int dirfd, const char* path, int flags, ...)
-{
-    va_list args;
-    va_start(args, flags);
-    mode_t mode = mode_arg(flags, args);
-    va_end(args);
-    int fd = path[0] == '/' ? open_device(path, flags, mode) : -2;
-    return fd != -2 ? fd : next<int (*)(int, const char*, int, ...)>("openat")(dirfd, path, flags, mode);
-}
-
-int openat64(int dirfd, const char* path, int flags, ...)
-{
-    va_list args;
-    va_start(args, flags);
-    mode_t mode = mode_arg(flags, args);
-    va_end(args);
-    int fd = path[0] == '/' ? open_device(path, flags, mode) : -2;
-    return fd != -2 ? fd : next<int (*)(int, const char*, int, ...)>("openat64")(dirfd, path, flags, mode);
 }
 
 int close(int fd)
