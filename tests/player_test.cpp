@@ -67,7 +67,7 @@ std::vector<std::vector<uint8_t>> expected_screens(
     return screens;
 }
 
-std::string fb_spec(uint32_t bpp)
+std::string fb_geometry(uint32_t bpp)
 {
     return std::to_string(WIDTH) + "x" + std::to_string(HEIGHT) + "x" + std::to_string(bpp);
 }
@@ -108,7 +108,7 @@ protected:
     VirtualDevices devices() const
     {
         VirtualDevices d;
-        d.fb = fb_spec(GetParam());
+        d.fb = fb_geometry(GetParam());
         return d;
     }
     std::map<int, Frame> write_all(const FrameDir& dir) const
