@@ -1,0 +1,149 @@
+// init for the emulated board: sets up /dev as a boot would, runs the player,
+// reports on the console, waits for the host's screen dump and powers off.
+//
+// Kernel command line options it reads:
+//   pelimora.modules=a,b,c  load /modules/a.ko, b.ko, c.ko in that order
+//   pelimora.wait_fb        wait for /dev/fb0 to appear (modular drivers)
+//   pelimora.rgba           ask for red at offset 0, blue at 16 on 32-bit screens
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/fb.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/reboot.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+static void say(const char* format, ...) __attribute__((format(printf, 1, 2)));
+static void say(const char* format, ...)
+{
+    char line[256];
+    va_list args;
+    va_start(args, format);
+    int n = vsnprintf(line, sizeof line - 1, format, args);
+    va_end(args);
+    if (n > static_cast<int>(sizeof line) - 2)
+        n = sizeof line - 2;
+    line[n++] = '\n';
+    (void)!write(1, line, n);
+}
+
+static double now_ms()
+{
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+static void load_modules(char* list)
+{
+    for (char* name = strtok(list, ","); name; name = strtok(nullptr, ",")) {
+        char path[128];
+        snprintf(path, sizeof path, "/modules/%s.ko", name);
+        int fd = open(path, O_RDONLY | O_CLOEXEC);
+        long rc = fd < 0 ? -1 : syscall(SYS_finit_module, fd, "", 0);
+        say("pelimora-init: module %s %s", name, rc == 0 ? "loaded" : strerror(errno));
+        if (fd >= 0)
+            close(fd);
+    }
+}
+
+static void set_rgba_order()
+{
+    int fd = open("/dev/fb0", O_RDWR);
+    fb_var_screeninfo var;
+    if (fd < 0 || ioctl(fd, FBIOGET_VSCREENINFO, &var) != 0) {
+        say("pelimora-init: cannot read the screen information");
+    } else if (var.bits_per_pixel == 32) {
+        var.red.offset = 0;
+        var.blue.offset = 16;
+        if (ioctl(fd, FBIOPUT_VSCREENINFO, &var) != 0)
+            say("pelimora-init: FBIOPUT_VSCREENINFO: %s", strerror(errno));
+    }
+    if (fd >= 0)
+        close(fd);
+}
+
+static void report_screen()
+{
+    int fd = open("/dev/fb0", O_RDONLY);
+    fb_var_screeninfo var;
+    fb_fix_screeninfo fix;
+    if (fd < 0 || ioctl(fd, FBIOGET_VSCREENINFO, &var) != 0 || ioctl(fd, FBIOGET_FSCREENINFO, &fix) != 0) {
+        say("pelimora-init: screen none");
+    } else {
+        say("pelimora-init: screen %ux%u bpp=%u line=%u red=%u/%u green=%u/%u blue=%u/%u", var.xres, var.yres,
+            var.bits_per_pixel, fix.line_length, var.red.offset, var.red.length, var.green.offset,
+            var.green.length, var.blue.offset, var.blue.length);
+    }
+    if (fd >= 0)
+        close(fd);
+}
+
+int main()
+{
+    mkdir("/dev", 0755);
+    mkdir("/proc", 0755);
+    mount("devtmpfs", "/dev", "devtmpfs", 0, nullptr);
+    mount("proc", "/proc", "proc", 0, nullptr);
+    int console = open("/dev/console", O_RDWR);
+    if (console >= 0) {
+        dup2(console, 0), dup2(console, 1), dup2(console, 2);
+        if (console > 2)
+            close(console);
+    }
+
+    char cmdline[1024] = "";
+    int fd = open("/proc/cmdline", O_RDONLY);
+    if (fd >= 0) {
+        ssize_t n = read(fd, cmdline, sizeof cmdline - 1);
+        cmdline[n > 0 ? n : 0] = '\0';
+        close(fd);
+    }
+    if (char* modules = strstr(cmdline, "pelimora.modules=")) {
+        char list[256];
+        sscanf(modules + 17, "%255s", list);
+        load_modules(list);
+    }
+    struct stat fb;
+    if (strstr(cmdline, "pelimora.wait_fb"))
+        for (int i = 0; i < 200 && stat("/dev/fb0", &fb) != 0; ++i)
+            usleep(50000);
+    if (stat("/dev/fb0", &fb) == 0) {
+        mkdir("/dev/graphics", 0755);
+        mknod("/dev/graphics/fb0", S_IFCHR | 0600, fb.st_rdev);
+        if (strstr(cmdline, "pelimora.rgba"))
+            set_rgba_order();
+    }
+
+    say("pelimora-init: starting the player");
+    double start = now_ms();
+    pid_t pid = fork();
+    if (pid == 0) {
+        char* argv[] = { const_cast<char*>("/pelimora"), nullptr };
+        execv(argv[0], argv);
+        _exit(127);
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) { }
+    double elapsed = now_ms() - start;
+    say("pelimora-init: player exit=%d signal=%d ms=%.1f", WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+        WIFSIGNALED(status) ? WTERMSIG(status) : 0, elapsed);
+    report_screen();
+    say("pelimora-init: ready for the screen dump");
+
+    // The host answers with a line on the console once it has the picture.
+    char answer[16];
+    (void)!read(0, answer, sizeof answer);
+    say("pelimora-init: powering off");
+    sync();
+    reboot(RB_POWER_OFF);
+    return 0;
+}
