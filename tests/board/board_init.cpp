@@ -82,6 +82,8 @@ static void report_screen()
         say("pelimora-init: screen %ux%u bpp=%u line=%u red=%u/%u green=%u/%u blue=%u/%u", var.xres, var.yres,
             var.bits_per_pixel, fix.line_length, var.red.offset, var.red.length, var.green.offset,
             var.green.length, var.blue.offset, var.blue.length);
+        // The same pan the player asks for, to see whether this driver has one.
+        say("pelimora-init: pan %s", ioctl(fd, FBIOPAN_DISPLAY, &var) == 0 ? "works" : strerror(errno));
     }
     if (fd >= 0)
         close(fd);
