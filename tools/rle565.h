@@ -2,6 +2,8 @@
 // pixels and turning screen memory back into pictures.
 #pragma once
 
+#include "png_io.h"
+
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -14,6 +16,15 @@ constexpr uint16_t rgb565(uint8_t r, uint8_t g, uint8_t b)
     return static_cast<uint16_t>(
         ((r * 31 + 127) / 255) << 11 | ((g * 63 + 127) / 255) << 5 | (b * 31 + 127) / 255);
 }
+
+struct Rgb {
+    uint8_t r = 0, g = 0, b = 0;
+};
+
+// An image in RGB565, alpha composited over `background`; each channel rounded
+// to the nearest level, or with `dither` spread by an 8x8 ordered pattern
+// (smoother gradients, shorter runs).
+std::vector<uint16_t> image_to_rgb565(const RgbaImage& image, Rgb background, bool dither);
 
 // Run records covering `pixels` in order, runs merged up to MAX_RUN.
 std::vector<uint8_t> encode_rle565(std::span<const uint16_t> pixels);

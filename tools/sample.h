@@ -5,6 +5,6 @@
 
 constexpr int SAMPLE_FRAMES = 40;
 
-// Frame n (1 to SAMPLE_FRAMES) of the built-in sample animation, RGB565: a
-// spinner of anti-aliased dots turning once and a progress bar filling up.
-std::vector<uint16_t> render_sample_frame(int n, uint32_t width, uint32_t height);
+// Frame n (1 to SAMPLE_FRAMES) of the built-in sample animation as 8-bit RGB:
+// a spinner of anti-aliased dots turning once and a progress bar filling up.
+std::vector<uint8_t> render_sample_frame(int n, uint32_t width, uint32_t height);

@@ -1,103 +1,137 @@
-// pelimora-vfb: runs the real player on a virtual framebuffer and writes what
-// the screen showed at every pan as PNG pictures.
-#include "png_write.h"
+// pelimora-vfb: runs the real player on a virtual framebuffer, saves what the
+// screen showed as an animation and a contact sheet, and checks it against
+// what `pelimora-frames preview` predicts for the same frames.
+#include "animation.h"
+#include "files.h"
+#include "playback.h"
 #include "rle565.h"
-#include "sample.h"
 #include "vdev/vdev_run.h"
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
-#include <fstream>
 
 namespace fs = std::filesystem;
 
-static bool write_sample(const fs::path& dir, uint32_t width, uint32_t height)
+namespace {
+
+int fail(const std::string& message)
 {
-    fs::create_directories(dir);
-    for (int n = 1; n <= SAMPLE_FRAMES; ++n) {
-        std::vector<uint8_t> frame = encode_rle565(render_sample_frame(n, width, height));
-        fs::path path = dir / ("Loop_" + std::to_string(n) + ".rle");
-        std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(frame.data()), static_cast<std::streamsize>(frame.size()));
-        if (!out.flush()) {
-            std::fprintf(stderr, "pelimora-vfb: %s: cannot write\n", path.c_str());
-            return false;
+    std::fprintf(stderr, "pelimora-vfb: %s\n", message.c_str());
+    return 1;
+}
+
+// The screen after each of the 40 frames, as the run showed it: a frame that
+// panned shows its capture, any other leaves the screen as it was.
+struct Shown {
+    std::vector<std::vector<uint8_t>> screens;
+    std::vector<SheetMark> marks;
+};
+
+Shown shown_screens(const PlayerRun& run, const ScreenGeometry& geometry)
+{
+    Shown shown;
+    std::vector<uint8_t> screen(geometry.bytes());
+    size_t pans = 0;
+    int frame = 0;
+    SheetMark mark = SheetMark::missing;
+    auto close_frame = [&] {
+        if (frame > 0) {
+            shown.screens.push_back(screen);
+            shown.marks.push_back(mark);
+        }
+    };
+    for (const std::string& line : run.log) {
+        int n = 0;
+        if (std::sscanf(line.c_str(), "open frame /bootimages/Loop_%d.rle", &n) == 1
+            || std::sscanf(line.c_str(), "open tty %*s rc=%d", &n) == 1) {
+            // Each frame starts with the console switch; the file's open says which.
+            if (line.starts_with("open tty")) {
+                close_frame();
+                ++frame;
+                mark = SheetMark::not_drawn;
+            } else {
+                mark = line.ends_with("rc=-1") ? SheetMark::missing : SheetMark::not_drawn;
+            }
+        } else if (line.starts_with("pan ") && pans < run.screens.size()) {
+            screen = run.screens[pans++];
+            mark = SheetMark::drawn;
         }
     }
-    return true;
+    close_frame();
+    return shown;
 }
+
+} // namespace
 
 int main(int argc, char** argv)
 {
     CLI::App app {
-        "Runs the pelimora player on a virtual framebuffer and saves every frame it showed as a PNG."
+        "Runs the pelimora player on a virtual framebuffer, saves what the screen showed and checks it "
+        "against the preview of the same frames."
     };
-    std::string frames, size = "320x240", out = "out/vfb";
-    uint32_t depth = 16;
-    bool sample = false;
+    std::string frames, size = "640x480", out = "out/vfb";
+    ScreenGeometry geometry;
     PlayerPaths paths = built_player();
     std::string player = paths.player.string();
-    app.add_option("--frames", frames, "Directory holding Loop_1.rle ... Loop_40.rle");
-    app.add_flag("--sample", sample, "Play the built-in sample animation (written to OUT/frames)");
+    app.add_option("--frames", frames, "Directory holding Loop_1.rle ... Loop_40.rle")->required();
     app.add_option("--size", size, "Screen size, WIDTHxHEIGHT")->capture_default_str();
-    app.add_option("--depth", depth, "Bits per pixel")
+    app.add_option("--depth", geometry.bits_per_pixel, "Bits per pixel")
         ->check(CLI::IsMember({ 16, 32 }))
         ->capture_default_str();
-    app.add_option("--out", out, "Where the screens go")->capture_default_str();
+    app.add_option("-o,--out", out, "Where animation.webp and contact-sheet.png go")->capture_default_str();
     app.add_option("--player", player, "Host build of the player")->capture_default_str();
     CLI11_PARSE(app, argc, argv);
 
-    unsigned width = 0, height = 0;
-    char rest;
-    if (std::sscanf(size.c_str(), "%ux%u%c", &width, &height, &rest) != 2 || !width || !height || width > 8192
-        || height > 8192) {
-        std::fprintf(
-            stderr, "pelimora-vfb: --size %s: expected WIDTHxHEIGHT, each 1 to 8192\n", size.c_str());
-        return 2;
-    }
-    if (sample == !frames.empty()) {
-        std::fprintf(stderr, "pelimora-vfb: give either --frames DIR or --sample\n");
-        return 2;
-    }
-    if (sample) {
-        frames = (fs::path(out) / "frames").string();
-        if (!write_sample(frames, width, height))
-            return 1;
-    } else if (!fs::is_directory(frames)) {
-        std::fprintf(stderr, "pelimora-vfb: %s: not a directory\n", frames.c_str());
-        return 2;
-    }
+    if (std::string error = parse_screen_size(size, &geometry); !error.empty())
+        return fail(error);
+    if (!fs::is_directory(frames))
+        return fail(frames + ": not a directory");
 
     std::string why;
     if (!enter_device_sandbox(&why))
         std::fprintf(stderr, "pelimora-vfb: note: %s; relying on the virtual devices alone\n", why.c_str());
 
     VirtualDevices devices;
-    devices.fb = std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(depth);
+    devices.fb = std::to_string(geometry.width) + "x" + std::to_string(geometry.height) + "x"
+        + std::to_string(geometry.bits_per_pixel);
     paths.player = player;
     PlayerRun run = run_player(paths, devices, frames);
-    if (!run.error.empty()) {
-        std::fprintf(stderr, "pelimora-vfb: %s\n", run.error.c_str());
-        return 1;
-    }
+    if (!run.error.empty())
+        return fail(run.error);
     std::fputs(run.kmsg.c_str(), stdout);
 
-    fs::path screens = fs::path(out) / "screens";
-    fs::create_directories(screens);
-    for (size_t i = 0; i < run.screens.size(); ++i) {
-        char name[32];
-        std::snprintf(name, sizeof name, "screen-%02zu.png", i + 1);
-        std::string error
-            = write_png_rgb(screens / name, width, height, screen_to_rgb(run.screens[i], depth));
-        if (!error.empty()) {
-            std::fprintf(stderr, "pelimora-vfb: %s\n", error.c_str());
-            return 1;
+    Shown shown = shown_screens(run, geometry);
+    Playback predicted = play_directory(frames, geometry);
+    int differing = 0;
+    for (size_t i = 0; i < shown.screens.size(); ++i)
+        if (i >= predicted.screens.size() || shown.screens[i] != predicted.screens[i]) {
+            if (!differing++)
+                std::fprintf(stderr, "pelimora-vfb: after %s the screen differs from the preview\n",
+                    frame_name(int(i + 1)).c_str());
         }
-    }
+
+    std::vector<std::vector<uint8_t>> pictures;
+    for (const auto& screen : shown.screens)
+        pictures.push_back(screen_to_rgb(screen, geometry.bits_per_pixel));
+    std::error_code ec;
+    if (!fs::create_directories(out, ec) && ec)
+        return fail(out + ": cannot create: " + ec.message());
+    fs::path animation = fs::path(out) / "animation.webp", sheet = fs::path(out) / "contact-sheet.png";
+    if (std::string error = write_animation(animation, geometry.width, geometry.height, pictures);
+        !error.empty())
+        return fail(error);
+    if (std::string error
+        = write_contact_sheet(sheet, geometry.width, geometry.height, pictures, shown.marks);
+        !error.empty())
+        return fail(error);
+
     size_t messages = std::count(run.kmsg.begin(), run.kmsg.end(), '\n');
-    std::printf("pelimora: %zu of %d frames shown on %ux%u at %u bpp in %.2f s, %zu kernel messages, "
-                "exit status %d; screens in %s\n",
-        run.screens.size(), SAMPLE_FRAMES, width, height, depth, run.seconds, messages, run.exit_status,
-        screens.c_str());
-    return run.exit_status == 0 ? 0 : 1;
+    bool matches = differing == 0 && shown.screens.size() == size_t(PLAYED_FRAMES);
+    std::printf(
+        "pelimora: %zu of %d frames drawn on %ux%u at %u bpp in %.2f s, %zu kernel messages, exit status "
+        "%d; the screens %s the preview; %s, %s\n",
+        run.screens.size(), PLAYED_FRAMES, geometry.width, geometry.height, geometry.bits_per_pixel,
+        run.seconds, messages, run.exit_status, matches ? "match" : "DO NOT match", animation.c_str(),
+        sheet.c_str());
+    return run.exit_status == 0 && matches ? 0 : 1;
 }

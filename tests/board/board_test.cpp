@@ -2,7 +2,7 @@
 // board boots an initramfs holding our init, the player and the frames, and
 // the host compares the display, read back through QEMU, pixel by pixel with
 // what the player's own decoder predicts.
-#include "png_write.h"
+#include "png_io.h"
 #include "render.h"
 #include "rle565.h"
 
