@@ -1,0 +1,421 @@
+// pelimora-frames and pelimora-vfb, run as a user runs them.
+#include "files.h"
+#include "playback.h"
+#include "png_io.h"
+#include "render.h"
+#include "rle565.h"
+#include "sandbox.h"
+#include "vdev/vdev_run.h"
+
+#include <gtest/gtest.h>
+
+#include <csetjmp>
+#include <cstdio>
+#include <fcntl.h>
+#include <fstream>
+#include <map>
+#include <png.h>
+#include <spawn.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <webp/demux.h>
+
+namespace fs = std::filesystem;
+using Frame = std::vector<uint8_t>;
+
+extern char** environ;
+
+namespace {
+
+struct ToolRun {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string slurp(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class Scratch {
+public:
+    Scratch()
+    {
+        char pattern[] = "/tmp/pelimora-tools-XXXXXX";
+        path_ = mkdtemp(pattern);
+    }
+    ~Scratch() { fs::remove_all(path_); }
+    fs::path operator/(const std::string& name) const { return path_ / name; }
+
+    ToolRun run(const std::string& tool, std::vector<std::string> args) const
+    {
+        args.insert(args.begin(), fs::path(PELIMORA_TOOLS_DIR) / tool);
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(
+            &actions, 1, (path_ / ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(
+            &actions, 2, (path_ / ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        pid_t pid;
+        ToolRun result;
+        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+            int status;
+            waitpid(pid, &status, 0);
+            result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        result.out = slurp(path_ / ".out");
+        result.err = slurp(path_ / ".err");
+        fs::remove(path_ / ".out");
+        fs::remove(path_ / ".err");
+        return result;
+    }
+
+    // Every file below the scratch directory, for checking that nothing was left behind.
+    std::vector<std::string> files() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::recursive_directory_iterator(path_))
+            names.push_back(fs::relative(entry.path(), path_).string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+private:
+    fs::path path_;
+};
+
+// A test picture in 8-bit RGBA with every kind of pixel the colour types can carry.
+RgbaImage test_picture(uint32_t width, uint32_t height, bool grey, bool alpha)
+{
+    RgbaImage image { width, height, std::vector<uint8_t>(size_t(width) * height * 4) };
+    for (uint32_t i = 0; i < width * height; ++i) {
+        uint8_t* p = &image.rgba[i * 4];
+        p[0] = uint8_t(i * 37), p[1] = uint8_t(i * 11 + 5), p[2] = uint8_t(i * 73 + 100);
+        if (grey)
+            p[1] = p[2] = p[0];
+        p[3] = alpha ? uint8_t(i * 29) : 255;
+    }
+    return image;
+}
+
+// Writes `image` as a PNG of the given colour type and depth with libpng's full API.
+void write_png(const fs::path& path, const RgbaImage& image, int colour_type, int depth)
+{
+    FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    ASSERT_EQ(setjmp(png_jmpbuf(png)), 0);
+    png_init_io(png, file);
+    png_set_IHDR(png, info, image.width, image.height, depth, colour_type, PNG_INTERLACE_NONE,
+        PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    std::vector<png_color> palette;
+    std::vector<png_byte> transparency;
+    std::vector<std::vector<uint8_t>> rows(image.height);
+    for (uint32_t y = 0; y < image.height; ++y)
+        for (uint32_t x = 0; x < image.width; ++x) {
+            const uint8_t* p = &image.rgba[(size_t(y) * image.width + x) * 4];
+            std::vector<uint8_t> channels;
+            if (colour_type == PNG_COLOR_TYPE_PALETTE) {
+                channels.push_back(uint8_t(palette.size()));
+                palette.push_back({ p[0], p[1], p[2] });
+                transparency.push_back(p[3]);
+            } else if (colour_type & PNG_COLOR_MASK_COLOR) {
+                channels = { p[0], p[1], p[2] };
+            } else {
+                channels = { p[0] };
+            }
+            if (colour_type & PNG_COLOR_MASK_ALPHA)
+                channels.push_back(p[3]);
+            for (uint8_t c : channels) {
+                rows[y].push_back(c);
+                if (depth == 16)
+                    rows[y].push_back(c); // v * 257: scales back to exactly v
+            }
+        }
+    if (colour_type == PNG_COLOR_TYPE_PALETTE) {
+        png_set_PLTE(png, info, palette.data(), int(palette.size()));
+        png_set_tRNS(png, info, transparency.data(), int(transparency.size()), nullptr);
+    }
+    png_write_info(png, info);
+    for (auto& row : rows)
+        png_write_row(png, row.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    std::fclose(file);
+}
+
+// What a 16-bit screen holding `image` shows, composited over black.
+std::vector<uint8_t> rounded_rgb(const RgbaImage& image)
+{
+    std::vector<uint8_t> screen;
+    for (uint16_t pixel : image_to_rgb565(image, {}, false))
+        screen.insert(screen.end(), { uint8_t(pixel), uint8_t(pixel >> 8) });
+    return screen_to_rgb(screen, 16);
+}
+
+TEST(FrameTools, EveryPngColourTypeRoundTripsToRgb565)
+{
+    struct Kind {
+        const char* name;
+        int colour_type, depth;
+        bool grey, alpha;
+    };
+    const Kind kinds[] = {
+        { "grey8", PNG_COLOR_TYPE_GRAY, 8, true, false },
+        { "grey16", PNG_COLOR_TYPE_GRAY, 16, true, false },
+        { "grey-alpha8", PNG_COLOR_TYPE_GRAY_ALPHA, 8, true, true },
+        { "grey-alpha16", PNG_COLOR_TYPE_GRAY_ALPHA, 16, true, true },
+        { "palette", PNG_COLOR_TYPE_PALETTE, 8, false, true },
+        { "rgb8", PNG_COLOR_TYPE_RGB, 8, false, false },
+        { "rgb16", PNG_COLOR_TYPE_RGB, 16, false, false },
+        { "rgba8", PNG_COLOR_TYPE_RGB_ALPHA, 8, false, true },
+        { "rgba16", PNG_COLOR_TYPE_RGB_ALPHA, 16, false, true },
+    };
+    Scratch scratch;
+    for (const Kind& kind : kinds) {
+        RgbaImage image = test_picture(16, 12, kind.grey, kind.alpha); // 192 pixels: fits a palette
+        fs::path png = scratch / (std::string(kind.name) + ".png");
+        write_png(png, image, kind.colour_type, kind.depth);
+        ToolRun encoded = scratch.run("pelimora-frames", { "encode", png });
+        ASSERT_EQ(encoded.status, 0) << kind.name << encoded.err;
+        ToolRun decoded = scratch.run("pelimora-frames",
+            { "decode", scratch / (std::string(kind.name) + ".rle"), "--size", "16x12", "-o",
+                scratch / "decoded.png" });
+        ASSERT_EQ(decoded.status, 0) << kind.name << decoded.err;
+        RgbaImage back;
+        ASSERT_EQ(read_png_rgba(scratch / "decoded.png", &back), "");
+        std::vector<uint8_t> rgb;
+        for (size_t i = 0; i < back.rgba.size(); i += 4)
+            rgb.insert(rgb.end(), { back.rgba[i], back.rgba[i + 1], back.rgba[i + 2] });
+        EXPECT_EQ(rgb, rounded_rgb(image)) << kind.name;
+    }
+}
+
+TEST(FrameTools, EncodeMergesRunsAndFollowsNaturalOrder)
+{
+    Scratch scratch;
+    fs::create_directory(scratch / "art");
+    // 2 before 10: the digits count as numbers. Each image is one colour.
+    const std::pair<const char*, uint8_t> images[]
+        = { { "f10.png", 30 }, { "f2.png", 20 }, { "f1.png", 10 } };
+    for (auto [name, red] : images) {
+        RgbaImage image { 300, 300, {} };
+        for (int i = 0; i < 300 * 300; ++i)
+            image.rgba.insert(image.rgba.end(), { red, 0, 0, 255 });
+        write_png(scratch / "art" / name, image, PNG_COLOR_TYPE_RGB, 8);
+    }
+    ToolRun run = scratch.run("pelimora-frames", { "encode", scratch / "art", "-o", scratch / "frames" });
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("3 made"), std::string::npos) << run.err;
+    for (int n = 1; n <= 3; ++n) {
+        std::vector<uint8_t> frame;
+        ASSERT_EQ(read_whole_file(scratch / "frames" / frame_name(n), &frame), "");
+        Frame expected;
+        append_run(expected, 65535, rgb565(uint8_t(n * 10), 0, 0));
+        append_run(expected, 24465, rgb565(uint8_t(n * 10), 0, 0));
+        EXPECT_EQ(frame, expected) << n;
+    }
+}
+
+TEST(FrameTools, BadInputGivesOneLineAndLeavesNothing)
+{
+    Scratch scratch;
+    fs::create_directory(scratch / "art");
+    write_png(scratch / "art" / "a1.png", test_picture(8, 8, false, false), PNG_COLOR_TYPE_RGB, 8);
+    write_png(scratch / "art" / "a2.png", test_picture(8, 9, false, false), PNG_COLOR_TYPE_RGB, 8);
+    std::ofstream(scratch / "fake.png") << "not a picture at all";
+    std::ofstream(scratch / "cut.png") << slurp(scratch / "art" / "a1.png").substr(0, 60);
+    std::vector<std::string> before = scratch.files();
+
+    const std::vector<std::vector<std::string>> bad = {
+        { "encode", scratch / "art", "-o", scratch / "frames" }, // sizes differ
+        { "encode", scratch / "fake.png", "-o", scratch / "x.rle" },
+        { "encode", scratch / "cut.png", "-o", scratch / "x.rle" },
+        { "encode", scratch / "missing.png", "-o", scratch / "x.rle" },
+        { "encode", scratch / "art" / "a1.png", "--background", "red" },
+        { "decode", scratch / "missing.rle", "--size", "8x8", "-o", scratch / "x.png" },
+        { "decode", scratch / "fake.png", "--size", "0x8", "-o", scratch / "x.png" },
+        { "decode", scratch / "fake.png", "--size", "8x8", "--base", scratch / "art" / "a2.png", "-o",
+            scratch / "x.png" },
+        { "preview", scratch / "nowhere", "--size", "8x8", "-o", scratch / "preview" },
+        { "check", scratch / "art", "--size", "8x" },
+    };
+    for (const auto& args : bad) {
+        ToolRun run = scratch.run("pelimora-frames", args);
+        std::string command = args[0] + " " + fs::path(args[1]).filename().string();
+        EXPECT_NE(run.status, 0) << command;
+        EXPECT_TRUE(run.err.starts_with("pelimora-frames: ")) << command << ": " << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << command << ": " << run.err;
+    }
+    EXPECT_EQ(scratch.files(), before);
+    EXPECT_NE(scratch.run("pelimora-frames", { "encode", "--help" }).out.find("--dither"), std::string::npos);
+}
+
+// Frames with every kind of fault, and the screens the device would show.
+struct FaultyFrames {
+    static constexpr uint32_t W = 20, H = 10;
+    std::map<int, Frame> files;
+    FaultyFrames()
+    {
+        append_run(files[1], W * H, 0x001F); // exact
+        append_run(files[2], 50, 0xF800); // short: frame 1 shows through
+        append_run(files[3], 150, 0x07E0); // exact with a count-0 record...
+        append_run(files[3], 0, 0xFFFF); //
+        append_run(files[3], 50, 0x07E0); //
+        files[3].push_back(0xAB); // ...and a trailing byte
+        append_run(files[4], 199, 0x1234), append_run(files[4], 2, 0x4321), append_run(files[4], 1, 0x1111);
+        files[5] = {}; // empty: not drawn
+        append_run(files[7], W * H + 1, 0xFFFF); // overlong first run: nothing drawn
+        append_run(files[8], W * H, 0x8410); // exact again
+        // 6 and 9 ... 40 are missing
+    }
+    void write(const fs::path& dir) const
+    {
+        fs::create_directories(dir);
+        for (const auto& [n, bytes] : files)
+            std::ofstream(dir / frame_name(n), std::ios::binary)
+                .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    }
+};
+
+TEST(FrameTools, CheckReportsEveryFrameAgainstTheScreen)
+{
+    Scratch scratch;
+    FaultyFrames frames;
+    frames.write(scratch / "frames");
+    ToolRun run = scratch.run("pelimora-frames", { "check", scratch / "frames", "--size", "20x10" });
+    EXPECT_EQ(run.status, 1);
+    std::vector<std::string> lines;
+    std::istringstream out(run.out);
+    for (std::string line; std::getline(out, line);)
+        lines.push_back(line);
+    ASSERT_EQ(lines.size(), 42u) << run.out;
+    EXPECT_EQ(lines[1], "Loop_1.rle          1        0         0  exact");
+    EXPECT_EQ(lines[2],
+        "Loop_2.rle          1        0         0  short by 150 pixels: the previous frame shows through");
+    EXPECT_EQ(lines[3], "Loop_3.rle          3        1         1  exact");
+    EXPECT_EQ(
+        lines[4], "Loop_4.rle          3        0         0  over: record 2 dropped with the 1 after it");
+    EXPECT_EQ(lines[5], "Loop_5.rle          -        -         -  empty: not drawn, not panned");
+    EXPECT_EQ(
+        lines[6], "Loop_6.rle          -        -         -  missing: the player logs it, the screen stays");
+    EXPECT_EQ(lines[7], "Loop_7.rle          1        0         0  over: record 1 dropped");
+    EXPECT_EQ(lines[8], "Loop_8.rle          1        0         0  exact");
+    EXPECT_EQ(lines[41], "not every frame covers the screen exactly");
+
+    fs::create_directories(scratch / "good");
+    for (int n = 1; n <= 40; ++n)
+        fs::copy_file(scratch / "frames" / frame_name(1), scratch / "good" / frame_name(n),
+            fs::copy_options::overwrite_existing);
+    EXPECT_EQ(scratch.run("pelimora-frames", { "check", scratch / "good", "--size", "20x10" }).status, 0);
+    EXPECT_EQ(scratch.run("pelimora-frames", { "check", scratch / "good", "--size", "20x11" }).status, 1);
+}
+
+// Decodes an animated WebP into its frames as 8-bit RGB.
+std::vector<std::vector<uint8_t>> webp_frames(const fs::path& path, std::vector<int>* timestamps)
+{
+    std::string bytes = slurp(path);
+    WebPData data = { reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size() };
+    WebPAnimDecoderOptions options;
+    WebPAnimDecoderOptionsInit(&options);
+    options.color_mode = MODE_RGBA;
+    WebPAnimDecoder* decoder = WebPAnimDecoderNew(&data, &options);
+    std::vector<std::vector<uint8_t>> frames;
+    WebPAnimInfo info;
+    if (!decoder || !WebPAnimDecoderGetInfo(decoder, &info))
+        return frames;
+    while (WebPAnimDecoderHasMoreFrames(decoder)) {
+        uint8_t* rgba;
+        int timestamp;
+        if (!WebPAnimDecoderGetNext(decoder, &rgba, &timestamp))
+            break;
+        std::vector<uint8_t> rgb;
+        for (size_t i = 0; i < size_t(info.canvas_width) * info.canvas_height; ++i)
+            rgb.insert(rgb.end(), { rgba[i * 4], rgba[i * 4 + 1], rgba[i * 4 + 2] });
+        frames.push_back(rgb);
+        timestamps->push_back(timestamp);
+    }
+    WebPAnimDecoderDelete(decoder);
+    return frames;
+}
+
+TEST(FrameTools, PreviewShowsWhatTheDecoderLeavesFrameByFrameLosslessly)
+{
+    for (uint32_t depth : { 16u, 32u }) {
+        Scratch scratch;
+        FaultyFrames frames;
+        frames.write(scratch / "frames");
+        ToolRun run = scratch.run("pelimora-frames",
+            { "preview", scratch / "frames", "--size", "20x10", "--depth", std::to_string(depth), "-o",
+                scratch / "preview" });
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.out.find("6 of 40 frames drawn"), std::string::npos) << run.out;
+
+        // The screens by hand: each drawn frame laid over the last; the rest keep it.
+        std::vector<uint8_t> screen(FaultyFrames::W * FaultyFrames::H * depth / 8);
+        std::vector<std::vector<uint8_t>> expected;
+        for (int n = 1; n <= 40; ++n) {
+            auto file = frames.files.find(n);
+            if (file != frames.files.end() && !file->second.empty())
+                decode_frame(file->second.data(), uint32_t(file->second.size()), screen.data(),
+                    FaultyFrames::W, FaultyFrames::H, depth);
+            expected.push_back(screen_to_rgb(screen, depth));
+        }
+        // The encoder merges repeated screens into longer frames; spread them
+        // back over the 20 ms slots they cover.
+        std::vector<int> ends;
+        std::vector<std::vector<uint8_t>> decoded
+            = webp_frames(scratch / "preview" / "animation.webp", &ends);
+        std::vector<std::vector<uint8_t>> shown;
+        for (size_t k = 0; k < decoded.size(); ++k)
+            while (int(shown.size()) * 20 < ends[k])
+                shown.push_back(decoded[k]);
+        ASSERT_EQ(shown.size(), 40u);
+        for (int i = 0; i < 40; ++i)
+            EXPECT_EQ(shown[i], expected[i]) << "frame " << i + 1 << " at " << depth << " bpp";
+        RgbaImage sheet;
+        EXPECT_EQ(read_png_rgba(scratch / "preview" / "contact-sheet.png", &sheet), "");
+    }
+}
+
+TEST(FrameTools, EncodedFramesPlayOnTheVirtualDeviceAsPreviewShows)
+{
+    REQUIRE_DEVICE_SANDBOX();
+    Scratch scratch;
+    ASSERT_EQ(
+        scratch.run("pelimora-frames", { "sample", "--size", "96x64", "-o", scratch / "art" }).status, 0);
+    ToolRun encoded = scratch.run("pelimora-frames", { "encode", scratch / "art", "-o", scratch / "frames" });
+    ASSERT_EQ(encoded.status, 0) << encoded.err;
+    fs::remove(scratch / "frames" / frame_name(13)); // a missing frame holds the previous screen
+    for (uint32_t depth : { 16u, 32u }) {
+        ScreenGeometry geometry { 96, 64, depth };
+        VirtualDevices devices;
+        devices.fb = "96x64x" + std::to_string(depth);
+        PlayerRun run = run_player(built_player(), devices, scratch / "frames");
+        Playback preview = play_directory(scratch / "frames", geometry);
+        ASSERT_EQ(run.screens.size(), 39u);
+        for (int n = 1, pan = 0; n <= 40; ++n) {
+            if (n != 13) {
+                EXPECT_EQ(run.screens[pan++], preview.screens[n - 1]) << "frame " << n << " at " << depth;
+            }
+        }
+        EXPECT_EQ(run.kmsg, "<3>pelimora: cannot open '/bootimages/Loop_13.rle'\n");
+
+        ToolRun vfb = scratch.run("pelimora-vfb",
+            { "--frames", scratch / "frames", "--size", "96x64", "--depth", std::to_string(depth), "-o",
+                scratch / "device" });
+        EXPECT_EQ(vfb.status, 0) << vfb.err;
+        EXPECT_NE(vfb.out.find("the screens match the preview"), std::string::npos) << vfb.out;
+    }
+}
+
+} // namespace
