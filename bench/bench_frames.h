@@ -4,7 +4,7 @@
 
 #include <stdint.h>
 
-enum class FrameKind { realistic, photo, solid, worst };
+enum class FrameKind { realistic, photo, solid, worst, fixed };
 
 constexpr const char* frame_kind_name(FrameKind kind)
 {
@@ -27,8 +27,10 @@ struct BenchRandom {
 // `capacity` bytes) and returns the frame's size in bytes, or 0 if it did
 // not fit. realistic: run lengths spread evenly over 1 to 2000 on a log
 // scale, like flat areas with anti-aliased edges; photo: geometric, mean 4
-// pixels; solid: one colour in the longest runs; worst: every run 1 pixel.
-inline uint32_t make_bench_frame(FrameKind kind, uint32_t pixels, uint8_t* out, uint32_t capacity)
+// pixels; solid: one colour in the longest runs; worst: every run 1 pixel;
+// fixed: every run `fixed_run` pixels, in changing colours.
+inline uint32_t make_bench_frame(
+    FrameKind kind, uint32_t pixels, uint8_t* out, uint32_t capacity, uint32_t fixed_run = 1)
 {
     BenchRandom random { 12345u + uint32_t(kind) };
     uint32_t size = 0;
@@ -49,6 +51,7 @@ inline uint32_t make_bench_frame(FrameKind kind, uint32_t pixels, uint8_t* out, 
             break;
         case FrameKind::solid: run = 65535; break;
         case FrameKind::worst: run = 1; break;
+        case FrameKind::fixed: run = fixed_run; break;
         }
         if (run > left)
             run = left;

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -30,13 +31,13 @@ double median(std::vector<double>& samples)
     return samples[samples.size() / 2];
 }
 
-void decode_against_memset(
-    benchmark::State& state, FrameKind kind, Screen screen, uint32_t bpp, bool beyond_cache)
+void decode_against_memset(benchmark::State& state, FrameKind kind, Screen screen, uint32_t bpp,
+    bool beyond_cache, uint32_t fixed_run)
 {
     const uint32_t pixels = screen.width * screen.height;
     const size_t bytes = size_t(pixels) * bpp / 8;
     std::vector<uint8_t> frame(size_t(pixels) * 4);
-    frame.resize(make_bench_frame(kind, pixels, frame.data(), uint32_t(frame.size())));
+    frame.resize(make_bench_frame(kind, pixels, frame.data(), uint32_t(frame.size()), fixed_run));
 
     // Page-aligned buffers, touched once so no page fault lands in a sample.
     size_t count = beyond_cache ? std::max<size_t>(2, BEYOND_CACHE_BYTES / bytes) : 1;
@@ -69,22 +70,38 @@ void decode_against_memset(
     state.counters["mean_run"] = double(pixels) / double(frame.size() / 4);
 }
 
+// PELIMORA_BENCH_MIN_TIME shortens the runs (the build's smoke test uses it).
+double min_time()
+{
+    const char* text = std::getenv("PELIMORA_BENCH_MIN_TIME");
+    return text ? std::atof(text) : 0.2;
+}
+
 struct Registration {
+    static void add(const std::string& name, FrameKind kind, Screen screen, uint32_t bpp, bool beyond,
+        uint32_t fixed_run = 1)
+    {
+        benchmark::RegisterBenchmark(
+            name.c_str(), decode_against_memset, kind, screen, bpp, beyond, fixed_run)
+            ->MinTime(min_time())
+            ->Unit(benchmark::kMicrosecond);
+    }
     Registration()
     {
-        for (bool beyond : { false, true })
+        for (bool beyond : { false, true }) {
+            const char* where = beyond ? "/beyond-cache" : "/in-cache";
             for (FrameKind kind :
                 { FrameKind::realistic, FrameKind::photo, FrameKind::solid, FrameKind::worst })
                 for (Screen screen : SCREENS)
-                    for (uint32_t bpp : { 16u, 32u }) {
-                        std::string name = std::string(frame_kind_name(kind)) + "/"
-                            + std::to_string(screen.width) + "x" + std::to_string(screen.height) + "x"
-                            + std::to_string(bpp) + (beyond ? "/beyond-cache" : "/in-cache");
-                        benchmark::RegisterBenchmark(
-                            name.c_str(), decode_against_memset, kind, screen, bpp, beyond)
-                            ->MinTime(0.2)
-                            ->Unit(benchmark::kMicrosecond);
-                    }
+                    for (uint32_t bpp : { 16u, 32u })
+                        add(std::string(frame_kind_name(kind)) + "/" + std::to_string(screen.width) + "x"
+                                + std::to_string(screen.height) + "x" + std::to_string(bpp) + where,
+                            kind, screen, bpp, beyond);
+            // Throughput against run length, for the plot.
+            for (uint32_t run : { 1u, 2u, 4u, 8u, 16u, 32u, 64u, 128u, 256u, 1024u, 4096u, 65535u })
+                add("runs-of-" + std::to_string(run) + "/1280x720x32" + where, FrameKind::fixed,
+                    { 1280, 720 }, 32, beyond, run);
+        }
     }
 } registration;
 

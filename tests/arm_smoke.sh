@@ -12,6 +12,14 @@ if arm-linux-gnueabihf-readelf -lS "$binary" | grep -q -E 'INTERP|DYNAMIC|\.symt
     exit 1
 fi
 
+# Every byte earns its place, and nothing allocates: both are fixed at link time.
+size=$(wc -c < "$binary")
+[ "$size" -le 24576 ] || { echo "$binary is $size bytes, over 24 KB" >&2; exit 1; }
+if arm-linux-gnueabihf-nm "$binary.debug" | grep -E ' (malloc|calloc|realloc|free|aligned_alloc|posix_memalign)$'; then
+    echo "the player links an allocator" >&2
+    exit 1
+fi
+
 [ "$(id -u)" = 0 ] && ns="unshare -m" || ns="unshare -rm"
 $ns sh -eu -c '
     mount --make-rprivate /

@@ -47,9 +47,11 @@ struct Config {
     const char* bootimages = nullptr;
     const char* snapshots = nullptr;
     long signal_us = 0;
+    bool clock = false;
 };
 Config config;
 int log_fd = -1;
+int fb_memory = -1; // the framebuffer's memory, there before the player starts
 
 struct OpenFile {
     int fd = -1;
@@ -78,7 +80,12 @@ template <typename F> F next(const char* name)
 {
     return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
 }
-#define REAL(name) (next<decltype(&::name)>(#name))
+// The next definition of a C library function, looked up once.
+#define REAL(name)                                                                                           \
+    ([] {                                                                                                    \
+        static auto real = next<decltype(&::name)>(#name);                                                   \
+        return real;                                                                                         \
+    }())
 
 void log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void log(const char* format, ...)
@@ -149,6 +156,13 @@ __attribute__((constructor)) void vdev_init()
         if (const char* l = getenv("VDEV_FB_LINE"))
             config.line_length = static_cast<uint32_t>(strtoul(l, nullptr, 0));
     }
+    if (config.fb) {
+        // Allocated up front, as device memory is, unless absurdly large.
+        off_t size = static_cast<off_t>(round_up(smem_len(), page_size()));
+        fb_memory = memfd_create("vdev-fb0", MFD_CLOEXEC);
+        if (fb_memory >= 0 && ftruncate(fb_memory, size) == 0 && size <= (off_t(256) << 20))
+            fallocate(fb_memory, 0, 0, size);
+    }
     if (const char* fail = getenv("VDEV_FAIL")) {
         config.fail_open = strstr(fail, "fb-open");
         config.fail_fix = strstr(fail, "fb-fix");
@@ -163,6 +177,12 @@ __attribute__((constructor)) void vdev_init()
     config.kmsg = getenv("VDEV_KMSG");
     config.bootimages = getenv("VDEV_BOOTIMAGES");
     config.snapshots = getenv("VDEV_SNAPSHOTS");
+    config.clock = getenv("VDEV_CLOCK") != nullptr;
+    if (config.clock) {
+        timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        log("clock start=%lld", now.tv_sec * 1000000000LL + now.tv_nsec);
+    }
     if (const char* us = getenv("VDEV_SIGNAL_US"))
         config.signal_us = strtol(us, nullptr, 10);
     if (config.signal_us > 0) {
@@ -219,11 +239,7 @@ int open_fb(int flags)
         log("open fb flags=0x%x rc=-1", flags);
         return fail(ENOENT);
     }
-    int fd = memfd_create("vdev-fb0", 0);
-    if (fd >= 0 && ftruncate(fd, static_cast<off_t>(round_up(smem_len(), page_size()))) != 0) {
-        close(fd);
-        fd = -1;
-    }
+    int fd = fb_memory >= 0 ? fcntl(fb_memory, F_DUPFD, 0) : -1;
     log("open fb flags=0x%x rc=%d", flags, fd);
     track(fd, Kind::fb, "/dev/graphics/fb0");
     return fd;
@@ -318,7 +334,8 @@ void* map_fb(size_t len, int prot, int flags, int fd, off_t offset)
     void* region = real_mmap(nullptr, mapped + page, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (region == MAP_FAILED)
         return MAP_FAILED;
-    void* addr = real_mmap(region, mapped, prot, flags | MAP_FIXED, fd, offset);
+    // Populated at once, as a device's memory is: no page faults while drawing.
+    void* addr = real_mmap(region, mapped, prot, flags | MAP_FIXED | MAP_POPULATE, fd, offset);
     if (addr == MAP_FAILED) {
         munmap(region, mapped + page);
         return MAP_FAILED;
@@ -416,6 +433,11 @@ int fb_ioctl(unsigned long request, void* arg)
     case FBIOPAN_DISPLAY: {
         const fb_var_screeninfo* var = static_cast<const fb_var_screeninfo*>(arg);
         int rc = config.fail_pan ? -1 : 0;
+        if (config.clock) {
+            timespec now;
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            log("clock pan=%lld", now.tv_sec * 1000000000LL + now.tv_nsec);
+        }
         log("pan n=%d xres=%u yres=%u bpp=%u xoffset=%u yoffset=%u rc=%d", ++pans, var->xres, var->yres,
             var->bits_per_pixel, var->xoffset, var->yoffset, rc);
         if (Mapping* m = fb_mapping()) {

@@ -72,6 +72,8 @@ PlayerRun run_player(const PlayerPaths& paths, const VirtualDevices& devices, co
         env.push_back("VDEV_FAIL=" + devices.fail);
     if (devices.kmsg)
         env.push_back("VDEV_KMSG=" + (scratch / "kmsg").string());
+    if (devices.clock)
+        env.push_back("VDEV_CLOCK=1");
     if (devices.signal_us > 0)
         env.push_back("VDEV_SIGNAL_US=" + std::to_string(devices.signal_us));
 
@@ -86,6 +88,7 @@ PlayerRun run_player(const PlayerPaths& paths, const VirtualDevices& devices, co
     envp.push_back(nullptr);
 
     auto start = std::chrono::steady_clock::now();
+    run.started_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(start.time_since_epoch()).count();
     pid_t pid;
     int error = posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data());
     if (error) {

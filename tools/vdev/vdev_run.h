@@ -18,12 +18,14 @@ struct VirtualDevices {
     std::string tty = "ok"; // ok, missing, refuse
     bool kmsg = true; // false: /dev/kmsg cannot be opened
     long signal_us = 0; // interrupt the player with SIGUSR1 this often
+    bool clock = false; // log the monotonic clock at every pan ("clock pan=NS")
 };
 
 struct PlayerRun {
     int exit_status = -1; // -1 when the player did not exit normally
     int term_signal = 0;
     double seconds = 0;
+    int64_t started_ns = 0; // monotonic clock just before the player was started
     std::vector<std::string> log; // one line per device call
     std::string kmsg; // everything written to the kernel log
     std::vector<std::vector<uint8_t>> screens; // the mapped screen at each pan
