@@ -52,6 +52,9 @@ static inline uint8_t* fill_blocks(uint8_t* p, uint32_t value, uint32_t blocks)
     }
     return p;
 #else
+    // Aligned only when there is a block to write: a short run stops before the boundary.
+    if (!blocks)
+        return p;
     Word* w = static_cast<Word*>(__builtin_assume_aligned(p, 32));
     for (; blocks; --blocks, w += 8)
         w[0] = value, w[1] = value, w[2] = value, w[3] = value, w[4] = value, w[5] = value, w[6] = value,
@@ -129,8 +132,14 @@ template <> struct PixelOf<4> {
 };
 
 // Loop vectorisation would only slow the short runs (fewer than eight stores).
+#if defined(__clang__)
+#define NO_LOOP_VECTORIZE
+#else
+#define NO_LOOP_VECTORIZE __attribute__((optimize("no-tree-loop-vectorize")))
+#endif
+
 template <int BytesPerPixel>
-__attribute__((optimize("no-tree-loop-vectorize"))) static const uint8_t* decode_runs(
+NO_LOOP_VECTORIZE static const uint8_t* decode_runs(
     const uint8_t* record, const uint8_t* end, uint8_t* dst, uint32_t pixels)
 {
     typedef typename PixelOf<BytesPerPixel>::Type Pixel;

@@ -65,16 +65,14 @@ bool decode_png(FILE* file, RgbaImage* image, std::vector<png_bytep>* rows, Read
 
 } // namespace
 
-std::string read_png_rgba(const std::filesystem::path& path, RgbaImage* image)
+// Reads from an open file; `name` is what errors call it. Closes the file.
+static std::string read_png_file(FILE* file, const std::string& name, RgbaImage* image)
 {
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        return path.string() + ": cannot open: " + std::strerror(errno);
     png_byte signature[8];
     if (std::fread(signature, 1, sizeof signature, file) != sizeof signature
         || png_sig_cmp(signature, 0, sizeof signature)) {
         std::fclose(file);
-        return path.string() + ": not a PNG file";
+        return name + ": not a PNG file";
     }
     std::vector<png_bytep> rows;
     ReadError error = {};
@@ -82,9 +80,25 @@ std::string read_png_rgba(const std::filesystem::path& path, RgbaImage* image)
     std::fclose(file);
     if (!read) {
         *image = {};
-        return path.string() + ": not a readable PNG: " + error.message;
+        return name + ": not a readable PNG: " + error.message;
     }
     return "";
+}
+
+std::string read_png_rgba(const std::filesystem::path& path, RgbaImage* image)
+{
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return path.string() + ": cannot open: " + std::strerror(errno);
+    return read_png_file(file, path.string(), image);
+}
+
+std::string read_png_rgba(std::span<const uint8_t> bytes, RgbaImage* image)
+{
+    FILE* file = bytes.empty() ? nullptr : fmemopen(const_cast<uint8_t*>(bytes.data()), bytes.size(), "rb");
+    if (!file)
+        return "PNG in memory: empty";
+    return read_png_file(file, "PNG in memory", image);
 }
 
 std::string write_png_rgb(

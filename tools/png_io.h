@@ -18,6 +18,7 @@ constexpr uint32_t MAX_IMAGE_SIDE = 16384;
 // 16 bits) as 8-bit RGBA; 16-bit channels are rounded. Returns an empty
 // string, or a one-line error naming the file.
 std::string read_png_rgba(const std::filesystem::path& path, RgbaImage* image);
+std::string read_png_rgba(std::span<const uint8_t> bytes, RgbaImage* image);
 
 // Writes an 8-bit RGB PNG through a temporary file, so a failed write leaves
 // nothing behind. Returns an empty string, or what went wrong.
