@@ -148,7 +148,7 @@ TEST_P(Player, PlaysTheFortyFramesInOrder)
         if (!line.starts_with("open fb") && !line.starts_with("ioctl fb") && !line.starts_with("mmap fb")
             && !line.starts_with("munmap fb") && !line.starts_with("close fb") && !line.starts_with("exit"))
             frame_events.push_back(line);
-    ASSERT_EQ(frame_events.size(), 40u * 9);
+    ASSERT_EQ(frame_events.size(), 40u * 10);
     for (int n = 1; n <= 40; ++n) {
         std::string path = "/bootimages/Loop_" + std::to_string(n) + ".rle";
         std::string size = std::to_string(frames[n].size());
@@ -157,6 +157,7 @@ TEST_P(Player, PlaysTheFortyFramesInOrder)
             "ioctl tty kdsetmode mode=1 rc=0",
             "close tty vdev-tty0",
             "open frame " + path + " flags=0x0 rc=fd",
+            "fstat frame " + path + " rc=0",
             "mmap frame len=" + size + " prot=1 flags=0x1 offset=0 rc=0",
             "munmap frame len=" + size,
             "pan n=" + std::to_string(n) + " xres=64 yres=48 bpp=" + std::to_string(bpp)
@@ -164,7 +165,7 @@ TEST_P(Player, PlaysTheFortyFramesInOrder)
             "close frame " + path,
             "sleep request=0.020000000 rc=0 errno=0 remaining=0.000000000",
         };
-        std::vector<std::string> actual(frame_events.begin() + (n - 1) * 9, frame_events.begin() + n * 9);
+        std::vector<std::string> actual(frame_events.begin() + (n - 1) * 10, frame_events.begin() + n * 10);
         ASSERT_EQ(actual, expected_events) << "frame " << n;
     }
 }

@@ -42,6 +42,7 @@ struct Config {
     bool fb = false;
     uint32_t xres = 0, yres = 0, bpp = 0, xres_virtual = 0, yres_virtual = 0, line_length = 0;
     bool fail_open = false, fail_fix = false, fail_var = false, fail_mmap = false, fail_pan = false;
+    int fail_frame_open = 0, fail_frame_fstat = 0, fail_frame_mmap = 0; // frame numbers, 0 for none
     enum { tty_ok, tty_missing, tty_refuse } tty = tty_ok;
     const char* kmsg = nullptr;
     const char* bootimages = nullptr;
@@ -169,6 +170,13 @@ __attribute__((constructor)) void vdev_init()
         config.fail_var = strstr(fail, "fb-var");
         config.fail_mmap = strstr(fail, "fb-mmap");
         config.fail_pan = strstr(fail, "fb-pan");
+        auto frame_number = [fail](const char* point) {
+            const char* at = strstr(fail, point);
+            return at ? atoi(at + strlen(point)) : 0;
+        };
+        config.fail_frame_open = frame_number("frame-open:");
+        config.fail_frame_fstat = frame_number("frame-fstat:");
+        config.fail_frame_mmap = frame_number("frame-mmap:");
     }
     if (const char* tty = getenv("VDEV_TTY"))
         config.tty = !strcmp(tty, "missing") ? Config::tty_missing
@@ -199,7 +207,7 @@ __attribute__((constructor)) void vdev_init()
 OpenFile* find_open(int fd, bool by_inode)
 {
     struct stat info;
-    if (fd < 0 || fstat(fd, &info) != 0)
+    if (fd < 0 || syscall(SYS_fstat, fd, &info) != 0)
         return nullptr;
     for (OpenFile& f : open_files)
         if (f.fd >= 0 && f.dev == info.st_dev && f.ino == info.st_ino && (by_inode || f.fd == fd))
@@ -216,7 +224,7 @@ Kind kind_of(int fd)
 void track(int fd, Kind kind, const char* path)
 {
     struct stat info;
-    if (fd < 0 || fstat(fd, &info) != 0)
+    if (fd < 0 || syscall(SYS_fstat, fd, &info) != 0)
         return;
     for (OpenFile& f : open_files)
         if (f.fd < 0) {
@@ -253,8 +261,20 @@ int open_memfd_device(Kind kind, const char* path, int flags)
     return fd;
 }
 
+// 7 for "/bootimages/Loop_7.rle", otherwise 0.
+int frame_number(const char* path)
+{
+    int n = 0;
+    return sscanf(path, "/bootimages/Loop_%d.rle", &n) == 1 ? n : 0;
+}
+
 int open_device(const char* path, int flags, mode_t mode)
 {
+    if (!strncmp(path, "/bootimages/", 12) && config.fail_frame_open
+        && frame_number(path) == config.fail_frame_open) {
+        log("open frame %s flags=0x%x rc=-1", path, flags);
+        return fail(EACCES);
+    }
     if (!strncmp(path, "/bootimages/", 12)) {
         char redirected[4096];
         snprintf(redirected, sizeof redirected, "%s/%s",
@@ -361,6 +381,13 @@ void* do_mmap(void* addr, size_t len, int prot, int flags, int fd, off_t offset)
     Kind kind = kind_of(fd);
     if (kind == Kind::fb)
         return map_fb(len, prot, flags, fd, offset);
+    OpenFile* file = kind == Kind::frame ? find_open(fd, false) : nullptr;
+    if (file && config.fail_frame_mmap && frame_number(file->path) == config.fail_frame_mmap) {
+        log("mmap frame len=%zu prot=%d flags=0x%x offset=%lld rc=-1", len, prot, flags,
+            static_cast<long long>(offset));
+        errno = ENOMEM;
+        return MAP_FAILED;
+    }
     void* result = REAL(mmap)(addr, len, prot, flags, fd, offset);
     if (kind == Kind::frame) {
         int error = errno;
@@ -552,6 +579,29 @@ ssize_t write(int fd, const void* data, size_t len)
     if (kind_of(fd) == Kind::kmsg)
         log("write kmsg len=%zu", len);
     return REAL(write)(fd, data, len);
+}
+
+// fstat on a frame file, with its failure injected where asked.
+static int fstat_frame(int fd, struct stat* info, int (*real)(int, struct stat*))
+{
+    OpenFile* file = find_open(fd, false);
+    if (file && file->kind == Kind::frame) {
+        bool failing = config.fail_frame_fstat && frame_number(file->path) == config.fail_frame_fstat;
+        log("fstat frame %s rc=%d", file->path, failing ? -1 : 0);
+        if (failing)
+            return fail(EIO);
+    }
+    return real(fd, info);
+}
+
+int fstat(int fd, struct stat* info)
+{
+    return fstat_frame(fd, info, REAL(fstat));
+}
+int fstat64(int fd, struct stat64* info)
+{
+    return fstat_frame(fd, reinterpret_cast<struct stat*>(info),
+        reinterpret_cast<int (*)(int, struct stat*)>(REAL(fstat64)));
 }
 
 int nanosleep(const struct timespec* request, struct timespec* remaining)
