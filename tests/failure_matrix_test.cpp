@@ -57,7 +57,8 @@ void PrintTo(const Case& c, std::ostream* out)
 
 std::vector<Case> cases()
 {
-    auto spoil = [](Frame frame) { return [frame](std::map<int, Frame>& frames) { frames[BAD] = frame; }; };
+    auto spoil
+        = [](const Frame& frame) { return [frame](std::map<int, Frame>& frames) { frames[BAD] = frame; }; };
     auto fail = [](const char* point) { return [point](VirtualDevices& d) { d.fail = point; }; };
     Frame overlong;
     append_run(overlong, PIXELS + 1, 0xFFFF);

@@ -54,6 +54,7 @@ public:
     {
         args.insert(args.begin(), fs::path(PELIMORA_TOOLS_DIR) / tool);
         std::vector<char*> argv;
+        argv.reserve(args.size() + 1);
         for (std::string& a : args)
             argv.push_back(a.data());
         argv.push_back(nullptr);

@@ -255,9 +255,7 @@ int sample(const std::string& out, const ScreenGeometry& geometry)
     return 0;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int run(int argc, char** argv)
 {
     CLI::App app {
         "Makes and checks pelimora frame files (RLE565): PNG artwork to Loop_N.rle, and Loop_N.rle to "
@@ -324,4 +322,15 @@ int main(int argc, char** argv)
     if (*check_command)
         return check(input, geometry);
     return sample(out, geometry);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& error) { // out of memory, a file system gone away
+        return fail(error.what());
+    }
 }

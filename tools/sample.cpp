@@ -17,7 +17,7 @@ Colour mix(Colour a, Colour b, float t)
 
 uint8_t channel(float v)
 {
-    return static_cast<uint8_t>(std::clamp(v, 0.0f, 255.0f) + 0.5f);
+    return static_cast<uint8_t>(std::lround(std::clamp(v, 0.0f, 255.0f)));
 }
 
 } // namespace

@@ -61,9 +61,7 @@ Shown shown_screens(const PlayerRun& run, const ScreenGeometry& geometry)
     return shown;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int run(int argc, char** argv)
 {
     CLI::App app {
         "Runs the pelimora player on a virtual framebuffer, saves what the screen showed and checks it "
@@ -134,4 +132,15 @@ int main(int argc, char** argv)
         run.seconds, messages, run.exit_status, matches ? "match" : "DO NOT match", animation.c_str(),
         sheet.c_str());
     return run.exit_status == 0 && matches ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& error) { // out of memory, a file system gone away
+        return fail(error.what());
+    }
 }

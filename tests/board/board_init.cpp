@@ -44,7 +44,8 @@ static double now_ms()
 
 static void load_modules(char* list)
 {
-    for (char* name = strtok(list, ","); name; name = strtok(nullptr, ",")) {
+    char* rest = nullptr;
+    for (char* name = strtok_r(list, ",", &rest); name; name = strtok_r(nullptr, ",", &rest)) {
         char path[128];
         snprintf(path, sizeof path, "/modules/%s.ko", name);
         int fd = open(path, O_RDONLY | O_CLOEXEC);
