@@ -4,6 +4,7 @@
 #include "playback.h"
 #include "rle565.h"
 #include "sandbox.h"
+#include "temp_dir.h"
 #include "vdev/vdev_run.h"
 
 #include <gtest/gtest.h>
@@ -109,8 +110,8 @@ TEST_P(FailureMatrix, ExitsCleanlyWithTheRightMessagesAndPixels)
 {
     REQUIRE_DEVICE_SANDBOX();
     const auto& [c, bpp] = GetParam();
-    char pattern[] = "/tmp/pelimora-matrix-XXXXXX";
-    fs::path dir = mkdtemp(pattern);
+    TempDir temp;
+    const fs::path& dir = temp.path();
     std::map<int, Frame> frames;
     for (int n = 1; n <= 40; ++n)
         frames[n] = good_frame(n);
@@ -155,7 +156,6 @@ TEST_P(FailureMatrix, ExitsCleanlyWithTheRightMessagesAndPixels)
     if (c.interrupted) {
         EXPECT_GT(run.lines("sleep").size(), 40u) << "no pause was interrupted";
     }
-    fs::remove_all(dir);
 }
 
 INSTANTIATE_TEST_SUITE_P(Matrix, FailureMatrix,

@@ -5,6 +5,7 @@
 #include "render.h"
 #include "rle565.h"
 #include "sandbox.h"
+#include "temp_dir.h"
 #include "vdev/vdev_run.h"
 
 #include <gtest/gtest.h>
@@ -40,16 +41,8 @@ std::string slurp(const fs::path& path)
     return text.str();
 }
 
-class Scratch {
+class Scratch : public TempDir {
 public:
-    Scratch()
-    {
-        char pattern[] = "/tmp/pelimora-tools-XXXXXX";
-        path_ = mkdtemp(pattern);
-    }
-    ~Scratch() { fs::remove_all(path_); }
-    fs::path operator/(const std::string& name) const { return path_ / name; }
-
     ToolRun run(const std::string& tool, std::vector<std::string> args) const
     {
         args.insert(args.begin(), fs::path(PELIMORA_TOOLS_DIR) / tool);
@@ -61,9 +54,9 @@ public:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(
-            &actions, 1, (path_ / ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            &actions, 1, (path() / ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addopen(
-            &actions, 2, (path_ / ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            &actions, 2, (path() / ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         pid_t pid;
         ToolRun result;
         if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
@@ -72,10 +65,10 @@ public:
             result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         }
         posix_spawn_file_actions_destroy(&actions);
-        result.out = slurp(path_ / ".out");
-        result.err = slurp(path_ / ".err");
-        fs::remove(path_ / ".out");
-        fs::remove(path_ / ".err");
+        result.out = slurp(path() / ".out");
+        result.err = slurp(path() / ".err");
+        fs::remove(path() / ".out");
+        fs::remove(path() / ".err");
         return result;
     }
 
@@ -83,14 +76,11 @@ public:
     std::vector<std::string> files() const
     {
         std::vector<std::string> names;
-        for (const auto& entry : fs::recursive_directory_iterator(path_))
-            names.push_back(fs::relative(entry.path(), path_).string());
+        for (const auto& entry : fs::recursive_directory_iterator(path()))
+            names.push_back(fs::relative(entry.path(), path()).string());
         std::sort(names.begin(), names.end());
         return names;
     }
-
-private:
-    fs::path path_;
 };
 
 // A test picture in 8-bit RGBA with every kind of pixel the colour types can carry.

@@ -2,6 +2,7 @@
 #include "render.h"
 #include "rle565.h"
 #include "sandbox.h"
+#include "temp_dir.h"
 #include "vdev/vdev_run.h"
 
 #include <gtest/gtest.h>
@@ -35,23 +36,13 @@ Frame numbered_frame(int n)
     return frame;
 }
 
-class FrameDir {
+class FrameDir : public TempDir {
 public:
-    FrameDir()
-    {
-        char pattern[] = "/tmp/pelimora-frames-XXXXXX";
-        path_ = mkdtemp(pattern);
-    }
-    ~FrameDir() { fs::remove_all(path_); }
     void write(int n, const Frame& frame) const
     {
-        std::ofstream(path_ / ("Loop_" + std::to_string(n) + ".rle"), std::ios::binary)
+        std::ofstream(*this / ("Loop_" + std::to_string(n) + ".rle"), std::ios::binary)
             .write(reinterpret_cast<const char*>(frame.data()), static_cast<std::streamsize>(frame.size()));
     }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
 };
 
 // What the screen shows after each drawn frame, by the player's own decoder.
