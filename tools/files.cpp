@@ -79,3 +79,13 @@ std::string parse_screen_size(const std::string& text, ScreenGeometry* geometry)
     geometry->height = height;
     return "";
 }
+
+int run_tool(const char* name, int (*body)(int, char**), int argc, char** argv)
+{
+    try {
+        return body(argc, argv);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s: %s\n", name, error.what());
+        return 1;
+    }
+}

@@ -18,6 +18,10 @@ std::string read_whole_file(const std::filesystem::path& path, std::vector<uint8
 // "frame2.png" before "frame10.png": digit runs compare as numbers.
 bool natural_less(const std::string& a, const std::string& b);
 
+// Runs a tool's body; an exception that escapes it (out of memory, a file
+// system gone away) ends as a one-line error and exit status 1.
+int run_tool(const char* name, int (*body)(int, char**), int argc, char** argv);
+
 struct ScreenGeometry {
     uint32_t width = 0, height = 0, bits_per_pixel = 16;
     size_t bytes() const { return size_t(width) * height * bits_per_pixel / 8; }

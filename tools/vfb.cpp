@@ -138,9 +138,5 @@ int run(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    try {
-        return run(argc, argv);
-    } catch (const std::exception& error) { // out of memory, a file system gone away
-        return fail(error.what());
-    }
+    return run_tool("pelimora-vfb", run, argc, argv);
 }
