@@ -9,7 +9,8 @@
 
 Screen screen;
 
-bool screen_size_bytes(const fb_var_screeninfo& info, uint32_t* size)
+// The visible screen's size in bytes, or false when it does not fit 32 bits.
+static bool screen_size_bytes(const fb_var_screeninfo& info, uint32_t* size)
 {
     uint32_t bits;
     if (__builtin_mul_overflow(info.xres, info.yres, &bits)

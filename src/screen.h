@@ -30,6 +30,3 @@ inline bool screen_is_open()
 {
     return screen.fd >= 0;
 }
-
-// The visible screen's size in bytes, or false when it does not fit 32 bits.
-bool screen_size_bytes(const fb_var_screeninfo& info, uint32_t* size);
