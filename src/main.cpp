@@ -1,15 +1,11 @@
 // pelimora: plays the start-up animation from /bootimages on the framebuffer.
 #include "render.h"
+#include "schedule.h"
 #include "screen.h"
 
 #include <errno.h>
 #include <stdio.h>
 #include <time.h>
-
-constexpr char FRAME_PATH_PREFIX[] = "/bootimages/Loop_";
-constexpr int FRAME_COUNT = 40;
-constexpr int FRAME_PATH_BUFFER_SIZE = 256;
-constexpr long FRAME_DELAY_US = 20000;
 
 // Sleeps the whole delay: a signal only splits the pause, it never shortens it.
 static void sleep_us(long microseconds)
@@ -27,8 +23,8 @@ int main(int, char**)
         return 0;
     char path[FRAME_PATH_BUFFER_SIZE];
     for (int n = 1; n <= FRAME_COUNT; ++n) {
-        snprintf(path, sizeof path, "%s%d.rle", FRAME_PATH_PREFIX, n);
-        show_frame(path);
+        snprintf(path, sizeof path, FRAME_PATH_FORMAT, FRAME_PATH_PREFIX, n);
+        (void)show_frame(path);
         sleep_us(FRAME_DELAY_US);
     }
     screen_close();

@@ -189,7 +189,7 @@ int console_set_graphics()
     if (fd < 0)
         return -1;
     int result = ioctl(fd, KDSETMODE, KD_GRAPHICS);
-    close(fd);
+    (void)close(fd);
     return result;
 }
 
@@ -204,19 +204,20 @@ int show_frame(const char* path)
     }
     struct stat info;
     if (fstat(fd, &info) != 0) {
-        close(fd);
+        (void)close(fd);
         return -1;
     }
     uint32_t size = static_cast<uint32_t>(info.st_size);
     void* frame = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
     if (frame == MAP_FAILED) {
-        close(fd);
+        (void)close(fd);
         return -1;
     }
     decode_frame(static_cast<const uint8_t*>(frame), size, screen.pixels, screen.var_info.xres,
         screen.var_info.yres, screen.var_info.bits_per_pixel);
-    munmap(frame, size);
-    ioctl(screen.fd, FBIOPAN_DISPLAY, &screen.var_info);
-    close(fd);
+    (void)munmap(frame, size);
+    // Many drivers cannot pan; the frame is in screen memory all the same.
+    (void)ioctl(screen.fd, FBIOPAN_DISPLAY, &screen.var_info);
+    (void)close(fd);
     return 0;
 }

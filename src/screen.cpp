@@ -40,7 +40,7 @@ void screen_open()
         if (ioctl(screen.fd, FBIOGET_FSCREENINFO, &screen.fix_info) == 0
             && ioctl(screen.fd, FBIOGET_VSCREENINFO, &screen.var_info) == 0 && map_screen())
             return;
-        close(screen.fd);
+        (void)close(screen.fd);
         screen.fd = -1;
     }
     kmsg_print(3, CANNOT_OPEN_FORMAT, FB_PATH);
@@ -52,7 +52,7 @@ void screen_close()
         return;
     uint32_t size = 0;
     screen_size_bytes(screen.var_info, &size);
-    munmap(screen.pixels, size);
-    close(screen.fd);
+    (void)munmap(screen.pixels, size);
+    (void)close(screen.fd);
     screen.fd = -1;
 }

@@ -1,0 +1,20 @@
+// The animation's schedule: which frame files are shown, in what order, at
+// what pace. Compiled in; nothing about it is configurable on the device.
+#pragma once
+
+constexpr char FRAME_PATH_PREFIX[] = "/bootimages/Loop_";
+// Prefix, frame number in decimal without leading zeros, ".rle".
+constexpr const char* FRAME_PATH_FORMAT = "%s%d.rle"; // a literal: merged with the other strings
+constexpr int FRAME_PATH_BUFFER_SIZE = 256;
+constexpr int FRAME_COUNT = 40; // Loop_1.rle to Loop_40.rle
+constexpr long FRAME_DELAY_US = 20000; // pause after every frame
+
+// Length of the directory part of FRAME_PATH_PREFIX, its trailing slash included.
+constexpr unsigned frame_directory_length()
+{
+    unsigned length = 0;
+    for (unsigned i = 0; FRAME_PATH_PREFIX[i]; ++i)
+        if (FRAME_PATH_PREFIX[i] == '/')
+            length = i + 1;
+    return length;
+}
