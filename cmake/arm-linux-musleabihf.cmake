@@ -6,7 +6,7 @@ set(CMAKE_SYSTEM_PROCESSOR armv7l)
 set(PELIMORA_CROSS arm-linux-gnueabihf)
 set(PELIMORA_MUSL_SPECS /usr/lib/arm-linux-musleabihf/musl-gcc.specs)
 if(NOT EXISTS ${PELIMORA_MUSL_SPECS})
-  message(FATAL_ERROR "${PELIMORA_MUSL_SPECS} missing: install musl-dev:armhf (./setup does)")
+  message(FATAL_ERROR "${PELIMORA_MUSL_SPECS} missing: install musl-dev:armhf (scripts/setup-debian does)")
 endif()
 
 set(CMAKE_CXX_COMPILER ${PELIMORA_CROSS}-gcc)

@@ -3,7 +3,7 @@
 # nothing but a kernel log file: no framebuffer, so one message and exit 0.
 set -eu
 binary=$(realpath "$1")
-emulator=$(command -v qemu-arm-static) || { echo "qemu-arm-static missing: run ./setup" >&2; exit 1; }
+emulator=$(command -v qemu-arm-static) || { echo "qemu-arm-static missing: run scripts/setup-debian" >&2; exit 1; }
 
 file_type=$(od -An -tx1 -j16 -N4 "$binary" | tr -d ' ')
 [ "$file_type" = "02002800" ] || { echo "not an ARM executable: $file_type" >&2; exit 1; }

@@ -1,3 +1,4 @@
+#include "reference_decoder.h"
 #include "render.h"
 #include "rle565.h"
 
@@ -189,9 +190,9 @@ TEST(Decode, OtherDepthsDrawNothing)
 
 namespace {
 
-// The decoder's short and long paths against the plainest possible decoder,
-// over runs of 0 to 40 pixels that start at every alignment, at both depths.
-TEST(Decode, MatchesAPixelByPixelReference)
+// The decoder's short and long paths against the reference, over runs of 0 to
+// 40 pixels that start at every alignment, at both depths.
+TEST(Decode, MatchesTheReferenceDecoder)
 {
     uint32_t state = 1;
     auto next = [&state] { return (state = state * 1664525 + 1013904223) >> 8; };
@@ -203,22 +204,38 @@ TEST(Decode, MatchesAPixelByPixelReference)
                 append_run(frame, static_cast<uint16_t>(next() % 41), static_cast<uint16_t>(next()));
             TestScreen screen(width, height, bpp, 0x3C);
             uint32_t drawn = screen.draw(frame);
-
-            std::vector<uint32_t> expected(size_t(width) * height, bpp == 16 ? 0x3C3C : 0x3C3C3C3C);
-            size_t at = 0;
-            uint32_t records = 0;
-            for (size_t r = 0; r + 4 <= frame.size(); r += 4, ++records) {
-                uint32_t count = frame[r] | frame[r + 1] << 8;
-                uint16_t colour = uint16_t(frame[r + 2] | frame[r + 3] << 8);
-                if (at + count > expected.size())
-                    break;
-                for (uint32_t i = 0; i < count; ++i)
-                    expected[at++] = bpp == 16 ? colour : expand565(colour);
-            }
+            std::vector<uint8_t> expected(screen.bytes(), 0x3C);
+            uint32_t records
+                = reference_decode(frame.data(), frame.size(), expected.data(), width, height, bpp);
             ASSERT_EQ(drawn, records) << "trial " << trial;
-            ASSERT_EQ(screen.pixels(), expected) << "trial " << trial << " at " << bpp << " bpp";
+            ASSERT_EQ(0, std::memcmp(screen.data(), expected.data(), expected.size()))
+                << "trial " << trial << " at " << bpp << " bpp";
             ASSERT_TRUE(screen.guard_intact());
         }
+}
+
+// Every RGB565 colour, as a 1-pixel run through the decoder's 32-bit path
+// (two byte tables) and as a long run through the fill, against expand565
+// and against the reference's own widening.
+TEST(Decode, EveryColourWidensAsTheFormatSays)
+{
+    TestScreen screen(256, 256, 32);
+    Frame frame;
+    for (uint32_t colour = 0; colour < 65536; ++colour)
+        append_run(frame, 1, uint16_t(colour));
+    ASSERT_EQ(screen.draw(frame), 65536u);
+    for (uint32_t colour = 0; colour < 65536; ++colour) {
+        uint8_t reference[4];
+        reference_pixel(uint16_t(colour), 32, reference);
+        ASSERT_EQ(screen.pixel(colour), expand565(uint16_t(colour))) << std::hex << colour;
+        ASSERT_EQ(0, std::memcmp(screen.data() + colour * 4, reference, 4)) << std::hex << colour;
+    }
+    for (uint32_t colour = 0; colour < 65536; colour += 257) {
+        TestScreen wide(64, 1, 32);
+        wide.draw(runs({ { 64, uint16_t(colour) } }));
+        ASSERT_EQ(wide.pixels(), std::vector<uint32_t>(64, expand565(uint16_t(colour))))
+            << std::hex << colour;
+    }
 }
 
 } // namespace

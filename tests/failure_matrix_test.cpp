@@ -1,20 +1,17 @@
 // Every way a run can fail, crossed with both depths: exit status, the exact
 // kernel-log messages, the pixels at every pan, nothing written outside the
 // mapping, and no descriptor left open at exit.
+#include "frame_dir.h"
 #include "playback.h"
 #include "rle565.h"
-#include "sandbox.h"
-#include "temp_dir.h"
-#include "vdev/vdev_run.h"
+#include "runner.h"
+#include "sandboxed.h"
+#include "schedule.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
-
-namespace fs = std::filesystem;
 
 // GCC 12 warns about members a designated initializer leaves to their defaults.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
@@ -23,8 +20,6 @@ namespace {
 
 constexpr uint32_t WIDTH = 32, HEIGHT = 24, PIXELS = WIDTH * HEIGHT;
 constexpr int BAD = 7; // the frame each frame-level case spoils
-
-using Frame = std::vector<uint8_t>;
 
 // Frame n: a colour of its own over a stretch that grows with n, so every
 // frame leaves a visible trace and a skipped one shows.
@@ -60,12 +55,13 @@ std::vector<Case> cases()
 {
     auto spoil
         = [](const Frame& frame) { return [frame](std::map<int, Frame>& frames) { frames[BAD] = frame; }; };
-    auto fail = [](const char* point) { return [point](VirtualDevices& d) { d.fail = point; }; };
+    auto fail = [](const std::string& point) { return [point](VirtualDevices& d) { d.fail = point; }; };
     Frame overlong;
     append_run(overlong, PIXELS + 1, 0xFFFF);
     append_run(overlong, 1, 0x0000);
     const std::string fb = message("/dev/graphics/fb0");
-    const std::string bad = message("/bootimages/Loop_" + std::to_string(BAD) + ".rle");
+    const std::string bad = message(frame_path(BAD));
+    const std::string at_bad = ":" + std::to_string(BAD);
     return {
         { .name = "AllGood" },
         { .name = "ScreenOpenFails", .devices = fail("fb-open"), .kmsg = fb, .plays = false },
@@ -93,9 +89,9 @@ std::vector<Case> cases()
         { .name = "FrameOneByte", .frames = spoil({ 0x05 }) },
         { .name = "FrameTwoBytes", .frames = spoil({ 0x05, 0x00 }) },
         { .name = "FrameThreeBytes", .frames = spoil({ 0x05, 0x00, 0xFF }) },
-        { .name = "FrameUnreadable", .devices = fail("frame-open:7"), .kmsg = bad, .no_pan = { BAD } },
-        { .name = "FrameSizeUnreadable", .devices = fail("frame-fstat:7"), .no_pan = { BAD } },
-        { .name = "FrameMappingFails", .devices = fail("frame-mmap:7"), .no_pan = { BAD } },
+        { .name = "FrameUnreadable", .devices = fail("frame-open" + at_bad), .kmsg = bad, .no_pan = { BAD } },
+        { .name = "FrameSizeUnreadable", .devices = fail("frame-fstat" + at_bad), .no_pan = { BAD } },
+        { .name = "FrameMappingFails", .devices = fail("frame-mmap" + at_bad), .no_pan = { BAD } },
         { .name = "FrameRunTooLong", .frames = spoil(overlong) },
         { .name = "PanFails", .devices = fail("fb-pan") },
         { .name = "SignalInEveryPause",
@@ -110,35 +106,34 @@ TEST_P(FailureMatrix, ExitsCleanlyWithTheRightMessagesAndPixels)
 {
     REQUIRE_DEVICE_SANDBOX();
     const auto& [c, bpp] = GetParam();
-    TempDir temp;
-    const fs::path& dir = temp.path();
+    FrameDir dir;
     std::map<int, Frame> frames;
-    for (int n = 1; n <= 40; ++n)
+    for (int n = 1; n <= FRAME_COUNT; ++n)
         frames[n] = good_frame(n);
     c.frames(frames);
-    for (const auto& [n, bytes] : frames)
-        std::ofstream(dir / frame_name(n), std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    ASSERT_TRUE(dir.write(frames));
 
     VirtualDevices devices;
     devices.fb = std::to_string(WIDTH) + "x" + std::to_string(HEIGHT) + "x" + std::to_string(bpp);
     c.devices(devices);
-    PlayerRun run = run_player(built_player(), devices, dir);
+    PlayerRun run = run_player(installed_player(), devices, dir.path());
 
     EXPECT_EQ(run.error, "");
     EXPECT_EQ(run.term_signal, 0);
     EXPECT_EQ(run.exit_status, 0);
     EXPECT_EQ(run.kmsg, c.kmsg);
-    for (const char* bad : { "leak", "overrun", "refuse", "error" })
-        EXPECT_EQ(run.lines(bad), std::vector<std::string> {}) << bad;
-    EXPECT_EQ(run.lines("write kmsg").size(), size_t(std::count(run.kmsg.begin(), run.kmsg.end(), '\n')));
+    for (EventKind wrong : { EventKind::leak, EventKind::overrun, EventKind::refuse, EventKind::error })
+        for (const Event& e : run.of(wrong))
+            ADD_FAILURE() << describe(e);
+    EXPECT_EQ(run.count(EventKind::write, Device::kmsg),
+        size_t(std::count(run.kmsg.begin(), run.kmsg.end(), '\n')));
 
     // The screens at the pans: what the frames that were panned leave.
     std::vector<std::vector<uint8_t>> expected;
     if (c.plays && c.no_pan != std::vector<int> { -1 }) {
         ScreenGeometry geometry { WIDTH, HEIGHT, bpp };
         std::vector<uint8_t> screen(geometry.bytes());
-        for (int n = 1; n <= 40; ++n) {
+        for (int n = 1; n <= FRAME_COUNT; ++n) {
             if (std::find(c.no_pan.begin(), c.no_pan.end(), n) != c.no_pan.end())
                 continue;
             draw_frame(frames[n], geometry, &screen);
@@ -148,13 +143,16 @@ TEST_P(FailureMatrix, ExitsCleanlyWithTheRightMessagesAndPixels)
     EXPECT_EQ(run.screens.size(), expected.size());
     EXPECT_TRUE(run.screens == expected);
 
-    // The pauses: 40 whole ones whenever the schedule runs, none otherwise.
-    EXPECT_EQ(run.lines("sleep request=0.020000000 ").size(), c.plays ? 40u : 0u);
+    // The pauses: a whole one after every frame whenever the schedule runs, none otherwise.
+    auto sleeps = run.of(EventKind::sleep);
+    size_t pauses = std::count_if(
+        sleeps.begin(), sleeps.end(), [](const Event& e) { return e.asked_ns == FRAME_DELAY_US * 1000; });
+    EXPECT_EQ(pauses, c.plays ? size_t(FRAME_COUNT) : 0u);
     if (c.plays) {
-        EXPECT_GE(run.seconds, 0.8);
+        EXPECT_GE(run.seconds, FRAME_COUNT * FRAME_DELAY_US / 1e6);
     }
     if (c.interrupted) {
-        EXPECT_GT(run.lines("sleep").size(), 40u) << "no pause was interrupted";
+        EXPECT_GT(sleeps.size(), size_t(FRAME_COUNT)) << "no pause was interrupted";
     }
 }
 

@@ -1,30 +1,27 @@
 // pelimora-frames and pelimora-vfb, run as a user runs them.
-#include "files.h"
+#include "file_io.h"
+#include "frame_dir.h"
 #include "playback.h"
 #include "png_io.h"
+#include "process.h"
 #include "render.h"
 #include "rle565.h"
-#include "sandbox.h"
+#include "runner.h"
+#include "sandboxed.h"
+#include "schedule.h"
 #include "temp_dir.h"
-#include "vdev/vdev_run.h"
 
 #include <gtest/gtest.h>
 
 #include <csetjmp>
 #include <cstdio>
-#include <fcntl.h>
 #include <fstream>
 #include <map>
 #include <png.h>
-#include <spawn.h>
 #include <sstream>
-#include <sys/wait.h>
 #include <webp/demux.h>
 
 namespace fs = std::filesystem;
-using Frame = std::vector<uint8_t>;
-
-extern char** environ;
 
 namespace {
 
@@ -35,10 +32,9 @@ struct ToolRun {
 
 std::string slurp(const fs::path& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    std::vector<uint8_t> bytes;
+    (void)read_whole_file(path, &bytes);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 class Scratch : public TempDir {
@@ -46,30 +42,10 @@ public:
     ToolRun run(const std::string& tool, std::vector<std::string> args) const
     {
         args.insert(args.begin(), fs::path(PELIMORA_TOOLS_DIR) / tool);
-        std::vector<char*> argv;
-        argv.reserve(args.size() + 1);
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(
-            &actions, 1, (path() / ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(
-            &actions, 2, (path() / ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        pid_t pid;
-        ToolRun result;
-        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-            int status;
-            waitpid(pid, &status, 0);
-            result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        result.out = slurp(path() / ".out");
-        result.err = slurp(path() / ".err");
-        fs::remove(path() / ".out");
-        fs::remove(path() / ".err");
-        return result;
+        SpawnRequest request;
+        request.argv = args;
+        ProcessRun process = run_process(request, true);
+        return { process.exit_status, process.out, process.err };
     }
 
     // Every file below the scratch directory, for checking that nothing was left behind.
@@ -269,13 +245,7 @@ struct FaultyFrames {
         append_run(files[8], W * H, 0x8410); // exact again
         // 6 and 9 ... 40 are missing
     }
-    void write(const fs::path& dir) const
-    {
-        fs::create_directories(dir);
-        for (const auto& [n, bytes] : files)
-            std::ofstream(dir / frame_name(n), std::ios::binary)
-                .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    }
+    void write(const fs::path& dir) const { ASSERT_TRUE(write_frame_files(dir, files)); }
 };
 
 TEST(FrameTools, CheckReportsEveryFrameAgainstTheScreen)
@@ -304,7 +274,7 @@ TEST(FrameTools, CheckReportsEveryFrameAgainstTheScreen)
     EXPECT_EQ(lines[41], "not every frame covers the screen exactly");
 
     fs::create_directories(scratch / "good");
-    for (int n = 1; n <= 40; ++n)
+    for (int n = 1; n <= FRAME_COUNT; ++n)
         fs::copy_file(scratch / "frames" / frame_name(1), scratch / "good" / frame_name(n),
             fs::copy_options::overwrite_existing);
     EXPECT_EQ(scratch.run("pelimora-frames", { "check", scratch / "good", "--size", "20x10" }).status, 0);
@@ -354,7 +324,7 @@ TEST(FrameTools, PreviewShowsWhatTheDecoderLeavesFrameByFrameLosslessly)
         // The screens by hand: each drawn frame laid over the last; the rest keep it.
         std::vector<uint8_t> screen(FaultyFrames::W * FaultyFrames::H * depth / 8);
         std::vector<std::vector<uint8_t>> expected;
-        for (int n = 1; n <= 40; ++n) {
+        for (int n = 1; n <= FRAME_COUNT; ++n) {
             auto file = frames.files.find(n);
             if (file != frames.files.end() && !file->second.empty())
                 decode_frame(file->second.data(), uint32_t(file->second.size()), screen.data(),
@@ -362,16 +332,16 @@ TEST(FrameTools, PreviewShowsWhatTheDecoderLeavesFrameByFrameLosslessly)
             expected.push_back(screen_to_rgb(screen, depth));
         }
         // The encoder merges repeated screens into longer frames; spread them
-        // back over the 20 ms slots they cover.
+        // back over the pauses they cover.
         std::vector<int> ends;
         std::vector<std::vector<uint8_t>> decoded
             = webp_frames(scratch / "preview" / "animation.webp", &ends);
         std::vector<std::vector<uint8_t>> shown;
         for (size_t k = 0; k < decoded.size(); ++k)
-            while (int(shown.size()) * 20 < ends[k])
+            while (int(shown.size()) * FRAME_DELAY_US / 1000 < ends[k])
                 shown.push_back(decoded[k]);
-        ASSERT_EQ(shown.size(), 40u);
-        for (int i = 0; i < 40; ++i)
+        ASSERT_EQ(shown.size(), size_t(FRAME_COUNT));
+        for (int i = 0; i < FRAME_COUNT; ++i)
             EXPECT_EQ(shown[i], expected[i]) << "frame " << i + 1 << " at " << depth << " bpp";
         RgbaImage sheet;
         EXPECT_EQ(read_png_rgba(scratch / "preview" / "contact-sheet.png", &sheet), "");
@@ -391,15 +361,15 @@ TEST(FrameTools, EncodedFramesPlayOnTheVirtualDeviceAsPreviewShows)
         ScreenGeometry geometry { 96, 64, depth };
         VirtualDevices devices;
         devices.fb = "96x64x" + std::to_string(depth);
-        PlayerRun run = run_player(built_player(), devices, scratch / "frames");
+        PlayerRun run = run_player(installed_player(), devices, scratch / "frames");
         Playback preview = play_directory(scratch / "frames", geometry);
-        ASSERT_EQ(run.screens.size(), 39u);
-        for (int n = 1, pan = 0; n <= 40; ++n) {
+        ASSERT_EQ(run.screens.size(), size_t(FRAME_COUNT - 1));
+        for (int n = 1, pan = 0; n <= FRAME_COUNT; ++n) {
             if (n != 13) {
                 EXPECT_EQ(run.screens[pan++], preview.screens[n - 1]) << "frame " << n << " at " << depth;
             }
         }
-        EXPECT_EQ(run.kmsg, "<3>pelimora: cannot open '/bootimages/Loop_13.rle'\n");
+        EXPECT_EQ(run.kmsg, "<3>pelimora: cannot open '" + frame_path(13) + "'\n");
 
         ToolRun vfb = scratch.run("pelimora-vfb",
             { "--frames", scratch / "frames", "--size", "96x64", "--depth", std::to_string(depth), "-o",

@@ -1,11 +1,12 @@
+#include "file_io.h"
 #include "kmsg.h"
-#include "sandbox.h"
+#include "playback.h"
+#include "sandboxed.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 namespace {
@@ -13,10 +14,9 @@ namespace {
 // These run in the test's private /dev, where /dev/kmsg is a plain file.
 std::string kmsg_contents()
 {
-    std::ifstream in(KMSG_PATH, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    std::vector<uint8_t> bytes;
+    (void)read_whole_file(KMSG_PATH, &bytes);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 TEST(Kmsg, LongMessagesAreCutTo511Characters)
@@ -28,8 +28,8 @@ TEST(Kmsg, LongMessagesAreCutTo511Characters)
     EXPECT_EQ(kmsg_contents(), ("<3>pelimora: cannot open '" + path).substr(0, 511));
     // A plain file is written from its start again: each message is a fresh record.
     std::ofstream(KMSG_PATH).close();
-    kmsg_print(3, CANNOT_OPEN_FORMAT, "/bootimages/Loop_7.rle");
-    EXPECT_EQ(kmsg_contents(), "<3>pelimora: cannot open '/bootimages/Loop_7.rle'\n");
+    kmsg_print(3, CANNOT_OPEN_FORMAT, frame_path(7).c_str());
+    EXPECT_EQ(kmsg_contents(), "<3>pelimora: cannot open '" + frame_path(7) + "'\n");
     std::filesystem::remove(KMSG_PATH);
 }
 

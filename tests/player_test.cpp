@@ -1,16 +1,16 @@
 // Black-box runs of the host player on the virtual devices.
+#include "frame_dir.h"
+#include "playback.h"
 #include "render.h"
 #include "rle565.h"
-#include "sandbox.h"
-#include "temp_dir.h"
-#include "vdev/vdev_run.h"
+#include "runner.h"
+#include "sandboxed.h"
+#include "schedule.h"
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 
 namespace fs = std::filesystem;
@@ -19,8 +19,7 @@ namespace {
 
 constexpr uint32_t WIDTH = 64, HEIGHT = 48, PIXELS = WIDTH * HEIGHT;
 constexpr char FB_MESSAGE[] = "<3>pelimora: cannot open '/dev/graphics/fb0'\n";
-
-using Frame = std::vector<uint8_t>;
+constexpr int64_t PAUSE_NS = FRAME_DELAY_US * 1000;
 
 // Frame n: a band of its own colour over a stretch that moves with n, and
 // every third frame ends short so the earlier frames show through.
@@ -35,15 +34,6 @@ Frame numbered_frame(int n)
         append_run(frame, static_cast<uint16_t>(PIXELS - count - 97), static_cast<uint16_t>(0x001F + 64 * n));
     return frame;
 }
-
-class FrameDir : public TempDir {
-public:
-    void write(int n, const Frame& frame) const
-    {
-        std::ofstream(*this / ("Loop_" + std::to_string(n) + ".rle"), std::ios::binary)
-            .write(reinterpret_cast<const char*>(frame.data()), static_cast<std::streamsize>(frame.size()));
-    }
-};
 
 // What the screen shows after each drawn frame, by the player's own decoder.
 std::vector<std::vector<uint8_t>> expected_screens(
@@ -67,30 +57,37 @@ std::string missing_messages(int from, int to)
 {
     std::string text;
     for (int n = from; n <= to; ++n)
-        text += "<3>pelimora: cannot open '/bootimages/Loop_" + std::to_string(n) + ".rle'\n";
+        text += "<3>pelimora: cannot open '" + frame_path(n) + "'\n";
     return text;
 }
 
 PlayerRun play(
     const VirtualDevices& devices, const FrameDir& frames, const std::vector<std::string>& args = {})
 {
-    PlayerRun run = run_player(built_player(), devices, frames.path(), args);
+    PlayerRun run = run_player(installed_player(), devices, frames.path(), args);
     // Descriptor numbers depend on what the test process hands down.
-    for (std::string& line : run.log) {
-        size_t rc = line.rfind(" rc=");
-        if (line.starts_with("open ") && rc != std::string::npos && std::isdigit(line[rc + 4]))
-            line.replace(rc + 4, std::string::npos, "fd");
-    }
+    for (Event& e : run.events)
+        if (e.kind == EventKind::open && e.rc > 0)
+            e.rc = 0;
     EXPECT_EQ(run.error, "");
     EXPECT_EQ(run.term_signal, 0);
     EXPECT_EQ(run.exit_status, 0);
-    EXPECT_EQ(run.lines("leak").size(), 0u) << run.lines("leak")[0];
-    EXPECT_EQ(run.lines("overrun").size(), 0u);
-    EXPECT_EQ(run.lines("refuse").size(), 0u);
-    EXPECT_EQ(run.lines("error").size(), 0u);
+    for (EventKind wrong : { EventKind::leak, EventKind::overrun, EventKind::refuse, EventKind::error })
+        for (const Event& e : run.of(wrong))
+            ADD_FAILURE() << describe(e);
     // Every message reaches the log in one write of its own.
-    EXPECT_EQ(run.lines("write kmsg").size(), size_t(std::count(run.kmsg.begin(), run.kmsg.end(), '\n')));
+    EXPECT_EQ(run.count(EventKind::write, Device::kmsg),
+        size_t(std::count(run.kmsg.begin(), run.kmsg.end(), '\n')));
     return run;
+}
+
+std::vector<std::string> described(const std::vector<Event>& events)
+{
+    std::vector<std::string> lines;
+    lines.reserve(events.size());
+    for (const Event& e : events)
+        lines.push_back(describe(e));
+    return lines;
 }
 
 class Player : public testing::TestWithParam<uint32_t> {
@@ -105,13 +102,14 @@ protected:
     std::map<int, Frame> write_all(const FrameDir& dir) const
     {
         std::map<int, Frame> frames;
-        for (int n = 1; n <= 40; ++n)
-            dir.write(n, frames[n] = numbered_frame(n));
+        for (int n = 1; n <= FRAME_COUNT; ++n)
+            frames[n] = numbered_frame(n);
+        EXPECT_TRUE(dir.write(frames));
         return frames;
     }
 };
 
-TEST_P(Player, PlaysTheFortyFramesInOrder)
+TEST_P(Player, PlaysEveryFrameInOrder)
 {
     uint32_t bpp = GetParam();
     FrameDir dir;
@@ -119,45 +117,90 @@ TEST_P(Player, PlaysTheFortyFramesInOrder)
     PlayerRun run = play(devices(), dir);
 
     EXPECT_EQ(run.kmsg, "");
-    EXPECT_GE(run.seconds, 0.8);
-    ASSERT_EQ(run.screens.size(), 40u);
+    EXPECT_GE(run.seconds, FRAME_COUNT * FRAME_DELAY_US / 1e6);
+    ASSERT_EQ(run.screens.size(), size_t(FRAME_COUNT));
     auto expected = expected_screens(frames, bpp);
-    for (size_t i = 0; i < 40; ++i)
+    for (int i = 0; i < FRAME_COUNT; ++i)
         EXPECT_EQ(run.screens[i], expected[i]) << "screen at pan " << i + 1;
 
     // The screen is mapped once, shared, exactly one visible screen from offset 0.
-    std::string len = "len=" + std::to_string(PIXELS * bpp / 8);
-    EXPECT_EQ(run.lines("open fb"), std::vector<std::string> { "open fb flags=0x2 rc=fd" });
-    EXPECT_EQ(run.lines("mmap fb"),
-        (std::vector<std::string> { "mmap fb " + len + " prot=3 flags=0x1 offset=0", "mmap fb rc=0" }));
-    EXPECT_EQ(run.lines("munmap fb"), std::vector<std::string> { "munmap fb " + len });
+    std::string length = " length=" + std::to_string(PIXELS * bpp / 8);
+    EXPECT_EQ(described(run.of(EventKind::open, Device::fb)),
+        std::vector<std::string> { "open fb rc=0 flags=0x2" });
+    EXPECT_EQ(described(run.of(EventKind::mmap, Device::fb)),
+        std::vector<std::string> { "mmap fb rc=0 flags=0x1 prot=3" + length });
+    EXPECT_EQ(described(run.of(EventKind::munmap, Device::fb)),
+        std::vector<std::string> { "munmap fb rc=0" + length });
 
     // Each frame: console to graphics, file mapped whole, pan with the screen
     // information as read at open, file closed, then a full pause.
     std::vector<std::string> frame_events;
-    for (const std::string& line : run.log)
-        if (!line.starts_with("open fb") && !line.starts_with("ioctl fb") && !line.starts_with("mmap fb")
-            && !line.starts_with("munmap fb") && !line.starts_with("close fb") && !line.starts_with("exit"))
-            frame_events.push_back(line);
-    ASSERT_EQ(frame_events.size(), 40u * 10);
-    for (int n = 1; n <= 40; ++n) {
-        std::string path = "/bootimages/Loop_" + std::to_string(n) + ".rle";
-        std::string size = std::to_string(frames[n].size());
+    for (const Event& e : run.events)
+        if (e.kind == EventKind::pan
+            || (e.device != Device::fb && e.kind != EventKind::start && e.kind != EventKind::exit))
+            frame_events.push_back(describe(e));
+    constexpr size_t PER_FRAME = 10;
+    ASSERT_EQ(frame_events.size(), FRAME_COUNT * PER_FRAME);
+    for (int n = 1; n <= FRAME_COUNT; ++n) {
+        std::string path = " path=" + frame_path(n), size = std::to_string(frames[n].size());
         std::vector<std::string> expected_events = {
-            "open tty flags=0x1002 rc=fd",
-            "ioctl tty kdsetmode mode=1 rc=0",
-            "close tty vdev-tty0",
-            "open frame " + path + " flags=0x0 rc=fd",
-            "fstat frame " + path + " rc=0",
-            "mmap frame len=" + size + " prot=1 flags=0x1 offset=0 rc=0",
-            "munmap frame len=" + size,
-            "pan n=" + std::to_string(n) + " xres=64 yres=48 bpp=" + std::to_string(bpp)
-                + " xoffset=0 yoffset=0 rc=0",
-            "close frame " + path,
-            "sleep request=0.020000000 rc=0 errno=0 remaining=0.000000000",
+            "open tty rc=0 flags=0x1002",
+            "kdsetmode tty rc=0 request=0x1",
+            "close tty rc=0 path=vdev-tty0",
+            "open frame rc=0" + path,
+            "fstat frame rc=0" + path,
+            "mmap frame rc=0 flags=0x1 prot=1 length=" + size,
+            "munmap frame rc=0 length=" + size,
+            "pan fb rc=0 number=" + std::to_string(n) + " xres=64 yres=48 bpp=" + std::to_string(bpp),
+            "close frame rc=0" + path,
+            "sleep - rc=0 asked_ns=" + std::to_string(PAUSE_NS),
         };
-        std::vector<std::string> actual(frame_events.begin() + (n - 1) * 10, frame_events.begin() + n * 10);
+        std::vector<std::string> actual(
+            frame_events.begin() + (n - 1) * PER_FRAME, frame_events.begin() + n * PER_FRAME);
         ASSERT_EQ(actual, expected_events) << "frame " << n;
+    }
+}
+
+// The format pinned end to end without the player's decoder: screens written
+// out byte by byte from the format's rules. Frame 1 covers a 4 x 2 screen
+// (with a count-0 record); frame 2 is short, so frame 1 shows through.
+TEST_P(Player, DrawsTheFormatsBytes)
+{
+    uint32_t bpp = GetParam();
+    FrameDir dir;
+    Frame first, second;
+    append_run(first, 3, 0xF800); // red
+    append_run(first, 0, 0x1234);
+    append_run(first, 2, 0x07E0); // green
+    append_run(first, 3, 0x001F); // blue
+    append_run(second, 2, 0x8410); // mid grey: 10000 100000 10000
+    append_run(second, 1, 0xFFFF);
+    ASSERT_TRUE(dir.write({ { 1, first }, { 2, second } }));
+    VirtualDevices d;
+    d.fb = "4x2x" + std::to_string(bpp);
+    PlayerRun run = play(d, dir);
+    ASSERT_EQ(run.screens.size(), 2u);
+    using Bytes = std::vector<uint8_t>;
+    if (bpp == 16) {
+        EXPECT_EQ(run.screens[0],
+            (Bytes { 0x00, 0xF8, 0x00, 0xF8, 0x00, 0xF8, 0xE0, 0x07, //
+                0xE0, 0x07, 0x1F, 0x00, 0x1F, 0x00, 0x1F, 0x00 }));
+        EXPECT_EQ(run.screens[1],
+            (Bytes { 0x10, 0x84, 0x10, 0x84, 0xFF, 0xFF, 0xE0, 0x07, //
+                0xE0, 0x07, 0x1F, 0x00, 0x1F, 0x00, 0x1F, 0x00 }));
+    } else {
+        // Red, green, blue, 0xFF; channels widened by repeating their top bits.
+        Bytes red = { 0xFF, 0x00, 0x00, 0xFF }, green = { 0x00, 0xFF, 0x00, 0xFF },
+              blue = { 0x00, 0x00, 0xFF, 0xFF }, grey = { 0x84, 0x82, 0x84, 0xFF },
+              white = { 0xFF, 0xFF, 0xFF, 0xFF };
+        auto screen = [](std::initializer_list<Bytes> pixels) {
+            Bytes bytes;
+            for (const Bytes& p : pixels)
+                bytes.insert(bytes.end(), p.begin(), p.end());
+            return bytes;
+        };
+        EXPECT_EQ(run.screens[0], screen({ red, red, red, green, green, blue, blue, blue }));
+        EXPECT_EQ(run.screens[1], screen({ grey, grey, white, green, green, blue, blue, blue }));
     }
 }
 
@@ -165,7 +208,7 @@ TEST_P(Player, ArgumentsChangeNothing)
 {
     FrameDir dir;
     auto frames = write_all(dir);
-    PlayerRun run = play(devices(), dir, { "--help", "-v", "/bootimages/Loop_2.rle" });
+    PlayerRun run = play(devices(), dir, { "--help", "-v", frame_path(2) });
     EXPECT_EQ(run.screens, expected_screens(frames, GetParam()));
     EXPECT_EQ(run.kmsg, "");
 }
@@ -174,10 +217,13 @@ TEST_P(Player, MissingFramesAreReportedInOrderAndStillPaced)
 {
     FrameDir dir;
     PlayerRun run = play(devices(), dir);
-    EXPECT_EQ(run.kmsg, missing_messages(1, 40));
+    EXPECT_EQ(run.kmsg, missing_messages(1, FRAME_COUNT));
     EXPECT_EQ(run.screens.size(), 0u);
-    EXPECT_EQ(run.lines("sleep request=0.020000000 rc=0").size(), 40u);
-    EXPECT_GE(run.seconds, 0.8);
+    auto pauses = run.of(EventKind::sleep);
+    EXPECT_EQ(pauses.size(), size_t(FRAME_COUNT));
+    for (const Event& e : pauses)
+        EXPECT_TRUE(e.asked_ns == PAUSE_NS && e.rc == 0) << describe(e);
+    EXPECT_GE(run.seconds, FRAME_COUNT * FRAME_DELAY_US / 1e6);
 }
 
 TEST_P(Player, BadFrameFilesCostOnlyTheirOwnPicture)
@@ -185,23 +231,21 @@ TEST_P(Player, BadFrameFilesCostOnlyTheirOwnPicture)
     FrameDir dir;
     std::map<int, Frame> drawn;
     drawn[1] = numbered_frame(1);
-    dir.write(1, drawn[1]);
-    dir.write(2, {}); // empty: cannot be mapped, no pan, no message
-    dir.write(3, drawn[3] = { 1, 0, 0 }); // a record cut short: pan, nothing drawn
-    Frame overlong;
-    append_run(overlong, static_cast<uint16_t>(PIXELS + 1), 0xFFFF);
-    append_run(overlong, 1, 0xFFFF);
-    dir.write(4, drawn[4] = overlong);
-    dir.write(5, drawn[5] = { 5, 0, 0xE0, 0x07 }); // five green pixels over frame 1
-    fs::create_directory(dir.path() / "Loop_6.rle"); // a directory maps no more than an empty file
+    drawn[3] = { 1, 0, 0 }; // a record cut short: pan, nothing drawn
+    append_run(drawn[4], static_cast<uint16_t>(PIXELS + 1), 0xFFFF);
+    append_run(drawn[4], 1, 0xFFFF);
+    drawn[5] = { 5, 0, 0xE0, 0x07 }; // five green pixels over frame 1
+    ASSERT_TRUE(dir.write(drawn));
+    ASSERT_TRUE(dir.write(2, {})); // empty: cannot be mapped, no pan, no message
+    fs::create_directory(dir / frame_name(6)); // a directory maps no more than an empty file
 
     VirtualDevices d = devices();
     d.fail = "fb-pan"; // many drivers cannot pan; the frames show all the same
     PlayerRun run = play(d, dir);
-    EXPECT_EQ(run.kmsg, missing_messages(7, 40));
+    EXPECT_EQ(run.kmsg, missing_messages(7, FRAME_COUNT));
     EXPECT_EQ(run.screens, expected_screens(drawn, GetParam()));
-    EXPECT_EQ(run.lines("pan").size(), 4u);
-    EXPECT_EQ(run.lines("sleep").size(), 40u);
+    EXPECT_EQ(run.count(EventKind::pan), 4u);
+    EXPECT_EQ(run.count(EventKind::sleep), size_t(FRAME_COUNT));
 }
 
 TEST_P(Player, SignalsDoNotShortenThePauses)
@@ -211,30 +255,25 @@ TEST_P(Player, SignalsDoNotShortenThePauses)
     VirtualDevices d = devices();
     d.signal_us = 3000;
     PlayerRun run = play(d, dir);
-    EXPECT_GE(run.seconds, 0.8);
-    EXPECT_EQ(run.screens.size(), 40u);
+    EXPECT_GE(run.seconds, FRAME_COUNT * FRAME_DELAY_US / 1e6);
+    EXPECT_EQ(run.screens.size(), size_t(FRAME_COUNT));
     // An interrupted pause goes on with exactly the time that was left.
     int pauses = 0, interrupted = 0;
-    std::string resume;
-    for (const std::string& line : run.lines("sleep")) {
-        std::string request = line.substr(14, line.find(' ', 14) - 14);
-        if (resume.empty()) {
-            EXPECT_EQ(request, "0.020000000");
-            ++pauses;
-        } else {
-            EXPECT_EQ(request, resume);
-        }
-        resume.clear();
-        if (line.find("rc=-1 errno=4 ") != std::string::npos) {
+    int64_t resume = 0;
+    for (const Event& e : run.of(EventKind::sleep)) {
+        EXPECT_EQ(e.asked_ns, resume ? resume : PAUSE_NS) << describe(e);
+        pauses += resume == 0;
+        resume = 0;
+        if (e.rc == -1 && e.error == EINTR) {
             ++interrupted;
-            resume = line.substr(line.find("remaining=") + 10);
+            resume = e.remaining_ns;
         } else {
-            EXPECT_NE(line.find("rc=0"), std::string::npos) << line;
+            EXPECT_EQ(e.rc, 0) << describe(e);
         }
     }
-    EXPECT_TRUE(resume.empty());
-    EXPECT_EQ(pauses, 40);
-    EXPECT_GT(interrupted, 40);
+    EXPECT_EQ(resume, 0);
+    EXPECT_EQ(pauses, FRAME_COUNT);
+    EXPECT_GT(interrupted, FRAME_COUNT);
 }
 
 TEST_P(Player, OnlyTheVisibleScreenIsMapped)
@@ -246,8 +285,10 @@ TEST_P(Player, OnlyTheVisibleScreenIsMapped)
     d.fb_virtual = "64x96";
     d.fb_line = std::to_string(WIDTH * bpp / 8 + 64); // padded lines are not consulted
     PlayerRun run = play(d, dir);
-    EXPECT_EQ(run.lines("mmap fb")[0],
-        "mmap fb len=" + std::to_string(PIXELS * bpp / 8) + " prot=3 flags=0x1 offset=0");
+    auto mappings = run.of(EventKind::mmap, Device::fb);
+    ASSERT_EQ(mappings.size(), 1u);
+    EXPECT_EQ(mappings[0].length, PIXELS * bpp / 8);
+    EXPECT_EQ(mappings[0].offset, 0);
     EXPECT_EQ(run.screens, expected_screens(frames, bpp));
 }
 
@@ -260,10 +301,16 @@ TEST_P(Player, AConsoleThatCannotGoGraphicalSkipsEveryFrameSilently)
         d.tty = tty;
         PlayerRun run = play(d, dir);
         EXPECT_EQ(run.kmsg, "") << tty;
-        EXPECT_EQ(run.lines("open frame").size(), 0u) << tty;
-        EXPECT_EQ(run.lines("open tty flags=0x1002").size(), 40u) << tty;
-        EXPECT_EQ(run.lines("ioctl tty kdsetmode mode=1 rc=-1").size(), tty == "refuse" ? 40u : 0u);
-        EXPECT_EQ(run.lines("sleep").size(), 40u) << tty;
+        EXPECT_EQ(run.count(EventKind::open, Device::frame), 0u) << tty;
+        auto opens = run.of(EventKind::open, Device::tty);
+        EXPECT_EQ(opens.size(), size_t(FRAME_COUNT)) << tty;
+        for (const Event& e : opens)
+            EXPECT_EQ(e.flags, 0x1002) << tty;
+        auto refused = run.of(EventKind::kdsetmode, Device::tty);
+        EXPECT_EQ(refused.size(), tty == "refuse" ? size_t(FRAME_COUNT) : 0u);
+        for (const Event& e : refused)
+            EXPECT_TRUE(e.rc == -1 && e.request == 1) << describe(e);
+        EXPECT_EQ(run.count(EventKind::sleep), size_t(FRAME_COUNT)) << tty;
         EXPECT_EQ(run.screens.size(), 0u) << tty;
     }
 }
@@ -274,8 +321,11 @@ TEST_P(Player, AnUnopenableKernelLogIsSilent)
     VirtualDevices d = devices();
     d.kmsg = false;
     PlayerRun run = play(d, dir);
-    EXPECT_EQ(run.lines("open kmsg flags=0x1 rc=-1").size(), 40u);
-    EXPECT_EQ(run.lines("sleep").size(), 40u);
+    auto opens = run.of(EventKind::open, Device::kmsg);
+    EXPECT_EQ(opens.size(), size_t(FRAME_COUNT));
+    for (const Event& e : opens)
+        EXPECT_TRUE(e.rc == -1 && e.flags == 1) << describe(e);
+    EXPECT_EQ(run.count(EventKind::sleep), size_t(FRAME_COUNT));
     EXPECT_EQ(run.kmsg, "");
 }
 
@@ -301,20 +351,20 @@ TEST_P(UnusableScreen, GivesOneMessageAndEndsTheRun)
 {
     REQUIRE_DEVICE_SANDBOX();
     FrameDir dir;
-    dir.write(1, numbered_frame(1));
+    ASSERT_TRUE(dir.write(1, numbered_frame(1)));
     VirtualDevices d;
     d.fb = GetParam().fb;
     d.fail = GetParam().fail;
     PlayerRun run = play(d, dir);
     EXPECT_EQ(run.kmsg, FB_MESSAGE);
-    EXPECT_EQ(run.lines("mmap fb").empty(), !GetParam().reaches_mmap);
-    EXPECT_EQ(run.lines("open tty").size(), 0u);
-    EXPECT_EQ(run.lines("open frame").size(), 0u);
-    EXPECT_EQ(run.lines("sleep").size(), 0u);
-    EXPECT_EQ(run.lines("pan").size(), 0u);
-    EXPECT_EQ(run.lines("munmap").size(), 0u);
+    EXPECT_EQ(run.count(EventKind::mmap, Device::fb), GetParam().reaches_mmap ? 1u : 0u);
+    EXPECT_EQ(run.count(EventKind::open, Device::tty), 0u);
+    EXPECT_EQ(run.count(EventKind::open, Device::frame), 0u);
+    EXPECT_EQ(run.count(EventKind::sleep), 0u);
+    EXPECT_EQ(run.count(EventKind::pan), 0u);
+    EXPECT_EQ(run.count(EventKind::munmap), 0u);
     if (GetParam().fail != "fb-open" && !GetParam().fb.empty()) {
-        EXPECT_EQ(run.lines("close fb").size(), 1u);
+        EXPECT_EQ(run.count(EventKind::close, Device::fb), 1u);
     }
 
     // With the kernel log gone too, the player stays silent and still exits 0.
@@ -339,13 +389,15 @@ TEST(VirtualDevices, RefuseEveryOtherDevice)
 {
     REQUIRE_DEVICE_SANDBOX();
     FrameDir dir;
-    PlayerPaths paths = built_player();
+    PlayerPaths paths = installed_player();
     paths.player = "/bin/cat";
     PlayerRun run
         = run_player(paths, VirtualDevices {}, dir.path(), { "/dev/null", "/dev/fb0", "/dev/tty1" });
     EXPECT_NE(run.exit_status, 0);
-    EXPECT_EQ(run.lines("refuse"),
-        (std::vector<std::string> { "refuse /dev/null", "refuse /dev/fb0", "refuse /dev/tty1" }));
+    std::vector<std::string> refused;
+    for (const Event& e : run.of(EventKind::refuse))
+        refused.push_back(e.path);
+    EXPECT_EQ(refused, (std::vector<std::string> { "/dev/null", "/dev/fb0", "/dev/tty1" }));
 }
 
 } // namespace

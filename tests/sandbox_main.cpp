@@ -1,8 +1,7 @@
 // Test entry: everything runs in a private mount namespace with an empty /dev,
 // so no test can reach this machine's console, kernel log or framebuffer.
 #include "sandbox.h"
-
-#include "vdev/vdev_run.h"
+#include "sandboxed.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,8 @@
 #include "animation.h"
 
+#include "file_io.h"
 #include "png_io.h"
+#include "schedule.h"
 
 #include <algorithm>
 #include <webp/encode.h>
@@ -35,7 +37,7 @@ std::string write_animation(const std::filesystem::path& path, uint32_t width, u
             error = path.string() + ": WebP encoding failed: " + WebPAnimEncoderGetError(encoder);
             break;
         }
-        timestamp += FRAME_MILLISECONDS;
+        timestamp += FRAME_DELAY_US / 1000;
     }
     WebPData data;
     WebPDataInit(&data);
@@ -83,7 +85,8 @@ std::string write_contact_sheet(const std::filesystem::path& path, uint32_t widt
     uint32_t tw = std::max(1u, width / shrink), th = std::max(1u, height / shrink);
     uint32_t rows = uint32_t(screens.size() + COLUMNS - 1) / COLUMNS;
     uint32_t sheet_w = GAP + COLUMNS * (tw + GAP), sheet_h = GAP + rows * (th + LABEL + GAP);
-    std::vector<uint8_t> sheet(size_t(sheet_w) * sheet_h * 3, 40);
+    constexpr uint8_t BACKDROP = 40; // dark grey between the thumbnails
+    std::vector<uint8_t> sheet(size_t(sheet_w) * sheet_h * 3, BACKDROP);
     for (size_t i = 0; i < screens.size(); ++i) {
         uint32_t x0 = GAP + uint32_t(i % COLUMNS) * (tw + GAP),
                  y0 = GAP + uint32_t(i / COLUMNS) * (th + LABEL + GAP);
@@ -105,4 +108,15 @@ std::string write_contact_sheet(const std::filesystem::path& path, uint32_t widt
         draw_number(sheet, sheet_w, x0 + 3, x0 + tw, y0 + th + 3, int(i + 1), 2);
     }
     return write_png_rgb(path, sheet_w, sheet_h, sheet);
+}
+
+std::string write_playback_pictures(const std::filesystem::path& dir, uint32_t width, uint32_t height,
+    const std::vector<std::vector<uint8_t>>& screens, const std::vector<SheetMark>& marks)
+{
+    std::error_code ec;
+    if (!std::filesystem::create_directories(dir, ec) && ec)
+        return dir.string() + ": cannot create: " + ec.message();
+    if (std::string error = write_animation(dir / ANIMATION_FILE, width, height, screens); !error.empty())
+        return error;
+    return write_contact_sheet(dir / CONTACT_SHEET_FILE, width, height, screens, marks);
 }

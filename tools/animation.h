@@ -2,14 +2,10 @@
 // a contact sheet of every frame with its number.
 #pragma once
 
-#include "files.h"
-
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
-
-constexpr int FRAME_MILLISECONDS = 20;
 
 // `screens` are 8-bit RGB pictures of width x height. Returns "" or the error.
 std::string write_animation(const std::filesystem::path& path, uint32_t width, uint32_t height,
@@ -21,4 +17,11 @@ enum class SheetMark { drawn, not_drawn, missing };
 // green for a drawn frame, amber for one that was not drawn (empty or
 // unreadable), red for a missing one.
 std::string write_contact_sheet(const std::filesystem::path& path, uint32_t width, uint32_t height,
+    const std::vector<std::vector<uint8_t>>& screens, const std::vector<SheetMark>& marks);
+
+constexpr char ANIMATION_FILE[] = "animation.webp", CONTACT_SHEET_FILE[] = "contact-sheet.png";
+
+// Both pictures into `dir` (made if need be), as ANIMATION_FILE and
+// CONTACT_SHEET_FILE. Returns "" or the error.
+std::string write_playback_pictures(const std::filesystem::path& dir, uint32_t width, uint32_t height,
     const std::vector<std::vector<uint8_t>>& screens, const std::vector<SheetMark>& marks);

@@ -1,12 +1,23 @@
 #include "playback.h"
 
+#include "file_io.h"
 #include "render.h"
+#include "schedule.h"
+
+#include <cstdio>
 
 namespace fs = std::filesystem;
 
+std::string frame_path(int n)
+{
+    char path[FRAME_PATH_BUFFER_SIZE];
+    std::snprintf(path, sizeof path, FRAME_PATH_FORMAT, FRAME_PATH_PREFIX, n);
+    return path;
+}
+
 std::string frame_name(int n)
 {
-    return "Loop_" + std::to_string(n) + ".rle";
+    return frame_path(n).substr(frame_directory_length());
 }
 
 FrameReport draw_frame(
@@ -38,7 +49,7 @@ Playback play_directory(
 {
     Playback playback;
     std::vector<uint8_t> screen = initial.empty() ? std::vector<uint8_t>(geometry.bytes()) : initial;
-    for (int n = 1; n <= PLAYED_FRAMES; ++n) {
+    for (int n = 1; n <= FRAME_COUNT; ++n) {
         fs::path path = dir / frame_name(n);
         FrameReport report;
         std::vector<uint8_t> file;

@@ -1,16 +1,14 @@
 // The player's run over a directory of frames, replayed on the host with the
-// player's own decoder: what the screen shows after each of the 40 frames,
-// and what each frame file holds.
+// player's own decoder: what the screen shows after each frame of the
+// schedule, and what each frame file holds.
 #pragma once
 
-#include "files.h"
+#include "screen_geometry.h"
 
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
-
-constexpr int PLAYED_FRAMES = 40;
 
 struct FrameReport {
     enum Status { drawn, missing, unreadable, empty } status = missing;
@@ -33,15 +31,16 @@ FrameReport draw_frame(
     const std::vector<uint8_t>& file, const ScreenGeometry& geometry, std::vector<uint8_t>* screen);
 
 struct Playback {
-    std::vector<FrameReport> frames; // Loop_1 ... Loop_40
+    std::vector<FrameReport> frames; // frame 1 to FRAME_COUNT
     std::vector<std::vector<uint8_t>> screens; // screen memory after each frame
 };
 
-// Plays Loop_1.rle ... Loop_40.rle from `dir` onto a screen that starts as
+// Plays the schedule's frame files from `dir` onto a screen that starts as
 // `initial` (or black when empty). A frame that is missing, unreadable or empty
 // leaves the screen as it was, as on the device.
 Playback play_directory(const std::filesystem::path& dir, const ScreenGeometry& geometry,
     const std::vector<uint8_t>& initial = {});
 
-// "Loop_N.rle"
+// The path the player opens for frame n, and its file name alone.
+std::string frame_path(int n);
 std::string frame_name(int n);

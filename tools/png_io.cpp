@@ -1,6 +1,6 @@
 #include "png_io.h"
 
-#include "files.h"
+#include "file_io.h"
 
 #include <cerrno>
 #include <csetjmp>

@@ -1,5 +1,7 @@
 #include "sample.h"
 
+#include "schedule.h"
+
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -30,9 +32,9 @@ std::vector<uint8_t> render_sample_frame(int n, uint32_t width, uint32_t height)
     const float pi = std::numbers::pi_v<float>;
     const float cx = width / 2.0f, cy = height * 0.45f;
     const float ring = std::min(width, height) * 0.25f, dot = ring * 0.2f;
-    const float head = float(n % SAMPLE_FRAMES) / SAMPLE_FRAMES; // in turns
+    const float head = float(n % FRAME_COUNT) / FRAME_COUNT; // in turns
     const float bar_top = height * 0.85f, bar_bottom = bar_top + std::max(2.0f, height * 0.03f);
-    const float bar_left = width * 0.1f, bar_end = bar_left + width * 0.8f * n / SAMPLE_FRAMES;
+    const float bar_left = width * 0.1f, bar_end = bar_left + width * 0.8f * n / FRAME_COUNT;
 
     float dot_x[dots], dot_y[dots];
     Colour dot_colour[dots];

@@ -1,13 +1,14 @@
-// pelimora-frames: artwork to frame files, and frame files to what the device
-// will show, with the player's own decoder.
+#include "frame_commands.h"
+
 #include "animation.h"
-#include "files.h"
+#include "file_io.h"
+#include "natural_order.h"
 #include "playback.h"
 #include "png_io.h"
 #include "rle565.h"
 #include "sample.h"
+#include "schedule.h"
 
-#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
 
@@ -83,7 +84,10 @@ std::string describe_coverage(const FrameReport& frame, const ScreenGeometry& ge
     return "exact";
 }
 
-int encode(std::vector<std::string> inputs, std::string out, const std::string& background_text, bool dither)
+} // namespace
+
+int encode_frames(
+    std::vector<std::string> inputs, std::string out, const std::string& background_text, bool dither)
 {
     Rgb background;
     if (std::string error = parse_colour(background_text, &background); !error.empty())
@@ -144,11 +148,10 @@ int encode(std::vector<std::string> inputs, std::string out, const std::string& 
             double(raw) / double(frames[i].size()));
     }
     if (to_directory) {
-        if (frames.size() != PLAYED_FRAMES)
-            std::fprintf(stderr,
-                "pelimora-frames: note: the player shows Loop_1.rle to Loop_%d.rle; %zu made\n",
-                PLAYED_FRAMES, frames.size());
-        for (int n = int(frames.size()) + 1; n <= PLAYED_FRAMES; ++n)
+        if (frames.size() != FRAME_COUNT)
+            std::fprintf(stderr, "pelimora-frames: note: the player shows %s to %s; %zu made\n",
+                frame_name(1).c_str(), frame_name(FRAME_COUNT).c_str(), frames.size());
+        for (int n = int(frames.size()) + 1; n <= FRAME_COUNT; ++n)
             if (fs::exists(fs::path(out) / frame_name(n)))
                 std::fprintf(stderr,
                     "pelimora-frames: note: %s is left from before, and the player will show it\n",
@@ -157,7 +160,7 @@ int encode(std::vector<std::string> inputs, std::string out, const std::string& 
     return 0;
 }
 
-int decode(
+int decode_frame_file(
     const std::string& input, const ScreenGeometry& geometry, const std::string& base, const std::string& out)
 {
     std::vector<uint8_t> screen, file;
@@ -175,7 +178,7 @@ int decode(
     return 0;
 }
 
-int preview(
+int preview_frames(
     const std::string& dir, const ScreenGeometry& geometry, const std::string& base, const std::string& out)
 {
     if (!fs::is_directory(dir))
@@ -195,31 +198,25 @@ int preview(
                                                      : SheetMark::not_drawn);
         drawn += status == FrameReport::drawn;
     }
-    std::error_code ec;
-    if (!fs::create_directories(out, ec) && ec)
-        return fail(out + ": cannot create: " + ec.message());
-    fs::path animation = fs::path(out) / "animation.webp", sheet = fs::path(out) / "contact-sheet.png";
     std::fprintf(stderr, "pelimora-frames: encoding %zu frames of %ux%u...\n", pictures.size(),
         geometry.width, geometry.height);
-    if (std::string error = write_animation(animation, geometry.width, geometry.height, pictures);
+    if (std::string error = write_playback_pictures(out, geometry.width, geometry.height, pictures, marks);
         !error.empty())
         return fail(error);
-    if (std::string error = write_contact_sheet(sheet, geometry.width, geometry.height, pictures, marks);
-        !error.empty())
-        return fail(error);
-    std::printf("%d of %d frames drawn; %s (%d ms a frame), %s\n", drawn, PLAYED_FRAMES, animation.c_str(),
-        FRAME_MILLISECONDS, sheet.c_str());
+    fs::path animation = fs::path(out) / ANIMATION_FILE, sheet = fs::path(out) / CONTACT_SHEET_FILE;
+    std::printf("%d of %d frames drawn; %s (%ld ms a frame), %s\n", drawn, FRAME_COUNT, animation.c_str(),
+        FRAME_DELAY_US / 1000, sheet.c_str());
     return 0;
 }
 
-int check(const std::string& dir, const ScreenGeometry& geometry)
+int check_frames(const std::string& dir, const ScreenGeometry& geometry)
 {
     if (!fs::is_directory(dir))
         return fail(dir + ": not a directory");
     Playback playback = play_directory(dir, geometry);
     std::printf("%-12s %8s %8s %9s  %s\n", "frame", "records", "zero", "trailing", "covers the screen");
     bool all_exact = true;
-    for (int n = 1; n <= PLAYED_FRAMES; ++n) {
+    for (int n = 1; n <= FRAME_COUNT; ++n) {
         const FrameReport& frame = playback.frames[n - 1];
         all_exact = all_exact && frame.covers_exactly(geometry);
         if (frame.status == FrameReport::drawn)
@@ -229,20 +226,20 @@ int check(const std::string& dir, const ScreenGeometry& geometry)
             std::printf("%-12s %8s %8s %9s  %s\n", frame_name(n).c_str(), "-", "-", "-",
                 describe_coverage(frame, geometry).c_str());
     }
-    for (int n = PLAYED_FRAMES + 1; fs::exists(fs::path(dir) / frame_name(n)); ++n)
+    for (int n = FRAME_COUNT + 1; fs::exists(fs::path(dir) / frame_name(n)); ++n)
         std::printf("%-12s is never played: the player stops at %s\n", frame_name(n).c_str(),
-            frame_name(PLAYED_FRAMES).c_str());
+            frame_name(FRAME_COUNT).c_str());
     std::printf("%s\n",
         all_exact ? "every frame covers the screen exactly" : "not every frame covers the screen exactly");
     return all_exact ? 0 : 1;
 }
 
-int sample(const std::string& out, const ScreenGeometry& geometry)
+int write_sample(const std::string& out, const ScreenGeometry& geometry)
 {
     std::error_code ec;
     if (!fs::create_directories(out, ec) && ec)
         return fail(out + ": cannot create: " + ec.message());
-    for (int n = 1; n <= SAMPLE_FRAMES; ++n) {
+    for (int n = 1; n <= FRAME_COUNT; ++n) {
         char name[32];
         std::snprintf(name, sizeof name, "spinner-%02d.png", n);
         if (std::string error = write_png_rgb(fs::path(out) / name, geometry.width, geometry.height,
@@ -251,82 +248,6 @@ int sample(const std::string& out, const ScreenGeometry& geometry)
             return fail(error);
     }
     std::printf(
-        "%d sample images of %ux%u in %s\n", SAMPLE_FRAMES, geometry.width, geometry.height, out.c_str());
+        "%d sample images of %ux%u in %s\n", FRAME_COUNT, geometry.width, geometry.height, out.c_str());
     return 0;
-}
-
-int run(int argc, char** argv)
-{
-    CLI::App app {
-        "Makes and checks pelimora frame files (RLE565): PNG artwork to Loop_N.rle, and Loop_N.rle to "
-        "exactly what the device will show."
-    };
-    app.require_subcommand(1);
-    std::string size_text = "640x480", base, out, background = "000000";
-    std::vector<std::string> inputs;
-    std::string input;
-    ScreenGeometry geometry;
-    bool dither = false;
-    auto screen_options = [&](CLI::App* command) {
-        command->add_option("--size", size_text, "Screen size, WIDTHxHEIGHT")->capture_default_str();
-        command->add_option("--depth", geometry.bits_per_pixel, "Bits per pixel of the screen")
-            ->check(CLI::IsMember({ 16, 32 }))
-            ->capture_default_str();
-    };
-
-    CLI::App* encode_command = app.add_subcommand("encode",
-        "PNG images to frame files: one image to one file, or a directory or list of images (natural "
-        "order) to OUT/Loop_1.rle ... Loop_N.rle");
-    encode_command->add_option("images", inputs, "PNG files, or a directory of them")->required();
-    encode_command->add_option("-o,--out", out, "Frame file, or directory for several (default: IMAGE.rle)");
-    encode_command->add_option("--background", background, "Colour under transparent pixels, RRGGBB")
-        ->capture_default_str();
-    encode_command->add_flag("--dither", dither, "Ordered dithering: smoother gradients, larger files");
-
-    CLI::App* decode_command
-        = app.add_subcommand("decode", "A frame file to a PNG of what the player leaves on the screen");
-    decode_command->add_option("frame", input, "Frame file")->required();
-    screen_options(decode_command);
-    decode_command->add_option("--base", base, "PNG the screen shows before the frame (default: black)");
-    decode_command->add_option("-o,--out", out, "PNG to write")->required();
-
-    CLI::App* preview_command = app.add_subcommand("preview",
-        "A frame directory to what the device shows: OUT/animation.webp (lossless, 20 ms a frame) and "
-        "OUT/contact-sheet.png");
-    preview_command->add_option("dir", input, "Directory holding Loop_1.rle ... Loop_40.rle")->required();
-    screen_options(preview_command);
-    preview_command->add_option(
-        "--base", base, "PNG the screen shows before the first frame (default: black)");
-    preview_command->add_option("-o,--out", out, "Output directory")->required();
-
-    CLI::App* check_command = app.add_subcommand(
-        "check", "A table of every frame against the screen; exit status 0 only when each covers it exactly");
-    check_command->add_option("dir", input, "Directory holding Loop_1.rle ... Loop_40.rle")->required();
-    check_command->add_option("--size", size_text, "Screen size, WIDTHxHEIGHT")->required();
-
-    CLI::App* sample_command
-        = app.add_subcommand("sample", "Writes the built-in sample animation as 40 PNG images");
-    sample_command->add_option("--size", size_text, "Image size, WIDTHxHEIGHT")->capture_default_str();
-    sample_command->add_option("-o,--out", out, "Output directory")->required();
-
-    CLI11_PARSE(app, argc, argv);
-
-    if (*encode_command)
-        return encode(inputs, out, background, dither);
-    if (std::string error = parse_screen_size(size_text, &geometry); !error.empty())
-        return fail(error);
-    if (*decode_command)
-        return decode(input, geometry, base, out);
-    if (*preview_command)
-        return preview(input, geometry, base, out);
-    if (*check_command)
-        return check(input, geometry);
-    return sample(out, geometry);
-}
-
-} // namespace
-
-int main(int argc, char** argv)
-{
-    return run_tool("pelimora-frames", run, argc, argv);
 }

@@ -1,0 +1,21 @@
+// The emulated board's initramfs: a newc cpio archive built in memory.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+class Cpio {
+public:
+    // mode: file type and permissions, as in st_mode (0100644, 040755, ...).
+    void add(const std::string& name, uint32_t mode, const std::string& content = "");
+    // Adds a file of the host's; false if it cannot be read.
+    bool add_file(const std::string& name, const std::filesystem::path& from, uint32_t mode = 0100755);
+    // The archive with its trailer.
+    std::string finish();
+
+private:
+    void pad();
+    std::string data_;
+    uint32_t inode_ = 1;
+};

@@ -1,0 +1,21 @@
+// What the board's init (board_init.cpp) reports on the serial console, one
+// "pelimora-init: ..." line each, read back by the host; and the kernel log
+// records that reach the console.
+#pragma once
+
+#include "display.h"
+
+#include <string>
+#include <vector>
+
+constexpr char INIT_READY[] = "pelimora-init: ready";
+
+struct InitReport {
+    int exit_status = -1; // the player's
+    double ms = -1; // the player's run time by the guest's clock
+    Layout layout; // all 0 when there is no screen
+    std::string pan; // "works", or why FBIOPAN_DISPLAY failed
+    std::vector<std::string> messages; // kernel log records from the player, without their timestamps
+};
+
+InitReport read_init_report(const std::vector<std::string>& console);

@@ -1,0 +1,51 @@
+// One boot of an emulated ARM board under qemu-system-arm, driven over its
+// serial console and QMP: Debian's armhf kernel, an initramfs of ours.
+#pragma once
+
+#include "temp_dir.h"
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+struct BoardSetup {
+    bool virt = false; // the virt board with a virtio GPU behind DRM's framebuffer emulation
+    std::string tree; // vexpress device tree in the kernel cache: ca9-16, ca9-32, or ca9 (no display)
+    bool rgba = false; // the init asks for red at offset 0 on 32-bit screens
+};
+
+// The cached kernel's directory (from PELIMORA_BOARD_CACHE), or empty.
+std::filesystem::path board_kernel_dir();
+
+class QemuBoard {
+public:
+    using Clock = std::chrono::steady_clock;
+    QemuBoard() = default;
+    ~QemuBoard();
+    QemuBoard(const QemuBoard&) = delete;
+    QemuBoard& operator=(const QemuBoard&) = delete;
+
+    // Boots; returns an empty string or what went wrong.
+    std::string boot(
+        const BoardSetup& setup, const std::filesystem::path& kernel_dir, const std::string& initramfs);
+    // Reads console lines into `console` up to and including one that starts with `marker`.
+    bool read_until(const std::string& marker, Clock::time_point deadline);
+    // The display through QMP's screendump, as 8-bit RGB of the given size, or empty.
+    std::vector<uint8_t> screen_dump(uint32_t width, uint32_t height);
+    // Lets the init power off; true when QEMU exits in time.
+    bool power_off();
+
+    std::vector<std::string> console;
+
+private:
+    bool qmp(const std::string& command);
+    bool qmp_send(const std::string& command);
+    bool qmp_reply();
+
+    pid_t pid_ = -1;
+    int to_console_ = -1, from_console_ = -1, qmp_fd_ = -1;
+    std::string pending_;
+    TempDir scratch_ { "pelimora-board" };
+};

@@ -1,0 +1,36 @@
+// Starting a program and waiting for it: the one way the harness, the tests
+// and the benchmarks run another process.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+struct SpawnRequest {
+    std::vector<std::string> argv; // argv[0] is the program
+    bool search_path = false; // look argv[0] up in PATH
+    std::vector<std::string> env; // the whole environment; empty: this process's
+    // Descriptors for the child's standard input, output and error; -1 keeps ours.
+    int stdin_fd = -1, stdout_fd = -1, stderr_fd = -1;
+};
+
+// Starts the program: its pid, or -1 with the reason in `error`.
+pid_t spawn_process(SpawnRequest request, std::string* error);
+
+struct ProcessExit {
+    int exit_status = -1; // -1 when it did not exit normally
+    int term_signal = 0;
+};
+ProcessExit wait_process(pid_t pid);
+
+struct ProcessRun : ProcessExit {
+    std::string error; // why it could not be started
+    double seconds = 0;
+    int64_t started_ns = 0; // monotonic clock just before the start
+    std::string out, err; // its output, when captured
+};
+
+// Starts the program and waits for it; with `capture`, its standard output
+// and error are collected.
+ProcessRun run_process(const SpawnRequest& request, bool capture = false);

@@ -1,0 +1,133 @@
+#include "runner.h"
+
+#include "file_io.h"
+#include "process.h"
+#include "temp_dir.h"
+
+#include <climits>
+#include <cstring>
+#include <sstream>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+std::vector<Event> PlayerRun::of(EventKind kind, std::optional<Device> device) const
+{
+    std::vector<Event> out;
+    for (const Event& e : events)
+        if (e.kind == kind && (!device || e.device == *device))
+            out.push_back(e);
+    return out;
+}
+
+std::string describe(const Event& event)
+{
+    char line[EVENT_LINE_SIZE];
+    int n = format_event(event, line, sizeof line);
+    return std::string(line, size_t(n));
+}
+
+PlayerPaths installed_player()
+{
+    char self[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    fs::path dir = n > 0 ? fs::path(std::string(self, size_t(n))).parent_path() : fs::path(".");
+    fs::path helpers = (dir / PELIMORA_HELPERS_RELATIVE).lexically_normal();
+    return { helpers / "pelimora", helpers / "libvdev.so", PELIMORA_PRELOAD_FIRST };
+}
+
+static std::string read_text(const fs::path& path)
+{
+    std::vector<uint8_t> bytes;
+    (void)read_whole_file(path, &bytes);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+PlayerRun run_player(const PlayerPaths& paths, const VirtualDevices& devices, const fs::path& frames,
+    const std::vector<std::string>& args)
+{
+    PlayerRun run;
+    TempDir scratch("pelimora-vdev");
+    if (scratch.path().empty()) {
+        run.error = "cannot make a scratch directory";
+        return run;
+    }
+
+    SpawnRequest request;
+    for (char** e = environ; *e; ++e)
+        if (!std::string_view(*e).starts_with(VDEV_PREFIX)
+            && !std::string_view(*e).starts_with("LD_PRELOAD="))
+            request.env.emplace_back(*e);
+    auto set
+        = [&](const char* name, const std::string& value) { request.env.push_back(name + ("=" + value)); };
+    std::string preload = paths.vdev.string();
+    if (!paths.preload_first.empty())
+        preload = paths.preload_first + ":" + preload;
+    set("LD_PRELOAD", preload);
+    set(VDEV_LOG, scratch / "log");
+    set(VDEV_SNAPSHOTS, scratch / "screens");
+    set(VDEV_BOOTIMAGES, fs::absolute(frames));
+    set(VDEV_TTY, devices.tty);
+    if (!devices.fb.empty())
+        set(VDEV_FB, devices.fb);
+    if (!devices.fb_virtual.empty())
+        set(VDEV_FB_VIRTUAL, devices.fb_virtual);
+    if (!devices.fb_line.empty())
+        set(VDEV_FB_LINE, devices.fb_line);
+    if (!devices.fail.empty())
+        set(VDEV_FAIL, devices.fail);
+    if (devices.kmsg)
+        set(VDEV_KMSG, scratch / "kmsg");
+    if (devices.clock)
+        set(VDEV_CLOCK, "1");
+    if (devices.signal_us > 0)
+        set(VDEV_SIGNAL_US, std::to_string(devices.signal_us));
+    request.argv = { paths.player.string() };
+    request.argv.insert(request.argv.end(), args.begin(), args.end());
+
+    ProcessRun process = run_process(request);
+    run.exit_status = process.exit_status;
+    run.term_signal = process.term_signal;
+    run.seconds = process.seconds;
+    run.started_ns = process.started_ns;
+    run.error = process.error;
+
+    std::istringstream log(read_text(scratch / "log"));
+    size_t screen_bytes = 0;
+    for (std::string line; std::getline(log, line);) {
+        Event event;
+        if (!parse_event(line.c_str(), &event)) {
+            run.error = "the virtual devices wrote an unreadable line: " + line;
+            continue;
+        }
+        if (event.kind == EventKind::mmap && event.device == Device::fb && event.rc == 0)
+            screen_bytes = size_t(event.length);
+        run.events.push_back(event);
+    }
+    run.kmsg = read_text(scratch / "kmsg");
+    std::string screens = read_text(scratch / "screens");
+    for (size_t at = 0; screen_bytes && at + screen_bytes <= screens.size(); at += screen_bytes)
+        run.screens.emplace_back(screens.begin() + long(at), screens.begin() + long(at + screen_bytes));
+    return run;
+}
+
+std::vector<FrameShown> frames_shown(const PlayerRun& run, size_t screen_bytes)
+{
+    std::vector<FrameShown> shown;
+    std::vector<uint8_t> screen(screen_bytes);
+    size_t pans = 0;
+    for (const Event& e : run.events) {
+        // Each frame starts with the console switch; the file's open says whether it is there.
+        if (e.kind == EventKind::open && e.device == Device::tty)
+            shown.push_back({ FrameShown::not_drawn, screen });
+        else if (e.kind == EventKind::open && e.device == Device::frame && !shown.empty())
+            shown.back().outcome = e.rc < 0 ? FrameShown::missing : FrameShown::not_drawn;
+        else if (e.kind == EventKind::pan && !shown.empty() && pans < run.screens.size()) {
+            screen = run.screens[pans++];
+            shown.back() = { FrameShown::drawn, screen };
+        }
+    }
+    return shown;
+}

@@ -1,0 +1,69 @@
+// Runs the host build of the player on the virtual devices and collects what
+// it did: exit status, run time, every device call as an Event, the kernel
+// log and the screen as it was at every pan.
+#pragma once
+
+#include "vdev/protocol.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct VirtualDevices {
+    // "WIDTHxHEIGHTxBPP"; empty: there is no framebuffer.
+    std::string fb = "64x48x16";
+    std::string fb_virtual; // "WIDTHxHEIGHT", larger than the visible screen
+    std::string fb_line; // line length in bytes, when not the natural one
+    // Comma-separated failure points: fb-open, fb-fix, fb-var, fb-mmap, fb-pan,
+    // and frame-open:N, frame-fstat:N, frame-mmap:N for frame N.
+    std::string fail;
+    std::string tty = "ok"; // ok, missing, refuse
+    bool kmsg = true; // false: /dev/kmsg cannot be opened
+    long signal_us = 0; // interrupt the player with SIGUSR1 this often
+    bool clock = false; // the start and every pan carry the monotonic clock
+};
+
+struct PlayerRun {
+    int exit_status = -1; // -1 when the player did not exit normally
+    int term_signal = 0;
+    double seconds = 0;
+    int64_t started_ns = 0; // monotonic clock just before the player was started
+    std::vector<Event> events; // one per device call
+    std::string kmsg; // everything written to the kernel log
+    std::vector<std::vector<uint8_t>> screens; // the mapped screen at each pan
+    std::string error; // why the player could not be run
+
+    // The events of one kind, on one device or (nullopt) any.
+    std::vector<Event> of(EventKind kind, std::optional<Device> device = std::nullopt) const;
+    size_t count(EventKind kind, std::optional<Device> device = std::nullopt) const
+    {
+        return of(kind, device).size();
+    }
+};
+
+struct PlayerPaths {
+    std::filesystem::path player; // host build of pelimora
+    std::filesystem::path vdev; // libvdev.so
+    std::string preload_first; // sanitizer runtime, when the build has one
+};
+
+// The host player and the virtual devices beside the running executable, as
+// both the build tree and an installation lay them out.
+PlayerPaths installed_player();
+
+// Plays the frames in `frames` (standing in for the frames' directory).
+PlayerRun run_player(const PlayerPaths& paths, const VirtualDevices& devices,
+    const std::filesystem::path& frames, const std::vector<std::string>& args = {});
+
+// What the screen showed after each of the schedule's frames: a frame that
+// panned shows its capture; any other leaves the screen as it was.
+struct FrameShown {
+    enum Outcome { drawn, not_drawn, missing } outcome = missing;
+    std::vector<uint8_t> screen;
+};
+std::vector<FrameShown> frames_shown(const PlayerRun& run, size_t screen_bytes);
+
+// One line per event, as the log holds them: for messages and readable checks.
+std::string describe(const Event& event);

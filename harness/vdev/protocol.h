@@ -1,0 +1,80 @@
+// What passes between the virtual devices (libvdev.so, preloaded into the
+// player) and the runner that starts it: the configuration, in environment
+// variables the runner sets and the library reads at load, and the record of
+// every device call, one line each in the log, which the library writes with
+// format_event and the runner reads back with parse_event.
+//
+// C library only: this is compiled into the preloaded library too.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+// The configuration.
+constexpr char VDEV_LOG[] = "VDEV_LOG"; // file for the event log
+constexpr char VDEV_SNAPSHOTS[] = "VDEV_SNAPSHOTS"; // file the screen is appended to at each pan
+constexpr char VDEV_BOOTIMAGES[] = "VDEV_BOOTIMAGES"; // directory standing in for the frames' directory
+constexpr char VDEV_FB[] = "VDEV_FB"; // "WIDTHxHEIGHTxBPP"; absent: no framebuffer
+constexpr char VDEV_FB_VIRTUAL[] = "VDEV_FB_VIRTUAL"; // "WIDTHxHEIGHT"
+constexpr char VDEV_FB_LINE[] = "VDEV_FB_LINE"; // line length in bytes
+constexpr char VDEV_FAIL[] = "VDEV_FAIL"; // failure points, see VirtualDevices::fail
+constexpr char VDEV_TTY[] = "VDEV_TTY"; // ok, missing, refuse
+constexpr char VDEV_KMSG[] = "VDEV_KMSG"; // file standing in for the kernel log; absent: unopenable
+constexpr char VDEV_CLOCK[] = "VDEV_CLOCK"; // set: the start and every pan carry the monotonic clock
+constexpr char VDEV_SIGNAL_US[] = "VDEV_SIGNAL_US"; // interrupt the player with SIGUSR1 this often
+constexpr char VDEV_PREFIX[] = "VDEV_";
+
+// The record.
+enum class EventKind : uint8_t {
+    start, // the library was loaded
+    open,
+    close,
+    fix, // FBIOGET_FSCREENINFO
+    var, // FBIOGET_VSCREENINFO
+    pan, // FBIOPAN_DISPLAY: the screen was captured
+    kdsetmode,
+    ioctl, // any other request
+    mmap,
+    munmap,
+    fstat,
+    write,
+    sleep,
+    refuse, // a device path the virtual devices do not provide
+    leak, // a device descriptor still open at exit
+    overrun, // screen memory past the mapping changed
+    error, // the virtual devices could not do their part
+    exit,
+};
+enum class Device : uint8_t { none, fb, tty, kmsg, frame };
+
+// Every field a call may carry; what a kind leaves unused stays 0.
+struct Event {
+    EventKind kind = EventKind::error;
+    Device device = Device::none;
+    int64_t rc = 0; // result: 0, a descriptor, or -1
+    int64_t error = 0; // errno of a failed call
+    int64_t flags = 0; // open and mmap flags
+    int64_t prot = 0; // mmap protection
+    int64_t length = 0; // bytes mapped, unmapped or written
+    int64_t offset = 0; // mmap offset; overrun: the first byte that changed
+    int64_t request = 0; // ioctl request; KDSETMODE: the mode
+    int64_t number = 0; // pan: its count from 1
+    int64_t xres = 0, yres = 0, bits_per_pixel = 0, xoffset = 0, yoffset = 0; // pan
+    int64_t asked_ns = 0, remaining_ns = 0; // sleep
+    int64_t clock_ns = 0; // start and pan, with VDEV_CLOCK: the monotonic clock
+    int64_t signals = 0; // exit: signals delivered
+    char path[96] = "";
+
+    bool operator==(const Event&) const = default;
+};
+
+constexpr size_t EVENT_LINE_SIZE = 512;
+
+// "kind device rc=N key=value ... path=P": the fields that are not 0, in a
+// fixed order. Returns the length written, without a newline.
+int format_event(const Event& event, char* line, size_t size);
+// Reads a line format_event wrote; false for anything else.
+bool parse_event(const char* line, Event* event);
+
+const char* event_kind_name(EventKind kind);
+const char* device_name(Device device);

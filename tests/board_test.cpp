@@ -1,0 +1,205 @@
+// The static ARM player on a real Linux kernel on an emulated ARM board: the
+// board boots an initramfs holding our init, the player and the frames, and
+// the host compares the display, read back through QEMU, pixel by pixel with
+// what the player's own decoder predicts.
+#include "cpio.h"
+#include "display.h"
+#include "init_report.h"
+#include "playback.h"
+#include "png_io.h"
+#include "qemu_board.h"
+#include "render.h"
+#include "rle565.h"
+#include "schedule.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr uint32_t WIDTH = 640, HEIGHT = 480, BAND = WIDTH * HEIGHT / FRAME_COUNT;
+constexpr auto BOOT_TIMEOUT = std::chrono::seconds(180);
+
+// Frame n covers the screen from its first pixel up to band FRAME_COUNT - n,
+// ending a little short of the band's end: band k ends up showing frame
+// FRAME_COUNT - k, which proves all frames were drawn in order, and the ragged ends show the
+// leftovers of the frame before. Each frame has a hue of its own, shaded run
+// by run, with short runs of random colours: every alignment and every bit of
+// every channel gets exercised.
+uint16_t frame_hue(int n, uint32_t shade)
+{
+    float hue = float(n * 17 % FRAME_COUNT) / FRAME_COUNT * 6, f = hue - int(hue);
+    float v = 0.6f + 0.4f * (shade % 64) / 63, p = v * 0.2f, q = v * (1 - 0.8f * f),
+          t = v * (0.2f + 0.8f * f);
+    float rgb[6][3] = { { v, t, p }, { q, v, p }, { p, v, t }, { p, q, v }, { t, p, v }, { v, p, q } };
+    const float* c = rgb[int(hue) % 6];
+    return rgb565(uint8_t(c[0] * 255), uint8_t(c[1] * 255), uint8_t(c[2] * 255));
+}
+
+Frame board_frame(int n)
+{
+    uint32_t length = (FRAME_COUNT + 1 - n) * BAND - (n - 1) * 13;
+    std::vector<uint16_t> pixels;
+    uint32_t state = 2654435761u * n;
+    while (pixels.size() < length) {
+        state = state * 1664525 + 1013904223;
+        bool speckle = (state >> 28) == 0;
+        uint32_t run = speckle ? 1 + (state >> 8) % 4 : 1 + (state >> 8) % 300;
+        uint16_t colour = speckle ? uint16_t(state >> 12) : frame_hue(n, state >> 20);
+        pixels.insert(pixels.end(), std::min<size_t>(run, length - pixels.size()), colour);
+    }
+    return encode_rle565(pixels);
+}
+
+std::vector<Frame> board_frames()
+{
+    std::vector<Frame> frames;
+    for (int n = 1; n <= FRAME_COUNT; ++n)
+        frames.push_back(board_frame(n));
+    return frames;
+}
+
+struct BoardCase {
+    const char* name;
+    BoardSetup board;
+    bool frames; // whether the frames' directory holds the frames
+    Layout expected; // the channel layout the kernel reports
+};
+void PrintTo(const BoardCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class BoardTest : public testing::TestWithParam<BoardCase> { };
+
+// The initramfs: our init, the player, the virt board's GPU modules, the frames.
+std::string initramfs(const BoardCase& c, const fs::path& kernel, const std::vector<Frame>& frames)
+{
+    Cpio cpio;
+    EXPECT_TRUE(cpio.add_file("init", PELIMORA_BOARD_INIT));
+    EXPECT_TRUE(cpio.add_file("pelimora", PELIMORA_ARM_BINARY));
+    if (c.board.virt) {
+        cpio.add("modules", 040755);
+        for (const auto& module : fs::directory_iterator(kernel / "modules"))
+            cpio.add_file("modules/" + module.path().filename().string(), module.path(), 0100644);
+    }
+    if (c.frames) {
+        std::string directory = frame_path(1).substr(1, frame_directory_length() - 2);
+        cpio.add(directory, 040755);
+        for (int n = 1; n <= FRAME_COUNT; ++n)
+            cpio.add(
+                frame_path(n).substr(1), 0100644, std::string(frames[n - 1].begin(), frames[n - 1].end()));
+    }
+    return cpio.finish();
+}
+
+// Frame FRAME_COUNT owns pixel 0: one pixel changed there must show as exactly one difference.
+std::vector<Frame> with_first_pixel_changed(std::vector<Frame> frames)
+{
+    Frame& last = frames.back();
+    uint16_t count = uint16_t(last[0] | last[1] << 8), colour = uint16_t(last[2] | last[3] << 8);
+    Frame patched;
+    append_run(patched, 1, colour ^ 0x8410);
+    append_run(patched, count - 1, colour);
+    last.erase(last.begin(), last.begin() + 4);
+    last.insert(last.begin(), patched.begin(), patched.end());
+    return frames;
+}
+
+TEST_P(BoardTest, PlaysOnARealKernel)
+{
+    const BoardCase& c = GetParam();
+    fs::path kernel = board_kernel_dir();
+    ASSERT_TRUE(fs::exists(kernel / "ready"))
+        << "no kernel in PELIMORA_BOARD_CACHE; the board.kernel test fetches it";
+    std::vector<Frame> frames = board_frames();
+    QemuBoard board;
+    ASSERT_EQ(board.boot(c.board, kernel, initramfs(c, kernel, frames)), "");
+    bool ready = board.read_until(INIT_READY, Clock::now() + BOOT_TIMEOUT);
+    std::string console;
+    for (const std::string& line : board.console)
+        console += line + "\n";
+    ASSERT_TRUE(ready) << "the board never got ready:\n" << console;
+
+    InitReport report = read_init_report(board.console);
+    EXPECT_EQ(report.exit_status, 0) << console;
+    std::cout << "board " << c.name << ": player ran " << report.ms << " ms by the guest's clock\n";
+    const double schedule_ms = FRAME_COUNT * FRAME_DELAY_US / 1e3;
+
+    if (c.board.tree == "ca9" && !c.board.virt) {
+        EXPECT_EQ(report.messages, std::vector<std::string> { "pelimora: cannot open '/dev/graphics/fb0'" });
+        EXPECT_LT(report.ms, schedule_ms) << "the schedule should not run without a screen";
+        EXPECT_EQ(report.layout.bpp, 0u);
+        EXPECT_TRUE(board.power_off());
+        return;
+    }
+    EXPECT_GE(report.ms, schedule_ms);
+    EXPECT_EQ(report.layout.xres, c.expected.xres);
+    EXPECT_EQ(report.layout.bpp, c.expected.bpp);
+    EXPECT_EQ(report.layout.red, c.expected.red);
+    EXPECT_EQ(report.layout.blue, c.expected.blue);
+    // PL111 has no pan and says so; the player ignores the answer either way.
+    EXPECT_EQ(report.pan, c.board.virt ? "works" : "Invalid argument") << console;
+    if (!c.frames) {
+        std::vector<std::string> expected;
+        for (int n = 1; n <= FRAME_COUNT; ++n)
+            expected.push_back("pelimora: cannot open '" + frame_path(n) + "'");
+        EXPECT_EQ(report.messages, expected);
+        EXPECT_TRUE(board.power_off());
+        return;
+    }
+    EXPECT_EQ(report.messages, std::vector<std::string> {});
+
+    // DRM's framebuffer emulation reaches the display a little later: poll.
+    std::vector<uint8_t> predicted = predicted_display(frames, report.layout), shown;
+    for (auto until = Clock::now() + std::chrono::seconds(15); Clock::now() < until;) {
+        shown = board.screen_dump(WIDTH, HEIGHT);
+        if (shown == predicted)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    EXPECT_TRUE(board.power_off());
+    std::string where;
+    EXPECT_EQ(count_differences(shown, predicted, WIDTH, &where), 0u) << where;
+
+    fs::path pictures = fs::path(PELIMORA_BOARD_PICTURES);
+    fs::create_directories(pictures);
+    if (!shown.empty()) {
+        EXPECT_EQ(write_png_rgb(pictures / (std::string(c.name) + ".png"), WIDTH, HEIGHT, shown), "");
+    }
+    EXPECT_EQ(
+        write_png_rgb(pictures / (std::string(c.name) + "-predicted.png"), WIDTH, HEIGHT, predicted), "");
+    if (c.name == std::string("Vexpress16")) {
+        std::vector<uint8_t> drawn(size_t(WIDTH) * HEIGHT * 4);
+        for (const Frame& frame : frames)
+            decode_frame(frame.data(), uint32_t(frame.size()), drawn.data(), WIDTH, HEIGHT, 32);
+        EXPECT_EQ(write_png_rgb(pictures / "player-drew.png", WIDTH, HEIGHT, screen_to_rgb(drawn, 32)), "");
+        EXPECT_EQ(count_differences(
+                      shown, predicted_display(with_first_pixel_changed(frames), report.layout), WIDTH),
+            1u);
+    }
+}
+
+constexpr Layout RGB565 = { 640, 480, 16, 1280, 11, 5, 5, 6, 0, 5 };
+constexpr Layout XRGB = { 640, 480, 32, 2560, 16, 8, 8, 8, 0, 8 };
+constexpr Layout RGBA = { 640, 480, 32, 2560, 0, 8, 8, 8, 16, 8 };
+
+INSTANTIATE_TEST_SUITE_P(Board, BoardTest,
+    testing::Values(BoardCase { "Vexpress16", { false, "ca9-16", false }, true, RGB565 },
+        BoardCase { "Vexpress32RedFirst", { false, "ca9-32", true }, true, RGBA },
+        BoardCase { "Vexpress32RedAt16", { false, "ca9-32", false }, true, XRGB },
+        BoardCase { "Virt32WithPan", { true, "", false }, true, XRGB },
+        BoardCase { "Vexpress16NoFrames", { false, "ca9-16", false }, false, RGB565 },
+        BoardCase { "VexpressNoDisplay", { false, "ca9", false }, true, {} }),
+    [](const testing::TestParamInfo<BoardCase>& info) { return std::string(info.param.name); });
+
+} // namespace

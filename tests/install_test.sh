@@ -1,0 +1,39 @@
+#!/bin/sh
+# Installs the build into scratch prefixes (plainly, and staged with DESTDIR)
+# and runs the installed tools with the build and source trees hidden behind
+# empty mounts: nothing may lean on a path of the build tree.
+#   install_test.sh BUILD_DIR SOURCE_DIR
+set -eu
+build=$(realpath "$1")
+source=$(realpath "$2")
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/pelimora-install-XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+
+cmake --install "$build" --prefix "$scratch/usr" >/dev/null
+DESTDIR="$scratch/stage" cmake --install "$build" --prefix /opt/pelimora >/dev/null
+for prefix in "$scratch/usr" "$scratch/stage/opt/pelimora"; do
+    for file in bin/pelimora-frames bin/pelimora-vfb libexec/pelimora/pelimora libexec/pelimora/libvdev.so; do
+        [ -f "$prefix/$file" ] || { echo "not installed: $prefix/$file" >&2; exit 1; }
+    done
+done
+if [ -f "$build/arm/pelimora" ]; then
+    cmp "$build/arm/pelimora" "$scratch/usr/share/pelimora/armv7/pelimora"
+fi
+version=$("$scratch/usr/bin/pelimora-frames" --version)
+[ "$version" = "$("$scratch/usr/bin/pelimora-vfb" --version)" ] || { echo "versions differ" >&2; exit 1; }
+echo "installed version $version"
+
+[ "$(id -u)" = 0 ] && ns="unshare -m" || ns="unshare -rm"
+$ns sh -eu -c '
+    mount --make-rprivate /
+    for tree in "$1" "$2"; do mount -t tmpfs pelimora-hidden "$tree"; done
+    cd "$3"
+    for prefix in usr stage/opt/pelimora; do
+        $prefix/bin/pelimora-frames sample --size 64x48 -o art >/dev/null
+        $prefix/bin/pelimora-frames encode art -o frames >/dev/null 2>&1
+        $prefix/bin/pelimora-vfb --frames frames --size 64x48 -o device > vfb.txt
+        grep -q "the screens match the preview" vfb.txt || { cat vfb.txt; exit 1; }
+        rm -rf art frames device
+    done
+' install "$build" "$source" "$scratch"
+echo "ok: the installed tools run with the build tree out of the way"

@@ -1,0 +1,17 @@
+// The screen a set of frames is drawn on, as the host tools take it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+constexpr uint32_t MAX_SCREEN_SIDE = 16384;
+
+struct ScreenGeometry {
+    uint32_t width = 0, height = 0, bits_per_pixel = 16;
+    size_t bytes() const { return size_t(width) * height * bits_per_pixel / 8; }
+    size_t pixels() const { return size_t(width) * height; }
+};
+
+// "WIDTHxHEIGHT", each 1 to MAX_SCREEN_SIDE; returns an empty string or the error.
+std::string parse_screen_size(const std::string& text, ScreenGeometry* geometry);
