@@ -1,10 +1,14 @@
 #include "process.h"
 
+#include "interrupt.h"
+
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <spawn.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -70,9 +74,16 @@ ProcessExit wait_process(pid_t pid)
 {
     ProcessExit exit;
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0)
+    bool forwarded = false;
+    struct rusage usage = {};
+    while (wait4(pid, &status, 0, &usage) < 0) {
         if (errno != EINTR)
             return exit;
+        // Asked to stop: the child is asked too, and then waited for.
+        if (interrupt_signal() && !forwarded)
+            forwarded = kill(pid, SIGTERM) == 0;
+    }
+    exit.peak_kib = usage.ru_maxrss;
     if (WIFEXITED(status))
         exit.exit_status = WEXITSTATUS(status);
     else if (WIFSIGNALED(status))

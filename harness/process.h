@@ -21,6 +21,7 @@ pid_t spawn_process(SpawnRequest request, std::string* error);
 struct ProcessExit {
     int exit_status = -1; // -1 when it did not exit normally
     int term_signal = 0;
+    long peak_kib = 0; // its peak resident memory
 };
 ProcessExit wait_process(pid_t pid);
 

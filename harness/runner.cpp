@@ -6,6 +6,7 @@
 
 #include <climits>
 #include <cstring>
+#include <fcntl.h>
 #include <sstream>
 #include <unistd.h>
 
@@ -46,11 +47,12 @@ static std::string read_text(const fs::path& path)
 }
 
 PlayerRun run_player(const PlayerPaths& paths, const VirtualDevices& devices, const fs::path& frames,
-    const std::vector<std::string>& args)
+    const std::vector<std::string>& args, const fs::path& kept)
 {
     PlayerRun run;
-    TempDir scratch("pelimora-vdev");
-    if (scratch.path().empty()) {
+    TempDir own("pelimora-vdev");
+    const fs::path& scratch = kept.empty() ? own.path() : kept;
+    if (scratch.empty()) {
         run.error = "cannot make a scratch directory";
         return run;
     }
@@ -95,7 +97,6 @@ PlayerRun run_player(const PlayerPaths& paths, const VirtualDevices& devices, co
     run.error = process.error;
 
     std::istringstream log(read_text(scratch / "log"));
-    size_t screen_bytes = 0;
     for (std::string line; std::getline(log, line);) {
         Event event;
         if (!parse_event(line.c_str(), &event)) {
@@ -103,31 +104,58 @@ PlayerRun run_player(const PlayerPaths& paths, const VirtualDevices& devices, co
             continue;
         }
         if (event.kind == EventKind::mmap && event.device == Device::fb && event.rc == 0)
-            screen_bytes = size_t(event.length);
+            run.screen_bytes = size_t(event.length);
+        run.pans += event.kind == EventKind::pan;
         run.events.push_back(event);
     }
     run.kmsg = read_text(scratch / "kmsg");
-    std::string screens = read_text(scratch / "screens");
-    for (size_t at = 0; screen_bytes && at + screen_bytes <= screens.size(); at += screen_bytes)
-        run.screens.emplace_back(screens.begin() + long(at), screens.begin() + long(at + screen_bytes));
+    run.captures = scratch / "screens";
+    if (kept.empty()) {
+        std::vector<uint8_t> screen;
+        for (size_t i = 0; read_capture(run, i, &screen); ++i)
+            run.screens.push_back(screen);
+        run.captures.clear();
+    }
     return run;
 }
 
-std::vector<FrameShown> frames_shown(const PlayerRun& run, size_t screen_bytes)
+bool read_capture(const PlayerRun& run, size_t index, std::vector<uint8_t>* screen)
 {
-    std::vector<FrameShown> shown;
-    std::vector<uint8_t> screen(screen_bytes);
+    if (run.captures.empty())
+        return index < run.screens.size() && (*screen = run.screens[index], true);
+    if (!run.screen_bytes)
+        return false;
+    int fd = open(run.captures.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    screen->resize(run.screen_bytes);
+    ssize_t n = pread(fd, screen->data(), run.screen_bytes, off_t(index * run.screen_bytes));
+    (void)close(fd);
+    return n == ssize_t(run.screen_bytes);
+}
+
+int frames_shown(const PlayerRun& run, const ShownCallback& on_frame)
+{
+    std::vector<uint8_t> screen(run.screen_bytes);
     size_t pans = 0;
+    int frames = 0;
+    FrameOutcome outcome = FrameOutcome::not_drawn;
+    auto finish_frame = [&] {
+        if (frames > 0)
+            on_frame(frames, outcome, screen);
+    };
     for (const Event& e : run.events) {
         // Each frame starts with the console switch; the file's open says whether it is there.
-        if (e.kind == EventKind::open && e.device == Device::tty)
-            shown.push_back({ FrameShown::not_drawn, screen });
-        else if (e.kind == EventKind::open && e.device == Device::frame && !shown.empty())
-            shown.back().outcome = e.rc < 0 ? FrameShown::missing : FrameShown::not_drawn;
-        else if (e.kind == EventKind::pan && !shown.empty() && pans < run.screens.size()) {
-            screen = run.screens[pans++];
-            shown.back() = { FrameShown::drawn, screen };
+        if (e.kind == EventKind::open && e.device == Device::tty) {
+            finish_frame();
+            ++frames;
+            outcome = FrameOutcome::not_drawn;
+        } else if (e.kind == EventKind::open && e.device == Device::frame) {
+            outcome = e.rc < 0 ? FrameOutcome::missing : FrameOutcome::not_drawn;
+        } else if (e.kind == EventKind::pan && frames > 0 && read_capture(run, pans++, &screen)) {
+            outcome = FrameOutcome::drawn;
         }
     }
-    return shown;
+    finish_frame();
+    return frames;
 }

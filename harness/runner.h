@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,7 +33,10 @@ struct PlayerRun {
     int64_t started_ns = 0; // monotonic clock just before the player was started
     std::vector<Event> events; // one per device call
     std::string kmsg; // everything written to the kernel log
-    std::vector<std::vector<uint8_t>> screens; // the mapped screen at each pan
+    std::vector<std::vector<uint8_t>> screens; // the mapped screen at each pan, unless kept on disk
+    std::filesystem::path captures; // the screens on disk, one after the other, when kept there
+    size_t screen_bytes = 0;
+    size_t pans = 0;
     std::string error; // why the player could not be run
 
     // The events of one kind, on one device or (nullopt) any.
@@ -53,17 +57,22 @@ struct PlayerPaths {
 // both the build tree and an installation lay them out.
 PlayerPaths installed_player();
 
-// Plays the frames in `frames` (standing in for the frames' directory).
+// Plays the frames in `frames` (standing in for the frames' directory). With
+// a `scratch` directory of the caller's, the captured screens stay there on
+// disk (see read_capture) instead of coming back in memory.
 PlayerRun run_player(const PlayerPaths& paths, const VirtualDevices& devices,
-    const std::filesystem::path& frames, const std::vector<std::string>& args = {});
+    const std::filesystem::path& frames, const std::vector<std::string>& args = {},
+    const std::filesystem::path& scratch = {});
 
-// What the screen showed after each of the schedule's frames: a frame that
-// panned shows its capture; any other leaves the screen as it was.
-struct FrameShown {
-    enum Outcome { drawn, not_drawn, missing } outcome = missing;
-    std::vector<uint8_t> screen;
-};
-std::vector<FrameShown> frames_shown(const PlayerRun& run, size_t screen_bytes);
+// The screen captured at pan `index` (from 0); false when there is none.
+bool read_capture(const PlayerRun& run, size_t index, std::vector<uint8_t>* screen);
+
+// What the screen showed after each of the schedule's frames, one at a time:
+// a frame that panned shows its capture; any other leaves the screen as it was.
+enum class FrameOutcome { drawn, not_drawn, missing };
+using ShownCallback = std::function<void(int n, FrameOutcome outcome, const std::vector<uint8_t>& screen)>;
+// Returns the number of frames seen.
+int frames_shown(const PlayerRun& run, const ShownCallback& on_frame);
 
 // One line per event, as the log holds them: for messages and readable checks.
 std::string describe(const Event& event);

@@ -7,14 +7,15 @@
 
 class TempDir {
 public:
-    // Under $TMPDIR (or /tmp); empty path() when none could be made.
+    // Under $TMPDIR (or /tmp), or under `parent`; empty path() when none could be made.
     explicit TempDir(const std::string& name = "pelimora")
     {
         std::error_code ec;
-        std::string pattern = (std::filesystem::temp_directory_path(ec) / (name + "-XXXXXX")).string();
-        if (!ec && mkdtemp(pattern.data()))
-            path_ = pattern;
+        std::filesystem::path parent = std::filesystem::temp_directory_path(ec);
+        if (!ec)
+            make(parent, name);
     }
+    TempDir(const std::filesystem::path& parent, const std::string& name) { make(parent, name); }
     ~TempDir()
     {
         std::error_code ec;
@@ -27,5 +28,11 @@ public:
     std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
 
 private:
+    void make(const std::filesystem::path& parent, const std::string& name)
+    {
+        std::string pattern = (parent / (name + "-XXXXXX")).string();
+        if (mkdtemp(pattern.data()))
+            path_ = pattern;
+    }
     std::filesystem::path path_;
 };

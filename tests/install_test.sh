@@ -30,8 +30,8 @@ $ns sh -eu -c '
     cd "$3"
     for prefix in usr stage/opt/pelimora; do
         $prefix/bin/pelimora-frames sample --size 64x48 -o art >/dev/null
-        $prefix/bin/pelimora-frames encode art -o frames >/dev/null 2>&1
-        $prefix/bin/pelimora-vfb --frames frames --size 64x48 -o device > vfb.txt
+        $prefix/bin/pelimora-frames encode art -o frames --depth 16 >/dev/null 2>&1
+        $prefix/bin/pelimora-vfb --frames frames -o device > vfb.txt
         grep -q "the screens match the preview" vfb.txt || { cat vfb.txt; exit 1; }
         rm -rf art frames device
     done

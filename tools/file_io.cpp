@@ -1,41 +1,176 @@
 #include "file_io.h"
 
+#include "interrupt.h"
+
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
 
-std::string write_atomically(const fs::path& path, std::span<const uint8_t> bytes)
+std::string file_kind(mode_t mode)
 {
-    fs::path temporary = path;
-    temporary += ".part" + std::to_string(getpid());
-    FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (!file)
-        return temporary.string() + ": cannot create: " + std::strerror(errno);
-    bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    written = std::fflush(file) == 0 && written;
-    int error = errno;
-    written = std::fclose(file) == 0 && written;
-    std::error_code ec;
-    if (written)
-        fs::rename(temporary, path, ec);
-    if (!written || ec) {
-        fs::remove(temporary, ec);
-        return path.string() + ": cannot write: " + std::strerror(written ? EIO : error);
+    switch (mode & S_IFMT) {
+    case S_IFREG: return "a regular file";
+    case S_IFDIR: return "a directory";
+    case S_IFIFO: return "a FIFO";
+    case S_IFSOCK: return "a socket";
+    case S_IFCHR: return "a character device";
+    case S_IFBLK: return "a block device";
+    default: return "not a file";
     }
-    return "";
+}
+
+int open_regular_file(const fs::path& path, std::string* error, struct stat* info)
+{
+    // Non-blocking, so that a FIFO without a writer cannot hold the open.
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    struct stat own = {};
+    struct stat* st = info ? info : &own;
+    st->st_mode = 0;
+    if (fd < 0) {
+        int open_error = errno;
+        *error = path.string() + ": cannot open: " + std::strerror(open_error);
+        errno = open_error;
+        return -1;
+    }
+    if (fstat(fd, st) != 0 || !S_ISREG(st->st_mode)) {
+        *error = path.string() + ": not a regular file but " + file_kind(st->st_mode);
+        (void)close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    // Reads block as usual from here on.
+    (void)fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+std::string read_file_start(const fs::path& path, uint64_t limit, std::vector<uint8_t>* bytes)
+{
+    std::string error;
+    struct stat info;
+    int fd = open_regular_file(path, &error, &info);
+    if (fd < 0)
+        return error;
+    uint64_t size = std::min<uint64_t>(uint64_t(info.st_size), limit);
+    bytes->resize(size);
+    uint64_t done = 0;
+    while (done < size) {
+        ssize_t n = read(fd, bytes->data() + done, size - done);
+        if (n < 0 && errno == EINTR && !interrupt_signal())
+            continue;
+        if (n <= 0) {
+            error = path.string() + ": cannot read: " + (n < 0 ? std::strerror(errno) : "it got shorter");
+            break;
+        }
+        done += uint64_t(n);
+    }
+    (void)close(fd);
+    stop_if_interrupted();
+    return error;
 }
 
 std::string read_whole_file(const fs::path& path, std::vector<uint8_t>* bytes)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return path.string() + ": cannot open: " + std::strerror(errno);
-    bytes->assign(std::istreambuf_iterator<char>(in), {});
-    if (in.bad())
-        return path.string() + ": cannot read";
+    return read_file_start(path, UINT64_MAX, bytes);
+}
+
+std::string write_atomically(const fs::path& path, std::span<const uint8_t> bytes)
+{
+    std::error_code ec;
+    if (fs::is_directory(path, ec))
+        return path.string() + ": is a directory; give a file name";
+    StagedFiles files(path.has_parent_path() ? path.parent_path() : fs::path("."));
+    if (std::string error = files.add(path.filename().string(), bytes); !error.empty())
+        return error;
+    return files.commit();
+}
+
+StagedFiles::StagedFiles(fs::path dir)
+    : dir_(std::move(dir))
+{
+}
+
+StagedFiles::~StagedFiles()
+{
+    std::error_code ec;
+    for (const auto& [temporary, final] : staged_)
+        if (!committed_)
+            fs::remove(temporary, ec);
+    if (created_ && !committed_)
+        fs::remove(dir_, ec); // only when empty
+}
+
+std::string StagedFiles::prepare()
+{
+    if (prepared_)
+        return "";
+    std::error_code ec;
+    if (fs::exists(dir_, ec) && !fs::is_directory(dir_, ec))
+        return dir_.string() + ": not a directory";
+    if (!fs::exists(dir_, ec)) {
+        if (!fs::create_directories(dir_, ec) && ec)
+            return dir_.string() + ": cannot create: " + ec.message();
+        created_ = true;
+    }
+    prepared_ = true;
+    return "";
+}
+
+std::string StagedFiles::add(const std::string& name, std::span<const uint8_t> bytes)
+{
+    stop_if_interrupted();
+    if (std::string error = prepare(); !error.empty())
+        return error;
+    fs::path final = dir_ / name;
+    fs::path temporary = dir_ / (".pelimora-" + std::to_string(getpid()) + "-" + name);
+    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return final.string() + ": cannot create: " + std::strerror(errno);
+    staged_.emplace_back(temporary, final);
+    const uint8_t* at = bytes.data();
+    size_t left = bytes.size();
+    while (left > 0) {
+        ssize_t n = write(fd, at, left);
+        if (n < 0 && errno == EINTR && !interrupt_signal())
+            continue;
+        if (n <= 0) {
+            int error = n < 0 ? errno : ENOSPC;
+            (void)close(fd);
+            stop_if_interrupted();
+            return final.string() + ": cannot write: " + std::strerror(error);
+        }
+        at += n, left -= size_t(n);
+    }
+    if (fsync(fd) != 0 || close(fd) != 0)
+        return final.string() + ": cannot write: " + std::strerror(errno);
+    stop_if_interrupted();
+    return "";
+}
+
+void StagedFiles::remove_on_commit(const std::string& name)
+{
+    removals_.push_back(dir_ / name);
+}
+
+std::string StagedFiles::commit()
+{
+    stop_if_interrupted();
+    if (std::string error = prepare(); !error.empty())
+        return error;
+    SignalsHeld held;
+    for (const auto& [temporary, final] : staged_)
+        if (rename(temporary.c_str(), final.c_str()) != 0)
+            return final.string() + ": cannot replace: " + std::strerror(errno);
+    committed_ = true;
+    for (const fs::path& path : removals_)
+        if (unlink(path.c_str()) != 0 && errno != ENOENT)
+            return path.string() + ": cannot remove: " + std::strerror(errno);
+    int dir = open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        (void)fsync(dir);
+        (void)close(dir);
+    }
     return "";
 }

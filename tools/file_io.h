@@ -1,16 +1,56 @@
-// Whole files in and out, for the host tools: read at once, written all or nothing.
+// Files in and out for the host tools. Inputs must be regular files, opened
+// without blocking (a FIFO would hang a tool as it hangs the player); outputs
+// are written all or nothing.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <span>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
-// Writes `bytes` to a temporary file beside `path`, then renames it into
-// place: a failure leaves neither a partial file nor the temporary.
-// Returns an empty string, or what went wrong.
+// "a directory", "a FIFO", ...: what a path is when it is not a regular file.
+std::string file_kind(mode_t mode);
+
+// Opens `path` read-only after making sure it is a regular file. Returns the
+// descriptor, or -1 with a one-line message naming the path in `error`.
+int open_regular_file(const std::filesystem::path& path, std::string* error, struct stat* info = nullptr);
+
+// Reads a whole regular file, or at most `limit` bytes of it; returns an
+// empty string, or what went wrong.
+std::string read_whole_file(const std::filesystem::path& path, std::vector<uint8_t>* bytes);
+std::string read_file_start(const std::filesystem::path& path, uint64_t limit, std::vector<uint8_t>* bytes);
+
+// Writes one file all or nothing: the bytes go to a hidden temporary beside
+// it, are synced, and are renamed into place. "" or what went wrong.
 std::string write_atomically(const std::filesystem::path& path, std::span<const uint8_t> bytes);
 
-// Reads a whole file; returns an empty string, or what went wrong.
-std::string read_whole_file(const std::filesystem::path& path, std::vector<uint8_t>* bytes);
+// Files that become real together. Each is written to a hidden temporary in
+// `dir` and synced; commit() renames them all into place and removes the
+// files named for removal, with the interrupting signals held back. Until
+// then nothing in `dir` changes, and whatever was not committed is removed
+// when the object goes, on an error or an interruption alike.
+class StagedFiles {
+public:
+    // `dir` is made if it does not exist (and removed again if nothing is committed).
+    explicit StagedFiles(std::filesystem::path dir);
+    ~StagedFiles();
+    StagedFiles(const StagedFiles&) = delete;
+    StagedFiles& operator=(const StagedFiles&) = delete;
+
+    // "" or the error, naming the file by its final name.
+    std::string add(const std::string& name, std::span<const uint8_t> bytes);
+    void remove_on_commit(const std::string& name);
+    std::string commit();
+    // Makes the directory now, if need be; "" or the error.
+    std::string prepare();
+
+    const std::filesystem::path& dir() const { return dir_; }
+
+private:
+    std::filesystem::path dir_;
+    bool prepared_ = false, created_ = false, committed_ = false;
+    std::vector<std::pair<std::filesystem::path, std::filesystem::path>> staged_; // temporary, final
+    std::vector<std::filesystem::path> removals_;
+};

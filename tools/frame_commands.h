@@ -1,24 +1,41 @@
 // The commands of pelimora-frames, each taking what its command line gave it
 // and returning the exit status. They report on standard output and put
-// one-line errors, each naming the file, on standard error.
+// one-line errors, each naming the file, on standard error. Outputs are
+// written all or nothing; inputs must be regular files; memory is bounded by
+// the screen, never by the input.
 #pragma once
 
-#include "screen_geometry.h"
+#include "set_description.h"
 
 #include <string>
 #include <vector>
 
-// PNG images to frame files: one image to one file, or several (a directory
-// or a list, in natural order) to OUT/Loop_1.rle ... Loop_N.rle.
-int encode_frames(
-    std::vector<std::string> inputs, std::string out, const std::string& background_text, bool dither);
+struct EncodeOptions {
+    std::vector<std::string> inputs; // PNG files or directories of them
+    std::string out; // frame file, or directory for a set
+    std::string background = "000000";
+    bool dither = false;
+    ScreenFlags screen; // --size: the images must have it; --depth: recorded with the set
+    bool quiet = false;
+};
+// One image to one frame file; several (a directory or a list, in natural
+// order) to a set OUT/Loop_1.rle ... with its description, replacing the set
+// that was there as a whole.
+int encode_frames(const EncodeOptions& options);
+
+struct ViewOptions {
+    std::string input; // frame file (decode) or set directory (preview, check)
+    ScreenFlags screen;
+    std::string base; // PNG the screen shows first; "" for black
+    std::string out;
+    bool quiet = false;
+};
 // A frame file to a PNG of what the player leaves on the screen.
-int decode_frame_file(const std::string& input, const ScreenGeometry& geometry, const std::string& base,
-    const std::string& out);
-// A frame directory to what the device shows: OUT/animation.webp and OUT/contact-sheet.png.
-int preview_frames(
-    const std::string& dir, const ScreenGeometry& geometry, const std::string& base, const std::string& out);
-// A table of every frame against the screen; 0 only when each covers it exactly.
-int check_frames(const std::string& dir, const ScreenGeometry& geometry);
+int decode_frame_file(const ViewOptions& options);
+// A set to what the device shows: OUT/animation.webp and OUT/contact-sheet.png.
+int preview_frames(const ViewOptions& options);
+// A table of every frame against the screen; 0 only when each covers it
+// exactly and the set was made for this screen.
+int check_frames(const ViewOptions& options);
 // The built-in sample animation as PNG images.
 int write_sample(const std::string& out, const ScreenGeometry& geometry);

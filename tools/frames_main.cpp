@@ -1,6 +1,7 @@
 // pelimora-frames: artwork to frame files, and frame files to what the device
 // will show, with the player's own decoder.
 #include "frame_commands.h"
+#include "interrupt.h"
 #include "playback.h"
 #include "schedule.h"
 #include "tool_main.h"
@@ -13,74 +14,87 @@ namespace {
 int run(int argc, char** argv)
 {
     const std::string first = frame_name(1), last = frame_name(FRAME_COUNT);
-    const std::string frames_dir = "Directory holding " + first + " ... " + last;
-    CLI::App app { "Makes and checks pelimora frame files (RLE565): PNG artwork to frame files, and frame "
-                   "files to exactly what the device will show." };
+    const std::string set_dir = "Directory holding " + first + " ... " + last;
+    CLI::App app {
+        "Makes and checks pelimora frame files (RLE565): PNG artwork to frame files, and frame files "
+        "to exactly what the device will show. No screen is assumed: give --size (and --depth), or "
+        "use a set made by encode, which records its screen in "
+        + std::string(SET_DESCRIPTION_FILE) + "."
+    };
     app.set_version_flag("--version", pelimora_version());
     app.require_subcommand(1);
-    std::string size_text = "640x480", base, out, background = "000000";
-    std::vector<std::string> inputs;
-    std::string input;
-    ScreenGeometry geometry;
-    bool dither = false;
-    auto screen_options = [&](CLI::App* command) {
-        command->add_option("--size", size_text, "Screen size, WIDTHxHEIGHT")->capture_default_str();
-        command->add_option("--depth", geometry.bits_per_pixel, "Bits per pixel of the screen")
-            ->check(CLI::IsMember({ 16, 32 }))
-            ->capture_default_str();
+    EncodeOptions encode;
+    ViewOptions view;
+    std::string sample_size;
+    auto screen_options = [](CLI::App* command, ScreenFlags* flags, const char* size_help) {
+        command->add_option("--size", flags->size, size_help);
+        command->add_option("--depth", flags->depth, "Bits per pixel of the screen, 16 or 32");
     };
+    const char* screen_size = "Screen size, WIDTHxHEIGHT (default: the set's "
+                              "pelimora.json)";
 
     CLI::App* encode_command = app.add_subcommand("encode",
-        "PNG images to frame files: one image to one file, or a directory or list of images (natural "
-        "order) to OUT/"
-            + first + " ...");
-    encode_command->add_option("images", inputs, "PNG files, or a directory of them")->required();
-    encode_command->add_option("-o,--out", out, "Frame file, or directory for several (default: IMAGE.rle)");
-    encode_command->add_option("--background", background, "Colour under transparent pixels, RRGGBB")
+        "PNG images to frame files: one image to one file, or a directory or list of images (natural order) "
+        "to "
+        "the set OUT/"
+            + first + " ... with its description; the set in OUT is replaced as a whole or not at all");
+    encode_command->add_option("images", encode.inputs, "PNG files, or directories of them")->required();
+    encode_command->add_option(
+        "-o,--out", encode.out, "Frame file, or directory for a set (default: IMAGE.rle)");
+    screen_options(
+        encode_command, &encode.screen, "Screen size the images must have (default: the first image's)");
+    encode_command->add_option("--background", encode.background, "Colour under transparent pixels, RRGGBB")
         ->capture_default_str();
-    encode_command->add_flag("--dither", dither, "Ordered dithering: smoother gradients, larger files");
+    encode_command->add_flag(
+        "--dither", encode.dither, "Ordered dithering: smoother gradients, larger files");
+    encode_command->add_flag("-q,--quiet", encode.quiet, "No progress line");
 
     CLI::App* decode_command
         = app.add_subcommand("decode", "A frame file to a PNG of what the player leaves on the screen");
-    decode_command->add_option("frame", input, "Frame file")->required();
-    screen_options(decode_command);
-    decode_command->add_option("--base", base, "PNG the screen shows before the frame (default: black)");
-    decode_command->add_option("-o,--out", out, "PNG to write")->required();
+    decode_command->add_option("frame", view.input, "Frame file")->required();
+    screen_options(decode_command, &view.screen, screen_size);
+    decode_command->add_option("--base", view.base, "PNG the screen shows before the frame (default: black)");
+    decode_command->add_option("-o,--out", view.out, "PNG to write")->required();
 
     CLI::App* preview_command = app.add_subcommand("preview",
-        "A frame directory to what the device shows: OUT/animation.webp (lossless, at the player's pace) and "
+        "A set to what the device shows: OUT/animation.webp (lossless, at the player's pace) and "
         "OUT/contact-sheet.png");
-    preview_command->add_option("dir", input, frames_dir)->required();
-    screen_options(preview_command);
+    preview_command->add_option("dir", view.input, set_dir)->required();
+    screen_options(preview_command, &view.screen, screen_size);
     preview_command->add_option(
-        "--base", base, "PNG the screen shows before the first frame (default: black)");
-    preview_command->add_option("-o,--out", out, "Output directory")->required();
+        "--base", view.base, "PNG the screen shows before the first frame (default: black)");
+    preview_command->add_option("-o,--out", view.out, "Output directory")->required();
+    preview_command->add_flag("-q,--quiet", view.quiet, "No progress line");
 
-    CLI::App* check_command = app.add_subcommand(
-        "check", "A table of every frame against the screen; exit status 0 only when each covers it exactly");
-    check_command->add_option("dir", input, frames_dir)->required();
-    check_command->add_option("--size", size_text, "Screen size, WIDTHxHEIGHT")->required();
+    CLI::App* check_command = app.add_subcommand("check",
+        "A table of every frame against the screen; exit status 0 only when each covers it exactly and the "
+        "set "
+        "was made for it");
+    check_command->add_option("dir", view.input, set_dir)->required();
+    screen_options(check_command, &view.screen, screen_size);
 
     CLI::App* sample_command = app.add_subcommand(
         "sample", "Writes the built-in sample animation as " + std::to_string(FRAME_COUNT) + " PNG images");
-    sample_command->add_option("--size", size_text, "Image size, WIDTHxHEIGHT")->capture_default_str();
-    sample_command->add_option("-o,--out", out, "Output directory")->required();
+    sample_command->add_option("--size", sample_size, "Image size, WIDTHxHEIGHT")->required();
+    sample_command->add_option("-o,--out", view.out, "Output directory")->required();
 
     CLI11_PARSE(app, argc, argv);
+    catch_interrupts();
 
     if (*encode_command)
-        return encode_frames(inputs, out, background, dither);
-    if (std::string error = parse_screen_size(size_text, &geometry); !error.empty()) {
+        return encode_frames(encode);
+    if (*decode_command)
+        return decode_frame_file(view);
+    if (*preview_command)
+        return preview_frames(view);
+    if (*check_command)
+        return check_frames(view);
+    ScreenGeometry geometry;
+    if (std::string error = parse_screen_size(sample_size, &geometry); !error.empty()) {
         std::fprintf(stderr, "pelimora-frames: %s\n", error.c_str());
         return 1;
     }
-    if (*decode_command)
-        return decode_frame_file(input, geometry, base, out);
-    if (*preview_command)
-        return preview_frames(input, geometry, base, out);
-    if (*check_command)
-        return check_frames(input, geometry);
-    return write_sample(out, geometry);
+    return write_sample(view.out, geometry);
 }
 
 } // namespace

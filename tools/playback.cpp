@@ -1,10 +1,14 @@
 #include "playback.h"
 
 #include "file_io.h"
+#include "interrupt.h"
 #include "render.h"
 #include "schedule.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -20,52 +24,123 @@ std::string frame_name(int n)
     return frame_path(n).substr(frame_directory_length());
 }
 
+namespace {
+
+// Feeds the mapped bytes of one frame file to the player's decoder a piece at
+// a time, each piece onto what is left of the screen.
+class FrameWalker {
+public:
+    FrameWalker(uint32_t mapped_bytes, const ScreenGeometry& geometry, std::vector<uint8_t>* screen)
+        : geometry_(geometry)
+        , screen_(screen)
+    {
+        report_.status = mapped_bytes ? FrameReport::drawn : FrameReport::empty;
+        report_.records = mapped_bytes / FRAME_RECORD_BYTES;
+        report_.trailing_bytes = mapped_bytes % FRAME_RECORD_BYTES;
+    }
+    // Whole records only; false once a run no longer fits.
+    bool feed(const uint8_t* records, uint32_t count)
+    {
+        uint64_t left = geometry_.pixels() - report_.pixels_covered;
+        uint32_t drawn = 0;
+        if (screen_) {
+            uint8_t* at = screen_->data() + report_.pixels_covered * geometry_.bits_per_pixel / 8;
+            drawn = decode_frame(
+                records, count * FRAME_RECORD_BYTES, at, uint32_t(left), 1, geometry_.bits_per_pixel);
+        }
+        uint32_t i = 0;
+        for (; i < count; ++i) {
+            uint32_t pixels = records[i * 4] | records[i * 4 + 1] << 8;
+            if (pixels > left)
+                break;
+            left -= pixels;
+            report_.pixels_covered += pixels;
+            report_.zero_records += pixels == 0;
+        }
+        (void)drawn; // the same count as i: the decoder stops where the walk stops
+        report_.drawn_records += i;
+        return i == count;
+    }
+    FrameReport& report() { return report_; }
+
+private:
+    const ScreenGeometry& geometry_;
+    std::vector<uint8_t>* screen_;
+    FrameReport report_;
+};
+
+constexpr uint32_t CHUNK_RECORDS = 1 << 18; // 1 MiB of records at a time
+
+} // namespace
+
 FrameReport draw_frame(
-    const std::vector<uint8_t>& file, const ScreenGeometry& geometry, std::vector<uint8_t>* screen)
+    std::span<const uint8_t> file, const ScreenGeometry& geometry, std::vector<uint8_t>* screen)
 {
-    FrameReport report;
-    report.file_bytes = file.size();
-    if (file.empty()) {
-        report.status = FrameReport::empty; // cannot be mapped: never drawn, never panned
-        return report;
-    }
-    report.status = FrameReport::drawn;
-    uint32_t size = uint32_t(file.size()); // the player uses the size's low 32 bits
-    report.records = size / FRAME_RECORD_BYTES;
-    report.trailing_bytes = size % FRAME_RECORD_BYTES;
-    report.drawn_records = decode_frame(
-        file.data(), size, screen->data(), geometry.width, geometry.height, geometry.bits_per_pixel);
-    for (uint32_t i = 0; i < report.records; ++i) {
-        uint32_t count = file[i * 4] | file[i * 4 + 1] << 8;
-        report.zero_records += count == 0;
-        if (i < report.drawn_records)
-            report.pixels_covered += count;
-    }
-    return report;
+    // The player maps the size's low 32 bits.
+    uint32_t mapped = uint32_t(file.size());
+    FrameWalker walker(mapped, geometry, screen);
+    walker.feed(file.data(), mapped / FRAME_RECORD_BYTES);
+    walker.report().file_bytes = file.size();
+    return walker.report();
 }
 
-Playback play_directory(
-    const fs::path& dir, const ScreenGeometry& geometry, const std::vector<uint8_t>& initial)
+FrameReport draw_frame_file(
+    const fs::path& path, const ScreenGeometry& geometry, std::vector<uint8_t>* screen)
 {
-    Playback playback;
-    std::vector<uint8_t> screen = initial.empty() ? std::vector<uint8_t>(geometry.bytes()) : initial;
-    for (int n = 1; n <= FRAME_COUNT; ++n) {
-        fs::path path = dir / frame_name(n);
-        FrameReport report;
-        std::vector<uint8_t> file;
-        std::error_code ec;
-        if (!fs::exists(path, ec)) {
-            report.status = FrameReport::missing;
-        } else if (fs::is_directory(path, ec)) {
-            report.status = FrameReport::empty; // opens, but cannot be mapped
-        } else if (std::string error = read_whole_file(path, &file); !error.empty()) {
-            report.status = FrameReport::unreadable;
-            report.error = error;
-        } else {
-            report = draw_frame(file, geometry, &screen);
-        }
-        playback.frames.push_back(report);
-        playback.screens.push_back(screen);
+    FrameReport report;
+    std::string error;
+    struct stat info = {};
+    int fd = open_regular_file(path, &error, &info);
+    if (fd < 0) {
+        int open_error = errno;
+        report.status = S_ISDIR(info.st_mode) ? FrameReport::directory
+            : info.st_mode                    ? FrameReport::not_regular
+            : open_error == ENOENT            ? FrameReport::missing
+                                              : FrameReport::unreadable;
+        report.error = error;
+        return report;
     }
-    return playback;
+    uint32_t mapped = uint32_t(info.st_size);
+    FrameWalker walker(mapped, geometry, screen);
+    std::vector<uint8_t> chunk(
+        size_t(std::min(mapped / FRAME_RECORD_BYTES, CHUNK_RECORDS)) * FRAME_RECORD_BYTES);
+    for (uint32_t records = mapped / FRAME_RECORD_BYTES; records > 0;) {
+        uint32_t count = std::min(records, CHUNK_RECORDS);
+        size_t want = size_t(count) * FRAME_RECORD_BYTES, got = 0;
+        while (got < want) {
+            ssize_t n = read(fd, chunk.data() + got, want - got);
+            if (n < 0 && errno == EINTR && !interrupt_signal())
+                continue;
+            if (n <= 0)
+                break;
+            got += size_t(n);
+        }
+        if (got < want) {
+            report.status = FrameReport::unreadable;
+            report.error
+                = path.string() + ": cannot read: " + (got ? "it got shorter" : std::strerror(errno));
+            (void)close(fd);
+            stop_if_interrupted();
+            return report;
+        }
+        records -= count;
+        if (!walker.feed(chunk.data(), count))
+            break;
+    }
+    (void)close(fd);
+    walker.report().file_bytes = uint64_t(info.st_size);
+    return walker.report();
+}
+
+void play_directory(const fs::path& dir, const ScreenGeometry& geometry, const std::vector<uint8_t>& initial,
+    bool draw, const FrameCallback& on_frame)
+{
+    std::vector<uint8_t> screen;
+    if (draw)
+        screen = initial.empty() ? std::vector<uint8_t>(geometry.bytes()) : initial;
+    for (int n = 1; n <= FRAME_COUNT; ++n) {
+        stop_if_interrupted();
+        FrameReport report = draw_frame_file(dir / frame_name(n), geometry, draw ? &screen : nullptr);
+        on_frame(n, report, screen);
+    }
 }

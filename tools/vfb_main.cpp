@@ -2,103 +2,158 @@
 // screen showed as an animation and a contact sheet, and checks it against
 // what `pelimora-frames preview` predicts for the same frames.
 #include "animation.h"
+#include "file_io.h"
+#include "interrupt.h"
 #include "playback.h"
+#include "progress.h"
 #include "rle565.h"
 #include "runner.h"
 #include "sandbox.h"
 #include "schedule.h"
+#include "set_description.h"
+#include "temp_dir.h"
 #include "tool_main.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
+#include <sys/statvfs.h>
 
 namespace fs = std::filesystem;
 
 namespace {
 
+constexpr char TOOL[] = "pelimora-vfb";
+
 int fail(const std::string& message)
 {
-    std::fprintf(stderr, "pelimora-vfb: %s\n", message.c_str());
+    std::fprintf(stderr, "%s: %s\n", TOOL, message.c_str());
     return 1;
 }
 
-SheetMark mark_of(FrameShown::Outcome outcome)
+SheetMark mark_of(FrameOutcome outcome)
 {
-    return outcome == FrameShown::drawn  ? SheetMark::drawn
-        : outcome == FrameShown::missing ? SheetMark::missing
-                                         : SheetMark::not_drawn;
+    return outcome == FrameOutcome::drawn  ? SheetMark::drawn
+        : outcome == FrameOutcome::missing ? SheetMark::missing
+                                           : SheetMark::not_drawn;
+}
+
+// A frame the player would hang on (a FIFO) or misread, found before it runs.
+std::string unplayable_frame(const fs::path& dir)
+{
+    for (int n = 1; n <= FRAME_COUNT; ++n) {
+        struct stat info;
+        fs::path path = dir / frame_name(n);
+        if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode))
+            return path.string() + ": not a regular file but " + file_kind(info.st_mode)
+                + ": the player would hang on it or misread it";
+    }
+    return "";
 }
 
 int run(int argc, char** argv)
 {
     CLI::App app {
         "Runs the pelimora player on a virtual framebuffer, saves what the screen showed and checks it "
-        "against the preview of the same frames."
+        "against the preview of the same frames. No screen is assumed: give --size and --depth, or use "
+        "a set made by pelimora-frames encode, which records its screen."
     };
     app.set_version_flag("--version", pelimora_version());
-    std::string frames, size = "640x480", out = "out/vfb";
-    ScreenGeometry geometry;
+    std::string frames, out;
+    ScreenFlags flags;
+    bool quiet = false;
     PlayerPaths paths = installed_player();
     std::string player = paths.player.string();
     app.add_option(
            "--frames", frames, "Directory holding " + frame_name(1) + " ... " + frame_name(FRAME_COUNT))
         ->required();
-    app.add_option("--size", size, "Screen size, WIDTHxHEIGHT")->capture_default_str();
-    app.add_option("--depth", geometry.bits_per_pixel, "Bits per pixel")
-        ->check(CLI::IsMember({ 16, 32 }))
-        ->capture_default_str();
-    app.add_option("-o,--out", out, "Where animation.webp and contact-sheet.png go")->capture_default_str();
+    app.add_option("--size", flags.size, "Screen size, WIDTHxHEIGHT (default: the set's pelimora.json)");
+    app.add_option("--depth", flags.depth, "Bits per pixel, 16 or 32 (default: the set's pelimora.json)");
+    app.add_option("-o,--out", out, "Where animation.webp and contact-sheet.png go")->required();
     app.add_option("--player", player, "Host build of the player")->capture_default_str();
+    app.add_flag("-q,--quiet", quiet, "No progress line");
     CLI11_PARSE(app, argc, argv);
+    catch_interrupts();
 
-    if (std::string error = parse_screen_size(size, &geometry); !error.empty())
-        return fail(error);
-    if (!fs::is_directory(frames))
+    std::error_code ec;
+    if (!fs::is_directory(frames, ec))
         return fail(frames + ": not a directory");
+    std::optional<SetDescription> description;
+    if (std::string error = read_set_description(frames, &description); !error.empty())
+        return fail(error);
+    ScreenGeometry geometry;
+    std::vector<std::string> notes;
+    if (std::string error = choose_screen(flags, description, true, &geometry, &notes); !error.empty())
+        return fail(error);
+    for (const std::string& line : notes)
+        std::fprintf(stderr, "%s: note: %s\n", TOOL, line.c_str());
+    if (geometry.width > MAX_ANIMATION_SIDE || geometry.height > MAX_ANIMATION_SIDE)
+        return fail(geometry.size_text() + ": an animated WebP is at most "
+            + std::to_string(MAX_ANIMATION_SIDE) + " pixels a side");
+    if (std::string error = unplayable_frame(frames); !error.empty())
+        return fail(error);
+
+    // The captures go to a scratch directory inside the output, removed on every exit.
+    StagedFiles staged(out);
+    if (std::string error = staged.prepare(); !error.empty())
+        return fail(error);
+    TempDir scratch(out, ".pelimora-vfb");
+    if (scratch.path().empty())
+        return fail(out + ": cannot make a scratch directory");
+    struct statvfs space;
+    uint64_t needed = uint64_t(FRAME_COUNT) * geometry.bytes() + (uint64_t(16) << 20);
+    if (statvfs(scratch.path().c_str(), &space) == 0 && uint64_t(space.f_bavail) * space.f_frsize < needed)
+        return fail(out + ": the " + std::to_string(FRAME_COUNT) + " captured screens need "
+            + std::to_string(needed >> 20) + " MB, and only "
+            + std::to_string((uint64_t(space.f_bavail) * space.f_frsize) >> 20) + " MB are free");
 
     std::string why;
     if (!enter_device_sandbox(&why))
-        std::fprintf(stderr, "pelimora-vfb: note: %s; relying on the virtual devices alone\n", why.c_str());
+        std::fprintf(stderr, "%s: note: %s; relying on the virtual devices alone\n", TOOL, why.c_str());
 
     VirtualDevices devices;
-    devices.fb = std::to_string(geometry.width) + "x" + std::to_string(geometry.height) + "x"
-        + std::to_string(geometry.bits_per_pixel);
+    devices.fb = geometry.size_text() + "x" + std::to_string(geometry.bits_per_pixel);
     paths.player = player;
-    PlayerRun run = run_player(paths, devices, frames);
+    if (!quiet && isatty(STDERR_FILENO))
+        std::fprintf(stderr, "%s: playing %d frames on %s at %u bpp...\r", TOOL, FRAME_COUNT,
+            geometry.size_text().c_str(), geometry.bits_per_pixel);
+    PlayerRun run = run_player(paths, devices, frames, {}, scratch.path());
+    stop_if_interrupted();
     if (!run.error.empty())
         return fail(run.error);
     std::fputs(run.kmsg.c_str(), stdout);
 
-    std::vector<FrameShown> shown = frames_shown(run, geometry.bytes());
-    Playback predicted = play_directory(frames, geometry);
-    int differing = 0;
-    for (size_t i = 0; i < shown.size(); ++i)
-        if (i >= predicted.screens.size() || shown[i].screen != predicted.screens[i]) {
-            if (!differing++)
-                std::fprintf(stderr, "pelimora-vfb: after %s the screen differs from the preview\n",
-                    frame_name(int(i + 1)).c_str());
-        }
-
-    std::vector<std::vector<uint8_t>> pictures;
-    std::vector<SheetMark> marks;
-    for (const FrameShown& frame : shown) {
-        pictures.push_back(screen_to_rgb(frame.screen, geometry.bits_per_pixel));
-        marks.push_back(mark_of(frame.outcome));
-    }
-    if (std::string error = write_playback_pictures(out, geometry.width, geometry.height, pictures, marks);
-        !error.empty())
-        return fail(error);
-    fs::path animation = fs::path(out) / ANIMATION_FILE, sheet = fs::path(out) / CONTACT_SHEET_FILE;
+    // The run and the prediction, side by side, one screen at a time.
+    PlaybackPictures pictures(geometry.width, geometry.height, FRAME_COUNT);
+    Progress progress(TOOL, "comparing frame", FRAME_COUNT, quiet);
+    int differing = 0, first_difference = 0;
+    // The prediction is replayed frame by frame beside the captures.
+    std::vector<uint8_t> expected(geometry.bytes());
+    int predicted_frames = 0;
+    int shown = frames_shown(run, [&](int n, FrameOutcome outcome, const std::vector<uint8_t>& screen) {
+        stop_if_interrupted();
+        for (; predicted_frames < n && predicted_frames < FRAME_COUNT; ++predicted_frames)
+            draw_frame_file(fs::path(frames) / frame_name(predicted_frames + 1), geometry, &expected);
+        if (screen != expected && !differing++)
+            first_difference = n;
+        pictures.add(screen_to_rgb(screen, geometry.bits_per_pixel), mark_of(outcome));
+        progress.step(n);
+    });
+    progress.done();
+    if (differing)
+        std::fprintf(stderr, "%s: after %s the screen differs from the preview\n", TOOL,
+            frame_name(first_difference).c_str());
+    if (std::string e = pictures.write(staged); !e.empty())
+        return fail(e);
 
     size_t messages = std::count(run.kmsg.begin(), run.kmsg.end(), '\n');
-    bool matches = differing == 0 && shown.size() == size_t(FRAME_COUNT);
+    bool matches = differing == 0 && shown == FRAME_COUNT;
     std::printf(
-        "pelimora: %zu of %d frames drawn on %ux%u at %u bpp in %.2f s, %zu kernel messages, exit status "
+        "pelimora: %zu of %d frames drawn on %s at %u bpp in %.2f s, %zu kernel messages, exit status "
         "%d; the screens %s the preview; %s, %s\n",
-        run.screens.size(), FRAME_COUNT, geometry.width, geometry.height, geometry.bits_per_pixel,
-        run.seconds, messages, run.exit_status, matches ? "match" : "DO NOT match", animation.c_str(),
-        sheet.c_str());
+        run.pans, FRAME_COUNT, geometry.size_text().c_str(), geometry.bits_per_pixel, run.seconds, messages,
+        run.exit_status, matches ? "match" : "DO NOT match", (fs::path(out) / ANIMATION_FILE).c_str(),
+        (fs::path(out) / CONTACT_SHEET_FILE).c_str());
     return run.exit_status == 0 && matches ? 0 : 1;
 }
 
@@ -106,5 +161,5 @@ int run(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    return run_tool("pelimora-vfb", run, argc, argv);
+    return run_tool(TOOL, run, argc, argv);
 }

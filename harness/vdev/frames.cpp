@@ -15,7 +15,7 @@ namespace vdev {
 int frame_number(const char* path)
 {
     size_t prefix = strlen(FRAME_PATH_PREFIX);
-    return strncmp(path, FRAME_PATH_PREFIX, prefix) ? 0 : atoi(path + prefix);
+    return strncmp(path, FRAME_PATH_PREFIX, prefix) != 0 ? 0 : atoi(path + prefix);
 }
 
 static bool is_frame_fault(int fd, int frame)
@@ -37,7 +37,7 @@ bool frame_fstat_fails(int fd)
 int frame_open(const char* path, int flags, mode_t mode)
 {
     constexpr unsigned directory = frame_directory_length();
-    if (strncmp(path, FRAME_PATH_PREFIX, directory))
+    if (strncmp(path, FRAME_PATH_PREFIX, directory) != 0)
         return -2;
     Event e = event(EventKind::open, Device::frame, -1);
     e.flags = flags;

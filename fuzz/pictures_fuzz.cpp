@@ -1,0 +1,36 @@
+// The preview's pictures, the contact sheet and the animated WebP, on screen
+// sizes chosen by the input: the first two bytes give the width (1 to 16384),
+// the next two the height (1 to 16384, capped so that the area stays small
+// enough to fuzz quickly); the rest fills the screens.
+#include "animation.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size < 5)
+        return 0;
+    constexpr size_t MAX_AREA = size_t(1) << 18, MAX_ANIMATED_AREA = size_t(1) << 12;
+    uint32_t width = 1 + (data[0] | data[1] << 8) % 16384, height = 1 + (data[2] | data[3] << 8) % 16384;
+    height = uint32_t(std::max<size_t>(1, std::min<size_t>(height, MAX_AREA / width)));
+    const uint8_t* fill = data + 4;
+    size_t fill_size = size - 4;
+    std::vector<uint8_t> rgb(size_t(width) * height * 3);
+    ContactSheet sheet(width, height, 3);
+    bool animated = size_t(width) * height <= MAX_ANIMATED_AREA;
+    AnimationWriter animation(width, height);
+    for (int frame = 0; frame < 3; ++frame) {
+        for (size_t i = 0; i < rgb.size(); ++i)
+            rgb[i] = uint8_t(fill[(i + size_t(frame) * 7) % fill_size] + frame);
+        sheet.add(rgb, SheetMark(frame));
+        if (animated && !animation.add(rgb).empty())
+            abort();
+    }
+    std::vector<uint8_t> png, webp;
+    if (!sheet.finish(&png).empty() || png.empty())
+        abort();
+    if (animated && (!animation.finish(&webp).empty() || webp.empty()))
+        abort();
+    return 0;
+}

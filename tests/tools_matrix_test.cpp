@@ -1,0 +1,452 @@
+// The tools against bad input, as the player is against a failing device:
+// each case asserts the exit status, the one-line message, that what was
+// there before is intact, and that no temporary file is left.
+#include "frame_dir.h"
+#include "playback.h"
+#include "png_io.h"
+#include "rle565.h"
+#include "sandboxed.h"
+#include "schedule.h"
+#include "set_description.h"
+#include "tool_run.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <functional>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <zlib.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uint32_t W = 64, H = 48;
+
+// A picture of its own for each n; `noisy` makes every pixel differ, so
+// frames grow large and slow to make.
+std::vector<uint8_t> picture(int n, uint32_t width, uint32_t height, bool noisy = false)
+{
+    std::vector<uint8_t> rgb(size_t(width) * height * 3);
+    uint32_t state = 2654435761u * uint32_t(n + 1);
+    for (size_t i = 0; i < rgb.size(); ++i) {
+        state = state * 1664525 + 1013904223;
+        rgb[i] = noisy ? uint8_t(state >> 24) : uint8_t(i / 3 / width * 5 + n * 17 + i % 3 * 60);
+    }
+    return rgb;
+}
+
+void write_art(const fs::path& dir, int count, uint32_t width = W, uint32_t height = H, bool noisy = false)
+{
+    fs::create_directories(dir);
+    for (int n = 1; n <= count; ++n) {
+        std::string name = "a";
+        name += std::to_string(n) + ".png"; // (one concatenation: GCC 12 warns wrongly about the other)
+        ASSERT_EQ(write_png_rgb(dir / name, width, height, picture(n, width, height, noisy)), "");
+    }
+}
+
+// A minimal PNG whose header claims width x height; no pixels follow.
+std::string png_header_only(uint32_t width, uint32_t height)
+{
+    auto be32 = [](uint32_t v) {
+        return std::string { char(v >> 24), char(v >> 16), char(v >> 8), char(v) };
+    };
+    std::string body = "IHDR" + be32(width) + be32(height) + std::string { 8, 2, 0, 0, 0 };
+    uint32_t crc = uint32_t(crc32(0, reinterpret_cast<const Bytef*>(body.data()), uInt(body.size())));
+    return std::string("\x89PNG\r\n\x1a\n", 8) + be32(13) + body + be32(crc);
+}
+
+// A two-colour palette PNG that uses index 5.
+std::string palette_past_end()
+{
+    auto be32 = [](uint32_t v) {
+        return std::string { char(v >> 24), char(v >> 16), char(v >> 8), char(v) };
+    };
+    auto chunk = [&](const std::string& type, const std::string& data) {
+        std::string body = type + data;
+        uint32_t crc = uint32_t(crc32(0, reinterpret_cast<const Bytef*>(body.data()), uInt(body.size())));
+        return be32(uint32_t(data.size())) + body + be32(crc);
+    };
+    std::string rows = { 0, 5, 1, 0, 1, 0 }; // two rows of two pixels, each after filter type 0
+    uLongf size = compressBound(uLong(rows.size()));
+    std::string compressed(size, '\0');
+    compress(reinterpret_cast<Bytef*>(compressed.data()), &size, reinterpret_cast<const Bytef*>(rows.data()),
+        uLong(rows.size()));
+    compressed.resize(size);
+    return std::string("\x89PNG\r\n\x1a\n", 8)
+        + chunk("IHDR", be32(2) + be32(2) + std::string { 8, 3, 0, 0, 0 })
+        + chunk("PLTE", std::string { char(255), 0, 0, 0, char(255), 0 }) + chunk("IDAT", compressed)
+        + chunk("IEND", "");
+}
+
+void write_text(const fs::path& path, const std::string& text)
+{
+    fs::create_directories(path.parent_path());
+    std::vector<uint8_t> bytes(text.begin(), text.end());
+    ASSERT_EQ(write_atomically(path, bytes), "");
+}
+
+bool has_temporaries(const Scratch& scratch)
+{
+    for (const std::string& name : scratch.files())
+        if (name.find(".pelimora") != std::string::npos)
+            return true;
+    return false;
+}
+
+// Starts a tool and returns once it has begun to write beside its output.
+pid_t start_writing(const Scratch& scratch, const std::vector<std::string>& argv)
+{
+    SpawnRequest request;
+    request.argv = argv;
+    std::string error;
+    pid_t pid = spawn_process(request, &error);
+    EXPECT_GT(pid, 0) << error;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (pid > 0 && !has_temporaries(scratch) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_TRUE(has_temporaries(scratch)) << argv[0] << " wrote nothing";
+    return pid;
+}
+
+// Error lines, not notes.
+std::vector<std::string> errors_of(const ToolRun& run)
+{
+    std::vector<std::string> lines;
+    size_t at = 0;
+    for (size_t end; (end = run.err.find('\n', at)) != std::string::npos; at = end + 1) {
+        std::string line = run.err.substr(at, end - at);
+        if (line.find(": note: ") == std::string::npos)
+            lines.push_back(line);
+    }
+    return lines;
+}
+
+struct BadInput {
+    const char* name;
+    std::function<void(const Scratch&)> setup;
+    std::string tool;
+    std::vector<std::string> args; // "@" stands for the scratch directory
+    std::string message; // part of the one error line
+    int status = 1;
+    bool on_stdout = false; // a verdict printed with the report, not an error
+};
+
+void PrintTo(const BadInput& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+// A set made by encode (with its description), and the same frames without one.
+void standard_inputs(const Scratch& s)
+{
+    write_art(s / "art", 3);
+    ASSERT_EQ(s.run("pelimora-frames", { "encode", s / "art", "-o", s / "set" }).status, 0);
+    std::map<int, Frame> raw;
+    for (int n = 1; n <= 3; ++n)
+        append_run(raw[n], W * H, uint16_t(0x1111 * n));
+    ASSERT_TRUE(write_frame_files(s / "raw", raw));
+}
+
+void with_fifo(const Scratch& s)
+{
+    standard_inputs(s);
+    fs::remove(s / "set" / frame_name(2));
+    ASSERT_EQ(mkfifo((s / "set" / frame_name(2)).c_str(), 0644), 0);
+    ASSERT_EQ(mkfifo((s / "fifo.png").c_str(), 0644), 0);
+}
+
+std::vector<BadInput> bad_inputs()
+{
+    auto none = [](const Scratch& s) { standard_inputs(s); };
+    return {
+        { "PreviewWithoutAScreen", none, "pelimora-frames", { "preview", "@/raw", "-o", "@/p" },
+            "which screen?" },
+        { "VfbWithoutAScreen", none, "pelimora-vfb", { "--frames", "@/raw", "-o", "@/v" }, "which screen?" },
+        { "CheckWithoutAScreen", none, "pelimora-frames", { "check", "@/raw" }, "which screen?" },
+        { "DecodeWithoutADepth", none, "pelimora-frames", { "decode", "@/set/Loop_1.rle", "-o", "@/x.png" },
+            "which depth?" },
+        { "WrongShape", none, "pelimora-frames", { "check", "@/set", "--size", "48x64" },
+            "the set was made for 64x48, not for 48x64", 1, true },
+        { "SamePixelCountOtherShape", none, "pelimora-frames", { "check", "@/set", "--size", "32x96" },
+            "the set was made for 64x48, not for 32x96", 1, true },
+        { "OutputIsTheInput", none, "pelimora-frames", { "encode", "@/art/a1.png", "-o", "@/art/a1.png" },
+            "is the input image" },
+        { "InputInTheSetsPlace",
+            [](const Scratch& s) {
+                standard_inputs(s);
+                fs::copy_file(
+                    s / "art" / "a2.png", s / "set" / frame_name(2), fs::copy_options::overwrite_existing);
+            },
+            "pelimora-frames", { "encode", "@/art/a1.png", "@/set/Loop_2.rle", "-o", "@/set" },
+            "would replace it" },
+        { "FifoFrameInCheck", with_fifo, "pelimora-frames", { "check", "@/set" }, "not a regular file", 1,
+            true },
+        { "FifoFrameInPreview", with_fifo, "pelimora-frames",
+            { "preview", "@/set", "--depth", "16", "-o", "@/p" }, "FIFO: the player would hang" },
+        { "FifoFrameInDecode", with_fifo, "pelimora-frames",
+            { "decode", "@/set/Loop_2.rle", "--depth", "16", "-o", "@/x.png" },
+            "not a regular file but a FIFO" },
+        { "FifoFrameInVfb", with_fifo, "pelimora-vfb", { "--frames", "@/set", "--depth", "16", "-o", "@/v" },
+            "FIFO: the player would hang" },
+        { "FifoImage", with_fifo, "pelimora-frames", { "encode", "@/fifo.png", "-o", "@/x.rle" },
+            "fifo.png: not a regular file but a FIFO" },
+        { "DecodeADirectory", none, "pelimora-frames",
+            { "decode", "@/set", "--depth", "16", "-o", "@/x.png" }, "not a regular file but a directory" },
+        { "HugeImageHeader",
+            [](const Scratch& s) { write_text(s / "huge.png", png_header_only(100000, 100000)); },
+            "pelimora-frames", { "encode", "@/huge.png", "-o", "@/x.rle" },
+            "100000x100000 is larger than a screen can be (16384 a side at most)" },
+        { "ImageOfAnotherSize", none, "pelimora-frames",
+            { "encode", "@/art/a1.png", "--size", "48x64", "-o", "@/x.rle" },
+            "64x48, but the screen is 48x64" },
+        { "PaletteIndexPastThePalette",
+            [](const Scratch& s) { write_text(s / "bad.png", palette_past_end()); }, "pelimora-frames",
+            { "encode", "@/bad.png", "-o", "@/x.rle" }, "palette index 5 past the palette of 2" },
+        { "BeyondTheWebPLimit", none, "pelimora-frames",
+            { "preview", "@/set", "--size", "16384x1", "--depth", "16", "-o", "@/p" }, "at most 16383" },
+        { "BeyondWhatThePlayerMaps", none, "pelimora-frames", { "check", "@/set", "--size", "16384x16384" },
+            "more than the player can map" },
+        { "SizeOverflow", none, "pelimora-frames", { "check", "@/set", "--size", "4294967297x480" },
+            "expected WIDTHxHEIGHT" },
+        { "SizeWithASign", none, "pelimora-frames", { "check", "@/set", "--size", "+64x48" },
+            "expected WIDTHxHEIGHT" },
+        { "SizeWithSpace", none, "pelimora-frames", { "check", "@/set", "--size", " 64x48" },
+            "expected WIDTHxHEIGHT" },
+        { "DepthInHex", none, "pelimora-frames", { "check", "@/set", "--depth", "0x10" },
+            "expected 16 or 32" },
+        { "NegativeColour", none, "pelimora-frames",
+            { "encode", "@/art", "-o", "@/n", "--background", "-12345" }, "expected six hexadecimal digits" },
+        { "HexPrefixedColour", none, "pelimora-frames",
+            { "encode", "@/art", "-o", "@/n", "--background", "0x1234" }, "expected six hexadecimal digits" },
+        { "SpacedColour", none, "pelimora-frames",
+            { "encode", "@/art", "-o", "@/n", "--background", " 12345" }, "expected six hexadecimal digits" },
+    };
+}
+
+class ToolsRefuse : public testing::TestWithParam<BadInput> { };
+
+TEST_P(ToolsRefuse, WithOneLineAndNothingChanged)
+{
+    REQUIRE_DEVICE_SANDBOX();
+    const BadInput& c = GetParam();
+    Scratch scratch;
+    c.setup(scratch);
+    std::vector<std::string> args;
+    for (std::string arg : c.args) {
+        if (arg.starts_with("@"))
+            arg = scratch.path().string() + arg.substr(1);
+        args.push_back(arg);
+    }
+    auto before = scratch.contents();
+    ToolRun run = scratch.run(c.tool, args);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_EQ(run.signal, 0);
+    if (c.on_stdout) {
+        EXPECT_NE(run.out.find(c.message), std::string::npos) << run.out;
+    } else {
+        auto errors = errors_of(run);
+        ASSERT_EQ(errors.size(), 1u) << run.err;
+        EXPECT_TRUE(errors[0].starts_with(c.tool + ": ")) << errors[0];
+        EXPECT_NE(errors[0].find(c.message), std::string::npos) << errors[0];
+        EXPECT_EQ(errors[0].find("std::"), std::string::npos) << errors[0];
+    }
+    EXPECT_EQ(scratch.contents(), before);
+    EXPECT_FALSE(has_temporaries(scratch));
+}
+
+INSTANTIATE_TEST_SUITE_P(Matrix, ToolsRefuse, testing::ValuesIn(bad_inputs()),
+    [](const testing::TestParamInfo<BadInput>& info) { return std::string(info.param.name); });
+
+TEST(ToolsMatrix, EncodeOnAFullFileSystemLeavesTheOldSet)
+{
+    REQUIRE_DEVICE_SANDBOX();
+    Scratch scratch;
+    fs::create_directories(scratch / "small");
+    if (mount("pelimora-small", (scratch / "small").c_str(), "tmpfs", 0, "size=256k") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here";
+    write_art(scratch / "old", 2);
+    write_art(scratch / "big", 12, 160, 120, true); // about 75 KB a frame: three fit
+    ASSERT_EQ(
+        scratch.run("pelimora-frames", { "encode", scratch / "old", "-o", scratch / "small" / "frames" })
+            .status,
+        0);
+    auto before = scratch.contents();
+    ToolRun run
+        = scratch.run("pelimora-frames", { "encode", scratch / "big", "-o", scratch / "small" / "frames" });
+    EXPECT_EQ(run.status, 1);
+    auto errors = errors_of(run);
+    ASSERT_EQ(errors.size(), 1u) << run.err;
+    EXPECT_NE(errors[0].find("No space left on device"), std::string::npos) << errors[0];
+    EXPECT_EQ(errors[0].find(".pelimora"), std::string::npos) << "a temporary name in " << errors[0];
+    EXPECT_EQ(scratch.contents(), before);
+    EXPECT_FALSE(has_temporaries(scratch));
+    umount((scratch / "small").c_str());
+}
+
+TEST(ToolsMatrix, EncodeInterruptedLeavesTheOldSet)
+{
+    Scratch scratch;
+    write_art(scratch / "old", 2);
+    write_art(scratch / "big", FRAME_COUNT, 400, 300, true);
+    ASSERT_EQ(
+        scratch.run("pelimora-frames", { "encode", scratch / "old", "-o", scratch / "frames" }).status, 0);
+    auto before = scratch.contents();
+    for (int signal : { SIGINT, SIGTERM, SIGHUP }) {
+        // Interrupted once the new set has begun to appear beside the old one.
+        pid_t pid = start_writing(scratch,
+            { tool_path("pelimora-frames"), "encode", scratch / "big", "-o", scratch / "frames", "-q" });
+        ASSERT_GT(pid, 0);
+        kill(pid, signal);
+        ProcessExit exit = wait_process(pid);
+        EXPECT_EQ(exit.term_signal, signal) << "exit status " << exit.exit_status;
+        EXPECT_EQ(scratch.contents(), before);
+        EXPECT_FALSE(has_temporaries(scratch));
+    }
+}
+
+TEST(ToolsMatrix, VfbKeepsItsScratchInsideTheOutputAndRemovesIt)
+{
+    REQUIRE_DEVICE_SANDBOX();
+    Scratch scratch;
+    write_art(scratch / "art", 3);
+    ASSERT_EQ(
+        scratch.run("pelimora-frames", { "encode", scratch / "art", "--depth", "32", "-o", scratch / "set" })
+            .status,
+        0);
+    ToolRun run = scratch.run("pelimora-vfb", { "--frames", scratch / "set", "-o", scratch / "device" });
+    EXPECT_EQ(run.status, 0) << run.err; // the missing frames hold the screen, as the preview says
+    EXPECT_NE(run.out.find("3 of 40 frames drawn"), std::string::npos) << run.out;
+    EXPECT_TRUE(fs::exists(scratch / "device" / "animation.webp"));
+    EXPECT_FALSE(has_temporaries(scratch));
+
+    // Interrupted while the player runs: no capture is left behind.
+    pid_t pid = start_writing(
+        scratch, { tool_path("pelimora-vfb"), "--frames", scratch / "set", "-o", scratch / "stopped" });
+    ASSERT_GT(pid, 0);
+    kill(pid, SIGINT);
+    EXPECT_EQ(wait_process(pid).term_signal, SIGINT);
+    EXPECT_FALSE(has_temporaries(scratch));
+    EXPECT_FALSE(fs::exists(scratch / "stopped"));
+
+    // Captures that cannot fit are refused before the player runs.
+    fs::create_directories(scratch / "small");
+    if (mount("pelimora-small", (scratch / "small").c_str(), "tmpfs", 0, "size=1m") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here";
+    run = scratch.run("pelimora-vfb",
+        { "--frames", scratch / "set", "--size", "1024x768", "--depth", "32", "-o",
+            scratch / "small" / "out" });
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("MB are free"), std::string::npos) << run.err;
+    EXPECT_FALSE(fs::exists(scratch / "small" / "out"));
+    umount((scratch / "small").c_str());
+}
+
+TEST(ToolsMatrix, AFrameFileIsReadOnlyAsFarAsThePlayerReadsIt)
+{
+    Scratch scratch;
+    std::map<int, Frame> frames;
+    append_run(frames[1], W * H, 0x1234);
+    ASSERT_TRUE(write_frame_files(scratch / "set", frames));
+    // 4 GiB and 4 bytes, sparse: the player maps the size's low 32 bits, one record.
+    ASSERT_EQ(truncate((scratch / "set" / frame_name(1)).c_str(), (off_t(1) << 32) + 4), 0);
+    auto start = std::chrono::steady_clock::now();
+    ToolRun run = scratch.run("pelimora-frames", { "check", scratch / "set", "--size", "64x48" });
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    EXPECT_NE(run.out.find(frame_name(1) + "          1        0         0  exact"), std::string::npos)
+        << run.out;
+}
+
+TEST(ToolsMatrix, FileSelectionAsAPersonExpects)
+{
+    Scratch scratch;
+    fs::create_directories(scratch / "art");
+    const char* names[] = { "é.png", "9.png", "10.png", "E2.png", "b.png", "A.png" };
+    int n = 0;
+    for (const char* name : names)
+        ASSERT_EQ(write_png_rgb(scratch / "art" / name, W, H, picture(++n, W, H)), "");
+    write_text(scratch / "art" / "._9.png", "resource fork, not a picture");
+    write_text(scratch / "art" / "notes.txt", "not a picture");
+    ToolRun run = scratch.run("pelimora-frames", { "encode", scratch / "art", "-o", scratch / "set" });
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("skipping 1 that are not PNG images: notes.txt"), std::string::npos) << run.err;
+    std::vector<std::string> order;
+    for (const char* name : { "9.png", "10.png", "A.png", "b.png", "E2.png", "é.png" })
+        order.push_back(name);
+    size_t at = 0;
+    for (const std::string& name : order) {
+        size_t found = run.out.find("<- " + name, at);
+        EXPECT_NE(found, std::string::npos) << name << " out of order in\n" << run.out;
+        at = found == std::string::npos ? at : found;
+    }
+
+    // Names a user meant to be played, which the player never opens.
+    for (const char* lookalike : { "Loop_01.rle", "loop_9.rle", "Loop_0.rle", "Loop_43.rle" })
+        fs::copy_file(scratch / "set" / frame_name(1), scratch / "set" / lookalike);
+    ToolRun check = scratch.run("pelimora-frames", { "check", scratch / "set" });
+    for (const char* lookalike : { "Loop_01.rle", "loop_9.rle", "Loop_0.rle", "Loop_43.rle" })
+        EXPECT_NE(
+            check.out.find(std::string("warning: ") + lookalike + " is never played"), std::string::npos)
+            << lookalike << "\n"
+            << check.out;
+}
+
+TEST(ToolsMatrix, EncodeStopsAtTheFramesThePlayerShows)
+{
+    Scratch scratch;
+    write_art(scratch / "art", FRAME_COUNT + 3, 8, 8);
+    write_art(scratch / "few", 2, 8, 8);
+    ASSERT_EQ(scratch.run("pelimora-frames", { "encode", scratch / "art", "-o", scratch / "set" }).status, 0);
+    ToolRun run = scratch.run("pelimora-frames", { "encode", scratch / "art", "-o", scratch / "set" });
+    EXPECT_NE(
+        run.err.find("3 images after a40.png are not used: a41.png, a42.png, a43.png"), std::string::npos)
+        << run.err;
+    EXPECT_FALSE(fs::exists(scratch / "set" / frame_name(FRAME_COUNT + 1)));
+    // A smaller set replaces the whole of the old one.
+    run = scratch.run("pelimora-frames", { "encode", scratch / "few", "-o", scratch / "set" });
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_FALSE(fs::exists(scratch / "set" / frame_name(3)));
+    EXPECT_NE(run.err.find("removed Loop_3.rle"), std::string::npos) << run.err;
+}
+
+TEST(ToolsMatrix, ReportsAreTrueToTheNumbers)
+{
+    Scratch scratch;
+    write_art(scratch / "noise", 1, 16, 16, true);
+    ToolRun run
+        = scratch.run("pelimora-frames", { "encode", scratch / "noise" / "a1.png", "-o", scratch / "n.rle" });
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("2.0x LARGER than raw RGB565"), std::string::npos) << run.out;
+    // On a pipe there is no progress line, only the summary.
+    EXPECT_EQ(run.err.find('\r'), std::string::npos);
+    // One image into an existing directory makes a set of one there.
+    fs::create_directories(scratch / "dir");
+    run = scratch.run("pelimora-frames", { "encode", scratch / "noise" / "a1.png", "-o", scratch / "dir" });
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(fs::exists(scratch / "dir" / frame_name(1)));
+    EXPECT_TRUE(fs::exists(scratch / "dir" / SET_DESCRIPTION_FILE));
+}
+
+// Screens far wider than tall once read past the contact sheet's buffers.
+TEST(ToolsMatrix, PreviewOfThinScreens)
+{
+    Scratch scratch;
+    for (const char* size : { "320x1", "1920x5", "16383x2" }) {
+        std::map<int, Frame> frames;
+        ScreenGeometry geometry;
+        ASSERT_EQ(parse_screen_size(size, &geometry), "");
+        append_run(frames[1], uint16_t(std::min<size_t>(geometry.pixels(), 65535)), 0xF800);
+        ASSERT_TRUE(write_frame_files(scratch / size, frames));
+        ToolRun run = scratch.run("pelimora-frames",
+            { "preview", scratch / size, "--size", size, "--depth", "16", "-o", scratch / "p" });
+        EXPECT_EQ(run.status, 0) << size << ": " << run.err;
+        EXPECT_TRUE(fs::exists(scratch / "p" / "contact-sheet.png")) << size;
+    }
+}
+
+} // namespace

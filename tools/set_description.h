@@ -1,0 +1,36 @@
+// The description encode leaves beside a set of frames: the screen the set
+// was made for, so that the other tools need no flags and can tell when they
+// are pointed at the wrong screen. The player ignores the file.
+#pragma once
+
+#include "screen_geometry.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+constexpr char SET_DESCRIPTION_FILE[] = "pelimora.json";
+
+struct SetDescription {
+    uint32_t xres = 0, yres = 0;
+    uint32_t bits_per_pixel = 0; // 0: encode was not told
+};
+
+// The description in `dir`, nullopt when there is none; "" or the error when
+// the file is there but unreadable.
+std::string read_set_description(
+    const std::filesystem::path& dir, std::optional<SetDescription>* description);
+std::vector<uint8_t> set_description_bytes(const SetDescription& description);
+
+// The screen flags every tool takes; empty when not given.
+struct ScreenFlags {
+    std::string size, depth;
+};
+
+// The screen to use: each flag given, else the set's description. Without
+// either for the size, or for the depth when `need_depth`, it refuses with a
+// message that says how to give it. `notes` gets a line for each flag that
+// overrides the description.
+std::string choose_screen(const ScreenFlags& flags, const std::optional<SetDescription>& description,
+    bool need_depth, ScreenGeometry* geometry, std::vector<std::string>* notes);
