@@ -5,60 +5,139 @@
 #include "schedule.h"
 
 #include <algorithm>
+#include <cstring>
 #include <webp/encode.h>
-#include <webp/mux.h>
 
-struct AnimationWriter::Encoder {
-    WebPAnimEncoder* encoder = nullptr;
+namespace {
+
+void put_le(std::vector<uint8_t>& out, uint32_t value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        out.push_back(uint8_t(value >> (8 * i)));
+}
+
+void put_chunk_header(std::vector<uint8_t>& out, const char* fourcc, uint32_t size)
+{
+    out.insert(out.end(), fourcc, fourcc + 4);
+    put_le(out, size, 4);
+}
+
+// The image chunk ("VP8L") of a lossless WebP of the picture, or empty.
+std::vector<uint8_t> encode_lossless(const std::vector<uint8_t>& rgb, uint32_t width, uint32_t height)
+{
     WebPConfig config;
-    ~Encoder() { WebPAnimEncoderDelete(encoder); }
-};
+    WebPPicture picture;
+    if (!WebPConfigInit(&config) || !WebPPictureInit(&picture))
+        return {};
+    config.lossless = 1;
+    config.quality = 25; // effort: lossless either way
+    config.method = 1;
+    picture.use_argb = 1;
+    picture.width = int(width);
+    picture.height = int(height);
+    WebPMemoryWriter memory;
+    WebPMemoryWriterInit(&memory);
+    picture.writer = WebPMemoryWrite;
+    picture.custom_ptr = &memory;
+    bool encoded
+        = WebPPictureImportRGB(&picture, rgb.data(), int(width * 3)) && WebPEncode(&config, &picture);
+    WebPPictureFree(&picture);
+    std::vector<uint8_t> chunk;
+    // RIFF, size, WEBP, then chunks: the first image chunk is the one we want.
+    for (size_t at = 12; encoded && at + 8 <= memory.size;) {
+        uint32_t size = memory.mem[at + 4] | memory.mem[at + 5] << 8 | memory.mem[at + 6] << 16
+            | uint32_t(memory.mem[at + 7]) << 24;
+        size_t whole = 8 + size + (size & 1);
+        if (at + whole > memory.size)
+            break;
+        if (!std::memcmp(memory.mem + at, "VP8L", 4) || !std::memcmp(memory.mem + at, "VP8 ", 4)) {
+            chunk.assign(memory.mem + at, memory.mem + at + whole);
+            break;
+        }
+        at += whole;
+    }
+    WebPMemoryWriterClear(&memory);
+    return chunk;
+}
 
-AnimationWriter::AnimationWriter(uint32_t width, uint32_t height)
-    : encoder_(std::make_unique<Encoder>())
+} // namespace
+
+AnimationWriter::AnimationWriter(std::FILE* out, uint32_t width, uint32_t height)
+    : out_(out)
     , width_(width)
     , height_(height)
 {
-    WebPAnimEncoderOptions options;
-    if (!WebPAnimEncoderOptionsInit(&options) || !WebPConfigInit(&encoder_->config))
+    if (width > MAX_ANIMATION_SIDE || height > MAX_ANIMATION_SIDE) {
+        error_ = "an animated WebP is at most " + std::to_string(MAX_ANIMATION_SIDE) + " pixels a side";
         return;
-    options.anim_params.loop_count = 0;
-    encoder_->config.lossless = 1;
-    encoder_->config.quality = 25; // effort: lossless either way
-    encoder_->config.method = 1;
-    if (width <= MAX_ANIMATION_SIDE && height <= MAX_ANIMATION_SIDE)
-        encoder_->encoder = WebPAnimEncoderNew(int(width), int(height), &options);
+    }
+    // RIFF (its size written at the end), VP8X with the animation flag, ANIM: loop forever.
+    std::vector<uint8_t> header;
+    put_chunk_header(header, "RIFF", 0);
+    header.insert(header.end(), { 'W', 'E', 'B', 'P' });
+    put_chunk_header(header, "VP8X", 10);
+    put_le(header, 0x02, 4);
+    put_le(header, width - 1, 3);
+    put_le(header, height - 1, 3);
+    put_chunk_header(header, "ANIM", 6);
+    put_le(header, 0xFF000000u, 4); // opaque black behind the frames
+    put_le(header, 0, 2);
+    if (!out_ || std::fwrite(header.data(), 1, header.size(), out_) != header.size())
+        error_ = "cannot write the animation";
 }
 
-AnimationWriter::~AnimationWriter() = default;
+std::string AnimationWriter::write_pending()
+{
+    if (pending_.empty())
+        return "";
+    // A whole-canvas frame: at 0,0, no blending, nothing disposed.
+    std::vector<uint8_t> frame;
+    put_chunk_header(frame, "ANMF", uint32_t(16 + pending_.size()));
+    put_le(frame, 0, 3);
+    put_le(frame, 0, 3);
+    put_le(frame, width_ - 1, 3);
+    put_le(frame, height_ - 1, 3);
+    put_le(frame, pending_ms_, 3);
+    frame.push_back(0x02);
+    if (std::fwrite(frame.data(), 1, frame.size(), out_) != frame.size()
+        || std::fwrite(pending_.data(), 1, pending_.size(), out_) != pending_.size())
+        return "cannot write the animation";
+    pending_.clear();
+    return "";
+}
 
 std::string AnimationWriter::add(const std::vector<uint8_t>& rgb)
 {
-    if (!encoder_->encoder)
-        return "cannot start the WebP encoder for " + std::to_string(width_) + "x" + std::to_string(height_)
-            + " (at most " + std::to_string(MAX_ANIMATION_SIDE) + " a side)";
-    WebPPicture picture;
-    WebPPictureInit(&picture);
-    picture.use_argb = 1;
-    picture.width = int(width_);
-    picture.height = int(height_);
-    bool added = WebPPictureImportRGB(&picture, rgb.data(), int(width_ * 3))
-        && WebPAnimEncoderAdd(encoder_->encoder, &picture, timestamp_, &encoder_->config);
-    WebPPictureFree(&picture);
-    timestamp_ += int(FRAME_DELAY_US / 1000);
-    return added ? "" : std::string("WebP encoding failed: ") + WebPAnimEncoderGetError(encoder_->encoder);
+    if (!error_.empty())
+        return error_;
+    const uint32_t pause_ms = uint32_t(FRAME_DELAY_US / 1000);
+    if (!pending_.empty() && rgb == previous_) {
+        pending_ms_ += pause_ms;
+        return "";
+    }
+    if (std::string error = write_pending(); !error.empty())
+        return error_ = error;
+    pending_ = encode_lossless(rgb, width_, height_);
+    if (pending_.empty())
+        return error_ = "WebP encoding failed";
+    previous_ = rgb;
+    pending_ms_ = pause_ms;
+    return "";
 }
 
-std::string AnimationWriter::finish(std::vector<uint8_t>* webp)
+std::string AnimationWriter::finish()
 {
-    WebPData data;
-    WebPDataInit(&data);
-    if (!encoder_->encoder || !WebPAnimEncoderAdd(encoder_->encoder, nullptr, timestamp_, nullptr)
-        || !WebPAnimEncoderAssemble(encoder_->encoder, &data))
-        return std::string("WebP encoding failed: ")
-            + (encoder_->encoder ? WebPAnimEncoderGetError(encoder_->encoder) : "no encoder");
-    webp->assign(data.bytes, data.bytes + data.size);
-    WebPDataClear(&data);
+    if (error_.empty())
+        error_ = write_pending();
+    if (!error_.empty())
+        return error_;
+    long size = std::ftell(out_);
+    std::vector<uint8_t> riff_size;
+    put_le(riff_size, uint32_t(size - 8), 4);
+    if (size < 0 || std::fseek(out_, 4, SEEK_SET) != 0 || std::fwrite(riff_size.data(), 1, 4, out_) != 4
+        || std::fseek(out_, 0, SEEK_END) != 0)
+        return error_ = "cannot write the animation";
+    previous_.clear();
     return "";
 }
 
@@ -138,32 +217,43 @@ std::string ContactSheet::finish(std::vector<uint8_t>* png)
     return encode_png_rgb(sheet_width_, sheet_height_, sheet_, png);
 }
 
-PlaybackPictures::PlaybackPictures(uint32_t width, uint32_t height, int frames)
-    : animation_(width, height)
+PlaybackPictures::PlaybackPictures(StagedFiles& staged, uint32_t width, uint32_t height, int frames)
+    : staged_(staged)
+    , error_(staged.open_stream(ANIMATION_FILE, &stream_))
+    , animation_(stream_, width, height)
     , sheet_(width, height, frames)
 {
+}
+
+PlaybackPictures::~PlaybackPictures()
+{
+    if (stream_)
+        std::fclose(stream_); // unfinished: the staged temporary goes with `staged_`
 }
 
 std::string PlaybackPictures::add(const std::vector<uint8_t>& rgb, SheetMark mark)
 {
     if (error_.empty())
-        error_ = animation_.add(rgb);
+        if (std::string error = animation_.add(rgb); !error.empty())
+            error_ = (staged_.dir() / ANIMATION_FILE).string() + ": " + error;
     sheet_.add(rgb, mark);
     return error_;
 }
 
-std::string PlaybackPictures::write(StagedFiles& staged)
+std::string PlaybackPictures::write()
 {
-    std::vector<uint8_t> webp, png;
+    if (error_.empty())
+        if (std::string error = animation_.finish(); !error.empty())
+            error_ = (staged_.dir() / ANIMATION_FILE).string() + ": " + error;
     if (!error_.empty())
-        return staged.dir().string() + ": " + error_;
-    if (std::string error = animation_.finish(&webp); !error.empty())
-        return staged.dir().string() + ": " + error;
+        return error_;
+    if (std::string error = staged_.close_stream(stream_); !error.empty())
+        return error;
+    stream_ = nullptr;
+    std::vector<uint8_t> png;
     if (std::string error = sheet_.finish(&png); !error.empty())
-        return staged.dir().string() + ": " + error;
-    if (std::string error = staged.add(ANIMATION_FILE, webp); !error.empty())
+        return (staged_.dir() / CONTACT_SHEET_FILE).string() + ": " + error;
+    if (std::string error = staged_.add(CONTACT_SHEET_FILE, png); !error.empty())
         return error;
-    if (std::string error = staged.add(CONTACT_SHEET_FILE, png); !error.empty())
-        return error;
-    return staged.commit();
+    return staged_.commit();
 }

@@ -4,8 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,23 +15,29 @@ constexpr uint32_t MAX_ANIMATION_SIDE = 16383;
 
 enum class SheetMark { drawn, not_drawn, missing };
 
+// An animated WebP written as it is made: each picture is encoded losslessly
+// on its own and appended to `out` as a whole-canvas frame, so that only the
+// picture before it is held (a repeat of it lengthens its frame instead).
 // Each picture is width x height 8-bit RGB.
 class AnimationWriter {
 public:
-    AnimationWriter(uint32_t width, uint32_t height);
-    ~AnimationWriter();
+    AnimationWriter(std::FILE* out, uint32_t width, uint32_t height);
     AnimationWriter(const AnimationWriter&) = delete;
     AnimationWriter& operator=(const AnimationWriter&) = delete;
     // One pause's picture; "" or the error.
     std::string add(const std::vector<uint8_t>& rgb);
-    // The whole animation, ready to write.
-    std::string finish(std::vector<uint8_t>* webp);
+    // Writes the last frame and the container's size; "" or the error.
+    std::string finish();
 
 private:
-    struct Encoder;
-    std::unique_ptr<Encoder> encoder_;
+    std::string write_pending();
+
+    std::FILE* out_;
     uint32_t width_, height_;
-    int timestamp_ = 0;
+    std::string error_;
+    std::vector<uint8_t> previous_; // the last picture, while its frame is pending
+    std::vector<uint8_t> pending_; // its encoded image chunk
+    uint32_t pending_ms_ = 0;
 };
 
 // Thumbnails in rows of eight, each over a strip with its number; the strip is
@@ -52,17 +58,23 @@ private:
 
 class StagedFiles;
 
-// Both pictures of a playback, made together and written together.
+// Both pictures of a playback, made together into `staged` and committed
+// together: ANIMATION_FILE and CONTACT_SHEET_FILE.
 class PlaybackPictures {
 public:
-    PlaybackPictures(uint32_t width, uint32_t height, int frames);
+    PlaybackPictures(StagedFiles& staged, uint32_t width, uint32_t height, int frames);
+    ~PlaybackPictures();
+    PlaybackPictures(const PlaybackPictures&) = delete;
+    PlaybackPictures& operator=(const PlaybackPictures&) = delete;
     // The screen after one frame, as 8-bit RGB; "" or the first error.
     std::string add(const std::vector<uint8_t>& rgb, SheetMark mark);
-    // ANIMATION_FILE and CONTACT_SHEET_FILE into `staged`, committed; "" or the error.
-    std::string write(StagedFiles& staged);
+    // "" or the error.
+    std::string write();
 
 private:
+    StagedFiles& staged_;
+    std::FILE* stream_ = nullptr;
+    std::string error_;
     AnimationWriter animation_;
     ContactSheet sheet_;
-    std::string error_;
 };

@@ -118,17 +118,28 @@ std::string StagedFiles::prepare()
     return "";
 }
 
-std::string StagedFiles::add(const std::string& name, std::span<const uint8_t> bytes)
+int StagedFiles::create(const std::string& name, std::string* error)
 {
     stop_if_interrupted();
-    if (std::string error = prepare(); !error.empty())
-        return error;
+    if (*error = prepare(); !error->empty())
+        return -1;
     fs::path final = dir_ / name;
     fs::path temporary = dir_ / (".pelimora-" + std::to_string(getpid()) + "-" + name);
     int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
-        return final.string() + ": cannot create: " + std::strerror(errno);
-    staged_.emplace_back(temporary, final);
+        *error = final.string() + ": cannot create: " + std::strerror(errno);
+    else
+        staged_.emplace_back(temporary, final);
+    return fd;
+}
+
+std::string StagedFiles::add(const std::string& name, std::span<const uint8_t> bytes)
+{
+    std::string error;
+    int fd = create(name, &error);
+    if (fd < 0)
+        return error;
+    fs::path final = dir_ / name;
     const uint8_t* at = bytes.data();
     size_t left = bytes.size();
     while (left > 0) {
@@ -136,10 +147,10 @@ std::string StagedFiles::add(const std::string& name, std::span<const uint8_t> b
         if (n < 0 && errno == EINTR && !interrupt_signal())
             continue;
         if (n <= 0) {
-            int error = n < 0 ? errno : ENOSPC;
+            int write_error = n < 0 ? errno : ENOSPC;
             (void)close(fd);
             stop_if_interrupted();
-            return final.string() + ": cannot write: " + std::strerror(error);
+            return final.string() + ": cannot write: " + std::strerror(write_error);
         }
         at += n, left -= size_t(n);
     }
@@ -147,6 +158,33 @@ std::string StagedFiles::add(const std::string& name, std::span<const uint8_t> b
         return final.string() + ": cannot write: " + std::strerror(errno);
     stop_if_interrupted();
     return "";
+}
+
+std::string StagedFiles::open_stream(const std::string& name, std::FILE** file)
+{
+    std::string error;
+    int fd = create(name, &error);
+    *file = fd < 0 ? nullptr : fdopen(fd, "wb");
+    if (fd >= 0 && !*file) {
+        (void)close(fd);
+        return (dir_ / name).string() + ": cannot write: " + std::strerror(errno);
+    }
+    if (*file)
+        streams_.emplace_back(*file, dir_ / name);
+    return error;
+}
+
+std::string StagedFiles::close_stream(std::FILE* file)
+{
+    fs::path final;
+    for (auto& [stream, name] : streams_)
+        if (stream == file)
+            final = name, stream = nullptr;
+    bool written = std::fflush(file) == 0 && fsync(fileno(file)) == 0;
+    int error = errno;
+    written = std::fclose(file) == 0 && written;
+    stop_if_interrupted();
+    return written ? "" : final.string() + ": cannot write: " + std::strerror(error);
 }
 
 void StagedFiles::remove_on_commit(const std::string& name)

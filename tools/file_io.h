@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <span>
 #include <string>
@@ -41,6 +42,10 @@ public:
 
     // "" or the error, naming the file by its final name.
     std::string add(const std::string& name, std::span<const uint8_t> bytes);
+    // The same for a file written as a stream: the caller writes the
+    // temporary through `*file` and hands it back to close_stream.
+    std::string open_stream(const std::string& name, std::FILE** file);
+    std::string close_stream(std::FILE* file);
     void remove_on_commit(const std::string& name);
     std::string commit();
     // Makes the directory now, if need be; "" or the error.
@@ -49,8 +54,11 @@ public:
     const std::filesystem::path& dir() const { return dir_; }
 
 private:
+    int create(const std::string& name, std::string* error);
+
     std::filesystem::path dir_;
     bool prepared_ = false, created_ = false, committed_ = false;
     std::vector<std::pair<std::filesystem::path, std::filesystem::path>> staged_; // temporary, final
     std::vector<std::filesystem::path> removals_;
+    std::vector<std::pair<std::FILE*, std::filesystem::path>> streams_; // open streams, final names
 };

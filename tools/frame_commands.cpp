@@ -367,7 +367,8 @@ int preview_frames(const ViewOptions& options)
     if (std::string error = initial_screen(options.base, geometry, &initial); !error.empty())
         return fail(error);
 
-    PlaybackPictures pictures(geometry.width, geometry.height, FRAME_COUNT);
+    StagedFiles staged(options.out);
+    PlaybackPictures pictures(staged, geometry.width, geometry.height, FRAME_COUNT);
     Progress progress(TOOL, "previewing frame", FRAME_COUNT, options.quiet);
     std::string error;
     int drawn = 0;
@@ -383,8 +384,7 @@ int preview_frames(const ViewOptions& options)
     progress.done();
     if (!error.empty())
         return fail(error);
-    StagedFiles staged(options.out);
-    if (std::string e = pictures.write(staged); !e.empty())
+    if (std::string e = pictures.write(); !e.empty())
         return fail(e);
     fs::path out = options.out;
     std::printf("%d of %d frames drawn on %s at %u bpp; %s (%ld ms a frame), %s\n", drawn, FRAME_COUNT,
@@ -427,7 +427,7 @@ std::vector<std::string> lookalikes(const fs::path& dir)
         std::string why = n < 1 || n > FRAME_COUNT
             ? "the player shows " + frame_name(1) + " to " + frame_name(FRAME_COUNT) + " only"
             : "the player opens " + frame_name(int(n)) + " (names are exact: case, no leading zeros)";
-        warnings.push_back(name + " is never played: " + why);
+        warnings.push_back(name + " is never played: " + std::move(why));
     }
     return warnings;
 }
@@ -485,7 +485,7 @@ int write_sample(const std::string& out, const ScreenGeometry& geometry)
         if (std::string error = encode_png_rgb(geometry.width, geometry.height,
                 render_sample_frame(n, geometry.width, geometry.height), &png);
             !error.empty())
-            return fail(out + "/" + name + ": " + error);
+            return fail((fs::path(out) / name).string() + ": " + error);
         if (std::string error = staged.add(name, png); !error.empty())
             return fail(error);
     }

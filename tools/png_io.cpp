@@ -184,7 +184,7 @@ std::string read_png_size(const std::filesystem::path& path, uint32_t* width, ui
     std::vector<uint8_t> start;
     if (std::string error = read_file_start(path, 24, &start); !error.empty())
         return error;
-    if (start.size() < 24 || png_sig_cmp(start.data(), 0, 8) || std::memcmp(&start[12], "IHDR", 4))
+    if (start.size() < 24 || png_sig_cmp(start.data(), 0, 8) != 0 || std::memcmp(&start[12], "IHDR", 4) != 0)
         return path.string() + ": not a PNG file";
     auto be32 = [](const uint8_t* p) { return uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]; };
     *width = be32(&start[16]), *height = be32(&start[20]);

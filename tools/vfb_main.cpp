@@ -124,7 +124,7 @@ int run(int argc, char** argv)
     std::fputs(run.kmsg.c_str(), stdout);
 
     // The run and the prediction, side by side, one screen at a time.
-    PlaybackPictures pictures(geometry.width, geometry.height, FRAME_COUNT);
+    PlaybackPictures pictures(staged, geometry.width, geometry.height, FRAME_COUNT);
     Progress progress(TOOL, "comparing frame", FRAME_COUNT, quiet);
     int differing = 0, first_difference = 0;
     // The prediction is replayed frame by frame beside the captures.
@@ -143,7 +143,7 @@ int run(int argc, char** argv)
     if (differing)
         std::fprintf(stderr, "%s: after %s the screen differs from the preview\n", TOOL,
             frame_name(first_difference).c_str());
-    if (std::string e = pictures.write(staged); !e.empty())
+    if (std::string e = pictures.write(); !e.empty())
         return fail(e);
 
     size_t messages = std::count(run.kmsg.begin(), run.kmsg.end(), '\n');
