@@ -78,6 +78,8 @@ PlayerRun run_player(const PlayerPaths& paths, const VirtualDevices& devices, co
         set(VDEV_FB_VIRTUAL, devices.fb_virtual);
     if (!devices.fb_line.empty())
         set(VDEV_FB_LINE, devices.fb_line);
+    if (!devices.fb_channels.empty())
+        set(VDEV_FB_CHANNELS, devices.fb_channels);
     if (!devices.fail.empty())
         set(VDEV_FAIL, devices.fail);
     if (devices.kmsg)

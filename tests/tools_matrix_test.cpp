@@ -161,6 +161,15 @@ void with_fifo(const Scratch& s)
     ASSERT_EQ(mkfifo((s / "fifo.png").c_str(), 0644), 0);
 }
 
+// The standard inputs and a panel description.
+std::function<void(const Scratch&)> with_panel(const std::string& json)
+{
+    return [json](const Scratch& s) {
+        standard_inputs(s);
+        write_text(s / "panel.json", json);
+    };
+}
+
 std::vector<BadInput> bad_inputs()
 {
     auto none = [](const Scratch& s) { standard_inputs(s); };
@@ -226,6 +235,26 @@ std::vector<BadInput> bad_inputs()
             { "encode", "@/art", "-o", "@/n", "--background", "0x1234" }, "expected six hexadecimal digits" },
         { "SpacedColour", none, "pelimora-frames",
             { "encode", "@/art", "-o", "@/n", "--background", " 12345" }, "expected six hexadecimal digits" },
+        { "UnknownFormat", none, "pelimora-frames", { "check", "@/set", "--format", "RGB888" },
+            "expected one of RGB565" },
+        { "FormatAndDepthDisagree", none, "pelimora-frames",
+            { "check", "@/set", "--format", "XRGB8888", "--depth", "16" }, "XRGB8888 is 32 bpp, not 16" },
+        { "LineOfPartPixels", none, "pelimora-frames",
+            { "check", "@/set", "--depth", "16", "--line-length", "129" }, "in whole pixels" },
+        { "LineShorterThanARow", none, "pelimora-frames",
+            { "check", "@/set", "--depth", "16", "--line-length", "100" }, "takes 128 bytes" },
+        { "LineLengthNotANumber", none, "pelimora-frames", { "check", "@/set", "--line-length", "0x80" },
+            "expected a number of bytes" },
+        { "PanelNotAnObject", with_panel("[64, 48]"), "pelimora-frames",
+            { "check", "@/set", "--panel", "@/panel.json" }, "not a JSON object" },
+        { "PanelWithoutASize", with_panel(R"({"xres": 64})"), "pelimora-frames",
+            { "check", "@/set", "--panel", "@/panel.json" }, "expected xres and yres" },
+        { "PanelSizeAsText", with_panel(R"({"xres": "64", "yres": 48})"), "pelimora-frames",
+            { "check", "@/set", "--panel", "@/panel.json" }, "expected xres and yres" },
+        { "PanelOfUnknownChannels",
+            with_panel(R"({"xres": 64, "yres": 48, "bits_per_pixel": 32, "red": {"offset": 8, "length": 8},
+                "green": {"offset": 16, "length": 8}, "blue": {"offset": 0, "length": 8}})"),
+            "pelimora-frames", { "check", "@/set", "--panel", "@/panel.json" }, "none of the formats" },
     };
 }
 
@@ -447,6 +476,61 @@ TEST(ToolsMatrix, PreviewOfThinScreens)
         EXPECT_EQ(run.status, 0) << size << ": " << run.err;
         EXPECT_TRUE(fs::exists(scratch / "p" / "contact-sheet.png")) << size;
     }
+}
+
+// The preview of a panel that does not match the frames shows what the
+// virtual framebuffer of that panel shows when the real player draws them.
+TEST(ToolsMatrix, PreviewOfAMismatchedPanelIsWhatThePanelShows)
+{
+    REQUIRE_DEVICE_SANDBOX();
+    Scratch scratch;
+    write_art(scratch / "art", FRAME_COUNT);
+    ASSERT_EQ(
+        scratch.run("pelimora-frames", { "encode", scratch / "art", "--depth", "16", "-o", scratch / "set" })
+            .status,
+        0);
+    for (std::vector<std::string> panel : { std::vector<std::string> { "--format", "BGR565" },
+             { "--line-length", "192" }, { "--format", "XRGB1555", "--line-length", "142" },
+             { "--format", "XRGB8888", "--line-length", "320" } }) {
+        std::string name = panel[1];
+        std::vector<std::string> preview = { "preview", scratch / "set", "-o", scratch / ("preview" + name) };
+        std::vector<std::string> vfb = { "--frames", scratch / "set", "-o", scratch / ("device" + name) };
+        preview.insert(preview.end(), panel.begin(), panel.end());
+        vfb.insert(vfb.end(), panel.begin(), panel.end());
+        ToolRun previewed = scratch.run("pelimora-frames", preview);
+        ASSERT_EQ(previewed.status, 0) << previewed.err;
+        EXPECT_NE(previewed.err.find("note: "), std::string::npos) << "no word of the mismatch";
+        ToolRun played = scratch.run("pelimora-vfb", vfb);
+        ASSERT_EQ(played.status, 0) << played.err;
+        EXPECT_EQ(slurp(scratch / ("preview" + name) / "animation.webp"),
+            slurp(scratch / ("device" + name) / "animation.webp"))
+            << name;
+    }
+
+    // Frames of pure red, made for the player's format, on a panel that reads blue there.
+    std::map<int, Frame> red;
+    append_run(red[1], W * H, 0xF800);
+    ASSERT_TRUE(write_frame_files(scratch / "red", red));
+    ToolRun decoded = scratch.run("pelimora-frames",
+        { "decode", scratch / "red" / frame_name(1), "--size", "64x48", "--format", "BGR565", "-o",
+            scratch / "red.png" });
+    ASSERT_EQ(decoded.status, 0) << decoded.err;
+    RgbaImage shown;
+    ASSERT_EQ(read_png_rgba(scratch / "red.png", &shown), "");
+    EXPECT_EQ(std::vector<uint8_t>(shown.rgba.begin(), shown.rgba.begin() + 4),
+        (std::vector<uint8_t> { 0, 0, 0xFF, 0xFF }));
+
+    // Flags over the panel file over the set's description.
+    write_text(
+        scratch / "panel.json", R"({"xres": 32, "yres": 96, "bits_per_pixel": 16, "format": "RGB565"})");
+    EXPECT_EQ(scratch.run("pelimora-frames", { "check", scratch / "set", "--panel", scratch / "panel.json" })
+                  .status,
+        1);
+    EXPECT_EQ(scratch
+                  .run("pelimora-frames",
+                      { "check", scratch / "set", "--panel", scratch / "panel.json", "--size", "64x48" })
+                  .status,
+        0);
 }
 
 } // namespace

@@ -90,25 +90,28 @@ std::string screen_for(const fs::path& dir, const ScreenFlags& flags, bool need_
     return error;
 }
 
-// The screen as it starts: black, or a picture converted as the player would store it.
+// The device memory as it starts: black, or showing a picture.
 std::string initial_screen(
     const std::string& base, const ScreenGeometry& geometry, std::vector<uint8_t>* screen)
 {
-    screen->assign(geometry.bytes(), 0);
+    screen->assign(geometry.memory_bytes(), 0);
     if (base.empty())
         return "";
     RgbaImage image;
     if (std::string error = read_png_rgba(base, &image, geometry.width, geometry.height); !error.empty())
         return error;
-    std::vector<uint16_t> pixels = image_to_rgb565(image, {}, false);
-    for (size_t i = 0; i < pixels.size(); ++i)
-        if (geometry.bits_per_pixel == 16) {
-            (*screen)[i * 2] = uint8_t(pixels[i]), (*screen)[i * 2 + 1] = uint8_t(pixels[i] >> 8);
-        } else {
-            std::copy_n(&image.rgba[i * 4], 3, &(*screen)[i * 4]);
-            (*screen)[i * 4 + 3] = 0xFF;
-        }
+    std::vector<uint8_t> rgb(geometry.pixels() * 3);
+    for (size_t i = 0; i < geometry.pixels(); ++i)
+        std::copy_n(&image.rgba[i * 4], 3, &rgb[i * 3]);
+    *screen = panel_memory(rgb, geometry);
     return "";
+}
+
+// What this panel shows differently from the artwork, said once.
+void print_panel_caveats(const ScreenGeometry& geometry)
+{
+    for (const std::string& caveat : panel_caveats(geometry))
+        note(caveat);
 }
 
 std::string describe_coverage(const FrameReport& frame, const ScreenGeometry& geometry)
@@ -333,6 +336,7 @@ int decode_frame_file(const ViewOptions& options)
     ScreenGeometry geometry;
     if (std::string error = screen_for(input.parent_path(), options.screen, true, &geometry); !error.empty())
         return fail(error);
+    print_panel_caveats(geometry);
     if (same_file(options.out, input) || (!options.base.empty() && same_file(options.out, options.base)))
         return fail(options.out + ": is an input; give another --out");
     std::vector<uint8_t> screen;
@@ -342,8 +346,8 @@ int decode_frame_file(const ViewOptions& options)
     if (report.status == FrameReport::missing || report.status == FrameReport::unreadable
         || report.status == FrameReport::not_regular || report.status == FrameReport::directory)
         return fail(report.error);
-    if (std::string error = write_png_rgb(
-            options.out, geometry.width, geometry.height, screen_to_rgb(screen, geometry.bits_per_pixel));
+    if (std::string error
+        = write_png_rgb(options.out, geometry.width, geometry.height, panel_rgb(screen, geometry));
         !error.empty())
         return fail(error);
     std::printf(
@@ -360,6 +364,7 @@ int preview_frames(const ViewOptions& options)
     ScreenGeometry geometry;
     if (std::string error = screen_for(dir, options.screen, true, &geometry); !error.empty())
         return fail(error);
+    print_panel_caveats(geometry);
     if (geometry.width > MAX_ANIMATION_SIDE || geometry.height > MAX_ANIMATION_SIDE)
         return fail(geometry.size_text() + ": an animated WebP is at most "
             + std::to_string(MAX_ANIMATION_SIDE) + " pixels a side; use check for this screen");
@@ -377,7 +382,7 @@ int preview_frames(const ViewOptions& options)
             if (error.empty())
                 error = first_unplayable(report);
             if (error.empty())
-                pictures.add(screen_to_rgb(screen, geometry.bits_per_pixel), mark_of(report.status));
+                pictures.add(panel_rgb(screen, geometry), mark_of(report.status));
             drawn += report.status == FrameReport::drawn;
             progress.step(n);
         });
@@ -464,10 +469,24 @@ int check_frames(const ViewOptions& options)
     if (!description) {
         std::printf("note: no %s in %s: the pixel count is checked, not the shape\n", SET_DESCRIPTION_FILE,
             dir.c_str());
-    } else if (description->xres != geometry.width || description->yres != geometry.height) {
-        right_shape = false;
-        std::printf("the set was made for %ux%u, not for %s\n", description->xres, description->yres,
-            geometry.size_text().c_str());
+    } else {
+        // What the set was made for: what it records, else what the player writes.
+        uint32_t depth = description->bits_per_pixel ? description->bits_per_pixel : geometry.bits_per_pixel;
+        const PixelFormat& made_for = description->format ? *description->format : player_format(depth);
+        uint32_t made_for_line
+            = description->line_length ? description->line_length : description->xres * (depth / 8);
+        std::vector<std::string> mismatches;
+        if (description->xres != geometry.width || description->yres != geometry.height)
+            mismatches.push_back(std::to_string(description->xres) + "x" + std::to_string(description->yres)
+                + ", not for " + geometry.size_text());
+        if (&made_for != &geometry.pixel_format())
+            mismatches.push_back(std::string(made_for.name) + ", not for " + geometry.pixel_format().name);
+        if (made_for_line != geometry.stride() && description->xres == geometry.width)
+            mismatches.push_back(
+                std::to_string(made_for_line) + "-byte lines, not for " + std::to_string(geometry.stride()));
+        for (const std::string& mismatch : mismatches)
+            std::printf("the set was made for %s\n", mismatch.c_str());
+        right_shape = mismatches.empty();
     }
     std::printf("%s\n",
         all_exact && right_shape ? ("every frame covers " + geometry.size_text() + " exactly").c_str()

@@ -30,6 +30,17 @@ int run(int argc, char** argv)
         command->add_option("--size", flags->size, size_help);
         command->add_option("--depth", flags->depth, "Bits per pixel of the screen, 16 or 32");
     };
+    auto panel_options = [](CLI::App* command, ScreenFlags* flags) {
+        command->add_option("--format", flags->format,
+            "The panel's pixel format, as DRM names it: " + format_names()
+                + " (default: what the player writes)");
+        command->add_option("--line-length", flags->line_length,
+            "Bytes a row takes in the device's memory (default: width x bytes a pixel)");
+        command->add_option("--panel", flags->panel,
+            "The panel as JSON: xres, yres, bits_per_pixel, line_length, format (or the channels' offsets), "
+            "as "
+            "pelimora-probe writes it; flags override it");
+    };
     const char* screen_size = "Screen size, WIDTHxHEIGHT (default: the set's "
                               "pelimora.json)";
 
@@ -53,6 +64,7 @@ int run(int argc, char** argv)
         = app.add_subcommand("decode", "A frame file to a PNG of what the player leaves on the screen");
     decode_command->add_option("frame", view.input, "Frame file")->required();
     screen_options(decode_command, &view.screen, screen_size);
+    panel_options(decode_command, &view.screen);
     decode_command->add_option("--base", view.base, "PNG the screen shows before the frame (default: black)");
     decode_command->add_option("-o,--out", view.out, "PNG to write")->required();
 
@@ -61,6 +73,7 @@ int run(int argc, char** argv)
         "OUT/contact-sheet.png");
     preview_command->add_option("dir", view.input, set_dir)->required();
     screen_options(preview_command, &view.screen, screen_size);
+    panel_options(preview_command, &view.screen);
     preview_command->add_option(
         "--base", view.base, "PNG the screen shows before the first frame (default: black)");
     preview_command->add_option("-o,--out", view.out, "Output directory")->required();
@@ -72,6 +85,7 @@ int run(int argc, char** argv)
         "was made for it");
     check_command->add_option("dir", view.input, set_dir)->required();
     screen_options(check_command, &view.screen, screen_size);
+    panel_options(check_command, &view.screen);
 
     CLI::App* sample_command = app.add_subcommand(
         "sample", "Writes the built-in sample animation as " + std::to_string(FRAME_COUNT) + " PNG images");

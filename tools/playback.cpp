@@ -137,7 +137,7 @@ void play_directory(const fs::path& dir, const ScreenGeometry& geometry, const s
 {
     std::vector<uint8_t> screen;
     if (draw)
-        screen = initial.empty() ? std::vector<uint8_t>(geometry.bytes()) : initial;
+        screen = initial.empty() ? std::vector<uint8_t>(geometry.memory_bytes()) : initial;
     for (int n = 1; n <= FRAME_COUNT; ++n) {
         stop_if_interrupted();
         FrameReport report = draw_frame_file(dir / frame_name(n), geometry, draw ? &screen : nullptr);

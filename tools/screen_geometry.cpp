@@ -44,3 +44,41 @@ std::string player_refusal(const ScreenGeometry& geometry)
             + " bpp is more than the player can map (its size in bits must fit in 32 bits)";
     return "";
 }
+
+std::vector<uint8_t> panel_rgb(std::span<const uint8_t> memory, const ScreenGeometry& geometry)
+{
+    return panel_view(memory, geometry.width, geometry.height, geometry.stride(), geometry.pixel_format());
+}
+
+std::vector<uint8_t> panel_memory(std::span<const uint8_t> rgb, const ScreenGeometry& geometry)
+{
+    std::vector<uint8_t> memory
+        = panel_memory(rgb, geometry.width, geometry.height, geometry.stride(), geometry.pixel_format());
+    memory.resize(geometry.memory_bytes());
+    return memory;
+}
+
+std::vector<std::string> panel_caveats(const ScreenGeometry& geometry)
+{
+    std::vector<std::string> caveats;
+    const PixelFormat& format = geometry.pixel_format();
+    if (format.refusal)
+        caveats.push_back(
+            std::string(format.name) + " cannot show what the player writes: it " + format.refusal);
+    else if (&format != &player_format(geometry.bits_per_pixel))
+        caveats.push_back(std::string("on ") + format.name + " the colours the player writes for "
+            + player_format(geometry.bits_per_pixel).name
+            + " show changed (red and blue swapped, or fewer bits)");
+    uint32_t natural = geometry.width * (geometry.bits_per_pixel / 8);
+    if (geometry.stride() != natural) {
+        // The stream of width x height pixels, laid into longer lines, runs out before the last rows.
+        uint64_t full_rows = geometry.bytes() / geometry.stride();
+        caveats.push_back("lines of " + std::to_string(geometry.stride()) + " bytes, not "
+            + std::to_string(natural)
+            + ": each row starts further along the player's stream, so the picture shears"
+            + (full_rows < geometry.height ? ", and rows " + std::to_string(full_rows) + "-"
+                        + std::to_string(geometry.height - 1) + " are never drawn in full"
+                                           : ""));
+    }
+    return caveats;
+}

@@ -1,15 +1,26 @@
 // The screen a set of frames is drawn on, as the host tools take it.
 #pragma once
 
+#include "pixel_format.h"
+
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 constexpr uint32_t MAX_SCREEN_SIDE = 16384;
 
+// The panel: its visible size, depth, line length and pixel format.
 struct ScreenGeometry {
     uint32_t width = 0, height = 0, bits_per_pixel = 16;
+    uint32_t line_length = 0; // bytes a row takes in the device's memory; 0: width * bytes a pixel
+    const PixelFormat* format = nullptr; // null: what the player writes at this depth
+    // What the player maps and draws: one contiguous stream of width * height pixels.
     size_t bytes() const { return size_t(width) * height * bits_per_pixel / 8; }
+    uint32_t stride() const { return line_length ? line_length : width * (bits_per_pixel / 8); }
+    // The device memory the panel shows, of which the stream is the start.
+    size_t memory_bytes() const { return std::max(bytes(), size_t(stride()) * height); }
+    const PixelFormat& pixel_format() const { return format ? *format : player_format(bits_per_pixel); }
     size_t pixels() const { return size_t(width) * height; }
     std::string size_text() const { return std::to_string(width) + "x" + std::to_string(height); }
 };
@@ -23,3 +34,11 @@ std::string parse_depth(const std::string& text, uint32_t* bits_per_pixel);
 // Why the player would refuse this screen (its size in bits must fit 32
 // bits), or an empty string.
 std::string player_refusal(const ScreenGeometry& geometry);
+
+// What this panel shows for the device memory `memory` (memory_bytes() long).
+std::vector<uint8_t> panel_rgb(std::span<const uint8_t> memory, const ScreenGeometry& geometry);
+// The device memory (memory_bytes() long) that shows `rgb` on this panel.
+std::vector<uint8_t> panel_memory(std::span<const uint8_t> rgb, const ScreenGeometry& geometry);
+// What a panel of this geometry shows that the artwork would not: notes for
+// the user ("" when it shows the player's output as drawn).
+std::vector<std::string> panel_caveats(const ScreenGeometry& geometry);

@@ -2,9 +2,70 @@
 
 #include "file_io.h"
 
+#include <charconv>
 #include <nlohmann/json.hpp>
 
 namespace fs = std::filesystem;
+
+namespace {
+
+std::string size_text(uint32_t width, uint32_t height)
+{
+    return std::to_string(width) + "x" + std::to_string(height);
+}
+
+// A number of the JSON object within [low, high]; false when missing or not one.
+bool number(const nlohmann::json& json, const char* key, uint32_t low, uint32_t high, uint32_t* value)
+{
+    if (!json.contains(key) || !json[key].is_number_unsigned())
+        return false;
+    uint64_t v = json[key].get<uint64_t>();
+    *value = uint32_t(v);
+    return v >= low && v <= high;
+}
+
+bool field(const nlohmann::json& json, const char* key, ChannelField* channel)
+{
+    return json.contains(key) && json[key].is_object() && number(json[key], "offset", 0, 31, &channel->offset)
+        && number(json[key], "length", 0, 32, &channel->length);
+}
+
+} // namespace
+
+std::string parse_description(const std::vector<uint8_t>& bytes, const std::string& name, SetDescription* d)
+{
+    nlohmann::json json = nlohmann::json::parse(bytes.begin(), bytes.end(), nullptr, false);
+    *d = {};
+    if (!json.is_object())
+        return name + ": not a JSON object";
+    if (!number(json, "xres", 1, MAX_SCREEN_SIDE, &d->xres)
+        || !number(json, "yres", 1, MAX_SCREEN_SIDE, &d->yres))
+        return name + ": expected xres and yres, each 1 to " + std::to_string(MAX_SCREEN_SIDE);
+    if (json.contains("bits_per_pixel")
+        && (!number(json, "bits_per_pixel", 16, 32, &d->bits_per_pixel)
+            || (d->bits_per_pixel != 16 && d->bits_per_pixel != 32)))
+        return name + ": bits_per_pixel must be 16 or 32";
+    if (json.contains("line_length") && !number(json, "line_length", 1, UINT32_MAX, &d->line_length))
+        return name + ": line_length must be a number of bytes";
+    if (json.contains("format")) {
+        if (!json["format"].is_string() || !(d->format = find_format(json["format"].get<std::string>())))
+            return name + ": format must be one of " + format_names();
+    } else if (json.contains("red") || json.contains("green") || json.contains("blue")) {
+        // The kernel's channel offsets, as the probe reports them, decide the format.
+        ChannelField red, green, blue, transp;
+        if (!d->bits_per_pixel || !field(json, "red", &red) || !field(json, "green", &green)
+            || !field(json, "blue", &blue) || (json.contains("transp") && !field(json, "transp", &transp)))
+            return name
+                + ": red, green, blue (and transp) must each be {\"offset\": N, \"length\": N}, with "
+                  "bits_per_pixel";
+        if (!(d->format = format_of_channels(d->bits_per_pixel, red, green, blue, transp)))
+            return name + ": its channel offsets are none of the formats " + format_names();
+    }
+    if (d->format && d->bits_per_pixel && d->format->bits_per_pixel != d->bits_per_pixel)
+        return name + ": format " + d->format->name + " is " + std::to_string(d->format->bits_per_pixel)
+            + " bpp, not " + std::to_string(d->bits_per_pixel);
+    return "";
+}
 
 std::string read_set_description(const fs::path& dir, std::optional<SetDescription>* description)
 {
@@ -16,23 +77,9 @@ std::string read_set_description(const fs::path& dir, std::optional<SetDescripti
     std::vector<uint8_t> bytes;
     if (std::string error = read_file_start(path, 1 << 20, &bytes); !error.empty())
         return error;
-    nlohmann::json json = nlohmann::json::parse(bytes.begin(), bytes.end(), nullptr, false);
     SetDescription d;
-    auto side = [&json](const char* key, uint32_t* value, uint32_t max) {
-        if (!json.contains(key) || !json[key].is_number_unsigned())
-            return false;
-        uint64_t v = json[key].get<uint64_t>();
-        *value = uint32_t(v);
-        return v >= 1 && v <= max;
-    };
-    bool valid = json.is_object() && side("xres", &d.xres, MAX_SCREEN_SIDE)
-        && side("yres", &d.yres, MAX_SCREEN_SIDE);
-    if (valid && json.contains("bits_per_pixel"))
-        valid = side("bits_per_pixel", &d.bits_per_pixel, 32)
-            && (d.bits_per_pixel == 16 || d.bits_per_pixel == 32);
-    if (!valid)
-        return path.string() + ": not a set description (expected xres and yres, 1 to "
-            + std::to_string(MAX_SCREEN_SIDE) + ", and bits_per_pixel 16 or 32)";
+    if (std::string error = parse_description(bytes, path.string(), &d); !error.empty())
+        return error;
     *description = d;
     return "";
 }
@@ -44,6 +91,10 @@ std::vector<uint8_t> set_description_bytes(const SetDescription& description)
     json["yres"] = description.yres;
     if (description.bits_per_pixel)
         json["bits_per_pixel"] = description.bits_per_pixel;
+    if (description.line_length)
+        json["line_length"] = description.line_length;
+    if (description.format)
+        json["format"] = description.format->name;
     std::string text = json.dump(2) + "\n";
     return { text.begin(), text.end() };
 }
@@ -51,31 +102,76 @@ std::vector<uint8_t> set_description_bytes(const SetDescription& description)
 std::string choose_screen(const ScreenFlags& flags, const std::optional<SetDescription>& description,
     bool need_depth, ScreenGeometry* geometry, std::vector<std::string>* notes)
 {
-    const std::string made_for = description ? "the set was made for " + std::to_string(description->xres)
-            + "x" + std::to_string(description->yres)
-                                             : "";
-    if (!flags.size.empty()) {
-        if (std::string error = parse_screen_size(flags.size, geometry); !error.empty())
+    // Layers, each over the one before: the set's description, the panel file, the flags.
+    SetDescription chosen = description.value_or(SetDescription {});
+    if (!flags.panel.empty()) {
+        std::vector<uint8_t> bytes;
+        SetDescription panel;
+        if (std::string error = read_file_start(flags.panel, 1 << 20, &bytes); !error.empty())
             return error;
-        if (description && (description->xres != geometry->width || description->yres != geometry->height))
-            notes->push_back(made_for + "; using --size " + geometry->size_text() + " as given");
-    } else if (description) {
-        geometry->width = description->xres, geometry->height = description->yres;
-    } else {
-        return "which screen? give --size WIDTHxHEIGHT (the set has no " + std::string(SET_DESCRIPTION_FILE)
-            + "; pelimora-frames encode writes one)";
+        if (std::string error = parse_description(bytes, flags.panel, &panel); !error.empty())
+            return error;
+        chosen.xres = panel.xres, chosen.yres = panel.yres;
+        chosen.bits_per_pixel = panel.bits_per_pixel ? panel.bits_per_pixel : chosen.bits_per_pixel;
+        chosen.line_length = panel.line_length, chosen.format = panel.format;
     }
-    if (!flags.depth.empty()) {
-        if (std::string error = parse_depth(flags.depth, &geometry->bits_per_pixel); !error.empty())
+    if (!flags.size.empty()) {
+        ScreenGeometry size;
+        if (std::string error = parse_screen_size(flags.size, &size); !error.empty())
             return error;
-        if (description && description->bits_per_pixel
-            && description->bits_per_pixel != geometry->bits_per_pixel)
+        chosen.xres = size.width, chosen.yres = size.height;
+    }
+    if (!flags.depth.empty())
+        if (std::string error = parse_depth(flags.depth, &chosen.bits_per_pixel); !error.empty())
+            return error;
+    if (!flags.format.empty()) {
+        if (!(chosen.format = find_format(flags.format)))
+            return "format '" + flags.format + "': expected one of " + format_names();
+        if (flags.depth.empty())
+            chosen.bits_per_pixel = chosen.format->bits_per_pixel;
+    }
+    if (!flags.line_length.empty()) {
+        uint32_t length = 0;
+        const char* end = flags.line_length.data() + flags.line_length.size();
+        if (flags.line_length.find_first_not_of("0123456789") != std::string::npos
+            || std::from_chars(flags.line_length.data(), end, length).ptr != end || length == 0)
+            return "line length '" + flags.line_length + "': expected a number of bytes";
+        chosen.line_length = length;
+    }
+    if (!chosen.xres)
+        return "which screen? give --size WIDTHxHEIGHT or --panel FILE (the set has no "
+            + std::string(SET_DESCRIPTION_FILE) + "; pelimora-frames encode writes one)";
+    if (!chosen.bits_per_pixel && chosen.format)
+        chosen.bits_per_pixel = chosen.format->bits_per_pixel;
+    if (!chosen.bits_per_pixel && need_depth)
+        return "which depth? give --depth 16 or 32, or --format (encode --depth records it)";
+    geometry->width = chosen.xres, geometry->height = chosen.yres;
+    geometry->bits_per_pixel = chosen.bits_per_pixel ? chosen.bits_per_pixel : 16;
+    geometry->format = chosen.format;
+    geometry->line_length = chosen.line_length;
+    if (chosen.format && chosen.format->bits_per_pixel != geometry->bits_per_pixel)
+        return "format " + std::string(chosen.format->name) + " is "
+            + std::to_string(chosen.format->bits_per_pixel) + " bpp, not "
+            + std::to_string(geometry->bits_per_pixel);
+    uint32_t pixel_bytes = geometry->bits_per_pixel / 8, row = geometry->width * pixel_bytes;
+    if (chosen.line_length && (chosen.line_length < row || chosen.line_length % pixel_bytes))
+        return "line length " + std::to_string(chosen.line_length) + ": a row of " + geometry->size_text()
+            + " at " + std::to_string(geometry->bits_per_pixel) + " bpp takes " + std::to_string(row)
+            + " bytes, and a line must hold it in whole pixels";
+
+    if (description) {
+        if (description->xres != chosen.xres || description->yres != chosen.yres)
+            notes->push_back("the set was made for " + size_text(description->xres, description->yres)
+                + "; using " + geometry->size_text() + " as given");
+        if (description->bits_per_pixel && description->bits_per_pixel != geometry->bits_per_pixel)
             notes->push_back("the set was made for " + std::to_string(description->bits_per_pixel)
-                + " bpp; using --depth " + flags.depth + " as given");
-    } else if (description && description->bits_per_pixel) {
-        geometry->bits_per_pixel = description->bits_per_pixel;
-    } else if (need_depth) {
-        return "which depth? give --depth 16 or 32 (the screen's bits per pixel; encode --depth records it)";
+                + " bpp; using " + std::to_string(geometry->bits_per_pixel) + " as given");
+        if (description->format && chosen.format != description->format)
+            notes->push_back("the set was made for " + std::string(description->format->name) + "; using "
+                + geometry->pixel_format().name + " as given");
+        if (description->line_length && description->line_length != geometry->stride())
+            notes->push_back("the set was made for " + std::to_string(description->line_length)
+                + "-byte lines; using " + std::to_string(geometry->stride()) + " as given");
     }
     return player_refusal(*geometry);
 }

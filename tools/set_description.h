@@ -12,10 +12,18 @@
 
 constexpr char SET_DESCRIPTION_FILE[] = "pelimora.json";
 
+// Also the form of a panel description (--panel FILE), whose further keys,
+// such as the kernel's channel offsets, may decide the format.
 struct SetDescription {
     uint32_t xres = 0, yres = 0;
-    uint32_t bits_per_pixel = 0; // 0: encode was not told
+    uint32_t bits_per_pixel = 0; // 0: not known
+    uint32_t line_length = 0; // 0: not known
+    const PixelFormat* format = nullptr; // null: not known
 };
+
+// A panel or set description from JSON bytes; `name` is what errors call it.
+std::string parse_description(
+    const std::vector<uint8_t>& json, const std::string& name, SetDescription* description);
 
 // The description in `dir`, nullopt when there is none; "" or the error when
 // the file is there but unreadable.
@@ -25,10 +33,11 @@ std::vector<uint8_t> set_description_bytes(const SetDescription& description);
 
 // The screen flags every tool takes; empty when not given.
 struct ScreenFlags {
-    std::string size, depth;
+    std::string size, depth, format, line_length, panel;
 };
 
-// The screen to use: each flag given, else the set's description. Without
+// The screen to use: each flag given, else the panel file (--panel), else the
+// set's description. Without
 // either for the size, or for the depth when `need_depth`, it refuses with a
 // message that says how to give it. `notes` gets a line for each flag that
 // overrides the description.

@@ -69,6 +69,10 @@ int run(int argc, char** argv)
         ->required();
     app.add_option("--size", flags.size, "Screen size, WIDTHxHEIGHT (default: the set's pelimora.json)");
     app.add_option("--depth", flags.depth, "Bits per pixel, 16 or 32 (default: the set's pelimora.json)");
+    app.add_option("--format", flags.format, "The panel's pixel format: " + format_names());
+    app.add_option("--line-length", flags.line_length, "Bytes a row takes in the device's memory");
+    app.add_option(
+        "--panel", flags.panel, "The panel as JSON, as pelimora-probe writes it; flags override it");
     app.add_option("-o,--out", out, "Where animation.webp and contact-sheet.png go")->required();
     app.add_option("--player", player, "Host build of the player")->capture_default_str();
     app.add_flag("-q,--quiet", quiet, "No progress line");
@@ -85,6 +89,8 @@ int run(int argc, char** argv)
     std::vector<std::string> notes;
     if (std::string error = choose_screen(flags, description, true, &geometry, &notes); !error.empty())
         return fail(error);
+    for (const std::string& line : panel_caveats(geometry))
+        notes.push_back(line);
     for (const std::string& line : notes)
         std::fprintf(stderr, "%s: note: %s\n", TOOL, line.c_str());
     if (geometry.width > MAX_ANIMATION_SIDE || geometry.height > MAX_ANIMATION_SIDE)
@@ -113,6 +119,10 @@ int run(int argc, char** argv)
 
     VirtualDevices devices;
     devices.fb = geometry.size_text() + "x" + std::to_string(geometry.bits_per_pixel);
+    devices.fb_line = std::to_string(geometry.stride());
+    const PixelFormat& format = geometry.pixel_format();
+    for (ChannelField field : { format.red, format.green, format.blue, format.transp })
+        devices.fb_channels += std::to_string(field.offset) + "/" + std::to_string(field.length) + ",";
     paths.player = player;
     if (!quiet && isatty(STDERR_FILENO))
         std::fprintf(stderr, "%s: playing %d frames on %s at %u bpp...\r", TOOL, FRAME_COUNT,
@@ -129,6 +139,8 @@ int run(int argc, char** argv)
     int differing = 0, first_difference = 0;
     // The prediction is replayed frame by frame beside the captures.
     std::vector<uint8_t> expected(geometry.bytes());
+    // What the panel shows: the captured stream at the start of its memory, the rest never written.
+    std::vector<uint8_t> memory(geometry.memory_bytes());
     int predicted_frames = 0;
     int shown = frames_shown(run, [&](int n, FrameOutcome outcome, const std::vector<uint8_t>& screen) {
         stop_if_interrupted();
@@ -136,7 +148,8 @@ int run(int argc, char** argv)
             draw_frame_file(fs::path(frames) / frame_name(predicted_frames + 1), geometry, &expected);
         if (screen != expected && !differing++)
             first_difference = n;
-        pictures.add(screen_to_rgb(screen, geometry.bits_per_pixel), mark_of(outcome));
+        std::copy(screen.begin(), screen.end(), memory.begin());
+        pictures.add(panel_rgb(memory, geometry), mark_of(outcome));
         progress.step(n);
     });
     progress.done();

@@ -185,6 +185,16 @@ int fb_ioctl(unsigned long request, void* arg)
         else
             var.red = { 0, 8, 0 }, var.green = { 8, 8, 0 }, var.blue = { 16, 8, 0 },
             var.transp = { 24, 8, 0 };
+        // A panel of another layout, when the test gives one.
+        if (const char* channels = getenv(VDEV_FB_CHANNELS)) {
+            fb_bitfield* fields[] = { &var.red, &var.green, &var.blue, &var.transp };
+            for (fb_bitfield* f : fields) {
+                unsigned offset = 0, length = 0;
+                int used = 0;
+                if (sscanf(channels, "%u/%u,%n", &offset, &length, &used) == 2 && used > 0)
+                    *f = { offset, length, 0 }, channels += used;
+            }
+        }
         memcpy(arg, &var, sizeof var);
         log_event(event(EventKind::var, Device::fb));
         return 0;

@@ -17,6 +17,7 @@ constexpr char VDEV_BOOTIMAGES[] = "VDEV_BOOTIMAGES"; // directory standing in f
 constexpr char VDEV_FB[] = "VDEV_FB"; // "WIDTHxHEIGHTxBPP"; absent: no framebuffer
 constexpr char VDEV_FB_VIRTUAL[] = "VDEV_FB_VIRTUAL"; // "WIDTHxHEIGHT"
 constexpr char VDEV_FB_LINE[] = "VDEV_FB_LINE"; // line length in bytes
+constexpr char VDEV_FB_CHANNELS[] = "VDEV_FB_CHANNELS"; // "OFFSET/LENGTH," for red, green, blue, transp
 constexpr char VDEV_FAIL[] = "VDEV_FAIL"; // failure points, see VirtualDevices::fail
 constexpr char VDEV_TTY[] = "VDEV_TTY"; // ok, missing, refuse
 constexpr char VDEV_KMSG[] = "VDEV_KMSG"; // file standing in for the kernel log; absent: unopenable

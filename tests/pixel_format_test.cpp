@@ -1,0 +1,79 @@
+// What a panel of each format and line length shows for the memory the player
+// writes, worked out by hand.
+#include "pixel_format.h"
+#include "screen_geometry.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+const PixelFormat& format(const char* name)
+{
+    const PixelFormat* found = find_format(name);
+    EXPECT_NE(found, nullptr) << name;
+    return found ? *found : player_format(16);
+}
+
+TEST(PixelFormat, ThePlayersBytesThroughEachFormat)
+{
+    // The player's red at 32 bpp: bytes FF 00 00 FF.
+    Bytes red32 = { 0xFF, 0x00, 0x00, 0xFF };
+    EXPECT_EQ(panel_view(red32, 1, 1, 4, format("XBGR8888")), (Bytes { 0xFF, 0x00, 0x00 }));
+    EXPECT_EQ(panel_view(red32, 1, 1, 4, format("ABGR8888")), (Bytes { 0xFF, 0x00, 0x00 }));
+    EXPECT_EQ(panel_view(red32, 1, 1, 4, format("XRGB8888")), (Bytes { 0x00, 0x00, 0xFF })); // red shows blue
+    EXPECT_EQ(panel_view(red32, 1, 1, 4, format("RGBX8888")),
+        (Bytes { 0xFF, 0x00, 0x00 })); // red from the 0xFF byte
+    // The player's RGB565 red, 0xF800, stored 00 F8.
+    Bytes red16 = { 0x00, 0xF8 };
+    EXPECT_EQ(panel_view(red16, 1, 1, 2, format("RGB565")), (Bytes { 0xFF, 0x00, 0x00 }));
+    EXPECT_EQ(panel_view(red16, 1, 1, 2, format("BGR565")), (Bytes { 0x00, 0x00, 0xFF }));
+    // 0xF800 as X1R5G5B5: the X bit, red 11110 (widened F7), green 000 00.
+    EXPECT_EQ(panel_view(red16, 1, 1, 2, format("XRGB1555")), (Bytes { 0xF7, 0x00, 0x00 }));
+    // Mid grey 0x8410 widens by repeating top bits, as expand565 does.
+    EXPECT_EQ(panel_view(Bytes { 0x10, 0x84 }, 1, 1, 2, format("RGB565")), (Bytes { 0x84, 0x82, 0x84 }));
+}
+
+TEST(PixelFormat, LongerLinesShearTheStream)
+{
+    // A 2 x 2 screen at 16 bpp, lines of 6 bytes: the stream's four pixels
+    // fill row 0 and spill into row 1's first pixel; the padding pixel of row
+    // 0 takes the stream's third pixel.
+    Bytes memory = { 0x1F, 0x00, 0xE0, 0x07, 0x00, 0xF8, 0xFF, 0xFF, 0, 0, 0, 0 };
+    EXPECT_EQ(panel_view(memory, 2, 2, 6, format("RGB565")),
+        (Bytes { 0, 0, 0xFF, 0, 0xFF, 0, /* row 1: */ 0xFF, 0xFF, 0xFF, 0, 0, 0 }));
+    ScreenGeometry geometry { 64, 48, 16, 160 };
+    auto caveats = panel_caveats(geometry);
+    ASSERT_EQ(caveats.size(), 1u);
+    EXPECT_NE(caveats[0].find("rows 38-47 are never drawn in full"), std::string::npos) << caveats[0];
+}
+
+TEST(PixelFormat, MemoryForAPictureShowsThePictureQuantised)
+{
+    Bytes rgb = { 0xFF, 0x00, 0x00, 0x12, 0x34, 0x56, 0x80, 0x80, 0x80 };
+    for (const char* name :
+        { "RGB565", "BGR565", "XRGB1555", "XBGR1555", "ARGB1555", "XBGR8888", "XRGB8888" }) {
+        const PixelFormat& f = format(name);
+        uint32_t line = 3 * f.bits_per_pixel / 8 + 4;
+        Bytes shown = panel_view(panel_memory(rgb, 3, 1, line, f), 3, 1, line, f);
+        for (size_t i = 0; i < rgb.size(); ++i) {
+            uint32_t bits = i % 3 == 1 ? f.green.length : f.red.length;
+            EXPECT_LE(std::abs(int(shown[i]) - int(rgb[i])), 256 >> bits) << name << " byte " << i;
+        }
+    }
+}
+
+TEST(PixelFormat, KernelChannelOffsetsNameTheFormat)
+{
+    EXPECT_EQ(format_of_channels(32, { 16, 8 }, { 8, 8 }, { 0, 8 }, { 0, 0 }), find_format("XRGB8888"));
+    EXPECT_EQ(format_of_channels(32, { 16, 8 }, { 8, 8 }, { 0, 8 }, { 24, 8 }), find_format("ARGB8888"));
+    EXPECT_EQ(format_of_channels(32, { 0, 8 }, { 8, 8 }, { 16, 8 }, { 24, 8 }), find_format("ABGR8888"));
+    EXPECT_EQ(format_of_channels(16, { 11, 5 }, { 5, 6 }, { 0, 5 }, { 0, 0 }), find_format("RGB565"));
+    EXPECT_EQ(format_of_channels(16, { 10, 5 }, { 5, 5 }, { 0, 5 }, { 15, 1 }), find_format("ARGB1555"));
+    EXPECT_EQ(format_of_channels(24, { 16, 8 }, { 8, 8 }, { 0, 8 }, { 0, 0 }), nullptr);
+    EXPECT_NE(find_format("RGBA8888")->refusal, nullptr);
+    EXPECT_EQ(find_format("rgb565"), nullptr); // names are exact
+}
+
+} // namespace

@@ -1,0 +1,106 @@
+#include "pixel_format.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr const char* PADDING_BYTE = "keeps a colour channel in the byte the player always writes as 0xFF";
+
+// bits: offset and length of red, green, blue, transp.
+constexpr PixelFormat FORMATS[] = {
+    { "RGB565", 16, { 11, 5 }, { 5, 6 }, { 0, 5 }, { 0, 0 }, nullptr },
+    { "BGR565", 16, { 0, 5 }, { 5, 6 }, { 11, 5 }, { 0, 0 }, nullptr },
+    { "XRGB1555", 16, { 10, 5 }, { 5, 5 }, { 0, 5 }, { 0, 0 }, nullptr },
+    { "XBGR1555", 16, { 0, 5 }, { 5, 5 }, { 10, 5 }, { 0, 0 }, nullptr },
+    { "ARGB1555", 16, { 10, 5 }, { 5, 5 }, { 0, 5 }, { 15, 1 }, nullptr },
+    { "XBGR8888", 32, { 0, 8 }, { 8, 8 }, { 16, 8 }, { 0, 0 }, nullptr },
+    { "ABGR8888", 32, { 0, 8 }, { 8, 8 }, { 16, 8 }, { 24, 8 }, nullptr },
+    { "XRGB8888", 32, { 16, 8 }, { 8, 8 }, { 0, 8 }, { 0, 0 }, nullptr },
+    { "ARGB8888", 32, { 16, 8 }, { 8, 8 }, { 0, 8 }, { 24, 8 }, nullptr },
+    { "RGBX8888", 32, { 24, 8 }, { 16, 8 }, { 8, 8 }, { 0, 0 }, PADDING_BYTE },
+    { "BGRX8888", 32, { 8, 8 }, { 16, 8 }, { 24, 8 }, { 0, 0 }, PADDING_BYTE },
+    { "RGBA8888", 32, { 24, 8 }, { 16, 8 }, { 8, 8 }, { 0, 8 }, PADDING_BYTE },
+    { "BGRA8888", 32, { 8, 8 }, { 16, 8 }, { 24, 8 }, { 0, 8 }, PADDING_BYTE },
+};
+
+uint8_t widen(uint32_t pixel, ChannelField field)
+{
+    uint32_t value = (pixel >> field.offset) & ((1u << field.length) - 1);
+    uint32_t wide = 0;
+    // The channel's bits repeated from the top down to fill eight.
+    for (int shift = 8 - int(field.length); shift > -int(field.length); shift -= int(field.length))
+        wide |= shift >= 0 ? value << shift : value >> -shift;
+    return uint8_t(wide);
+}
+
+} // namespace
+
+const PixelFormat& player_format(uint32_t bits_per_pixel)
+{
+    return bits_per_pixel == 16 ? FORMATS[0] : FORMATS[5];
+}
+
+const PixelFormat* find_format(const std::string& name)
+{
+    for (const PixelFormat& format : FORMATS)
+        if (name == format.name)
+            return &format;
+    return nullptr;
+}
+
+const PixelFormat* format_of_channels(
+    uint32_t bits_per_pixel, ChannelField red, ChannelField green, ChannelField blue, ChannelField transp)
+{
+    for (const PixelFormat& format : FORMATS)
+        if (format.bits_per_pixel == bits_per_pixel && format.red == red && format.green == green
+            && format.blue == blue && format.transp.length == transp.length
+            && (!transp.length || format.transp.offset == transp.offset))
+            return &format;
+    return nullptr;
+}
+
+std::string format_names()
+{
+    std::string names;
+    for (const PixelFormat& format : FORMATS)
+        names += (names.empty() ? "" : ", ") + std::string(format.name);
+    return names;
+}
+
+std::vector<uint8_t> panel_view(std::span<const uint8_t> memory, uint32_t width, uint32_t height,
+    uint32_t line_length, const PixelFormat& format)
+{
+    std::vector<uint8_t> rgb(size_t(width) * height * 3);
+    const size_t bytes_per_pixel = format.bits_per_pixel / 8;
+    for (uint32_t y = 0; y < height; ++y)
+        for (uint32_t x = 0; x < width; ++x) {
+            size_t at = size_t(y) * line_length + x * bytes_per_pixel;
+            uint32_t pixel = 0;
+            if (at + bytes_per_pixel <= memory.size())
+                std::memcpy(&pixel, &memory[at], bytes_per_pixel); // little-endian, as the panel reads it
+            uint8_t* out = &rgb[(size_t(y) * width + x) * 3];
+            out[0] = widen(pixel, format.red), out[1] = widen(pixel, format.green),
+            out[2] = widen(pixel, format.blue);
+        }
+    return rgb;
+}
+
+std::vector<uint8_t> panel_memory(std::span<const uint8_t> rgb, uint32_t width, uint32_t height,
+    uint32_t line_length, const PixelFormat& format)
+{
+    std::vector<uint8_t> memory(size_t(line_length) * height);
+    const size_t bytes_per_pixel = format.bits_per_pixel / 8;
+    auto level = [](uint8_t value, ChannelField field) {
+        uint32_t top = (1u << field.length) - 1;
+        return ((value * top + 127) / 255) << field.offset;
+    };
+    uint32_t opaque = format.transp.length ? ((1u << format.transp.length) - 1) << format.transp.offset : 0;
+    for (uint32_t y = 0; y < height; ++y)
+        for (uint32_t x = 0; x < width; ++x) {
+            const uint8_t* in = &rgb[(size_t(y) * width + x) * 3];
+            uint32_t pixel
+                = level(in[0], format.red) | level(in[1], format.green) | level(in[2], format.blue) | opaque;
+            std::memcpy(&memory[size_t(y) * line_length + x * bytes_per_pixel], &pixel, bytes_per_pixel);
+        }
+    return memory;
+}
