@@ -5,12 +5,14 @@
 #include "cpio.h"
 #include "display.h"
 #include "init_report.h"
+#include "pixel_format.h"
 #include "playback.h"
 #include "png_io.h"
 #include "qemu_board.h"
 #include "render.h"
 #include "rle565.h"
 #include "schedule.h"
+#include "screen_geometry.h"
 
 #include <gtest/gtest.h>
 
@@ -80,6 +82,10 @@ void PrintTo(const BoardCase& c, std::ostream* out)
 }
 
 class BoardTest : public testing::TestWithParam<BoardCase> { };
+
+constexpr Layout RGB565 = { 640, 480, 16, 1280, 11, 5, 5, 6, 0, 5 };
+constexpr Layout XRGB = { 640, 480, 32, 2560, 16, 8, 8, 8, 0, 8 };
+constexpr Layout RGBA = { 640, 480, 32, 2560, 0, 8, 8, 8, 16, 8 };
 
 // The initramfs: our init, the player, the virt board's GPU modules, the frames.
 std::string initramfs(const BoardCase& c, const fs::path& kernel, const std::vector<Frame>& frames)
@@ -189,10 +195,6 @@ TEST_P(BoardTest, PlaysOnARealKernel)
     }
 }
 
-constexpr Layout RGB565 = { 640, 480, 16, 1280, 11, 5, 5, 6, 0, 5 };
-constexpr Layout XRGB = { 640, 480, 32, 2560, 16, 8, 8, 8, 0, 8 };
-constexpr Layout RGBA = { 640, 480, 32, 2560, 0, 8, 8, 8, 16, 8 };
-
 INSTANTIATE_TEST_SUITE_P(Board, BoardTest,
     testing::Values(BoardCase { "Vexpress16", { false, "ca9-16", false }, true, RGB565 },
         BoardCase { "Vexpress32RedFirst", { false, "ca9-32", true }, true, RGBA },
@@ -201,5 +203,45 @@ INSTANTIATE_TEST_SUITE_P(Board, BoardTest,
         BoardCase { "Vexpress16NoFrames", { false, "ca9-16", false }, false, RGB565 },
         BoardCase { "VexpressNoDisplay", { false, "ca9", false }, true, {} }),
     [](const testing::TestParamInfo<BoardCase>& info) { return std::string(info.param.name); });
+
+// Frames made by the tools for an X,R,G,B panel show the artwork's colours
+// on one, where the player's plain bytes show red and blue swapped.
+TEST(Board, FramesMadeForTheXrgbPanelShowTheArtwork)
+{
+    fs::path kernel = board_kernel_dir();
+    ASSERT_TRUE(fs::exists(kernel / "ready"))
+        << "no kernel in PELIMORA_BOARD_CACHE; the board.kernel test fetches it";
+    // Bands of pure red, green, blue and white, then a gradient in every channel.
+    RgbaImage art { WIDTH, HEIGHT, std::vector<uint8_t>(size_t(WIDTH) * HEIGHT * 4, 0xFF) };
+    for (uint32_t y = 0; y < HEIGHT; ++y)
+        for (uint32_t x = 0; x < WIDTH; ++x) {
+            uint8_t* p = &art.rgba[(size_t(y) * WIDTH + x) * 4];
+            const uint8_t bands[4][3] = { { 255, 0, 0 }, { 0, 255, 0 }, { 0, 0, 255 }, { 255, 255, 255 } };
+            if (y < 160)
+                std::copy_n(bands[y / 40], 3, p);
+            else
+                p[0] = uint8_t(x * 255 / WIDTH), p[1] = uint8_t((y - 160) * 255 / (HEIGHT - 160)),
+                p[2] = uint8_t(255 - x * 255 / WIDTH);
+        }
+    ScreenGeometry panel { WIDTH, HEIGHT, 32, 0, find_format("XRGB8888") };
+    Frame frame = encode_rle565(image_to_panel_stream(art, {}, false, panel));
+    BoardCase c { "Vexpress32XrgbFrames", { false, "ca9-32", false }, true, XRGB };
+    QemuBoard board;
+    ASSERT_EQ(board.boot(c.board, kernel, initramfs(c, kernel, std::vector<Frame>(FRAME_COUNT, frame))), "");
+    ASSERT_TRUE(board.read_until(INIT_READY, Clock::now() + BOOT_TIMEOUT));
+    InitReport report = read_init_report(board.console);
+    ASSERT_EQ(report.layout.red, 16u) << "not an X,R,G,B panel";
+    std::vector<uint8_t> shown = board.screen_dump(WIDTH, HEIGHT);
+    EXPECT_TRUE(board.power_off());
+    ASSERT_EQ(shown.size(), size_t(WIDTH) * HEIGHT * 3);
+    size_t wrong = 0;
+    for (size_t i = 0; i < size_t(WIDTH) * HEIGHT; ++i)
+        for (int ch = 0; ch < 3; ++ch)
+            wrong += std::abs(int(shown[i * 3 + ch]) - int(art.rgba[i * 4 + ch])) > (ch == 1 ? 4 : 8);
+    EXPECT_EQ(wrong, 0u) << "pixels off the artwork";
+    EXPECT_EQ(
+        write_png_rgb(fs::path(PELIMORA_BOARD_PICTURES) / "Vexpress32XrgbFrames.png", WIDTH, HEIGHT, shown),
+        "");
+}
 
 } // namespace

@@ -2,9 +2,11 @@
 // each case asserts the exit status, the one-line message, that what was
 // there before is intact, and that no temporary file is left.
 #include "frame_dir.h"
+#include "pixel_format.h"
 #include "playback.h"
 #include "png_io.h"
 #include "rle565.h"
+#include "runner.h"
 #include "sandboxed.h"
 #include "schedule.h"
 #include "set_description.h"
@@ -175,11 +177,12 @@ std::vector<BadInput> bad_inputs()
     auto none = [](const Scratch& s) { standard_inputs(s); };
     return {
         { "PreviewWithoutAScreen", none, "pelimora-frames", { "preview", "@/raw", "-o", "@/p" },
-            "which screen?" },
-        { "VfbWithoutAScreen", none, "pelimora-vfb", { "--frames", "@/raw", "-o", "@/v" }, "which screen?" },
-        { "CheckWithoutAScreen", none, "pelimora-frames", { "check", "@/raw" }, "which screen?" },
+            "which screen?", 2 },
+        { "VfbWithoutAScreen", none, "pelimora-vfb", { "--frames", "@/raw", "-o", "@/v" }, "which screen?",
+            2 },
+        { "CheckWithoutAScreen", none, "pelimora-frames", { "check", "@/raw" }, "which screen?", 2 },
         { "DecodeWithoutADepth", none, "pelimora-frames", { "decode", "@/set/Loop_1.rle", "-o", "@/x.png" },
-            "which depth?" },
+            "which depth?", 2 },
         { "WrongShape", none, "pelimora-frames", { "check", "@/set", "--size", "48x64" },
             "the set was made for 64x48, not for 48x64", 1, true },
         { "SamePixelCountOtherShape", none, "pelimora-frames", { "check", "@/set", "--size", "32x96" },
@@ -220,41 +223,44 @@ std::vector<BadInput> bad_inputs()
         { "BeyondTheWebPLimit", none, "pelimora-frames",
             { "preview", "@/set", "--size", "16384x1", "--depth", "16", "-o", "@/p" }, "at most 16383" },
         { "BeyondWhatThePlayerMaps", none, "pelimora-frames", { "check", "@/set", "--size", "16384x16384" },
-            "more than the player can map" },
+            "more than the player can map", 2 },
         { "SizeOverflow", none, "pelimora-frames", { "check", "@/set", "--size", "4294967297x480" },
-            "expected WIDTHxHEIGHT" },
+            "expected WIDTHxHEIGHT", 2 },
         { "SizeWithASign", none, "pelimora-frames", { "check", "@/set", "--size", "+64x48" },
-            "expected WIDTHxHEIGHT" },
+            "expected WIDTHxHEIGHT", 2 },
         { "SizeWithSpace", none, "pelimora-frames", { "check", "@/set", "--size", " 64x48" },
-            "expected WIDTHxHEIGHT" },
-        { "DepthInHex", none, "pelimora-frames", { "check", "@/set", "--depth", "0x10" },
-            "expected 16 or 32" },
+            "expected WIDTHxHEIGHT", 2 },
+        { "DepthInHex", none, "pelimora-frames", { "check", "@/set", "--depth", "0x10" }, "expected 16 or 32",
+            2 },
         { "NegativeColour", none, "pelimora-frames",
-            { "encode", "@/art", "-o", "@/n", "--background", "-12345" }, "expected six hexadecimal digits" },
+            { "encode", "@/art", "-o", "@/n", "--background", "-12345" }, "expected six hexadecimal digits",
+            2 },
         { "HexPrefixedColour", none, "pelimora-frames",
-            { "encode", "@/art", "-o", "@/n", "--background", "0x1234" }, "expected six hexadecimal digits" },
+            { "encode", "@/art", "-o", "@/n", "--background", "0x1234" }, "expected six hexadecimal digits",
+            2 },
         { "SpacedColour", none, "pelimora-frames",
-            { "encode", "@/art", "-o", "@/n", "--background", " 12345" }, "expected six hexadecimal digits" },
+            { "encode", "@/art", "-o", "@/n", "--background", " 12345" }, "expected six hexadecimal digits",
+            2 },
         { "UnknownFormat", none, "pelimora-frames", { "check", "@/set", "--format", "RGB888" },
-            "expected one of RGB565" },
+            "expected one of RGB565", 2 },
         { "FormatAndDepthDisagree", none, "pelimora-frames",
-            { "check", "@/set", "--format", "XRGB8888", "--depth", "16" }, "XRGB8888 is 32 bpp, not 16" },
+            { "check", "@/set", "--format", "XRGB8888", "--depth", "16" }, "XRGB8888 is 32 bpp, not 16", 2 },
         { "LineOfPartPixels", none, "pelimora-frames",
-            { "check", "@/set", "--depth", "16", "--line-length", "129" }, "in whole pixels" },
+            { "check", "@/set", "--depth", "16", "--line-length", "129" }, "in whole pixels", 2 },
         { "LineShorterThanARow", none, "pelimora-frames",
-            { "check", "@/set", "--depth", "16", "--line-length", "100" }, "takes 128 bytes" },
+            { "check", "@/set", "--depth", "16", "--line-length", "100" }, "takes 128 bytes", 2 },
         { "LineLengthNotANumber", none, "pelimora-frames", { "check", "@/set", "--line-length", "0x80" },
-            "expected a number of bytes" },
+            "expected a number of bytes", 2 },
         { "PanelNotAnObject", with_panel("[64, 48]"), "pelimora-frames",
-            { "check", "@/set", "--panel", "@/panel.json" }, "not a JSON object" },
+            { "check", "@/set", "--panel", "@/panel.json" }, "not a JSON object", 2 },
         { "PanelWithoutASize", with_panel(R"({"xres": 64})"), "pelimora-frames",
-            { "check", "@/set", "--panel", "@/panel.json" }, "expected xres and yres" },
+            { "check", "@/set", "--panel", "@/panel.json" }, "expected xres and yres", 2 },
         { "PanelSizeAsText", with_panel(R"({"xres": "64", "yres": 48})"), "pelimora-frames",
-            { "check", "@/set", "--panel", "@/panel.json" }, "expected xres and yres" },
+            { "check", "@/set", "--panel", "@/panel.json" }, "expected xres and yres", 2 },
         { "PanelOfUnknownChannels",
             with_panel(R"({"xres": 64, "yres": 48, "bits_per_pixel": 32, "red": {"offset": 8, "length": 8},
                 "green": {"offset": 16, "length": 8}, "blue": {"offset": 0, "length": 8}})"),
-            "pelimora-frames", { "check", "@/set", "--panel", "@/panel.json" }, "none of the formats" },
+            "pelimora-frames", { "check", "@/set", "--panel", "@/panel.json" }, "none of the formats", 2 },
     };
 }
 
@@ -531,6 +537,96 @@ TEST(ToolsMatrix, PreviewOfAMismatchedPanelIsWhatThePanelShows)
                       { "check", scratch / "set", "--panel", scratch / "panel.json", "--size", "64x48" })
                   .status,
         0);
+}
+
+} // namespace
+
+namespace {
+
+// Frames made by encode for a panel look like the artwork on that panel when
+// the real player draws them: the memory read through the panel's format and
+// lines equals the artwork at the precision the panel keeps, on every row
+// the player's stream reaches in full; the others are the ones encode names.
+class PanelFrames : public testing::TestWithParam<std::tuple<const char*, int>> { };
+
+TEST_P(PanelFrames, ShowTheArtworkOnThatPanel)
+{
+    REQUIRE_DEVICE_SANDBOX();
+    const auto& [format_name, extra] = GetParam();
+    const PixelFormat& format = *find_format(format_name);
+    const uint32_t bytes_per_pixel = format.bits_per_pixel / 8;
+    // Extra: 0, 64 bytes, or 7 pixels past the row.
+    const uint32_t line = W * bytes_per_pixel + (extra == 64 ? 64 : uint32_t(extra) * bytes_per_pixel);
+    Scratch scratch;
+    // Pure red, green, blue, white and black bands, then a gradient in every channel.
+    std::vector<uint8_t> art(size_t(W) * H * 3);
+    for (uint32_t y = 0; y < H; ++y)
+        for (uint32_t x = 0; x < W; ++x) {
+            uint8_t* p = &art[(size_t(y) * W + x) * 3];
+            const uint8_t bands[5][3]
+                = { { 255, 0, 0 }, { 0, 255, 0 }, { 0, 0, 255 }, { 255, 255, 255 }, { 0, 0, 0 } };
+            if (y < 20)
+                std::copy_n(bands[y / 4], 3, p);
+            else
+                p[0] = uint8_t(x * 4), p[1] = uint8_t(y * 5), p[2] = uint8_t(255 - x * 4);
+        }
+    ASSERT_EQ(write_png_rgb(scratch / "art.png", W, H, art), "");
+    ToolRun encoded = scratch.run("pelimora-frames",
+        { "encode", scratch / "art.png", "-o", scratch / "set/", "--format", format_name, "--line-length",
+            std::to_string(line) });
+    ASSERT_EQ(encoded.status, 0) << encoded.err;
+
+    ScreenGeometry panel { W, H, format.bits_per_pixel, line, &format };
+    VirtualDevices devices;
+    devices.fb = "64x48x" + std::to_string(format.bits_per_pixel);
+    devices.fb_line = std::to_string(line);
+    PlayerRun run = run_player(installed_player(), devices, scratch / "set");
+    ASSERT_EQ(run.screens.size(), 1u) << run.error;
+    std::vector<uint8_t> memory(panel.memory_bytes());
+    std::copy(run.screens[0].begin(), run.screens[0].end(), memory.begin());
+    std::vector<uint8_t> shown = panel_rgb(memory, panel);
+
+    uint32_t full = rows_drawn_in_full(panel);
+    const uint32_t bits[3] = { 5, format.bits_per_pixel == 16 ? format.green.length : 6, 5 };
+    for (uint32_t y = 0; y < full; ++y)
+        for (uint32_t x = 0; x < W; ++x)
+            for (int c = 0; c < 3; ++c) {
+                size_t i = (size_t(y) * W + x) * 3 + size_t(c);
+                ASSERT_LE(std::abs(int(shown[i]) - int(art[i])), 256 >> bits[c])
+                    << format_name << " line " << line << " at " << x << "," << y << " channel " << c;
+            }
+    if (full < H) {
+        EXPECT_NE(encoded.err.find("rows " + std::to_string(full) + "-47 cannot be drawn in full"),
+            std::string::npos)
+            << encoded.err;
+    } else {
+        EXPECT_EQ(encoded.err.find("cannot be drawn"), std::string::npos) << encoded.err;
+    }
+    // The set says what it was made for, and check agrees.
+    EXPECT_EQ(scratch.run("pelimora-frames", { "check", scratch / "set" }).status, 1); // 39 frames missing
+    ToolRun checked = scratch.run("pelimora-frames", { "check", scratch / "set" });
+    EXPECT_EQ(checked.out.find("the set was made for"), std::string::npos) << checked.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, PanelFrames,
+    testing::Combine(testing::Values("RGB565", "BGR565", "XRGB1555", "XBGR1555", "ARGB1555", "XBGR8888",
+                         "ABGR8888", "XRGB8888", "ARGB8888"),
+        testing::Values(0, 64, 7)),
+    [](const testing::TestParamInfo<std::tuple<const char*, int>>& info) {
+        return std::string(std::get<0>(info.param)) + "_" + std::to_string(std::get<1>(info.param));
+    });
+
+TEST(ToolsMatrix, EncodeRefusesPanelsThatCannotShowTheFrames)
+{
+    Scratch scratch;
+    write_art(scratch / "art", 1);
+    for (const char* format : { "RGBX8888", "BGRX8888", "RGBA8888", "BGRA8888" }) {
+        ToolRun run = scratch.run(
+            "pelimora-frames", { "encode", scratch / "art", "-o", scratch / "set", "--format", format });
+        EXPECT_EQ(run.status, 2) << format;
+        EXPECT_NE(run.err.find("cannot show the player's frames"), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(scratch / "set"));
+    }
 }
 
 } // namespace

@@ -21,11 +21,13 @@ namespace {
 
 constexpr char TOOL[] = "pelimora-frames";
 
-// One-line errors, each naming what was wrong; the exit status says the rest.
-int fail(const std::string& message)
+// One-line errors, each naming what was wrong; the exit status says the rest:
+// 1 for what went wrong with the files, 2 for a bad argument or panel.
+constexpr int BAD_ARGUMENT = 2;
+int fail(const std::string& message, int status = 1)
 {
     std::fprintf(stderr, "%s: %s\n", TOOL, message.c_str());
-    return 1;
+    return status;
 }
 
 void note(const std::string& message)
@@ -209,16 +211,7 @@ int encode_frames(const EncodeOptions& options)
 {
     Rgb background;
     if (std::string error = parse_colour(options.background, &background); !error.empty())
-        return fail("--background " + error);
-    ScreenGeometry wanted;
-    if (!options.screen.size.empty())
-        if (std::string error = parse_screen_size(options.screen.size, &wanted); !error.empty())
-            return fail(error);
-    uint32_t depth = 0;
-    if (!options.screen.depth.empty())
-        if (std::string error = parse_depth(options.screen.depth, &depth); !error.empty())
-            return fail(error);
-
+        return fail("--background " + error, BAD_ARGUMENT);
     std::vector<fs::path> images;
     bool from_directory = false;
     if (std::string error = collect_images(options.inputs, &images, &from_directory); !error.empty())
@@ -232,14 +225,33 @@ int encode_frames(const EncodeOptions& options)
         return fail("--out DIR is needed for a set of frames");
     if (options.dither)
         note("dithering breaks up runs, so the frames get larger");
-    // The screen is known before any pixel is decoded: from --size, or from the first image's header.
-    if (!wanted.width)
-        if (std::string error = read_png_size(images[0], &wanted.width, &wanted.height); !error.empty())
+    // The panel is known before any pixel is decoded: from the flags or the
+    // panel file, its size else from the first image's header.
+    ScreenFlags flags = options.screen;
+    if (flags.size.empty() && flags.panel.empty()) {
+        uint32_t width = 0, height = 0;
+        if (std::string error = read_png_size(images[0], &width, &height); !error.empty())
             return fail(error);
-    ScreenGeometry screen = wanted;
-    screen.bits_per_pixel = depth ? depth : 16;
-    if (std::string refusal = player_refusal(screen); !refusal.empty())
-        return fail(images[0].string() + ": " + refusal);
+        flags.size = std::to_string(width) + "x" + std::to_string(height);
+    }
+    ScreenGeometry panel;
+    std::vector<std::string> notes;
+    bool depth_known = false;
+    if (std::string error = choose_screen(flags, std::nullopt, false, &panel, &notes, &depth_known);
+        !error.empty())
+        return fail(error, BAD_ARGUMENT);
+    if (const char* refusal = panel.pixel_format().refusal) {
+        return fail(std::string("a ") + panel.pixel_format().name
+                + " panel cannot show the player's frames: it " + refusal,
+            BAD_ARGUMENT);
+    }
+    const ScreenGeometry wanted = panel;
+    const uint32_t depth = depth_known ? panel.bits_per_pixel : 0;
+    if (uint32_t full = rows_drawn_in_full(panel); full < panel.height)
+        note("rows " + std::to_string(full) + "-" + std::to_string(panel.height - 1)
+            + " cannot be drawn in full on a " + panel.size_text() + "x"
+            + std::to_string(panel.bits_per_pixel) + " panel with " + std::to_string(panel.stride())
+            + "-byte lines: the player draws " + std::to_string(panel.pixels()) + " pixels of stream");
 
     // One frame file from one image.
     if (!to_set) {
@@ -250,7 +262,8 @@ int encode_frames(const EncodeOptions& options)
         RgbaImage image;
         if (std::string error = read_png_rgba(images[0], &image, wanted.width, wanted.height); !error.empty())
             return fail(error);
-        std::vector<uint8_t> frame = encode_rle565(image_to_rgb565(image, background, options.dither));
+        std::vector<uint8_t> frame
+            = encode_rle565(image_to_panel_stream(image, background, options.dither, panel));
         if (std::string error = write_atomically(out, frame); !error.empty())
             return fail(error);
         std::printf("%s <- %s: %zu records, %zu bytes, %s\n", out.c_str(), images[0].c_str(),
@@ -286,7 +299,8 @@ int encode_frames(const EncodeOptions& options)
         RgbaImage image;
         if (std::string error = read_png_rgba(images[i], &image, wanted.width, wanted.height); !error.empty())
             return fail(error);
-        std::vector<uint8_t> frame = encode_rle565(image_to_rgb565(image, background, options.dither));
+        std::vector<uint8_t> frame
+            = encode_rle565(image_to_panel_stream(image, background, options.dither, panel));
         std::string name = frame_name(int(i + 1));
         if (std::string error = staged.add(name, frame); !error.empty())
             return fail(error);
@@ -298,7 +312,7 @@ int encode_frames(const EncodeOptions& options)
         progress.step(int(i + 1));
     }
     progress.done();
-    SetDescription description { wanted.width, wanted.height, depth };
+    SetDescription description { wanted.width, wanted.height, depth, panel.line_length, panel.format };
     if (std::string error = staged.add(SET_DESCRIPTION_FILE, set_description_bytes(description));
         !error.empty())
         return fail(error);
@@ -335,7 +349,7 @@ int decode_frame_file(const ViewOptions& options)
         (void)close(fd);
     ScreenGeometry geometry;
     if (std::string error = screen_for(input.parent_path(), options.screen, true, &geometry); !error.empty())
-        return fail(error);
+        return fail(error, BAD_ARGUMENT);
     print_panel_caveats(geometry);
     if (same_file(options.out, input) || (!options.base.empty() && same_file(options.out, options.base)))
         return fail(options.out + ": is an input; give another --out");
@@ -363,7 +377,7 @@ int preview_frames(const ViewOptions& options)
         return fail(dir.string() + ": not a directory");
     ScreenGeometry geometry;
     if (std::string error = screen_for(dir, options.screen, true, &geometry); !error.empty())
-        return fail(error);
+        return fail(error, BAD_ARGUMENT);
     print_panel_caveats(geometry);
     if (geometry.width > MAX_ANIMATION_SIDE || geometry.height > MAX_ANIMATION_SIDE)
         return fail(geometry.size_text() + ": an animated WebP is at most "
@@ -448,7 +462,7 @@ int check_frames(const ViewOptions& options)
     ScreenGeometry geometry;
     std::optional<SetDescription> description;
     if (std::string error = screen_for(dir, options.screen, false, &geometry, &description); !error.empty())
-        return fail(error);
+        return fail(error, BAD_ARGUMENT);
 
     std::printf("%-12s %8s %8s %9s  %s\n", "frame", "records", "zero", "trailing", "covers the screen");
     bool all_exact = true;

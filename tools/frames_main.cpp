@@ -54,6 +54,7 @@ int run(int argc, char** argv)
         "-o,--out", encode.out, "Frame file, or directory for a set (default: IMAGE.rle)");
     screen_options(
         encode_command, &encode.screen, "Screen size the images must have (default: the first image's)");
+    panel_options(encode_command, &encode.screen);
     encode_command->add_option("--background", encode.background, "Colour under transparent pixels, RRGGBB")
         ->capture_default_str();
     encode_command->add_flag(
@@ -92,7 +93,12 @@ int run(int argc, char** argv)
     sample_command->add_option("--size", sample_size, "Image size, WIDTHxHEIGHT")->required();
     sample_command->add_option("-o,--out", view.out, "Output directory")->required();
 
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        // Help and version end well; anything else is a bad argument.
+        return app.exit(error) == 0 ? 0 : 2;
+    }
     catch_interrupts();
 
     if (*encode_command)
@@ -106,7 +112,7 @@ int run(int argc, char** argv)
     ScreenGeometry geometry;
     if (std::string error = parse_screen_size(sample_size, &geometry); !error.empty()) {
         std::fprintf(stderr, "pelimora-frames: %s\n", error.c_str());
-        return 1;
+        return 2;
     }
     return write_sample(view.out, geometry);
 }

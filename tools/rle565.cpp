@@ -38,25 +38,71 @@ uint32_t dithered_level(uint32_t value, uint32_t levels, float threshold)
 
 } // namespace
 
+namespace {
+
+// Where each colour channel goes in the code, so that the panel reads it back.
+struct CodeField {
+    uint32_t bits, shift;
+};
+struct CodeLayout {
+    CodeField red, green, blue;
+    uint16_t fixed; // bits always set (a 16-bit panel's alpha: opaque)
+};
+
+CodeLayout code_layout(const ScreenGeometry& panel)
+{
+    // A format that cannot show the player's output gets the player's own layout.
+    const PixelFormat& f
+        = panel.pixel_format().refusal ? player_format(panel.bits_per_pixel) : panel.pixel_format();
+    if (panel.bits_per_pixel == 16) {
+        uint16_t alpha = uint16_t(f.transp.length ? ((1u << f.transp.length) - 1) << f.transp.offset : 0);
+        return { { f.red.length, f.red.offset }, { f.green.length, f.green.offset },
+            { f.blue.length, f.blue.offset }, alpha };
+    }
+    // At 32 bpp the player stores a code as the bytes red, green, blue, 0xFF
+    // from its 5, 6 and 5 bit fields: a channel read from byte k comes from field k.
+    constexpr CodeField BYTE_FIELDS[3] = { { 5, 11 }, { 6, 5 }, { 5, 0 } };
+    return { BYTE_FIELDS[f.red.offset / 8], BYTE_FIELDS[f.green.offset / 8], BYTE_FIELDS[f.blue.offset / 8],
+        0 };
+}
+
+} // namespace
+
+std::vector<uint16_t> image_to_panel_stream(
+    const RgbaImage& image, Rgb background, bool dither, const ScreenGeometry& panel)
+{
+    CodeLayout layout = code_layout(panel);
+    auto code_of = [&](uint32_t x, uint32_t y) {
+        const uint8_t* p = &image.rgba[(size_t(y) * image.width + x) * 4];
+        uint32_t a = p[3];
+        auto over = [a](uint32_t fg, uint32_t bg) { return (fg * a + bg * (255 - a) + 127) / 255; };
+        uint32_t rgb[3] = { over(p[0], background.r), over(p[1], background.g), over(p[2], background.b) };
+        float threshold = (BAYER[y % 8][x % 8] + 0.5f) / 64 - 0.5f;
+        uint32_t code = layout.fixed;
+        const CodeField fields[3] = { layout.red, layout.green, layout.blue };
+        for (int c = 0; c < 3; ++c) {
+            uint32_t top = (1u << fields[c].bits) - 1;
+            uint32_t level = dither ? dithered_level(rgb[c], top, threshold) : (rgb[c] * top + 127) / 255;
+            code |= level << fields[c].shift;
+        }
+        return uint16_t(code);
+    };
+    // Stream pixel j lands at memory pixel j of lines `per_line` pixels long.
+    const size_t budget = size_t(panel.width) * panel.height;
+    const size_t per_line = panel.stride() / (panel.bits_per_pixel / 8);
+    std::vector<uint16_t> stream(budget);
+    for (size_t j = 0; j < budget; ++j) {
+        size_t x = j % per_line, y = j / per_line;
+        stream[j]
+            = x < panel.width && y < panel.height ? code_of(uint32_t(x), uint32_t(y)) : stream[j ? j - 1 : 0];
+    }
+    return stream;
+}
+
 std::vector<uint16_t> image_to_rgb565(const RgbaImage& image, Rgb background, bool dither)
 {
-    std::vector<uint16_t> pixels(size_t(image.width) * image.height);
-    for (uint32_t y = 0; y < image.height; ++y)
-        for (uint32_t x = 0; x < image.width; ++x) {
-            const uint8_t* p = &image.rgba[(size_t(y) * image.width + x) * 4];
-            uint32_t a = p[3];
-            auto over = [a](uint32_t fg, uint32_t bg) { return (fg * a + bg * (255 - a) + 127) / 255; };
-            uint32_t r = over(p[0], background.r), g = over(p[1], background.g), b = over(p[2], background.b);
-            uint16_t& out = pixels[size_t(y) * image.width + x];
-            if (!dither) {
-                out = rgb565(uint8_t(r), uint8_t(g), uint8_t(b));
-                continue;
-            }
-            float threshold = (BAYER[y % 8][x % 8] + 0.5f) / 64 - 0.5f;
-            out = uint16_t(dithered_level(r, 31, threshold) << 11 | dithered_level(g, 63, threshold) << 5
-                | dithered_level(b, 31, threshold));
-        }
-    return pixels;
+    ScreenGeometry screen { image.width, image.height, 16 };
+    return image_to_panel_stream(image, background, dither, screen);
 }
 
 std::vector<uint8_t> screen_to_rgb(std::span<const uint8_t> screen, uint32_t bits_per_pixel)

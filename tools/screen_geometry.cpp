@@ -45,6 +45,14 @@ std::string player_refusal(const ScreenGeometry& geometry)
     return "";
 }
 
+uint32_t rows_drawn_in_full(const ScreenGeometry& geometry)
+{
+    uint64_t budget = geometry.pixels(), per_line = geometry.stride() / (geometry.bits_per_pixel / 8);
+    if (budget < geometry.width || per_line == 0)
+        return 0;
+    return uint32_t(std::min<uint64_t>(geometry.height, (budget - geometry.width) / per_line + 1));
+}
+
 std::vector<uint8_t> panel_rgb(std::span<const uint8_t> memory, const ScreenGeometry& geometry)
 {
     return panel_view(memory, geometry.width, geometry.height, geometry.stride(), geometry.pixel_format());
@@ -72,7 +80,7 @@ std::vector<std::string> panel_caveats(const ScreenGeometry& geometry)
     uint32_t natural = geometry.width * (geometry.bits_per_pixel / 8);
     if (geometry.stride() != natural) {
         // The stream of width x height pixels, laid into longer lines, runs out before the last rows.
-        uint64_t full_rows = geometry.bytes() / geometry.stride();
+        uint32_t full_rows = rows_drawn_in_full(geometry);
         caveats.push_back("lines of " + std::to_string(geometry.stride()) + " bytes, not "
             + std::to_string(natural)
             + ": each row starts further along the player's stream, so the picture shears"

@@ -35,6 +35,10 @@ std::string parse_depth(const std::string& text, uint32_t* bits_per_pixel);
 // bits), or an empty string.
 std::string player_refusal(const ScreenGeometry& geometry);
 
+// Rows the player's stream of width x height pixels draws in full when laid
+// into this panel's lines (all of them when the line holds just a row).
+uint32_t rows_drawn_in_full(const ScreenGeometry& geometry);
+
 // What this panel shows for the device memory `memory` (memory_bytes() long).
 std::vector<uint8_t> panel_rgb(std::span<const uint8_t> memory, const ScreenGeometry& geometry);
 // The device memory (memory_bytes() long) that shows `rgb` on this panel.

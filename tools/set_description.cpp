@@ -100,7 +100,7 @@ std::vector<uint8_t> set_description_bytes(const SetDescription& description)
 }
 
 std::string choose_screen(const ScreenFlags& flags, const std::optional<SetDescription>& description,
-    bool need_depth, ScreenGeometry* geometry, std::vector<std::string>* notes)
+    bool need_depth, ScreenGeometry* geometry, std::vector<std::string>* notes, bool* depth_known)
 {
     // Layers, each over the one before: the set's description, the panel file, the flags.
     SetDescription chosen = description.value_or(SetDescription {});
@@ -143,6 +143,11 @@ std::string choose_screen(const ScreenFlags& flags, const std::optional<SetDescr
             + std::string(SET_DESCRIPTION_FILE) + "; pelimora-frames encode writes one)";
     if (!chosen.bits_per_pixel && chosen.format)
         chosen.bits_per_pixel = chosen.format->bits_per_pixel;
+    if (depth_known)
+        *depth_known = chosen.bits_per_pixel != 0;
+    if (chosen.line_length && !chosen.bits_per_pixel)
+        return "line length " + std::to_string(chosen.line_length)
+            + ": give --depth or --format too, so that it is in pixels";
     if (!chosen.bits_per_pixel && need_depth)
         return "which depth? give --depth 16 or 32, or --format (encode --depth records it)";
     geometry->width = chosen.xres, geometry->height = chosen.yres;

@@ -41,5 +41,6 @@ struct ScreenFlags {
 // either for the size, or for the depth when `need_depth`, it refuses with a
 // message that says how to give it. `notes` gets a line for each flag that
 // overrides the description.
+// `depth_known` (when given) says whether a depth was given at all.
 std::string choose_screen(const ScreenFlags& flags, const std::optional<SetDescription>& description,
-    bool need_depth, ScreenGeometry* geometry, std::vector<std::string>* notes);
+    bool need_depth, ScreenGeometry* geometry, std::vector<std::string>* notes, bool* depth_known = nullptr);

@@ -76,7 +76,12 @@ int run(int argc, char** argv)
     app.add_option("-o,--out", out, "Where animation.webp and contact-sheet.png go")->required();
     app.add_option("--player", player, "Host build of the player")->capture_default_str();
     app.add_flag("-q,--quiet", quiet, "No progress line");
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        // Help and version end well; anything else is a bad argument.
+        return app.exit(error) == 0 ? 0 : 2;
+    }
     catch_interrupts();
 
     std::error_code ec;
@@ -87,8 +92,10 @@ int run(int argc, char** argv)
         return fail(error);
     ScreenGeometry geometry;
     std::vector<std::string> notes;
-    if (std::string error = choose_screen(flags, description, true, &geometry, &notes); !error.empty())
-        return fail(error);
+    if (std::string error = choose_screen(flags, description, true, &geometry, &notes); !error.empty()) {
+        fail(error);
+        return 2; // a bad argument or panel
+    }
     for (const std::string& line : panel_caveats(geometry))
         notes.push_back(line);
     for (const std::string& line : notes)
