@@ -1,0 +1,19 @@
+// Panel and set descriptions (--panel FILE, pelimora.json) on arbitrary
+// bytes: a description that parses must write out and parse back the same.
+#include "set_description.h"
+
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    SetDescription description, again;
+    if (!parse_description({ data, data + size }, "panel", &description).empty())
+        return 0;
+    if (!parse_description(set_description_bytes(description), "again", &again).empty())
+        abort();
+    if (again.xres != description.xres || again.yres != description.yres
+        || again.bits_per_pixel != (description.bits_per_pixel ? description.bits_per_pixel : 0)
+        || again.line_length != description.line_length || again.format != description.format)
+        abort();
+    return 0;
+}
