@@ -42,14 +42,15 @@ public:
     bool feed(const uint8_t* records, uint32_t count)
     {
         uint64_t left = geometry_.pixels() - report_.pixels_covered;
-        uint32_t drawn = 0;
+        // Drawing, the player's own decoder says how far it got; counting, the walk applies its rule.
+        uint32_t reached = count;
         if (screen_) {
             uint8_t* at = screen_->data() + report_.pixels_covered * geometry_.bits_per_pixel / 8;
-            drawn = decode_frame(
+            reached = decode_frame(
                 records, count * FRAME_RECORD_BYTES, at, uint32_t(left), 1, geometry_.bits_per_pixel);
         }
         uint32_t i = 0;
-        for (; i < count; ++i) {
+        for (; i < reached; ++i) {
             uint32_t pixels = records[i * 4] | records[i * 4 + 1] << 8;
             if (pixels > left)
                 break;
@@ -57,7 +58,6 @@ public:
             report_.pixels_covered += pixels;
             report_.zero_records += pixels == 0;
         }
-        (void)drawn; // the same count as i: the decoder stops where the walk stops
         report_.drawn_records += i;
         return i == count;
     }

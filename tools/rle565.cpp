@@ -1,7 +1,5 @@
 #include "rle565.h"
 
-#include "render.h"
-
 #include <cstring>
 
 void append_run(std::vector<uint8_t>& frame, uint16_t count, uint16_t colour)
@@ -107,17 +105,7 @@ std::vector<uint16_t> image_to_rgb565(const RgbaImage& image, Rgb background, bo
 
 std::vector<uint8_t> screen_to_rgb(std::span<const uint8_t> screen, uint32_t bits_per_pixel)
 {
-    std::vector<uint8_t> rgb;
-    if (bits_per_pixel == 16) {
-        rgb.reserve(screen.size() / 2 * 3);
-        for (size_t i = 0; i + 1 < screen.size(); i += 2) {
-            uint32_t pixel = expand565(static_cast<uint16_t>(screen[i] | screen[i + 1] << 8));
-            rgb.insert(rgb.end(), { uint8_t(pixel), uint8_t(pixel >> 8), uint8_t(pixel >> 16) });
-        }
-    } else {
-        rgb.reserve(screen.size() / 4 * 3);
-        for (size_t i = 0; i + 3 < screen.size(); i += 4)
-            rgb.insert(rgb.end(), { screen[i], screen[i + 1], screen[i + 2] });
-    }
-    return rgb;
+    // One long row of the player's own format: the panel that matches it.
+    uint32_t pixels = uint32_t(screen.size() / (bits_per_pixel / 8));
+    return panel_view(screen, pixels, 1, uint32_t(screen.size()), player_format(bits_per_pixel));
 }
