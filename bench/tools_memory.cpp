@@ -3,8 +3,8 @@
 // multiple of one screen, whatever the input. Prints ratios from one run.
 //   tools_memory TOOLS_DIR
 #include "frame_dir.h"
+#include "picture_io.h"
 #include "playback.h"
-#include "png_io.h"
 #include "process.h"
 #include "rle565.h"
 #include "schedule.h"

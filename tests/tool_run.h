@@ -59,3 +59,16 @@ public:
         return files;
     }
 };
+
+// A clip made by FFmpeg's own command from a filter graph of its test
+// sources: `args` are its options, `out` the file. "" or what it said.
+inline std::string make_clip(const std::filesystem::path& out, std::vector<std::string> args)
+{
+    args.insert(args.begin(), { "ffmpeg", "-v", "error", "-nostdin", "-y" });
+    args.push_back(out.string());
+    SpawnRequest request;
+    request.argv = args;
+    request.search_path = true;
+    ProcessRun made = run_process(request, true);
+    return made.exit_status == 0 ? "" : "ffmpeg: " + made.err;
+}

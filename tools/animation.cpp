@@ -1,7 +1,7 @@
 #include "animation.h"
 
 #include "file_io.h"
-#include "png_io.h"
+#include "picture_io.h"
 #include "schedule.h"
 
 #include <algorithm>

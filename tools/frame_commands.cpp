@@ -1,11 +1,12 @@
 #include "frame_commands.h"
 
 #include "animation.h"
+#include "command_support.h"
 #include "file_io.h"
 #include "interrupt.h"
 #include "natural_order.h"
+#include "picture_io.h"
 #include "playback.h"
-#include "png_io.h"
 #include "progress.h"
 #include "rle565.h"
 #include "sample.h"
@@ -19,58 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr char TOOL[] = "pelimora-frames";
-
-// One-line errors, each naming what was wrong; the exit status says the rest:
-// 1 for what went wrong with the files, 2 for a bad argument or panel.
-constexpr int BAD_ARGUMENT = 2;
-int fail(const std::string& message, int status = 1)
-{
-    std::fprintf(stderr, "%s: %s\n", TOOL, message.c_str());
-    return status;
-}
-
-void note(const std::string& message)
-{
-    std::fprintf(stderr, "%s: note: %s\n", TOOL, message.c_str());
-}
-
-// Up to `most` names, then how many more.
-std::string name_list(const std::vector<std::string>& names, size_t most = 5)
-{
-    std::string text;
-    for (size_t i = 0; i < names.size() && i < most; ++i)
-        text += (i ? ", " : "") + names[i];
-    if (names.size() > most)
-        text += " and " + std::to_string(names.size() - most) + " more";
-    return text;
-}
-
-bool is_png_name(const fs::path& path)
-{
-    std::string extension = path.extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(), ::tolower);
-    return extension == ".png";
-}
-
-std::string parse_colour(const std::string& text, Rgb* colour)
-{
-    std::string hex = text.starts_with("#") ? text.substr(1) : text;
-    if (hex.size() != 6 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
-        return "colour '" + text + "': expected six hexadecimal digits RRGGBB, with or without #";
-    unsigned value = unsigned(std::stoul(hex, nullptr, 16));
-    *colour = { uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value) };
-    return "";
-}
-
-// The same file, even under another name or through a link.
-bool same_file(const fs::path& a, const fs::path& b)
-{
-    std::error_code ec;
-    if (fs::equivalent(a, b, ec))
-        return true;
-    return fs::weakly_canonical(a, ec) == fs::weakly_canonical(b, ec);
-}
+constexpr const char* TOOL = FRAMES_TOOL;
 
 void print_screen_notes(const std::vector<std::string>& notes)
 {
@@ -100,7 +50,7 @@ std::string initial_screen(
     if (base.empty())
         return "";
     RgbaImage image;
-    if (std::string error = read_png_rgba(base, &image, geometry.width, geometry.height); !error.empty())
+    if (std::string error = read_picture(base, geometry.width, geometry.height, &image); !error.empty())
         return error;
     std::vector<uint8_t> rgb(geometry.pixels() * 3);
     for (size_t i = 0; i < geometry.pixels(); ++i)
@@ -146,6 +96,18 @@ std::string first_unplayable(const FrameReport& report)
         : "";
 }
 
+// The frames after which the screen is not as the set's description says it
+// was meant to be; nullopt when it records no screens, or records them for
+// another size.
+std::optional<std::vector<int>> intended_screens_differing(
+    const fs::path& dir, const std::optional<SetDescription>& description, const ScreenGeometry& geometry)
+{
+    if (!description || description->screens.empty() || description->xres != geometry.width
+        || description->yres != geometry.height)
+        return std::nullopt;
+    return frames_not_as_intended(dir, description->xres, description->yres, description->screens);
+}
+
 SheetMark mark_of(FrameReport::Status status)
 {
     return status == FrameReport::drawn  ? SheetMark::drawn
@@ -153,191 +115,7 @@ SheetMark mark_of(FrameReport::Status status)
                                          : SheetMark::not_drawn;
 }
 
-// How the frame file compares with raw RGB565, in the direction that is true.
-std::string size_against_raw(size_t frame_bytes, size_t raw_bytes)
-{
-    char text[128];
-    if (frame_bytes <= raw_bytes)
-        std::snprintf(
-            text, sizeof text, "%.1fx smaller than raw RGB565", double(raw_bytes) / double(frame_bytes));
-    else
-        std::snprintf(text, sizeof text,
-            "%.1fx LARGER than raw RGB565: runs this short come from photographic "
-            "or noisy artwork; flat colours make small frames",
-            double(frame_bytes) / double(raw_bytes));
-    return text;
-}
-
-// The images the inputs name, in natural order: hidden files skipped, other
-// files in a directory named in one note and skipped.
-std::string collect_images(
-    const std::vector<std::string>& inputs, std::vector<fs::path>* images, bool* from_directory)
-{
-    std::vector<std::string> skipped;
-    for (const std::string& input : inputs) {
-        std::error_code ec;
-        if (!fs::is_directory(input, ec)) {
-            images->emplace_back(input);
-            continue;
-        }
-        *from_directory = true;
-        std::vector<fs::path> found;
-        for (const auto& entry : fs::directory_iterator(input, ec)) {
-            std::string name = entry.path().filename().string();
-            if (name.starts_with("."))
-                continue;
-            std::error_code type_error;
-            if (entry.is_regular_file(type_error) && is_png_name(entry.path()))
-                found.push_back(entry.path());
-            else
-                skipped.push_back(name);
-        }
-        if (ec)
-            return input + ": cannot list: " + ec.message();
-        images->insert(images->end(), found.begin(), found.end());
-    }
-    std::stable_sort(images->begin(), images->end(), [](const fs::path& a, const fs::path& b) {
-        return natural_less(a.filename().string(), b.filename().string());
-    });
-    if (!skipped.empty())
-        note(
-            "skipping " + std::to_string(skipped.size()) + " that are not PNG images: " + name_list(skipped));
-    return "";
-}
-
 } // namespace
-
-int encode_frames(const EncodeOptions& options)
-{
-    Rgb background;
-    if (std::string error = parse_colour(options.background, &background); !error.empty())
-        return fail("--background " + error, BAD_ARGUMENT);
-    std::vector<fs::path> images;
-    bool from_directory = false;
-    if (std::string error = collect_images(options.inputs, &images, &from_directory); !error.empty())
-        return fail(error);
-    if (images.empty())
-        return fail("no PNG images in " + name_list(options.inputs));
-    std::error_code ec;
-    bool to_set = from_directory || images.size() > 1 || fs::is_directory(options.out, ec)
-        || (!options.out.empty() && options.out.back() == '/');
-    if (to_set && options.out.empty())
-        return fail("--out DIR is needed for a set of frames");
-    if (options.dither)
-        note("dithering breaks up runs, so the frames get larger");
-    // The panel is known before any pixel is decoded: from the flags or the
-    // panel file, its size else from the first image's header.
-    ScreenFlags flags = options.screen;
-    if (flags.size.empty() && flags.panel.empty()) {
-        uint32_t width = 0, height = 0;
-        if (std::string error = read_png_size(images[0], &width, &height); !error.empty())
-            return fail(error);
-        flags.size = std::to_string(width) + "x" + std::to_string(height);
-    }
-    ScreenGeometry panel;
-    std::vector<std::string> notes;
-    bool depth_known = false;
-    if (std::string error = choose_screen(flags, std::nullopt, false, &panel, &notes, &depth_known);
-        !error.empty())
-        return fail(error, BAD_ARGUMENT);
-    if (const char* refusal = panel.pixel_format().refusal) {
-        return fail(std::string("a ") + panel.pixel_format().name
-                + " panel cannot show the player's frames: it " + refusal,
-            BAD_ARGUMENT);
-    }
-    const ScreenGeometry wanted = panel;
-    const uint32_t depth = depth_known ? panel.bits_per_pixel : 0;
-    if (uint32_t full = rows_drawn_in_full(panel); full < panel.height)
-        note("rows " + std::to_string(full) + "-" + std::to_string(panel.height - 1)
-            + " cannot be drawn in full on a " + panel.size_text() + "x"
-            + std::to_string(panel.bits_per_pixel) + " panel with " + std::to_string(panel.stride())
-            + "-byte lines: the player draws " + std::to_string(panel.pixels()) + " pixels of stream");
-
-    // One frame file from one image.
-    if (!to_set) {
-        fs::path out
-            = options.out.empty() ? fs::path(images[0]).replace_extension(".rle") : fs::path(options.out);
-        if (same_file(out, images[0]))
-            return fail(out.string() + ": is the input image; give another --out");
-        RgbaImage image;
-        if (std::string error = read_png_rgba(images[0], &image, wanted.width, wanted.height); !error.empty())
-            return fail(error);
-        std::vector<uint8_t> frame
-            = encode_rle565(image_to_panel_stream(image, background, options.dither, panel));
-        if (std::string error = write_atomically(out, frame); !error.empty())
-            return fail(error);
-        std::printf("%s <- %s: %zu records, %zu bytes, %s\n", out.c_str(), images[0].c_str(),
-            frame.size() / 4, frame.size(),
-            size_against_raw(frame.size(), size_t(image.width) * image.height * 2).c_str());
-        return 0;
-    }
-
-    // A set: the player shows FRAME_COUNT frames and no more.
-    fs::path out = options.out;
-    if (images.size() > size_t(FRAME_COUNT)) {
-        std::vector<std::string> dropped;
-        for (size_t i = FRAME_COUNT; i < images.size(); ++i)
-            dropped.push_back(images[i].filename().string());
-        note("the player shows " + std::to_string(FRAME_COUNT) + " frames; " + std::to_string(dropped.size())
-            + " images after " + images[FRAME_COUNT - 1].filename().string()
-            + " are not used: " + name_list(dropped));
-        images.resize(FRAME_COUNT);
-    }
-    // Nothing the new set writes or removes may be an input.
-    for (const fs::path& image : images)
-        for (int n = 1; n <= FRAME_COUNT + 1; ++n) {
-            fs::path target = n <= FRAME_COUNT ? out / frame_name(n) : out / SET_DESCRIPTION_FILE;
-            if (same_file(image, target))
-                return fail(image.string() + ": is an input, and the new set in " + out.string()
-                    + " would replace it");
-        }
-
-    StagedFiles staged(out);
-    Progress progress(TOOL, "encoding frame", int(images.size()), options.quiet);
-    std::vector<std::string> lines;
-    for (size_t i = 0; i < images.size(); ++i) {
-        RgbaImage image;
-        if (std::string error = read_png_rgba(images[i], &image, wanted.width, wanted.height); !error.empty())
-            return fail(error);
-        std::vector<uint8_t> frame
-            = encode_rle565(image_to_panel_stream(image, background, options.dither, panel));
-        std::string name = frame_name(int(i + 1));
-        if (std::string error = staged.add(name, frame); !error.empty())
-            return fail(error);
-        char line[512];
-        std::snprintf(line, sizeof line, "%-12s <- %-28s %7zu records %9zu bytes  %s", name.c_str(),
-            images[i].filename().c_str(), frame.size() / 4, frame.size(),
-            size_against_raw(frame.size(), wanted.pixels() * 2).c_str());
-        lines.push_back(line);
-        progress.step(int(i + 1));
-    }
-    progress.done();
-    SetDescription description { wanted.width, wanted.height, depth, panel.line_length, panel.format };
-    if (std::string error = staged.add(SET_DESCRIPTION_FILE, set_description_bytes(description));
-        !error.empty())
-        return fail(error);
-    std::vector<std::string> removed;
-    for (int n = int(images.size()) + 1; n <= FRAME_COUNT; ++n)
-        if (fs::exists(fs::symlink_status(out / frame_name(n), ec))) {
-            staged.remove_on_commit(frame_name(n));
-            removed.push_back(frame_name(n));
-        }
-    if (std::string error = staged.commit(); !error.empty())
-        return fail(error);
-
-    for (const std::string& line : lines)
-        std::printf("%s\n", line.c_str());
-    if (!removed.empty())
-        note("removed " + name_list(removed) + ", left from the set this one replaces");
-    if (images.size() < size_t(FRAME_COUNT))
-        note("the player shows " + frame_name(1) + " to " + frame_name(FRAME_COUNT) + "; "
-            + std::to_string(images.size())
-            + " made, so the player logs the others as missing and holds the last picture");
-    std::printf("%zu frame%s for %s%s in %s\n", images.size(), images.size() == 1 ? "" : "s",
-        wanted.size_text().c_str(), depth ? (" at " + std::to_string(depth) + " bpp").c_str() : "",
-        out.c_str());
-    return 0;
-}
 
 int decode_frame_file(const ViewOptions& options)
 {
@@ -376,7 +154,8 @@ int preview_frames(const ViewOptions& options)
     if (!fs::is_directory(dir, ec))
         return fail(dir.string() + ": not a directory");
     ScreenGeometry geometry;
-    if (std::string error = screen_for(dir, options.screen, true, &geometry); !error.empty())
+    std::optional<SetDescription> description;
+    if (std::string error = screen_for(dir, options.screen, true, &geometry, &description); !error.empty())
         return fail(error, BAD_ARGUMENT);
     print_panel_caveats(geometry);
     if (geometry.width > MAX_ANIMATION_SIDE || geometry.height > MAX_ANIMATION_SIDE)
@@ -409,6 +188,18 @@ int preview_frames(const ViewOptions& options)
     std::printf("%d of %d frames drawn on %s at %u bpp; %s (%ld ms a frame), %s\n", drawn, FRAME_COUNT,
         geometry.size_text().c_str(), geometry.bits_per_pixel, (out / ANIMATION_FILE).c_str(),
         FRAME_DELAY_US / 1000, (out / CONTACT_SHEET_FILE).c_str());
+    // What a set made to draw only the changes shows depends on every frame before.
+    if (description && description->partial_frames)
+        std::printf("frames after %s draw only part of the screen: the set needs every frame, in order\n",
+            frame_name(1).c_str());
+    if (auto differing = intended_screens_differing(dir, description, geometry)) {
+        std::vector<std::string> names;
+        for (int n : *differing)
+            names.push_back(frame_name(n));
+        if (!names.empty())
+            return fail("the screen is not as the set was made to leave it after " + name_list(names, 8));
+        std::printf("the screen after each frame is as the set was made to leave it\n");
+    }
     return 0;
 }
 
@@ -464,18 +255,38 @@ int check_frames(const ViewOptions& options)
     if (std::string error = screen_for(dir, options.screen, false, &geometry, &description); !error.empty())
         return fail(error, BAD_ARGUMENT);
 
-    std::printf("%-12s %8s %8s %9s  %s\n", "frame", "records", "zero", "trailing", "covers the screen");
-    bool all_exact = true;
+    // A set whose later frames draw only what changed is checked by the
+    // screen each frame leaves, which its description records.
+    const bool partial = description && description->partial_frames;
+    std::optional<std::vector<int>> differing = intended_screens_differing(dir, description, geometry);
+    std::printf("%-12s %8s %8s %9s  %s\n", "frame", "records", "zero", "trailing",
+        partial ? "draws" : "covers the screen");
+    bool all_right = true;
     play_directory(
         dir, geometry, {}, false, [&](int n, const FrameReport& frame, const std::vector<uint8_t>&) {
-            all_exact = all_exact && frame.covers_exactly(geometry);
+            bool as_intended = !differing || !std::count(differing->begin(), differing->end(), n);
+            bool whole_records = frame.status == FrameReport::drawn && frame.drawn_records == frame.records;
+            all_right = all_right && as_intended
+                && (partial && n > 1 ? whole_records : frame.covers_exactly(geometry));
+            std::string coverage
+                = partial && n > 1 && whole_records && frame.pixels_covered < geometry.pixels()
+                ? (frame.pixels_covered ? "the first " + std::to_string(frame.pixels_covered) + " pixels"
+                                        : std::string("nothing"))
+                    + ", keeping the rest"
+                : describe_coverage(frame, geometry);
+            if (differing)
+                coverage += as_intended ? "; screen as intended" : "; screen NOT as intended";
             if (frame.status == FrameReport::drawn)
                 std::printf("%-12s %8u %8u %9u  %s\n", frame_name(n).c_str(), frame.records,
-                    frame.zero_records, frame.trailing_bytes, describe_coverage(frame, geometry).c_str());
+                    frame.zero_records, frame.trailing_bytes, coverage.c_str());
             else
-                std::printf("%-12s %8s %8s %9s  %s\n", frame_name(n).c_str(), "-", "-", "-",
-                    describe_coverage(frame, geometry).c_str());
+                std::printf(
+                    "%-12s %8s %8s %9s  %s\n", frame_name(n).c_str(), "-", "-", "-", coverage.c_str());
         });
+    if (partial)
+        std::printf("note: frames after %s draw only part of the screen and rely on the frames before: the "
+                    "set needs every frame, in order\n",
+            frame_name(1).c_str());
     for (const std::string& warning : lookalikes(dir))
         std::printf("warning: %s\n", warning.c_str());
 
@@ -502,10 +313,11 @@ int check_frames(const ViewOptions& options)
             std::printf("the set was made for %s\n", mismatch.c_str());
         right_shape = mismatches.empty();
     }
-    std::printf("%s\n",
-        all_exact && right_shape ? ("every frame covers " + geometry.size_text() + " exactly").c_str()
-                                 : ("not every frame covers " + geometry.size_text() + " exactly").c_str());
-    return all_exact && right_shape ? 0 : 1;
+    std::string verdict = partial ? "leaves the screen as intended on " + geometry.size_text()
+                                  : "covers " + geometry.size_text() + " exactly";
+    bool good = all_right && right_shape;
+    std::printf("%s frame %s\n", good ? "every" : "not every", verdict.c_str());
+    return good ? 0 : 1;
 }
 
 int write_sample(const std::string& out, const ScreenGeometry& geometry)

@@ -5,23 +5,11 @@
 // the screen, never by the input.
 #pragma once
 
+#include "encode.h"
 #include "set_description.h"
 
 #include <string>
 #include <vector>
-
-struct EncodeOptions {
-    std::vector<std::string> inputs; // PNG files or directories of them
-    std::string out; // frame file, or directory for a set
-    std::string background = "000000";
-    bool dither = false;
-    ScreenFlags screen; // --size: the images must have it; --depth: recorded with the set
-    bool quiet = false;
-};
-// One image to one frame file; several (a directory or a list, in natural
-// order) to a set OUT/Loop_1.rle ... with its description, replacing the set
-// that was there as a whole.
-int encode_frames(const EncodeOptions& options);
 
 struct ViewOptions {
     std::string input; // frame file (decode) or set directory (preview, check)

@@ -16,7 +16,8 @@ int run(int argc, char** argv)
     const std::string first = frame_name(1), last = frame_name(FRAME_COUNT);
     const std::string set_dir = "Directory holding " + first + " ... " + last;
     CLI::App app {
-        "Makes and checks pelimora frame files (RLE565): PNG artwork to frame files, and frame files "
+        "Makes and checks pelimora frame files (RLE565): artwork to frame files fitted to the panel, and "
+        "frame files "
         "to exactly what the device will show. No screen is assumed: give --size (and --depth), or "
         "use a set made by encode, which records its screen in "
         + std::string(SET_DESCRIPTION_FILE) + "."
@@ -45,18 +46,49 @@ int run(int argc, char** argv)
                               "pelimora.json)";
 
     CLI::App* encode_command = app.add_subcommand("encode",
-        "PNG images to frame files: one image to one file, or a directory or list of images (natural order) "
-        "to "
-        "the set OUT/"
+        "Artwork to frame files fitted to the panel: stills (PNG, JPEG, WebP, GIF, TIFF, SVG), animations "
+        "(GIF, WebP, APNG) and video (MP4, WebM, MOV, MKV, ...). One still to one file; several stills (a "
+        "list, a directory in natural order, or a NAME%02d.png sequence), an animation or a video to the set "
+        "OUT/"
             + first + " ... with its description; the set in OUT is replaced as a whole or not at all");
-    encode_command->add_option("images", encode.inputs, "PNG files, or directories of them")->required();
+    encode_command->add_option("inputs", encode.inputs, "Pictures, an animation or a video, or directories")
+        ->required();
     encode_command->add_option(
-        "-o,--out", encode.out, "Frame file, or directory for a set (default: IMAGE.rle)");
-    screen_options(
-        encode_command, &encode.screen, "Screen size the images must have (default: the first image's)");
+        "-o,--out", encode.out, "Frame file, or directory for a set (default: PICTURE.rle)");
+    screen_options(encode_command, &encode.screen,
+        "The panel's size, WIDTHxHEIGHT (default: a raster picture's own size; needed for SVG and video)");
     panel_options(encode_command, &encode.screen);
-    encode_command->add_option("--background", encode.background, "Colour under transparent pixels, RRGGBB")
+    encode_command
+        ->add_option("--fit", encode.fit,
+            "contain: whole, centred on the background; cover: fills the panel, cropped centrally; fill: "
+            "stretched; none: pixels as they are, centred")
         ->capture_default_str();
+    encode_command
+        ->add_option("--background", encode.background,
+            "Colour around the picture and under its transparent pixels, RRGGBB")
+        ->capture_default_str();
+    encode_command->add_option("--start", encode.start_seconds, "Seconds into an animation or video to begin")
+        ->capture_default_str();
+    CLI::Option* every = encode_command
+                             ->add_option("--every", encode.every_ms,
+                                 "Milliseconds of the source between frames (the player's own pace is "
+                                     + std::to_string(FRAME_DELAY_US / 1000) + " ms plus drawing)")
+                             ->capture_default_str();
+    CLI::Option* spread = encode_command->add_flag(
+        "--spread", encode.spread, "The frames spread evenly over the whole animation or video");
+    spread->excludes(every);
+    CLI::Option* loop = encode_command->add_flag("--loop", encode.loop,
+        "A source shorter than the frames repeats, rather than holding its last picture");
+    CLI::Option* hold = encode_command->add_flag("--hold", encode.hold,
+        "One picture in " + first + "; the other frames draw nothing and keep it on the screen");
+    CLI::Option* fade = encode_command->add_flag("--fade-in", encode.fade_in,
+        "From the background to the picture over the " + std::to_string(FRAME_COUNT)
+            + " frames, in linear light");
+    hold->excludes(fade)->excludes(loop)->excludes(spread);
+    fade->excludes(loop)->excludes(spread);
+    encode_command->add_flag("--trim", encode.trim,
+        "Each frame after the first ends after its last pixel that changes the screen: fewer bytes for the "
+        "device to write, but the set needs every frame in order");
     encode_command->add_flag(
         "--dither", encode.dither, "Ordered dithering: smoother gradients, larger files");
     encode_command->add_flag("-q,--quiet", encode.quiet, "No progress line");
@@ -66,7 +98,8 @@ int run(int argc, char** argv)
     decode_command->add_option("frame", view.input, "Frame file")->required();
     screen_options(decode_command, &view.screen, screen_size);
     panel_options(decode_command, &view.screen);
-    decode_command->add_option("--base", view.base, "PNG the screen shows before the frame (default: black)");
+    decode_command->add_option(
+        "--base", view.base, "Picture the screen shows before the frame (default: black)");
     decode_command->add_option("-o,--out", view.out, "PNG to write")->required();
 
     CLI::App* preview_command = app.add_subcommand("preview",
@@ -76,7 +109,7 @@ int run(int argc, char** argv)
     screen_options(preview_command, &view.screen, screen_size);
     panel_options(preview_command, &view.screen);
     preview_command->add_option(
-        "--base", view.base, "PNG the screen shows before the first frame (default: black)");
+        "--base", view.base, "Picture the screen shows before the first frame (default: black)");
     preview_command->add_option("-o,--out", view.out, "Output directory")->required();
     preview_command->add_flag("-q,--quiet", view.quiet, "No progress line");
 

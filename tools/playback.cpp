@@ -144,3 +144,28 @@ void play_directory(const fs::path& dir, const ScreenGeometry& geometry, const s
         on_frame(n, report, screen);
     }
 }
+
+uint64_t screen_digest(std::span<const uint16_t> codes)
+{
+    uint64_t digest = 0xcbf29ce484222325; // FNV-1a
+    for (uint16_t code : codes)
+        for (uint8_t byte : { uint8_t(code), uint8_t(code >> 8) })
+            digest = (digest ^ byte) * 0x100000001b3;
+    return digest;
+}
+
+std::vector<int> frames_not_as_intended(
+    const fs::path& dir, uint32_t width, uint32_t height, const std::vector<uint64_t>& screens)
+{
+    // At 16 bits a pixel the screen holds the colour codes themselves.
+    ScreenGeometry codes_screen { width, height, 16, width * 2, nullptr };
+    std::vector<int> differing;
+    std::vector<uint16_t> codes(size_t(width) * height);
+    play_directory(
+        dir, codes_screen, {}, true, [&](int n, const FrameReport&, const std::vector<uint8_t>& screen) {
+            std::memcpy(codes.data(), screen.data(), codes.size() * 2);
+            if (size_t(n) > screens.size() || screen_digest(codes) != screens[size_t(n) - 1])
+                differing.push_back(n);
+        });
+    return differing;
+}

@@ -54,6 +54,15 @@ using FrameCallback
 void play_directory(const std::filesystem::path& dir, const ScreenGeometry& geometry,
     const std::vector<uint8_t>& initial, bool draw, const FrameCallback& on_frame);
 
+// A digest of the colour codes a screen holds (FNV-1a over their bytes,
+// low byte first), which a set's description records for each frame.
+uint64_t screen_digest(std::span<const uint16_t> codes);
+
+// Plays the set in `dir`, made for `width` x `height`, and returns the
+// frames after which the screen is not as `screens` records.
+std::vector<int> frames_not_as_intended(
+    const std::filesystem::path& dir, uint32_t width, uint32_t height, const std::vector<uint64_t>& screens);
+
 // The path the player opens for frame n, and its file name alone.
 std::string frame_path(int n);
 std::string frame_name(int n);

@@ -2,7 +2,7 @@
 // pixels and turning screen memory back into pictures.
 #pragma once
 
-#include "png_io.h"
+#include "picture_io.h"
 #include "screen_geometry.h"
 
 #include <cstdint>

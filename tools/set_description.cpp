@@ -61,6 +61,24 @@ std::string parse_description(const std::vector<uint8_t>& bytes, const std::stri
         if (!(d->format = format_of_channels(d->bits_per_pixel, red, green, blue, transp)))
             return name + ": its channel offsets are none of the formats " + format_names();
     }
+    if (json.contains("partial_frames")) {
+        if (!json["partial_frames"].is_boolean())
+            return name + ": partial_frames must be true or false";
+        d->partial_frames = json["partial_frames"].get<bool>();
+    }
+    if (json.contains("screens")) {
+        const nlohmann::json& screens = json["screens"];
+        if (!screens.is_array() || screens.size() > 1000)
+            return name + ": screens must be a list of digests";
+        for (const nlohmann::json& digest : screens) {
+            uint64_t value = 0;
+            std::string text = digest.is_string() ? digest.get<std::string>() : "";
+            auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
+            if (text.size() != 16 || error != std::errc() || end != text.data() + text.size())
+                return name + ": screens must be a list of 16-digit hexadecimal digests";
+            d->screens.push_back(value);
+        }
+    }
     if (d->format && d->bits_per_pixel && d->format->bits_per_pixel != d->bits_per_pixel)
         return name + ": format " + d->format->name + " is " + std::to_string(d->format->bits_per_pixel)
             + " bpp, not " + std::to_string(d->bits_per_pixel);
@@ -95,6 +113,16 @@ std::vector<uint8_t> set_description_bytes(const SetDescription& description)
         json["line_length"] = description.line_length;
     if (description.format)
         json["format"] = description.format->name;
+    if (description.partial_frames)
+        json["partial_frames"] = true;
+    if (!description.screens.empty()) {
+        json["screens"] = nlohmann::ordered_json::array();
+        for (uint64_t digest : description.screens) {
+            char hex[17];
+            std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(digest));
+            json["screens"].push_back(hex);
+        }
+    }
     std::string text = json.dump(2) + "\n";
     return { text.begin(), text.end() };
 }

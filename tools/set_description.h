@@ -19,6 +19,12 @@ struct SetDescription {
     uint32_t bits_per_pixel = 0; // 0: not known
     uint32_t line_length = 0; // 0: not known
     const PixelFormat* format = nullptr; // null: not known
+    // Sets only. Frames after the first that draw only part of the screen
+    // (trimmed or held), relying on what the frame before left.
+    bool partial_frames = false;
+    // The digest of the colour codes the screen holds after each frame, as
+    // the set was meant to leave it (screen_digest); empty when not recorded.
+    std::vector<uint64_t> screens;
 };
 
 // A panel or set description from JSON bytes; `name` is what errors call it.
