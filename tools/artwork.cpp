@@ -179,7 +179,7 @@ std::string fit_image(VImage image, const Fitting& fitting, LinearPicture* pictu
             linear = linear.resize(double(width) / image.width(),
                 VImage::option()
                     ->set("vscale", double(height) / image.height())
-                    ->set("kernel", VIPS_KERNEL_MITCHELL));
+                    ->set("kernel", VIPS_KERNEL_LINEAR));
         linear = linear.gravity(VIPS_COMPASS_DIRECTION_CENTRE, int(fitting.width), int(fitting.height),
             VImage::option()->set("extend", VIPS_EXTEND_BACKGROUND)->set("background", under));
         linear = linear.cast(VIPS_FORMAT_FLOAT);
