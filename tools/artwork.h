@@ -52,6 +52,7 @@ constexpr uint64_t MAX_SOURCE_PIXELS = uint64_t(MAX_IMAGE_SIDE) * MAX_IMAGE_SIDE
 struct SourceFrame {
     int index = 0; // from 0
     int64_t time_us = 0; // when the source shows it
+    bool past_end = false; // the time asked for is after the source's end: this is its last picture
 };
 
 class Artwork {
@@ -62,7 +63,8 @@ public:
     virtual bool moving() const = 0;
     // Pictures in the artwork: 1 for a still; for video, as its header says (0 when unknown).
     virtual int64_t frame_count() const = 0;
-    // How long it plays once; 0 for a still.
+    // How long it plays once; 0 for a still, and for a clip whose header
+    // does not say until its last frame has been decoded.
     virtual int64_t duration_us() const = 0;
     // The size of its own pixels; 0 x 0 for a picture without one (SVG).
     virtual void native_size(uint32_t* width, uint32_t* height) const = 0;

@@ -297,14 +297,10 @@ int encode_frames(const EncodeOptions& options)
     };
     for (int i = 0; i < FRAME_COUNT; ++i) {
         stop_if_interrupted();
-        const Planned& frame = plan[size_t(i)];
-        std::string source;
-        std::vector<uint8_t> file = NO_RECORDS;
-        uint64_t whole = 0, trimmed = 0;
-        if (frame.input < 0) {
-            source = "held: draws nothing";
-            partial = true;
-        } else {
+        Planned frame = plan[size_t(i)];
+        LinearPicture picture;
+        SourceFrame which;
+        if (frame.input >= 0) {
             if (frame.input != open_input) {
                 artwork.reset();
                 if (std::string error = open_artwork(inputs[size_t(frame.input)], &artwork); !error.empty())
@@ -314,11 +310,28 @@ int encode_frames(const EncodeOptions& options)
                         + " among stills: give it alone");
                 open_input = frame.input;
             }
-            LinearPicture picture;
-            SourceFrame which;
             if (std::string error = artwork->picture_at(frame.time_us, fitting, &picture, &which);
                 !error.empty())
                 return fail(error);
+            // A clip whose length its header did not give ends where its frames do.
+            if (which.past_end && options.loop && artwork->duration_us() > 0) {
+                frame.time_us %= artwork->duration_us();
+                if (std::string error = artwork->picture_at(frame.time_us, fitting, &picture, &which);
+                    !error.empty())
+                    return fail(error);
+            }
+            if (which.past_end && !options.hold && !options.fade_in) {
+                frame.input = -1;
+                held_from = held_from ? held_from : i + 1;
+            }
+        }
+        std::string source;
+        std::vector<uint8_t> file = NO_RECORDS;
+        uint64_t whole = 0, trimmed = 0;
+        if (frame.input < 0) {
+            source = "held: draws nothing";
+            partial = true;
+        } else {
             source = inputs[size_t(frame.input)].filename().string();
             if (moving) {
                 char detail[64];
@@ -377,7 +390,8 @@ int encode_frames(const EncodeOptions& options)
         std::printf("%s\n", line.c_str());
     if (held_from)
         note(frame_name(held_from) + " to " + frame_name(FRAME_COUNT) + " hold the last picture of "
-            + (moving ? inputs[0].filename().string() + ", which ends at " + seconds_text(duration_us)
+            + (moving ? inputs[0].filename().string() + ", which ends at "
+                        + seconds_text(artwork->duration_us())
                       : std::to_string(inputs.size()) + " pictures")
             + ": they draw nothing (--loop repeats it instead)");
     if (partial)

@@ -182,7 +182,7 @@ public:
     }
     bool moving() const override { return true; }
     int64_t frame_count() const override { return frames_; }
-    int64_t duration_us() const override { return duration_us_; }
+    int64_t duration_us() const override { return duration_us_ ? duration_us_ : end_us_; }
     void native_size(uint32_t* width, uint32_t* height) const override
     {
         uint32_t w = uint32_t(codec_->width), h = uint32_t(codec_->height);
@@ -228,6 +228,15 @@ public:
         }
         if (!has_current_)
             return name_ + ": no frame could be decoded";
+        if (!has_next_ && draining_ && !end_us_) {
+            // Its last frame: the clip ends when that frame's time is up.
+            int64_t shown = current_->pkt_duration > 0
+                ? av_rescale_q(current_->pkt_duration, time_base_, AV_TIME_BASE_Q)
+                : rate_.num > 0 ? av_rescale_q(1, av_inv_q(rate_), AV_TIME_BASE_Q)
+                                : 0;
+            end_us_ = time_of(current_) + shown;
+        }
+        which->past_end = end_us_ && time_us >= end_us_;
         which->time_us = time_of(current_);
         which->index = seeked_ && rate_.num > 0
             ? int(std::llround(double(which->time_us) * rate_.num / rate_.den / 1e6))
@@ -329,6 +338,7 @@ private:
     std::string codec_name_;
     AVRational time_base_ {}, rate_ {};
     int64_t first_pts_ = 0, duration_us_ = 0, frames_ = 0;
+    int64_t end_us_ = 0; // when the last frame's time is up, once it has been decoded
     int quarter_turns_ = 0;
     bool has_current_ = false, has_next_ = false, draining_ = false, seeked_ = false;
     int index_ = -1;
