@@ -39,6 +39,9 @@ int main(int argc, char** argv)
     constexpr uint32_t W = 1920, H = 1080;
     const double screen_mib = W * H * 4 / 1048576.0; // one 32 bpp screen
     std::printf("peak memory over one %ux%u screen at 32 bpp (%.1f MiB):\n", W, H, screen_mib);
+    // What loading the tool's libraries (libvips, FFmpeg) costs before any work.
+    std::printf("  pelimora-frames --version, the libraries alone: %.2f screens\n",
+        peak_mib({ tools / "pelimora-frames", "--version" }) / screen_mib);
 
     // Images of noise: as many as the player shows, then twice as many.
     fs::create_directories(scratch / "art");
@@ -62,6 +65,24 @@ int main(int argc, char** argv)
         if (std::string(command) == "preview")
             args.insert(args.end(), { "-o", scratch / "preview", "-q" });
         std::printf("  %s, %d frames: %.2f screens\n", command, FRAME_COUNT, peak_mib(args) / screen_mib);
+    }
+    // A 4K clip at 60 frames a second, one second long and then four: it is
+    // decoded a frame at a time, so its length does not show.
+    for (int seconds : { 1, 4 }) {
+        fs::path clip = scratch / ("clip-" + std::to_string(seconds) + "s.mp4");
+        SpawnRequest make;
+        make.search_path = true;
+        make.argv = { "ffmpeg", "-v", "error", "-nostdin", "-y", "-f", "lavfi", "-i",
+            "testsrc2=s=3840x2160:r=60:d=" + std::to_string(seconds), "-c:v", "libx264", "-preset",
+            "ultrafast", clip };
+        if (run_process(make, true).exit_status != 0) {
+            std::fprintf(stderr, "tools_memory: ffmpeg could not make the clip\n");
+            return 1;
+        }
+        double peak = peak_mib({ tools / "pelimora-frames", "encode", clip, "--size", "1920x1080", "--depth",
+            "32", "--spread", "-o", scratch / "clip-set", "-q" });
+        std::printf("  encode, 3840x2160 clip at 60 fps, %d s (%d frames): %.2f screens\n", seconds,
+            seconds * 60, peak / screen_mib);
     }
     // A frame file of 4 GiB and 4 bytes, of which the player maps 4.
     std::map<int, Frame> one;

@@ -84,9 +84,10 @@ VImage solid(int width, int height, Rgb c)
 }
 
 // Bands of colours side by side (across) or one above the other.
-VImage bands(int width, int height, std::vector<Rgb> colours, bool across)
+VImage bands(int width, int height, const std::vector<Rgb>& colours, bool across)
 {
     std::vector<VImage> parts;
+    parts.reserve(colours.size());
     int n = int(colours.size());
     for (Rgb c : colours)
         parts.push_back(across ? solid(width / n, height, c) : solid(width, height / n, c));
@@ -94,7 +95,8 @@ VImage bands(int width, int height, std::vector<Rgb> colours, bool across)
 }
 
 // Pages of one colour each, with their delays, as an animated GIF or WebP.
-void save_animation(const fs::path& path, int side, std::vector<Rgb> pages, std::vector<int> delays)
+void save_animation(
+    const fs::path& path, int side, const std::vector<Rgb>& pages, const std::vector<int>& delays)
 {
     VImage all = bands(side, side * int(pages.size()), pages, false).copy();
     all.set("page-height", side);

@@ -81,7 +81,7 @@ const std::array<uint8_t, LINEAR_STEPS>& srgb_table()
 uint8_t to_level(float linear, const std::array<uint8_t, LINEAR_STEPS>& table)
 {
     float clamped = std::clamp(linear, 0.0f, 1.0f);
-    return table[size_t(clamped * (LINEAR_STEPS - 1) + 0.5f)];
+    return table[size_t(std::lround(clamped * (LINEAR_STEPS - 1)))];
 }
 
 std::vector<double> linear_background(Rgb colour)
@@ -182,14 +182,13 @@ std::string fit_image(VImage image, const Fitting& fitting, LinearPicture* pictu
                     ->set("kernel", VIPS_KERNEL_LINEAR));
         linear = linear.gravity(VIPS_COMPASS_DIRECTION_CENTRE, int(fitting.width), int(fitting.height),
             VImage::option()->set("extend", VIPS_EXTEND_BACKGROUND)->set("background", under));
-        linear = linear.cast(VIPS_FORMAT_FLOAT);
         picture->width = fitting.width;
         picture->height = fitting.height;
         picture->rgb.resize(size_t(fitting.width) * fitting.height * 3);
-        size_t size = 0;
-        void* memory = linear.write_to_memory(&size);
-        std::memcpy(picture->rgb.data(), memory, std::min(size, picture->rgb.size() * sizeof(float)));
-        g_free(memory);
+        // Computed straight into the picture: no second copy of a screen of floats.
+        VImage into = VImage::new_from_memory(picture->rgb.data(), picture->rgb.size() * sizeof(float),
+            int(fitting.width), int(fitting.height), 3, VIPS_FORMAT_FLOAT);
+        linear.cast(VIPS_FORMAT_FLOAT).write(into);
         return "";
     } catch (const VError& error) {
         return vips_message(error);

@@ -291,6 +291,12 @@ int encode_frames(const EncodeOptions& options)
     } made; // what `stream` was made from
     bool partial = false;
     uint64_t total_whole = 0, total_trimmed = 0;
+    LinearPicture picture;
+    SourceFrame which;
+    struct {
+        int input = -1;
+        int64_t time_us = -1;
+    } fetched; // what `picture` is
     const uint32_t pixel_bytes = depth / 8;
     auto written = [&](uint64_t pixels) {
         return pixel_bytes ? std::to_string(pixels * pixel_bytes) + " B" : std::to_string(pixels) + " px";
@@ -298,9 +304,9 @@ int encode_frames(const EncodeOptions& options)
     for (int i = 0; i < FRAME_COUNT; ++i) {
         stop_if_interrupted();
         Planned frame = plan[size_t(i)];
-        LinearPicture picture;
-        SourceFrame which;
-        if (frame.input >= 0) {
+        // A picture is fetched once for the frames that show it (a fade, a held video frame).
+        if (frame.input >= 0 && (fetched.input != frame.input || fetched.time_us != frame.time_us)) {
+            fetched = { frame.input, frame.time_us };
             if (frame.input != open_input) {
                 artwork.reset();
                 if (std::string error = open_artwork(inputs[size_t(frame.input)], &artwork); !error.empty())
@@ -315,15 +321,15 @@ int encode_frames(const EncodeOptions& options)
                 return fail(error);
             // A clip whose length its header did not give ends where its frames do.
             if (which.past_end && options.loop && artwork->duration_us() > 0) {
-                frame.time_us %= artwork->duration_us();
-                if (std::string error = artwork->picture_at(frame.time_us, fitting, &picture, &which);
+                int64_t wrapped = frame.time_us % artwork->duration_us();
+                if (std::string error = artwork->picture_at(wrapped, fitting, &picture, &which);
                     !error.empty())
                     return fail(error);
             }
-            if (which.past_end && !options.hold && !options.fade_in) {
-                frame.input = -1;
-                held_from = held_from ? held_from : i + 1;
-            }
+        }
+        if (frame.input >= 0 && which.past_end && !options.hold && !options.fade_in) {
+            frame.input = -1;
+            held_from = held_from ? held_from : i + 1;
         }
         std::string source;
         std::vector<uint8_t> file = NO_RECORDS;

@@ -78,7 +78,7 @@ int refuse_open(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary*
 
 class VideoArtwork : public Artwork {
 public:
-    VideoArtwork(std::string name, Input input)
+    VideoArtwork(std::string name, const Input& input)
         : name_(std::move(name))
         , input_(input)
     {
@@ -152,6 +152,9 @@ public:
             *error = name_ + ": out of memory";
             return true;
         }
+        // Slices, not frames, in parallel: frame threads hold a frame each,
+        // which at 4K is more memory than the rest of the tool.
+        codec_->thread_type = FF_THREAD_SLICE;
         if ((code = avcodec_parameters_to_context(codec_, parameters)) < 0
             || (code = avcodec_open2(codec_, decoder, nullptr)) < 0) {
             *error = name_ + ": cannot decode its " + decoder->name + " video: " + av_message(code);
