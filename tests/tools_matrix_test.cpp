@@ -206,6 +206,26 @@ std::vector<BadInput> bad_inputs()
                 write_text(s / "cut.png", slurp(s / "art" / "a1.png").substr(0, 80));
             },
             "pelimora-frames", { "encode", "@/cut.png", "-o", "@/x.rle" }, "cut.png: a truncated PNG" },
+        { "TruncatedJpeg",
+            [](const Scratch& s) {
+                ASSERT_EQ(
+                    make_clip(s / "whole.jpg", { "-f", "lavfi", "-i", "testsrc=s=64x48", "-frames:v", "1" }),
+                    "");
+                std::string whole = slurp(s / "whole.jpg");
+                write_text(s / "photo.jpg", whole.substr(0, whole.size() * 2 / 3));
+            },
+            "pelimora-frames", { "encode", "@/photo.jpg", "-o", "@/x.rle" },
+            "photo.jpg: VipsJpeg: Premature end" },
+        { "TruncatedVideo",
+            [](const Scratch& s) {
+                ASSERT_EQ(make_clip(s / "whole.mp4",
+                              { "-f", "lavfi", "-i", "testsrc=s=64x48:d=0.5", "-c:v", "libx264" }),
+                    "");
+                std::string whole = slurp(s / "whole.mp4");
+                write_text(s / "clip.mp4", whole.substr(0, whole.size() * 2 / 3));
+            },
+            "pelimora-frames", { "encode", "@/clip.mp4", "--size", "64x48", "-o", "@/set" },
+            "clip.mp4: its streams cannot be read: damaged or truncated" },
         { "NeitherPictureNorVideo",
             [](const Scratch& s) { write_text(s / "notes.png", "a shopping list, not a picture"); },
             "pelimora-frames", { "encode", "@/notes.png", "-o", "@/x.rle" },

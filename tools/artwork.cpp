@@ -188,7 +188,12 @@ std::string fit_image(VImage image, const Fitting& fitting, LinearPicture* pictu
         // Computed straight into the picture: no second copy of a screen of floats.
         VImage into = VImage::new_from_memory(picture->rgb.data(), picture->rgb.size() * sizeof(float),
             int(fitting.width), int(fitting.height), 3, VIPS_FORMAT_FLOAT);
+        vips_error_clear();
         linear.cast(VIPS_FORMAT_FLOAT).write(into);
+        // A picture loaded whole first (to be turned upright) reports a
+        // damaged or cut file here, without failing the write.
+        if (const char* error = vips_error_buffer(); error && *error)
+            return vips_message(VError(error));
         return "";
     } catch (const VError& error) {
         return vips_message(error);
@@ -275,6 +280,29 @@ PngLayout png_layout(const Bytes& bytes)
         }
         at += uint64_t(length) + 12;
     }
+}
+
+// The format a file's first bytes claim, for saying what a file that no
+// reader took was meant to be.
+const char* format_by_signature(const Bytes& bytes)
+{
+    uint8_t start[12] = {};
+    for (size_t size = sizeof start; size >= 4; size -= 4)
+        if (bytes.read(0, size, start))
+            break;
+    auto is
+        = [&](size_t at, const char* text) { return std::memcmp(start + at, text, std::strlen(text)) == 0; };
+    if (is(0, "\x89PNG"))
+        return "PNG";
+    if (is(0, "\xff\xd8\xff"))
+        return "JPEG";
+    if (is(0, "GIF8"))
+        return "GIF";
+    if (is(0, "RIFF") && is(8, "WEBP"))
+        return "WebP";
+    if (is(0, "II*") || (is(0, "MM") && start[2] == 0 && start[3] == '*'))
+        return "TIFF";
+    return nullptr;
 }
 
 constexpr size_t MAX_SVG_BYTES = size_t(64) << 20;
@@ -429,6 +457,8 @@ std::string open_any(
         std::string why;
         if (open_video(fd, bytes, name, artwork, &why))
             return why;
+        if (const char* looks_like = format_by_signature({ fd, bytes }))
+            return name + ": a damaged or truncated " + looks_like;
         return name
             + ": not a picture or video this tool reads (PNG, JPEG, WebP, GIF, TIFF, SVG, "
               "APNG, or video such as MP4, WebM, MOV, MKV)";

@@ -128,6 +128,13 @@ public:
         }
         const AVCodec* decoder = nullptr;
         stream_ = av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
+        bool unreadable = format_->nb_streams == 0;
+        for (unsigned i = 0; i < format_->nb_streams; ++i)
+            unreadable = unreadable || format_->streams[i]->codecpar->codec_id == AV_CODEC_ID_NONE;
+        if (unreadable && stream_ < 0) {
+            *error = name_ + ": its streams cannot be read: damaged or truncated";
+            return true;
+        }
         if (stream_ < 0 || !decoder) {
             *error = name_
                 + (stream_ == AVERROR_DECODER_NOT_FOUND
