@@ -91,7 +91,9 @@ PlayerRun run_player(const PlayerPaths& paths, const VirtualDevices& devices, co
     request.argv = { paths.player.string() };
     request.argv.insert(request.argv.end(), args.begin(), args.end());
 
-    ProcessRun process = run_process(request);
+    ProcessRun process = run_process(request, true);
+    run.out = process.out;
+    run.err = process.err;
     run.exit_status = process.exit_status;
     run.term_signal = process.term_signal;
     run.seconds = process.seconds;

@@ -34,6 +34,7 @@ struct PlayerRun {
     int64_t started_ns = 0; // monotonic clock just before the player was started
     std::vector<Event> events; // one per device call
     std::string kmsg; // everything written to the kernel log
+    std::string out, err; // what the program printed
     std::vector<std::vector<uint8_t>> screens; // the mapped screen at each pan, unless kept on disk
     std::filesystem::path captures; // the screens on disk, one after the other, when kept there
     size_t screen_bytes = 0;
@@ -49,9 +50,16 @@ struct PlayerRun {
 };
 
 struct PlayerPaths {
-    std::filesystem::path player; // host build of pelimora
+    std::filesystem::path player; // host build of pelimora (or of pelimora-probe)
     std::filesystem::path vdev; // libvdev.so
     std::string preload_first; // sanitizer runtime, when the build has one
+    // The host probe beside the player, run the same way.
+    PlayerPaths probe() const
+    {
+        PlayerPaths paths = *this;
+        paths.player.replace_filename("pelimora-probe");
+        return paths;
+    }
 };
 
 // The host player and the virtual devices beside the running executable, as

@@ -9,24 +9,10 @@
 
 Screen screen;
 
-// The visible screen's size in bytes, or false when it does not fit 32 bits.
-static bool screen_size_bytes(const fb_var_screeninfo& info, uint32_t* size)
-{
-    uint32_t bits;
-    if (__builtin_mul_overflow(info.xres, info.yres, &bits)
-        || __builtin_mul_overflow(bits, info.bits_per_pixel, &bits))
-        return false;
-    *size = bits >> 3;
-    return true;
-}
-
 static bool map_screen()
 {
-    // The renderer writes 2 or 4 bytes per pixel; any other depth would write
-    // past the mapping, so such screens count as unusable.
-    uint32_t bpp = screen.var_info.bits_per_pixel;
     uint32_t size;
-    if ((bpp != 16 && bpp != 32) || !screen_size_bytes(screen.var_info, &size))
+    if (!drawable_depth(screen.var_info.bits_per_pixel) || !screen_size_bytes(screen.var_info, &size))
         return false;
     void* pixels = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, screen.fd, 0);
     screen.pixels = static_cast<uint8_t*>(pixels);

@@ -19,6 +19,24 @@ struct Screen {
 
 extern Screen screen;
 
+// The renderer writes 2 or 4 bytes a pixel: any other depth would write past
+// the mapping, so such screens count as unusable.
+constexpr bool drawable_depth(uint32_t bits_per_pixel)
+{
+    return bits_per_pixel == 16 || bits_per_pixel == 32;
+}
+
+// The visible screen's size in bytes, or false when it does not fit 32 bits.
+inline bool screen_size_bytes(const fb_var_screeninfo& info, uint32_t* size)
+{
+    uint32_t bits;
+    if (__builtin_mul_overflow(info.xres, info.yres, &bits)
+        || __builtin_mul_overflow(bits, info.bits_per_pixel, &bits))
+        return false;
+    *size = bits >> 3;
+    return true;
+}
+
 // Opens FB_PATH and maps xres * yres * bits_per_pixel / 8 bytes from offset 0.
 // On failure logs "cannot open", holds nothing and leaves screen.fd negative.
 // Depths other than 16 and 32, and sizes that do not fit 32 bits, are refused.

@@ -4,25 +4,6 @@
 
 namespace {
 
-constexpr const char* PADDING_BYTE = "keeps a colour channel in the byte the player always writes as 0xFF";
-
-// bits: offset and length of red, green, blue, transp.
-constexpr PixelFormat FORMATS[] = {
-    { "RGB565", 16, { 11, 5 }, { 5, 6 }, { 0, 5 }, { 0, 0 }, nullptr },
-    { "BGR565", 16, { 0, 5 }, { 5, 6 }, { 11, 5 }, { 0, 0 }, nullptr },
-    { "XRGB1555", 16, { 10, 5 }, { 5, 5 }, { 0, 5 }, { 0, 0 }, nullptr },
-    { "XBGR1555", 16, { 0, 5 }, { 5, 5 }, { 10, 5 }, { 0, 0 }, nullptr },
-    { "ARGB1555", 16, { 10, 5 }, { 5, 5 }, { 0, 5 }, { 15, 1 }, nullptr },
-    { "XBGR8888", 32, { 0, 8 }, { 8, 8 }, { 16, 8 }, { 0, 0 }, nullptr },
-    { "ABGR8888", 32, { 0, 8 }, { 8, 8 }, { 16, 8 }, { 24, 8 }, nullptr },
-    { "XRGB8888", 32, { 16, 8 }, { 8, 8 }, { 0, 8 }, { 0, 0 }, nullptr },
-    { "ARGB8888", 32, { 16, 8 }, { 8, 8 }, { 0, 8 }, { 24, 8 }, nullptr },
-    { "RGBX8888", 32, { 24, 8 }, { 16, 8 }, { 8, 8 }, { 0, 0 }, PADDING_BYTE },
-    { "BGRX8888", 32, { 8, 8 }, { 16, 8 }, { 24, 8 }, { 0, 0 }, PADDING_BYTE },
-    { "RGBA8888", 32, { 24, 8 }, { 16, 8 }, { 8, 8 }, { 0, 8 }, PADDING_BYTE },
-    { "BGRA8888", 32, { 8, 8 }, { 16, 8 }, { 24, 8 }, { 0, 8 }, PADDING_BYTE },
-};
-
 uint8_t widen(uint32_t pixel, ChannelField field)
 {
     uint32_t value = (pixel >> field.offset) & ((1u << field.length) - 1);
@@ -35,26 +16,10 @@ uint8_t widen(uint32_t pixel, ChannelField field)
 
 } // namespace
 
-const PixelFormat& player_format(uint32_t bits_per_pixel)
-{
-    return bits_per_pixel == 16 ? FORMATS[0] : FORMATS[5];
-}
-
 const PixelFormat* find_format(const std::string& name)
 {
-    for (const PixelFormat& format : FORMATS)
+    for (const PixelFormat& format : PIXEL_FORMATS)
         if (name == format.name)
-            return &format;
-    return nullptr;
-}
-
-const PixelFormat* format_of_channels(
-    uint32_t bits_per_pixel, ChannelField red, ChannelField green, ChannelField blue, ChannelField transp)
-{
-    for (const PixelFormat& format : FORMATS)
-        if (format.bits_per_pixel == bits_per_pixel && format.red == red && format.green == green
-            && format.blue == blue && format.transp.length == transp.length
-            && (!transp.length || format.transp.offset == transp.offset))
             return &format;
     return nullptr;
 }
@@ -62,7 +27,7 @@ const PixelFormat* format_of_channels(
 std::string format_names()
 {
     std::string names;
-    for (const PixelFormat& format : FORMATS)
+    for (const PixelFormat& format : PIXEL_FORMATS)
         names += (names.empty() ? "" : ", ") + std::string(format.name);
     return names;
 }

@@ -1,33 +1,16 @@
-// Panel pixel formats, named as DRM four-character codes are: each name reads
-// a little-endian word from its high bits down, so XRGB8888 is the memory
-// bytes B, G, R, X and XBGR8888 is R, G, B, X (what the player writes).
+// The panel formats as the host tools use them: by name, in messages, and
+// as the pictures a panel of each shows.
 #pragma once
+
+#include "pixel_formats.h"
 
 #include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
 
-struct ChannelField {
-    uint32_t offset = 0, length = 0; // as the kernel's fb_bitfield
-    bool operator==(const ChannelField&) const = default;
-};
-
-struct PixelFormat {
-    const char* name;
-    uint32_t bits_per_pixel;
-    ChannelField red, green, blue, transp;
-    // Why the player's output cannot be shown on it at all, or null.
-    const char* refusal;
-};
-
-// What the player writes: RGB565 at 16 bpp, bytes R, G, B, 0xFF at 32.
-const PixelFormat& player_format(uint32_t bits_per_pixel);
 // The format of this name, or null.
 const PixelFormat* find_format(const std::string& name);
-// The format with these channels, as a kernel reports them, or null.
-const PixelFormat* format_of_channels(
-    uint32_t bits_per_pixel, ChannelField red, ChannelField green, ChannelField blue, ChannelField transp);
 // Every name, for messages.
 std::string format_names();
 

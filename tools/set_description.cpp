@@ -38,6 +38,9 @@ std::string parse_description(const std::vector<uint8_t>& bytes, const std::stri
     *d = {};
     if (!json.is_object())
         return name + ": not a JSON object";
+    // A probe's report of a screen it could not use.
+    if (json.contains("error") && json["error"].is_string() && !json.contains("xres"))
+        return name + ": the probe could not use the screen: " + json["error"].get<std::string>();
     if (!number(json, "xres", 1, MAX_SCREEN_SIDE, &d->xres)
         || !number(json, "yres", 1, MAX_SCREEN_SIDE, &d->yres))
         return name + ": expected xres and yres, each 1 to " + std::to_string(MAX_SCREEN_SIDE);
@@ -47,7 +50,9 @@ std::string parse_description(const std::vector<uint8_t>& bytes, const std::stri
         return name + ": bits_per_pixel must be 16 or 32";
     if (json.contains("line_length") && !number(json, "line_length", 1, UINT32_MAX, &d->line_length))
         return name + ": line_length must be a number of bytes";
-    if (json.contains("format")) {
+    // "unknown": a format the probe could not name; its channels say the rest.
+    bool named = json.contains("format") && !(json["format"].is_string() && json["format"] == "unknown");
+    if (named) {
         if (!json["format"].is_string() || !(d->format = find_format(json["format"].get<std::string>())))
             return name + ": format must be one of " + format_names();
     } else if (json.contains("red") || json.contains("green") || json.contains("blue")) {

@@ -23,8 +23,19 @@ int tty_open(int flags)
     return fd;
 }
 
+namespace {
+int console_mode = KD_TEXT; // as the console starts, until graphics mode is accepted
+}
+
 int tty_ioctl(unsigned long request, void* arg)
 {
+    if (request == KDGETMODE && config.tty != Config::tty_refuse) {
+        Event e = event(EventKind::ioctl, Device::tty, 0);
+        e.request = int64_t(request);
+        log_event(e);
+        *static_cast<int*>(arg) = console_mode;
+        return 0;
+    }
     if (request != KDSETMODE) {
         Event e = event(EventKind::ioctl, Device::tty, -1);
         e.request = int64_t(request);
@@ -34,6 +45,8 @@ int tty_ioctl(unsigned long request, void* arg)
     Event e = event(EventKind::kdsetmode, Device::tty, config.tty == Config::tty_refuse ? -1 : 0);
     e.request = int64_t(reinterpret_cast<uintptr_t>(arg));
     log_event(e);
+    if (!e.rc)
+        console_mode = int(reinterpret_cast<uintptr_t>(arg));
     return e.rc ? fail(EINVAL) : 0;
 }
 

@@ -1,0 +1,50 @@
+// pelimora-probe: what the player would find on this device, learnt with the
+// player's own calls and flags, and reported without changing anything.
+#pragma once
+
+#include "pixel_formats.h"
+
+#include <linux/fb.h>
+#include <stdint.h>
+
+// The framebuffer as the player would open it.
+struct ProbedScreen {
+    bool opened = false, read = false, mapped = false;
+    char error[160] = ""; // why it could not be opened, read or mapped
+    fb_fix_screeninfo fix {};
+    fb_var_screeninfo var {};
+    const PixelFormat* format = nullptr; // null: channels of no known format
+    char refusal[160] = ""; // the player's reason to refuse the screen, in words
+    bool pans = false; // the pan request, offsets unchanged, was accepted (asked only of a mapped screen)
+    int pan_error = 0;
+};
+
+// Opens, reads and maps the framebuffer as the player does, then unmaps and
+// closes it; with `try_pan`, makes the player's pan request once while mapped.
+void probe_screen(ProbedScreen* probed, bool try_pan);
+
+// "text", "graphics", "missing" or "unusable": the console's mode, asked
+// without changing it.
+const char* probe_console();
+
+// Whether the kernel log can be opened for writing (nothing is written).
+bool probe_kmsg();
+
+// A frame file as the player would take it against a screen of `pixels`.
+struct FrameCheck {
+    enum Status { exact, short_of_screen, over, missing, empty, unreadable, unmeasured } status = missing;
+    uint32_t records = 0;
+    uint64_t bytes = 0;
+    uint64_t pixels_covered = 0; // by the records drawn
+};
+// With `pixels` 0 (no screen), a readable file is `unmeasured`.
+FrameCheck check_frame(const char* path, uint32_t pixels);
+const char* frame_status_name(FrameCheck::Status status);
+
+// Prints `text` as a JSON string, quoted and escaped.
+void print_json_string(const char* text);
+
+// The three things the probe does; each returns the exit status.
+int probe_report();
+int probe_card();
+int probe_time();

@@ -1,0 +1,149 @@
+// The report: one JSON object on standard output, which the host tools take
+// as a panel description (pelimora-frames --panel FILE).
+#include "probe.h"
+
+#include "kmsg.h"
+#include "render.h"
+#include "schedule.h"
+#include "screen.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+
+namespace {
+
+constexpr int MAX_ADVICE = 12, ADVICE_LENGTH = 200;
+
+struct Advice {
+    char lines[MAX_ADVICE][ADVICE_LENGTH];
+    int count = 0;
+    void add(const char* format, ...) __attribute__((format(printf, 2, 3)));
+};
+
+void Advice::add(const char* format, ...)
+{
+    if (count == MAX_ADVICE)
+        return;
+    va_list args;
+    va_start(args, format);
+    vsnprintf(lines[count++], ADVICE_LENGTH, format, args);
+    va_end(args);
+}
+
+void print_field(const char* name, const fb_bitfield& field)
+{
+    printf("  \"%s\": {\"offset\": %u, \"length\": %u},\n", name, field.offset, field.length);
+}
+
+// What to do about what was found, one line each.
+void advise(const ProbedScreen& s, const char* console, bool kmsg, const FrameCheck* frames, Advice* advice)
+{
+    if (!s.opened)
+        advice->add("no %s: since Linux 6.6 the fbdev node needs CONFIG_FB_DEVICE; make it where the player "
+                    "looks (ln -s /dev/fb0 %s) before the player starts",
+            FB_PATH, FB_PATH);
+    if (s.read) {
+        const fb_var_screeninfo& v = s.var;
+        uint32_t row = v.xres * (v.bits_per_pixel / 8);
+        if (drawable_depth(v.bits_per_pixel) && s.fix.line_length != row)
+            advice->add("line length %u is not %u x %u: make frames with --line-length %u", s.fix.line_length,
+                v.xres, v.bits_per_pixel / 8, s.fix.line_length);
+        if (s.format && s.format->refusal)
+            advice->add("format %s %s: the player's frames cannot show right on it", s.format->name,
+                s.format->refusal);
+        else if (s.format && s.format != &player_format(v.bits_per_pixel))
+            advice->add("red and blue at offsets %u / %u: make frames with --format %s", v.red.offset,
+                v.blue.offset, s.format->name);
+        else if (!s.format && drawable_depth(v.bits_per_pixel))
+            advice->add("channels red %u/%u, green %u/%u, blue %u/%u are no format the tools know",
+                v.red.offset, v.red.length, v.green.offset, v.green.length, v.blue.offset, v.blue.length);
+        if (s.mapped && !s.pans)
+            advice->add("the driver refuses the pan request (%s): the player draws all the same",
+                strerror(s.pan_error));
+    }
+    if (strcmp(console, "graphics") != 0 && strcmp(console, "text") != 0)
+        advice->add(
+            "%s is %s: the player draws nothing without the console in graphics mode", TTY_PATH, console);
+    if (!kmsg)
+        advice->add("no %s: the player's messages are lost", KMSG_PATH);
+    int missing = 0, first_missing = 0, other = 0;
+    for (int n = 1; n <= FRAME_COUNT; ++n) {
+        FrameCheck::Status status = frames[n - 1].status;
+        if (status == FrameCheck::missing && !missing++)
+            first_missing = n;
+        other += status != FrameCheck::missing && status != FrameCheck::exact
+            && status != FrameCheck::unmeasured;
+    }
+    if (missing)
+        advice->add("%d of %d frames missing from %.*s, the first Loop_%d.rle", missing, FRAME_COUNT,
+            int(frame_directory_length()), FRAME_PATH_PREFIX, first_missing);
+    if (other)
+        advice->add(
+            "%d frames do not cover the screen exactly: check them with pelimora-frames check --panel "
+            "on this report",
+            other);
+}
+
+} // namespace
+
+int probe_report()
+{
+    ProbedScreen s;
+    probe_screen(&s, true);
+    const char* console = probe_console();
+    bool kmsg = probe_kmsg();
+    uint32_t pixels = s.read && !s.refusal[0] ? s.var.xres * s.var.yres : 0;
+    FrameCheck frames[FRAME_COUNT];
+    char path[FRAME_PATH_BUFFER_SIZE];
+    for (int n = 1; n <= FRAME_COUNT; ++n) {
+        snprintf(path, sizeof path, FRAME_PATH_FORMAT, FRAME_PATH_PREFIX, n);
+        frames[n - 1] = check_frame(path, pixels);
+    }
+    Advice advice;
+    advise(s, console, kmsg, frames, &advice);
+    const bool draws = s.mapped && !s.refusal[0];
+
+    printf("{\n  \"device\": ");
+    print_json_string(FB_PATH);
+    printf(",\n");
+    if (s.error[0]) {
+        printf("  \"error\": ");
+        print_json_string(s.error);
+        printf(",\n");
+    }
+    if (s.read) {
+        const fb_var_screeninfo& v = s.var;
+        char driver[sizeof s.fix.id + 1] = {};
+        memcpy(driver, s.fix.id, sizeof s.fix.id);
+        printf("  \"driver\": ");
+        print_json_string(driver);
+        printf(",\n  \"xres\": %u,\n  \"yres\": %u,\n  \"xres_virtual\": %u,\n  \"yres_virtual\": %u,\n"
+               "  \"bits_per_pixel\": %u,\n  \"line_length\": %u,\n",
+            v.xres, v.yres, v.xres_virtual, v.yres_virtual, v.bits_per_pixel, s.fix.line_length);
+        print_field("red", v.red);
+        print_field("green", v.green);
+        print_field("blue", v.blue);
+        print_field("transp", v.transp);
+        printf("  \"format\": \"%s\",\n  \"pans\": %s,\n", s.format ? s.format->name : "unknown",
+            s.pans ? "true" : "false");
+    }
+    printf("  \"player\": ");
+    print_json_string(draws ? "ok" : s.refusal[0] ? s.refusal : "cannot use the screen");
+    printf(",\n  \"advice\": [");
+    for (int i = 0; i < advice.count; ++i) {
+        printf(i ? ",\n    " : "\n    ");
+        print_json_string(advice.lines[i]);
+    }
+    printf(advice.count ? "\n  ],\n" : "],\n");
+    printf("  \"console\": \"%s\",\n  \"kmsg\": \"%s\",\n  \"frames\": [\n", console,
+        kmsg ? "writable" : "missing");
+    for (int n = 1; n <= FRAME_COUNT; ++n) {
+        const FrameCheck& f = frames[n - 1];
+        printf("    {\"n\": %d, \"status\": \"%s\", \"records\": %u, \"bytes\": %llu}%s\n", n,
+            frame_status_name(f.status), f.records, static_cast<unsigned long long>(f.bytes),
+            n < FRAME_COUNT ? "," : "");
+    }
+    printf("  ]\n}\n");
+    return draws ? 0 : 1;
+}

@@ -1,0 +1,301 @@
+// pelimora-probe, the host build, on the virtual devices: what it reports of
+// each kind of screen, console, kernel log and frame set; the card it draws;
+// the frames it times; and its report taken by the tools as a panel.
+#include "card.h"
+#include "frame_dir.h"
+#include "picture_io.h"
+#include "pixel_formats.h"
+#include "playback.h"
+#include "render.h"
+#include "rle565.h"
+#include "runner.h"
+#include "sandboxed.h"
+#include "schedule.h"
+#include "tool_run.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstring>
+#include <fstream>
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+struct Probed {
+    PlayerRun run;
+    json report; // standard output as JSON; discarded when it is not
+};
+
+Probed probe(const VirtualDevices& devices, const fs::path& frames, const std::vector<std::string>& args = {})
+{
+    Probed p { run_player(installed_player().probe(), devices, frames, args), {} };
+    EXPECT_EQ(p.run.error, "");
+    EXPECT_EQ(p.run.term_signal, 0);
+    // No descriptor left open, nothing written past the mapping, no other device touched.
+    for (EventKind wrong : { EventKind::leak, EventKind::overrun, EventKind::refuse, EventKind::error })
+        for (const Event& e : p.run.of(wrong))
+            ADD_FAILURE() << describe(e);
+    p.report = json::parse(p.run.out, nullptr, false);
+    return p;
+}
+
+std::string channels(const PixelFormat& f)
+{
+    std::string text;
+    for (ChannelField c : { f.red, f.green, f.blue, f.transp })
+        text += std::to_string(c.offset) + "/" + std::to_string(c.length) + ",";
+    return text;
+}
+
+bool has_advice(const json& report, const std::string& words)
+{
+    for (const json& line : report["advice"])
+        if (line.get<std::string>().find(words) != std::string::npos)
+            return true;
+    return false;
+}
+
+TEST(Probe, ReportsEachFormatAsTheKernelDescribesIt)
+{
+    REQUIRE_DEVICE_SANDBOX();
+    FrameDir frames;
+    for (const PixelFormat& format : PIXEL_FORMATS) {
+        VirtualDevices devices;
+        devices.fb = "64x48x" + std::to_string(format.bits_per_pixel);
+        devices.fb_channels = channels(format);
+        Probed p = probe(devices, frames.path());
+        const json& r = p.report;
+        ASSERT_FALSE(r.is_discarded()) << p.run.out;
+        EXPECT_EQ(p.run.exit_status, 0) << format.name;
+        EXPECT_EQ(r["device"], "/dev/graphics/fb0");
+        EXPECT_EQ(r["xres"], 64);
+        EXPECT_EQ(r["yres"], 48);
+        EXPECT_EQ(r["bits_per_pixel"], format.bits_per_pixel);
+        EXPECT_EQ(r["line_length"], 64 * format.bits_per_pixel / 8);
+        EXPECT_EQ(r["red"]["offset"], format.red.offset);
+        EXPECT_EQ(r["blue"]["length"], format.blue.length);
+        EXPECT_EQ(r["transp"]["length"], format.transp.length);
+        EXPECT_EQ(r["format"], format.name);
+        EXPECT_EQ(r["pans"], true);
+        EXPECT_EQ(r["player"], "ok");
+        EXPECT_EQ(r["console"], "text");
+        EXPECT_EQ(r["kmsg"], "writable");
+        if (format.refusal) {
+            EXPECT_TRUE(has_advice(r, "cannot show right")) << r["advice"];
+        } else if (&format != &player_format(format.bits_per_pixel)) {
+            EXPECT_TRUE(has_advice(r, std::string("make frames with --format ") + format.name))
+                << r["advice"];
+        }
+        // Nothing changed: the console's mode, the log, the screen.
+        EXPECT_EQ(p.run.count(EventKind::kdsetmode), 0u);
+        EXPECT_EQ(p.run.kmsg, "");
+        ASSERT_EQ(p.run.screens.size(), 1u); // the pan request, made once
+        EXPECT_EQ(
+            std::count(p.run.screens[0].begin(), p.run.screens[0].end(), 0), long(p.run.screens[0].size()));
+    }
+
+    // Lines longer than a row, a taller virtual screen, a driver that cannot pan.
+    VirtualDevices devices;
+    devices.fb = "64x48x16";
+    devices.fb_line = "160";
+    devices.fb_virtual = "64x96";
+    devices.fail = "fb-pan";
+    Probed p = probe(devices, frames.path());
+    EXPECT_EQ(p.run.exit_status, 0);
+    EXPECT_EQ(p.report["line_length"], 160);
+    EXPECT_EQ(p.report["xres_virtual"], 64);
+    EXPECT_EQ(p.report["yres_virtual"], 96);
+    EXPECT_EQ(p.report["pans"], false);
+    EXPECT_TRUE(has_advice(p.report, "line length 160 is not 64 x 2: make frames with --line-length 160"))
+        << p.report["advice"];
+    EXPECT_TRUE(has_advice(p.report, "refuses the pan request")) << p.report["advice"];
+}
+
+TEST(Probe, ScreenFailuresAreReportedNotCrashedOn)
+{
+    REQUIRE_DEVICE_SANDBOX();
+    FrameDir frames;
+    const std::pair<const char*, const char*> failures[] = {
+        { "", "cannot open: No such file or directory" },
+        { "fb-open", "cannot open: " },
+        { "fb-fix", "cannot read its fixed screen information: " },
+        { "fb-var", "cannot read its variable screen information: " },
+        { "fb-mmap", "cannot map 6144 bytes: " },
+    };
+    for (auto [fail, error] : failures) {
+        VirtualDevices devices;
+        if (*fail)
+            devices.fail = fail;
+        else
+            devices.fb.clear();
+        Probed p = probe(devices, frames.path());
+        ASSERT_FALSE(p.report.is_discarded()) << p.run.out;
+        EXPECT_EQ(p.run.exit_status, 1) << fail;
+        EXPECT_TRUE(p.report["error"].get<std::string>().starts_with(error)) << p.report["error"];
+        EXPECT_NE(p.report["player"], "ok");
+        EXPECT_EQ(p.run.kmsg, "") << "the probe logs nothing";
+        if (!*fail) {
+            EXPECT_TRUE(has_advice(p.report, "CONFIG_FB_DEVICE")) << p.report["advice"];
+        }
+    }
+}
+
+TEST(Probe, ConsoleAndKernelLogAsThePlayerWouldFindThem)
+{
+    REQUIRE_DEVICE_SANDBOX();
+    FrameDir frames;
+    VirtualDevices missing;
+    missing.tty = "missing";
+    missing.kmsg = false;
+    Probed p = probe(missing, frames.path());
+    EXPECT_EQ(p.report["console"], "missing");
+    EXPECT_EQ(p.report["kmsg"], "missing");
+    EXPECT_TRUE(has_advice(p.report, "the player draws nothing without the console")) << p.report["advice"];
+    EXPECT_TRUE(has_advice(p.report, "the player's messages are lost")) << p.report["advice"];
+
+    VirtualDevices refusing;
+    refusing.tty = "refuse";
+    p = probe(refusing, frames.path());
+    EXPECT_EQ(p.report["console"], "unusable");
+}
+
+TEST(Probe, FramesAreCheckedAsTheToolsCheckThem)
+{
+    REQUIRE_DEVICE_SANDBOX();
+    FrameDir frames;
+    const uint32_t pixels = 64 * 48;
+    Frame exact, short_of, over;
+    append_run(exact, uint16_t(pixels), 0xF800);
+    append_run(short_of, 100, 0x07E0);
+    append_run(over, 100, 0x001F);
+    append_run(over, uint16_t(pixels), 0x001F);
+    ASSERT_TRUE(frames.write({ { 1, exact }, { 2, short_of }, { 3, over }, { 5, {} }, { 6, { 1, 2 } } }));
+    fs::create_directory(frames.path() / frame_name(7));
+    Probed p = probe({}, frames.path());
+    const json& f = p.report["frames"];
+    ASSERT_EQ(f.size(), size_t(FRAME_COUNT));
+    const std::tuple<int, const char*, int, int> expect[]
+        = { { 1, "exact", 1, 4 }, { 2, "short", 1, 4 }, { 3, "over", 2, 8 }, { 4, "missing", 0, 0 },
+              { 5, "empty", 0, 0 }, { 6, "short", 0, 2 }, { 7, "unreadable", 0, 0 } };
+    for (auto [n, status, records, bytes] : expect) {
+        EXPECT_EQ(f[n - 1]["n"], n);
+        EXPECT_EQ(f[n - 1]["status"], status) << n;
+        EXPECT_EQ(f[n - 1]["records"], records) << n;
+        EXPECT_EQ(f[n - 1]["bytes"], bytes) << n;
+    }
+    EXPECT_TRUE(has_advice(p.report, "34 of 40 frames missing")) << p.report["advice"];
+}
+
+TEST(Probe, TheReportIsAPanelForTheTools)
+{
+    REQUIRE_DEVICE_SANDBOX();
+    FrameDir frames;
+    Scratch scratch;
+    VirtualDevices devices;
+    devices.fb = "64x48x32";
+    devices.fb_line = "320";
+    devices.fb_channels = channels(PIXEL_FORMATS[7]); // XRGB8888
+    Probed p = probe(devices, frames.path());
+    ASSERT_EQ(p.report["format"], "XRGB8888");
+    std::ofstream(scratch / "panel.json") << p.run.out;
+
+    std::vector<uint8_t> art(64 * 48 * 3);
+    for (size_t i = 0; i < art.size(); ++i)
+        art[i] = uint8_t(i * 7);
+    ASSERT_EQ(write_png_rgb(scratch / "art.png", 64, 48, art), "");
+    ToolRun by_report = scratch.run("pelimora-frames",
+        { "encode", scratch / "art.png", "--panel", scratch / "panel.json", "-o", scratch / "a/" });
+    ToolRun by_flags = scratch.run("pelimora-frames",
+        { "encode", scratch / "art.png", "--size", "64x48", "--format", "XRGB8888", "--line-length", "320",
+            "-o", scratch / "b/" });
+    ASSERT_EQ(by_report.status, 0) << by_report.err;
+    ASSERT_EQ(by_flags.status, 0) << by_flags.err;
+    for (int n = 1; n <= FRAME_COUNT; ++n)
+        EXPECT_EQ(slurp(scratch / "a" / frame_name(n)), slurp(scratch / "b" / frame_name(n))) << n;
+    EXPECT_EQ(slurp(scratch / "a" / "pelimora.json"), slurp(scratch / "b" / "pelimora.json"));
+    EXPECT_EQ(
+        scratch.run("pelimora-frames", { "check", scratch / "a", "--panel", scratch / "panel.json" }).status,
+        0);
+}
+
+TEST(Probe, CardIsDrawnAsThePlayerWrites)
+{
+    REQUIRE_DEVICE_SANDBOX();
+    FrameDir frames;
+    constexpr uint32_t W = 320, H = 240;
+    for (uint32_t bpp : { 16u, 32u }) {
+        VirtualDevices devices;
+        devices.fb = "320x240x" + std::to_string(bpp);
+        Probed p = probe(devices, frames.path(), { "--card" });
+        EXPECT_EQ(p.run.exit_status, 0) << p.run.err;
+        EXPECT_EQ(p.run.count(EventKind::kdsetmode), 1u) << "the console to graphics, as the player";
+        ASSERT_EQ(p.run.screens.size(), 1u);
+        const std::vector<uint8_t>& card = p.run.screens[0];
+        ASSERT_EQ(card.size(), size_t(W) * H * bpp / 8);
+        auto at = [&](uint32_t x, uint32_t y) {
+            uint32_t value = 0;
+            std::memcpy(&value, &card[(size_t(y) * W + x) * bpp / 8], bpp / 8);
+            return value;
+        };
+        auto stored = [&](uint16_t code) { return bpp == 16 ? uint32_t(code) : expand565(code); };
+        const CardBars bars = card_bars(W, H);
+        const uint16_t colours[] = { CARD_RED, CARD_GREEN, CARD_BLUE, CARD_WHITE };
+        for (uint32_t i = 0; i < 4; ++i)
+            EXPECT_EQ(at(i * bars.width + 3, bars.top + 2), stored(colours[i]))
+                << "bar " << i << " at " << bpp;
+        EXPECT_EQ(at(0, 0), stored(CARD_MARK));
+        EXPECT_EQ(at(W - 1, H - 1), stored(CARD_MARK));
+        EXPECT_EQ(at(280, 280 * (H - 1) / (W - 1)), stored(CARD_WHITE)) << "the diagonal";
+        EXPECT_EQ(at(32, 200), stored(CARD_GRID));
+        EXPECT_EQ(at(33, 200), stored(CARD_BLACK));
+    }
+}
+
+TEST(Probe, TimePlaysTheFramesAsThePlayerWithoutItsPauses)
+{
+    REQUIRE_DEVICE_SANDBOX();
+    FrameDir frames;
+    std::map<int, Frame> set;
+    for (int n = 1; n <= FRAME_COUNT; ++n)
+        if (n != 9)
+            append_run(set[n], uint16_t(n * 50), uint16_t(0x0841 * n));
+    ASSERT_TRUE(frames.write(set));
+    VirtualDevices devices;
+    devices.fb = "64x48x32";
+    Probed p = probe(devices, frames.path(), { "--time" });
+    ASSERT_FALSE(p.report.is_discarded()) << p.run.out;
+    EXPECT_EQ(p.run.exit_status, 0);
+    EXPECT_EQ(p.run.count(EventKind::sleep), 0u);
+    EXPECT_EQ(p.run.pans, size_t(FRAME_COUNT - 1)) << "every frame drawn and panned but the missing one";
+    EXPECT_EQ(p.run.kmsg, "<3>pelimora: cannot open '" + frame_path(9) + "'\n");
+    const json& f = p.report["frames"];
+    ASSERT_EQ(f.size(), size_t(FRAME_COUNT));
+    int64_t total = 0, slowest = 0;
+    for (int n = 1; n <= FRAME_COUNT; ++n) {
+        EXPECT_EQ(f[n - 1]["bytes"], n == 9 ? 0 : n * 50 * 4) << n;
+        total += f[n - 1]["us"].get<int64_t>();
+        slowest = std::max(slowest, f[n - 1]["us"].get<int64_t>());
+    }
+    EXPECT_EQ(p.report["total_us"], total);
+    EXPECT_EQ(p.report["slowest"]["us"], slowest);
+    EXPECT_LE(p.report["median_us"].get<int64_t>(), slowest);
+    EXPECT_GT(p.report["fill_mb_per_s"].get<double>(), 0);
+}
+
+TEST(Probe, ArgumentsAreStrict)
+{
+    REQUIRE_DEVICE_SANDBOX();
+    FrameDir frames;
+    Probed bad = probe({}, frames.path(), { "--cards" });
+    EXPECT_EQ(bad.run.exit_status, 2);
+    EXPECT_NE(bad.run.err.find("usage: pelimora-probe"), std::string::npos);
+    EXPECT_EQ(bad.run.count(EventKind::open, Device::fb), 0u);
+    Probed help = probe({}, frames.path(), { "--help" });
+    EXPECT_EQ(help.run.exit_status, 0);
+    EXPECT_NE(help.run.out.find("--card"), std::string::npos);
+}
+
+} // namespace
