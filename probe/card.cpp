@@ -3,6 +3,8 @@
 #include "font.h"
 #include "render.h"
 
+#include <stdio.h>
+
 namespace {
 
 struct Canvas {
@@ -113,4 +115,15 @@ void draw_card(void* pixels, uint32_t xres, uint32_t yres, uint32_t bits_per_pix
     uint32_t y = GLYPH_HEIGHT * scale + 2;
     for (int i = 0; i < 3 && lines[i]; ++i, y += (GLYPH_HEIGHT + 3) * scale)
         centred(canvas, xres / 2, y, scale, lines[i], CARD_WHITE, 0, xres);
+}
+
+void card_text(uint32_t xres, uint32_t yres, uint32_t bits_per_pixel, uint32_t line_length,
+    const PixelFormat* format, CardText* text)
+{
+    snprintf(text->size, sizeof text->size, "%ux%u %u BPP", xres, yres, bits_per_pixel);
+    snprintf(text->layout, sizeof text->layout, "%s LINE %u", format ? format->name : "UNKNOWN", line_length);
+    text->lines[0] = "PELIMORA PROBE";
+    text->lines[1] = text->size;
+    text->lines[2] = text->layout;
+    text->lines[3] = nullptr;
 }

@@ -5,6 +5,8 @@
 // shows the bar labelled RED in blue, a longer line shears the grid.
 #pragma once
 
+#include "pixel_formats.h"
+
 #include <stdint.h>
 
 // Colours of the card, as the player's RGB565 codes.
@@ -23,6 +25,15 @@ constexpr CardBars card_bars(uint32_t xres, uint32_t yres)
 {
     return { yres * 2 / 5, yres * 3 / 5, xres / 4 };
 }
+
+// What the card prints across its top: the probe's name, the screen's size
+// and depth, its format (or UNKNOWN) and line length.
+struct CardText {
+    char size[48], layout[64];
+    const char* lines[4];
+};
+void card_text(uint32_t xres, uint32_t yres, uint32_t bits_per_pixel, uint32_t line_length,
+    const PixelFormat* format, CardText* text);
 
 // Draws the card into `pixels` (xres * yres pixels at 16 or 32 bits), with
 // `lines` (up to three, null-terminated) printed across its top.

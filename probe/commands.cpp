@@ -39,13 +39,10 @@ int probe_card()
     const PixelFormat* format = format_of_channels(v.bits_per_pixel, { v.red.offset, v.red.length },
         { v.green.offset, v.green.length }, { v.blue.offset, v.blue.length },
         { v.transp.offset, v.transp.length });
-    char size[48], layout[64];
-    snprintf(size, sizeof size, "%ux%u %u BPP", v.xres, v.yres, v.bits_per_pixel);
-    snprintf(
-        layout, sizeof layout, "%s LINE %u", format ? format->name : "UNKNOWN", screen.fix_info.line_length);
-    const char* lines[] = { "PELIMORA PROBE", size, layout };
+    CardText text;
+    card_text(v.xres, v.yres, v.bits_per_pixel, screen.fix_info.line_length, format, &text);
     (void)console_set_graphics();
-    draw_card(screen.pixels, v.xres, v.yres, v.bits_per_pixel, lines);
+    draw_card(screen.pixels, v.xres, v.yres, v.bits_per_pixel, text.lines);
     (void)ioctl(screen.fd, FBIOPAN_DISPLAY, &screen.var_info);
     screen_close();
     return 0;

@@ -45,7 +45,8 @@ void probe_screen(ProbedScreen* probed, bool try_pan)
         if (!probed->refusal[0]) {
             void* pixels = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
             if (pixels == MAP_FAILED) {
-                snprintf(probed->error, sizeof probed->error, "cannot map %u bytes: %s", size, strerror(errno));
+                snprintf(
+                    probed->error, sizeof probed->error, "cannot map %u bytes: %s", size, strerror(errno));
             } else {
                 probed->mapped = true;
                 if (try_pan) {

@@ -2,6 +2,7 @@
 // board boots an initramfs holding our init, the player and the frames, and
 // the host compares the display, read back through QEMU, pixel by pixel with
 // what the player's own decoder predicts.
+#include "card.h"
 #include "cpio.h"
 #include "display.h"
 #include "init_report.h"
@@ -15,12 +16,14 @@
 #include "screen_geometry.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -47,9 +50,15 @@ uint16_t frame_hue(int n, uint32_t shade)
     return rgb565(uint8_t(c[0] * 255), uint8_t(c[1] * 255), uint8_t(c[2] * 255));
 }
 
+// The pixels frame n covers.
+uint32_t frame_pixels(int n)
+{
+    return (FRAME_COUNT + 1 - n) * BAND - (n - 1) * 13;
+}
+
 Frame board_frame(int n)
 {
-    uint32_t length = (FRAME_COUNT + 1 - n) * BAND - (n - 1) * 13;
+    uint32_t length = frame_pixels(n);
     std::vector<uint16_t> pixels;
     uint32_t state = 2654435761u * n;
     while (pixels.size() < length) {
@@ -93,6 +102,7 @@ std::string initramfs(const BoardCase& c, const fs::path& kernel, const std::vec
     Cpio cpio;
     EXPECT_TRUE(cpio.add_file("init", PELIMORA_BOARD_INIT));
     EXPECT_TRUE(cpio.add_file("pelimora", PELIMORA_ARM_BINARY));
+    EXPECT_TRUE(cpio.add_file("pelimora-probe", PELIMORA_ARM_PROBE));
     if (c.board.virt) {
         cpio.add("modules", 040755);
         for (const auto& module : fs::directory_iterator(kernel / "modules"))
@@ -121,6 +131,94 @@ std::vector<Frame> with_first_pixel_changed(std::vector<Frame> frames)
     return frames;
 }
 
+// The lines the init printed between "probe PART begins" and "probe PART
+// exit=N", kernel records left out; `exit` gets N.
+std::string probe_output(const std::vector<std::string>& console, const std::string& part, int* exit)
+{
+    std::string text, begins = "pelimora-init: probe " + part + " begins",
+                      ends = "pelimora-init: probe " + part + " exit=";
+    bool inside = false;
+    for (const std::string& line : console) {
+        if (line == begins) {
+            inside = true;
+        } else if (inside && line.starts_with(ends)) {
+            *exit = std::atoi(line.c_str() + ends.size());
+            break;
+        } else if (inside && !line.starts_with("[")) {
+            text += line + "\n";
+        }
+    }
+    return text;
+}
+
+// The static probe on the board after the player: its report against what
+// the kernel told the init, its timing of the frames, and its card on the
+// display against the card the host's build of it draws.
+void check_probe(QemuBoard& board, const BoardCase& c, const InitReport& init)
+{
+    ASSERT_TRUE(board.send_line("probe"));
+    ASSERT_TRUE(board.read_until("pelimora-init: card ready", Clock::now() + std::chrono::seconds(60)));
+    int report_exit = -1, time_exit = -1;
+    nlohmann::json report
+        = nlohmann::json::parse(probe_output(board.console, "report", &report_exit), nullptr, false);
+    nlohmann::json time
+        = nlohmann::json::parse(probe_output(board.console, "time", &time_exit), nullptr, false);
+    ASSERT_FALSE(report.is_discarded()) << probe_output(board.console, "report", &report_exit);
+    const Layout& l = init.layout;
+    if (!l.bpp) {
+        EXPECT_EQ(report_exit, 1);
+        EXPECT_EQ(report["error"], "cannot open: No such file or directory");
+        EXPECT_NE(time_exit, 0);
+        return;
+    }
+    EXPECT_EQ(report_exit, 0);
+    EXPECT_EQ(report["xres"], l.xres);
+    EXPECT_EQ(report["yres"], l.yres);
+    EXPECT_EQ(report["bits_per_pixel"], l.bpp);
+    EXPECT_EQ(report["line_length"], l.line);
+    EXPECT_EQ(report["red"]["offset"], l.red);
+    EXPECT_EQ(report["green"]["offset"], l.green);
+    EXPECT_EQ(report["blue"]["offset"], l.blue);
+    const PixelFormat* format = format_of_channels(l.bpp, { l.red, l.red_bits }, { l.green, l.green_bits },
+        { l.blue, l.blue_bits }, { l.transp, l.transp_bits });
+    ASSERT_NE(format, nullptr);
+    EXPECT_EQ(report["format"], format->name);
+    EXPECT_EQ(report["pans"], init.pan == "works");
+    EXPECT_EQ(report["console"], "graphics") << "the player left it so";
+    for (int n = 1; n <= FRAME_COUNT; ++n)
+        EXPECT_EQ(report["frames"][n - 1]["status"], !c.frames ? "missing" : n == 1 ? "exact" : "short") << n;
+
+    ASSERT_FALSE(time.is_discarded());
+    EXPECT_EQ(time_exit, 0);
+    for (int n = 1; n <= FRAME_COUNT; ++n)
+        EXPECT_EQ(time["frames"][n - 1]["bytes"], c.frames ? uint64_t(frame_pixels(n)) * l.bpp / 8 : 0) << n;
+    std::cout << "board " << c.name << ": probe --time: " << time["total_us"] << " us for the frames, median "
+              << time["median_us"] << " us, fill " << time["fill_mb_per_s"] << " MB/s, frames written at "
+              << time["write_mb_per_s"] << " MB/s\n";
+
+    CardText text;
+    card_text(l.xres, l.yres, l.bpp, l.line, format, &text);
+    std::vector<uint8_t> card(size_t(l.xres) * l.yres * l.bpp / 8);
+    draw_card(card.data(), l.xres, l.yres, l.bpp, text.lines);
+    std::vector<uint8_t> predicted = displayed(card, l), shown;
+    for (auto until = Clock::now() + std::chrono::seconds(15); Clock::now() < until;) {
+        shown = board.screen_dump(l.xres, l.yres);
+        if (shown == predicted)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    std::string where;
+    EXPECT_EQ(count_differences(shown, predicted, l.xres, &where), 0u) << where;
+    fs::path pictures = fs::path(PELIMORA_BOARD_PICTURES);
+    fs::create_directories(pictures);
+    std::string name = "card-" + std::string(c.name) + ".png";
+    std::ofstream(pictures / ("probe-" + std::string(c.name) + ".json"))
+        << probe_output(board.console, "report", &report_exit);
+    if (!shown.empty()) {
+        EXPECT_EQ(write_png_rgb(pictures / name, l.xres, l.yres, shown), "");
+    }
+}
+
 TEST_P(BoardTest, PlaysOnARealKernel)
 {
     const BoardCase& c = GetParam();
@@ -145,6 +243,7 @@ TEST_P(BoardTest, PlaysOnARealKernel)
         EXPECT_EQ(report.messages, std::vector<std::string> { "pelimora: cannot open '/dev/graphics/fb0'" });
         EXPECT_LT(report.ms, schedule_ms) << "the schedule should not run without a screen";
         EXPECT_EQ(report.layout.bpp, 0u);
+        check_probe(board, c, report);
         EXPECT_TRUE(board.power_off());
         return;
     }
@@ -160,6 +259,7 @@ TEST_P(BoardTest, PlaysOnARealKernel)
         for (int n = 1; n <= FRAME_COUNT; ++n)
             expected.push_back("pelimora: cannot open '" + frame_path(n) + "'");
         EXPECT_EQ(report.messages, expected);
+        check_probe(board, c, report);
         EXPECT_TRUE(board.power_off());
         return;
     }
@@ -173,6 +273,7 @@ TEST_P(BoardTest, PlaysOnARealKernel)
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
     }
+    check_probe(board, c, report);
     EXPECT_TRUE(board.power_off());
     std::string where;
     EXPECT_EQ(count_differences(shown, predicted, WIDTH, &where), 0u) << where;

@@ -18,6 +18,7 @@ for prefix in "$scratch/usr" "$scratch/stage/opt/pelimora"; do
 done
 if [ -f "$build/arm/pelimora" ]; then
     cmp "$build/arm/pelimora" "$scratch/usr/share/pelimora/armv7/pelimora"
+    cmp "$build/arm/pelimora-probe" "$scratch/usr/share/pelimora/armv7/pelimora-probe"
 fi
 version=$("$scratch/usr/bin/pelimora-frames" --version)
 [ "$version" = "$("$scratch/usr/bin/pelimora-vfb" --version)" ] || { echo "versions differ" >&2; exit 1; }

@@ -1,5 +1,7 @@
 // init for the emulated board: sets up /dev as a boot would, runs the player,
-// reports on the console, waits for the host's screen dump and powers off.
+// reports on the console, waits for the host's screen dump; when the host asks,
+// runs the probe (its report, its timing, its card) for a second dump; then
+// powers off.
 //
 // Kernel command line options it reads:
 //   pelimora.modules=a,b,c  load /modules/a.ko, b.ko, c.ko in that order
@@ -80,14 +82,29 @@ static void report_screen()
     if (fd < 0 || ioctl(fd, FBIOGET_VSCREENINFO, &var) != 0 || ioctl(fd, FBIOGET_FSCREENINFO, &fix) != 0) {
         say("pelimora-init: screen none");
     } else {
-        say("pelimora-init: screen %ux%u bpp=%u line=%u red=%u/%u green=%u/%u blue=%u/%u", var.xres, var.yres,
-            var.bits_per_pixel, fix.line_length, var.red.offset, var.red.length, var.green.offset,
-            var.green.length, var.blue.offset, var.blue.length);
+        say("pelimora-init: screen %ux%u bpp=%u line=%u red=%u/%u green=%u/%u blue=%u/%u transp=%u/%u",
+            var.xres, var.yres, var.bits_per_pixel, fix.line_length, var.red.offset, var.red.length,
+            var.green.offset, var.green.length, var.blue.offset, var.blue.length, var.transp.offset,
+            var.transp.length);
         // The same pan the player asks for, to see whether this driver has one.
         say("pelimora-init: pan %s", ioctl(fd, FBIOPAN_DISPLAY, &var) == 0 ? "works" : strerror(errno));
     }
     if (fd >= 0)
         close(fd);
+}
+
+// Runs `program` (with one argument or none) and waits: its wait status.
+static int run(const char* program, const char* argument)
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        char* argv[] = { const_cast<char*>(program), const_cast<char*>(argument), nullptr };
+        execv(argv[0], argv);
+        _exit(127);
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) { }
+    return status;
 }
 
 int main()
@@ -128,23 +145,30 @@ int main()
 
     say("pelimora-init: starting the player");
     double start = now_ms();
-    pid_t pid = fork();
-    if (pid == 0) {
-        char* argv[] = { const_cast<char*>("/pelimora"), nullptr };
-        execv(argv[0], argv);
-        _exit(127);
-    }
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) { }
+    int status = run("/pelimora", nullptr);
     double elapsed = now_ms() - start;
     say("pelimora-init: player exit=%d signal=%d ms=%.1f", WIFEXITED(status) ? WEXITSTATUS(status) : -1,
         WIFSIGNALED(status) ? WTERMSIG(status) : 0, elapsed);
     report_screen();
     say("pelimora-init: ready for the screen dump");
 
-    // The host answers with a line on the console once it has the picture.
-    char answer[16];
-    (void)!read(0, answer, sizeof answer);
+    // The host answers with a line on the console once it has the picture:
+    // "probe" to run the probe and leave its card up for a second dump.
+    char answer[16] = "";
+    (void)!read(0, answer, sizeof answer - 1);
+    if (strncmp(answer, "probe", 5) == 0) {
+        // Each part between markers, so the host can take the JSON apart.
+        say("pelimora-init: probe report begins");
+        status = run("/pelimora-probe", nullptr);
+        say("pelimora-init: probe report exit=%d", WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+        say("pelimora-init: probe time begins");
+        status = run("/pelimora-probe", "--time");
+        say("pelimora-init: probe time exit=%d", WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+        status = run("/pelimora-probe", "--card");
+        say("pelimora-init: probe card exit=%d", WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+        say("pelimora-init: card ready for the screen dump");
+        (void)!read(0, answer, sizeof answer - 1);
+    }
     say("pelimora-init: powering off");
     sync();
     reboot(RB_POWER_OFF);

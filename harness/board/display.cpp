@@ -2,6 +2,7 @@
 
 #include "render.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -9,16 +10,20 @@
 
 std::vector<uint8_t> predicted_display(const std::vector<Frame>& frames, const Layout& l)
 {
-    std::vector<uint8_t> memory(size_t(l.line) * l.yres);
+    std::vector<uint8_t> stream(size_t(l.xres) * l.yres * l.bpp / 8);
     for (const Frame& frame : frames)
-        decode_frame(frame.data(), uint32_t(frame.size()), memory.data(), l.xres, l.yres, l.bpp);
-    // A line longer than the row leaves the player's contiguous stream wrapped
-    // differently: map memory to the display through the line length.
-    std::vector<uint8_t> contiguous = memory;
-    for (uint32_t y = 0; y < l.yres; ++y)
-        std::memcpy(
-            &memory[size_t(y) * l.line], &contiguous[size_t(y) * l.xres * l.bpp / 8], l.xres * l.bpp / 8);
+        decode_frame(frame.data(), uint32_t(frame.size()), stream.data(), l.xres, l.yres, l.bpp);
+    return displayed(stream, l);
+}
+
+std::vector<uint8_t> displayed(const std::vector<uint8_t>& stream, const Layout& l)
+{
+    // The player's contiguous stream from the start of memory, shown through
+    // the line length.
+    std::vector<uint8_t> memory(std::max(size_t(l.line) * l.yres, stream.size()));
+    std::memcpy(memory.data(), stream.data(), stream.size());
     std::vector<uint8_t> rgb;
+    rgb.reserve(size_t(l.xres) * l.yres * 3);
     auto channel = [](uint32_t pixel, uint32_t offset, uint32_t bits) {
         return uint8_t(((pixel >> offset) & ((1u << bits) - 1)) << (8 - bits));
     };

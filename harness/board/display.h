@@ -14,6 +14,7 @@ using Frame = std::vector<uint8_t>;
 struct Layout {
     uint32_t xres = 0, yres = 0, bpp = 0, line = 0;
     uint32_t red = 0, red_bits = 0, green = 0, green_bits = 0, blue = 0, blue_bits = 0;
+    uint32_t transp = 0, transp_bits = 0;
 };
 
 // The display, as 8-bit RGB, after the player has drawn `frames` in order
@@ -21,6 +22,9 @@ struct Layout {
 // not by repeating bits.
 std::vector<uint8_t> predicted_display(const std::vector<Frame>& frames, const Layout& layout);
 
+// The display showing `stream`, the player's contiguous pixels from the
+// start of screen memory, through the layout's line length and channels.
+std::vector<uint8_t> displayed(const std::vector<uint8_t>& stream, const Layout& layout);
 // A binary PPM of the given size as 8-bit RGB; empty when it is not one.
 std::vector<uint8_t> read_ppm(const std::filesystem::path& path, uint32_t width, uint32_t height);
 

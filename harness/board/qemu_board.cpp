@@ -112,6 +112,12 @@ std::vector<uint8_t> QemuBoard::screen_dump(uint32_t width, uint32_t height)
     return read_ppm(file, width, height);
 }
 
+bool QemuBoard::send_line(const std::string& line)
+{
+    std::string text = line + "\n";
+    return write(to_console_, text.data(), text.size()) == ssize_t(text.size());
+}
+
 bool QemuBoard::power_off()
 {
     (void)!write(to_console_, "\n", 1);

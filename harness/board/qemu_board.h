@@ -34,6 +34,8 @@ public:
     bool read_until(const std::string& marker, Clock::time_point deadline);
     // The display through QMP's screendump, as 8-bit RGB of the given size, or empty.
     std::vector<uint8_t> screen_dump(uint32_t width, uint32_t height);
+    // A line to the init on the serial console.
+    bool send_line(const std::string& line);
     // Lets the init power off; true when QEMU exits in time.
     bool power_off();
 
