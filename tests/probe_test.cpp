@@ -143,6 +143,20 @@ TEST(Probe, ScreenFailuresAreReportedNotCrashedOn)
     }
 }
 
+TEST(Probe, SaysWhyThePlayerWouldRefuseAScreen)
+{
+    REQUIRE_DEVICE_SANDBOX();
+    FrameDir frames;
+    VirtualDevices devices;
+    devices.fb = "64x48x24";
+    Probed p = probe(devices, frames.path());
+    ASSERT_FALSE(p.report.is_discarded()) << p.run.out;
+    EXPECT_EQ(p.run.exit_status, 1);
+    EXPECT_EQ(p.report["bits_per_pixel"], 24);
+    EXPECT_EQ(p.report["player"], "refuses 24 bits per pixel: it draws 16 or 32");
+    EXPECT_EQ(p.run.count(EventKind::mmap, Device::fb), 0u) << "nothing mapped that the player would not map";
+}
+
 TEST(Probe, ConsoleAndKernelLogAsThePlayerWouldFindThem)
 {
     REQUIRE_DEVICE_SANDBOX();
