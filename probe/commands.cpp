@@ -39,7 +39,7 @@ int probe_card()
     const PixelFormat* format = format_of_channels(v.bits_per_pixel, { v.red.offset, v.red.length },
         { v.green.offset, v.green.length }, { v.blue.offset, v.blue.length },
         { v.transp.offset, v.transp.length });
-    CardText text;
+    CardText text {};
     card_text(v.xres, v.yres, v.bits_per_pixel, screen.fix_info.line_length, format, &text);
     (void)console_set_graphics();
     draw_card(screen.pixels, v.xres, v.yres, v.bits_per_pixel, text.lines);
@@ -79,7 +79,7 @@ int probe_time()
     }
     screen_close();
 
-    int64_t total_us = 0, sorted[FRAME_COUNT];
+    int64_t total_us = 0, sorted[FRAME_COUNT] = {};
     uint64_t total_bytes = 0;
     int slowest = 0;
     for (int i = 0; i < FRAME_COUNT; ++i) {

@@ -196,7 +196,7 @@ void check_probe(QemuBoard& board, const BoardCase& c, const InitReport& init)
               << time["median_us"] << " us, fill " << time["fill_mb_per_s"] << " MB/s, frames written at "
               << time["write_mb_per_s"] << " MB/s\n";
 
-    CardText text;
+    CardText text {};
     card_text(l.xres, l.yres, l.bpp, l.line, format, &text);
     std::vector<uint8_t> card(size_t(l.xres) * l.yres * l.bpp / 8);
     draw_card(card.data(), l.xres, l.yres, l.bpp, text.lines);
