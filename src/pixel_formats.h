@@ -23,7 +23,8 @@ constexpr const char* PADDING_BYTE_REFUSAL
     = "keeps a colour channel in the byte the player always writes as 0xFF";
 
 // offset and length of red, green, blue, transp.
-constexpr PixelFormat PIXEL_FORMATS[] = {
+// inline: one table, at one address, in every file that names a format by pointer.
+inline constexpr PixelFormat PIXEL_FORMATS[] = {
     { "RGB565", 16, { 11, 5 }, { 5, 6 }, { 0, 5 }, { 0, 0 }, nullptr },
     { "BGR565", 16, { 0, 5 }, { 5, 6 }, { 11, 5 }, { 0, 0 }, nullptr },
     { "XRGB1555", 16, { 10, 5 }, { 5, 5 }, { 0, 5 }, { 0, 0 }, nullptr },
