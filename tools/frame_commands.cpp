@@ -42,6 +42,20 @@ std::string screen_for(const fs::path& dir, const ScreenFlags& flags, bool need_
     return error;
 }
 
+// A set's directory and the screen to judge it on: 0, or the exit status
+// after saying what was wrong.
+int open_set(const ViewOptions& options, bool need_depth, ScreenGeometry* geometry,
+    std::optional<SetDescription>* description)
+{
+    std::error_code ec;
+    if (!fs::is_directory(options.input, ec))
+        return fail(options.input + ": not a directory");
+    if (std::string error = screen_for(options.input, options.screen, need_depth, geometry, description);
+        !error.empty())
+        return fail(error, BAD_ARGUMENT);
+    return 0;
+}
+
 // The device memory as it starts: black, or showing a picture.
 std::string initial_screen(
     const std::string& base, const ScreenGeometry& geometry, std::vector<uint8_t>* screen)
@@ -150,13 +164,10 @@ int decode_frame_file(const ViewOptions& options)
 int preview_frames(const ViewOptions& options)
 {
     fs::path dir = options.input;
-    std::error_code ec;
-    if (!fs::is_directory(dir, ec))
-        return fail(dir.string() + ": not a directory");
     ScreenGeometry geometry;
     std::optional<SetDescription> description;
-    if (std::string error = screen_for(dir, options.screen, true, &geometry, &description); !error.empty())
-        return fail(error, BAD_ARGUMENT);
+    if (int status = open_set(options, true, &geometry, &description))
+        return status;
     print_panel_caveats(geometry);
     if (geometry.width > MAX_ANIMATION_SIDE || geometry.height > MAX_ANIMATION_SIDE)
         return fail(geometry.size_text() + ": an animated WebP is at most "
@@ -247,13 +258,10 @@ std::vector<std::string> lookalikes(const fs::path& dir)
 int check_frames(const ViewOptions& options)
 {
     fs::path dir = options.input;
-    std::error_code ec;
-    if (!fs::is_directory(dir, ec))
-        return fail(dir.string() + ": not a directory");
     ScreenGeometry geometry;
     std::optional<SetDescription> description;
-    if (std::string error = screen_for(dir, options.screen, false, &geometry, &description); !error.empty())
-        return fail(error, BAD_ARGUMENT);
+    if (int status = open_set(options, false, &geometry, &description))
+        return status;
 
     // A set whose later frames draw only what changed is checked by the
     // screen each frame leaves, which its description records.
