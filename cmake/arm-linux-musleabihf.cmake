@@ -10,11 +10,13 @@ if(NOT EXISTS ${PELIMORA_MUSL_SPECS})
 endif()
 
 set(CMAKE_CXX_COMPILER ${PELIMORA_CROSS}-gcc)
+set(CMAKE_ASM_COMPILER ${PELIMORA_CROSS}-gcc)
 set(CMAKE_STRIP ${PELIMORA_CROSS}-strip)
 # musl's specs replace the include path; the kernel's headers (linux/fb.h,
 # linux/kd.h) come from the cross toolchain, searched last.
 set(CMAKE_CXX_FLAGS_INIT
     "-specs ${PELIMORA_MUSL_SPECS} -idirafter /usr/${PELIMORA_CROSS}/include -march=armv7-a -mfpu=vfpv3-d16 -mfloat-abi=hard -mthumb")
+set(CMAKE_ASM_FLAGS_INIT "-march=armv7-a -mfpu=vfpv3-d16 -mfloat-abi=hard -mthumb")
 # The compile flags reach the link line too, specs included.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 

@@ -12,8 +12,8 @@
 // it.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
+#include <stddef.h>
+#include <stdint.h>
 
 // Screen memory for one pixel of `colour`: 2 or 4 bytes into `out`.
 inline void reference_pixel(uint16_t colour, uint32_t bits_per_pixel, uint8_t* out)

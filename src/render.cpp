@@ -168,16 +168,36 @@ NO_LOOP_VECTORIZE static const uint8_t* decode_runs(
     return record;
 }
 
+#if defined(__arm__) && defined(__thumb2__) && !defined(PELIMORA_COMPILED_LOOP)
+// decode_arm.S: the same loop, written out for ARMv7.
+extern "C" const uint8_t* decode_runs16(
+    const uint8_t* record, const uint8_t* end, uint8_t* dst, uint32_t pixels);
+extern "C" const uint8_t* decode_runs32(const uint8_t* record, const uint8_t* end, uint8_t* dst,
+    uint32_t pixels, const uint32_t* expand_low, const uint32_t* expand_high);
+#else
+static const uint8_t* decode_runs16(const uint8_t* record, const uint8_t* end, uint8_t* dst, uint32_t pixels)
+{
+    return decode_runs<2>(record, end, dst, pixels);
+}
+static const uint8_t* decode_runs32(const uint8_t* record, const uint8_t* end, uint8_t* dst, uint32_t pixels,
+    const uint32_t*, const uint32_t*)
+{
+    return decode_runs<4>(record, end, dst, pixels);
+}
+#endif
+
 uint32_t decode_frame(const uint8_t* frame, uint32_t frame_size, void* pixels, uint32_t xres, uint32_t yres,
     uint32_t bits_per_pixel)
 {
     const uint8_t* end = frame + (frame_size & ~(FRAME_RECORD_BYTES - 1));
     uint8_t* dst = static_cast<uint8_t*>(pixels);
-    const uint8_t* stop = frame;
+    const uint8_t* stop = end;
+    if (frame == end || (bits_per_pixel != 16 && bits_per_pixel != 32))
+        return 0;
     if (bits_per_pixel == 16)
-        stop = decode_runs<2>(frame, end, dst, xres * yres);
-    else if (bits_per_pixel == 32)
-        stop = decode_runs<4>(frame, end, dst, xres * yres);
+        stop = decode_runs16(frame, end, dst, xres * yres);
+    else
+        stop = decode_runs32(frame, end, dst, xres * yres, EXPAND_LOW.by_byte, EXPAND_HIGH.by_byte);
     return static_cast<uint32_t>(stop - frame) / FRAME_RECORD_BYTES;
 }
 
