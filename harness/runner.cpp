@@ -138,28 +138,71 @@ bool read_capture(const PlayerRun& run, size_t index, std::vector<uint8_t>* scre
     return n == ssize_t(run.screen_bytes);
 }
 
-int frames_shown(const PlayerRun& run, const ShownCallback& on_frame)
+FramesFollower::FramesFollower(fs::path scratch, ShownCallback on_frame)
+    : scratch_(std::move(scratch))
+    , on_frame_(std::move(on_frame))
 {
-    std::vector<uint8_t> screen(run.screen_bytes);
-    size_t pans = 0;
-    int frames = 0;
-    FrameOutcome outcome = FrameOutcome::not_drawn;
-    auto finish_frame = [&] {
-        if (frames > 0)
-            on_frame(frames, outcome, screen);
-    };
-    for (const Event& e : run.events) {
-        // Each frame starts with the console switch; the file's open says whether it is there.
-        if (e.kind == EventKind::open && e.device == Device::tty) {
-            finish_frame();
-            ++frames;
-            outcome = FrameOutcome::not_drawn;
-        } else if (e.kind == EventKind::open && e.device == Device::frame) {
-            outcome = e.rc < 0 ? FrameOutcome::missing : FrameOutcome::not_drawn;
-        } else if (e.kind == EventKind::pan && frames > 0 && read_capture(run, pans++, &screen)) {
-            outcome = FrameOutcome::drawn;
-        }
+}
+
+void FramesFollower::poll()
+{
+    int fd = open((scratch_ / "log").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return; // not yet made
+    char buffer[65536];
+    for (ssize_t n; (n = pread(fd, buffer, sizeof buffer, off_t(read_))) > 0;) {
+        read_ += n;
+        pending_.append(buffer, size_t(n));
     }
-    finish_frame();
-    return frames;
+    (void)close(fd);
+    size_t start = 0;
+    for (size_t end; (end = pending_.find('\n', start)) != std::string::npos; start = end + 1) {
+        Event event;
+        std::string line = pending_.substr(start, end - start);
+        if (parse_event(line.c_str(), &event))
+            take(event);
+    }
+    pending_.erase(0, start);
+}
+
+void FramesFollower::take(const Event& e)
+{
+    ++events_;
+    if (e.kind == EventKind::mmap && e.device == Device::fb && e.rc == 0)
+        screen_bytes_ = size_t(e.length);
+    if (e.kind == EventKind::open && e.device == Device::tty) {
+        end_frame();
+        ++frames_;
+        outcome_ = FrameOutcome::not_drawn;
+    } else if (e.kind == EventKind::open && e.device == Device::frame) {
+        outcome_ = e.rc < 0 ? FrameOutcome::missing : FrameOutcome::not_drawn;
+    } else if (e.kind == EventKind::pan && frames_ > 0 && screen_bytes_) {
+        // Read when the frame ends: the capture is written just after the pan is logged.
+        outcome_ = FrameOutcome::drawn;
+        ++pans_;
+    }
+}
+
+void FramesFollower::end_frame()
+{
+    if (frames_ == 0)
+        return;
+    if (outcome_ == FrameOutcome::drawn) {
+        PlayerRun on_disk;
+        on_disk.captures = scratch_ / "screens";
+        on_disk.screen_bytes = screen_bytes_;
+        if (!read_capture(on_disk, pans_ - 1, &screen_))
+            outcome_ = FrameOutcome::not_drawn;
+    }
+    if (screen_.size() < screen_bytes_)
+        screen_.resize(screen_bytes_);
+    on_frame_(frames_, outcome_, screen_);
+}
+
+int FramesFollower::finish(size_t* events)
+{
+    poll();
+    end_frame();
+    *events = events_;
+    return frames_;
 }

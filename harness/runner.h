@@ -80,8 +80,32 @@ bool read_capture(const PlayerRun& run, size_t index, std::vector<uint8_t>* scre
 // a frame that panned shows its capture; any other leaves the screen as it was.
 enum class FrameOutcome { drawn, not_drawn, missing };
 using ShownCallback = std::function<void(int n, FrameOutcome outcome, const std::vector<uint8_t>& screen)>;
-// Returns the number of frames seen.
-int frames_shown(const PlayerRun& run, const ShownCallback& on_frame);
+// Followed while the player runs: run_player with a `scratch` directory (on
+// a thread of the caller's), and this reads the scratch's log and captures as
+// they are written. Each frame is reported once the next has begun (its
+// capture is then whole), the last at finish().
+class FramesFollower {
+public:
+    FramesFollower(std::filesystem::path scratch, ShownCallback on_frame);
+    // Takes the events logged since the last call.
+    void poll();
+    // After the run: the rest, and the last frame. Returns the number of
+    // frames seen; `events` is what was read (the run's own list, if all is well).
+    int finish(size_t* events);
+
+private:
+    void take(const Event& event);
+    void end_frame();
+
+    std::filesystem::path scratch_;
+    ShownCallback on_frame_;
+    std::string pending_; // a line not yet whole
+    long long read_ = 0; // bytes of the log taken
+    size_t events_ = 0, screen_bytes_ = 0, pans_ = 0;
+    int frames_ = 0;
+    FrameOutcome outcome_ = FrameOutcome::not_drawn;
+    std::vector<uint8_t> screen_;
+};
 
 // One line per event, as the log holds them: for messages and readable checks.
 std::string describe(const Event& event);

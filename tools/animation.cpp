@@ -1,11 +1,13 @@
 #include "animation.h"
 
 #include "file_io.h"
+#include "interrupt.h"
 #include "picture_io.h"
 #include "schedule.h"
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 #include <webp/encode.h>
 
 namespace {
@@ -22,42 +24,57 @@ void put_chunk_header(std::vector<uint8_t>& out, const char* fourcc, uint32_t si
     put_le(out, size, 4);
 }
 
-// The image chunk ("VP8L") of a lossless WebP of the picture, or empty.
-std::vector<uint8_t> encode_lossless(const std::vector<uint8_t>& rgb, uint32_t width, uint32_t height)
+} // namespace
+
+// A lossless WebP of one picture, as libwebp wrote it; `chunk` is its image
+// chunk ("VP8L"), empty if encoding failed.
+struct EncodedPicture {
+    WebPMemoryWriter memory;
+    std::span<const uint8_t> chunk;
+    EncodedPicture() { WebPMemoryWriterInit(&memory); }
+    ~EncodedPicture() { WebPMemoryWriterClear(&memory); }
+    EncodedPicture(const EncodedPicture&) = delete;
+    EncodedPicture& operator=(const EncodedPicture&) = delete;
+};
+
+namespace {
+
+// `rgb` is let go once libwebp has its own copy, unless another holds it too.
+std::unique_ptr<EncodedPicture> encode_lossless(
+    std::shared_ptr<const std::vector<uint8_t>> rgb, uint32_t width, uint32_t height)
 {
+    auto encoded = std::make_unique<EncodedPicture>();
     WebPConfig config;
     WebPPicture picture;
-    if (!WebPConfigInit(&config) || !WebPPictureInit(&picture))
-        return {};
-    config.lossless = 1;
-    config.quality = 25; // effort: lossless either way
-    config.method = 1;
+    // The least effort: exact either way, and a screen's worth of pixels a
+    // frame makes effort cost seconds. The frames are kept whole (no
+    // sub-rectangles), so each is exact on its own.
+    if (!WebPConfigInit(&config) || !WebPPictureInit(&picture) || !WebPConfigLosslessPreset(&config, 0))
+        return encoded;
     picture.use_argb = 1;
     picture.width = int(width);
     picture.height = int(height);
-    WebPMemoryWriter memory;
-    WebPMemoryWriterInit(&memory);
     picture.writer = WebPMemoryWrite;
-    picture.custom_ptr = &memory;
-    bool encoded
-        = WebPPictureImportRGB(&picture, rgb.data(), int(width * 3)) && WebPEncode(&config, &picture);
+    picture.custom_ptr = &encoded->memory;
+    bool imported = WebPPictureImportRGB(&picture, rgb->data(), int(width * 3));
+    rgb.reset();
+    bool done = imported && WebPEncode(&config, &picture);
     WebPPictureFree(&picture);
-    std::vector<uint8_t> chunk;
+    const WebPMemoryWriter& memory = encoded->memory;
     // RIFF, size, WEBP, then chunks: the first image chunk is the one we want.
-    for (size_t at = 12; encoded && at + 8 <= memory.size;) {
+    for (size_t at = 12; done && at + 8 <= memory.size;) {
         uint32_t size = memory.mem[at + 4] | memory.mem[at + 5] << 8 | memory.mem[at + 6] << 16
             | uint32_t(memory.mem[at + 7]) << 24;
         size_t whole = 8 + size + (size & 1);
         if (at + whole > memory.size)
             break;
         if (!std::memcmp(memory.mem + at, "VP8L", 4) || !std::memcmp(memory.mem + at, "VP8 ", 4)) {
-            chunk.assign(memory.mem + at, memory.mem + at + whole);
+            encoded->chunk = std::span<const uint8_t>(memory.mem + at, whole);
             break;
         }
         at += whole;
     }
-    WebPMemoryWriterClear(&memory);
-    return chunk;
+    return encoded;
 }
 
 } // namespace
@@ -86,49 +103,61 @@ AnimationWriter::AnimationWriter(std::FILE* out, uint32_t width, uint32_t height
         error_ = "cannot write the animation";
 }
 
-std::string AnimationWriter::write_pending()
+std::string AnimationWriter::write_frame(std::span<const uint8_t> chunk, uint32_t ms)
 {
-    if (pending_.empty())
-        return "";
     // A whole-canvas frame: at 0,0, no blending, nothing disposed.
     std::vector<uint8_t> frame;
-    put_chunk_header(frame, "ANMF", uint32_t(16 + pending_.size()));
+    put_chunk_header(frame, "ANMF", uint32_t(16 + chunk.size()));
     put_le(frame, 0, 3);
     put_le(frame, 0, 3);
     put_le(frame, width_ - 1, 3);
     put_le(frame, height_ - 1, 3);
-    put_le(frame, pending_ms_, 3);
+    put_le(frame, ms, 3);
     frame.push_back(0x02);
     if (std::fwrite(frame.data(), 1, frame.size(), out_) != frame.size()
-        || std::fwrite(pending_.data(), 1, pending_.size(), out_) != pending_.size())
+        || std::fwrite(chunk.data(), 1, chunk.size(), out_) != chunk.size())
         return "cannot write the animation";
-    pending_.clear();
     return "";
 }
 
-std::string AnimationWriter::add(const std::vector<uint8_t>& rgb)
+std::string AnimationWriter::write_oldest()
+{
+    Encoding oldest = std::move(encoding_.front());
+    encoding_.pop_front();
+    std::unique_ptr<EncodedPicture> encoded = oldest.picture.get();
+    if (encoded->chunk.empty())
+        return "WebP encoding failed";
+    return write_frame(encoded->chunk, oldest.ms);
+}
+
+std::string AnimationWriter::add(std::vector<uint8_t> rgb)
 {
     if (!error_.empty())
         return error_;
     const uint32_t pause_ms = uint32_t(FRAME_DELAY_US / 1000);
-    if (!pending_.empty() && rgb == previous_) {
-        pending_ms_ += pause_ms;
+    if (!encoding_.empty() && rgb == *previous_) {
+        encoding_.back().ms += pause_ms;
         return "";
     }
-    if (std::string error = write_pending(); !error.empty())
-        return error_ = error;
-    pending_ = encode_lossless(rgb, width_, height_);
-    if (pending_.empty())
-        return error_ = "WebP encoding failed";
-    previous_ = rgb;
-    pending_ms_ = pause_ms;
+    // Frames are written in order, each once a later one has begun (its
+    // length is then known): as many in the encoder at once as there are cores.
+    if (encoding_.size() >= parallel_)
+        if (std::string error = write_oldest(); !error.empty())
+            return error_ = error;
+    previous_ = std::make_shared<const std::vector<uint8_t>>(std::move(rgb));
+    SignalsHeld held; // the encoding thread leaves interrupts to this one
+    encoding_.push_back({ std::async(std::launch::async,
+                              [picture = previous_, width = width_, height = height_]() mutable {
+                                  return encode_lossless(std::move(picture), width, height);
+                              }),
+        pause_ms });
     return "";
 }
 
 std::string AnimationWriter::finish()
 {
-    if (error_.empty())
-        error_ = write_pending();
+    while (error_.empty() && !encoding_.empty())
+        error_ = write_oldest();
     if (!error_.empty())
         return error_;
     long size = std::ftell(out_);
@@ -137,7 +166,7 @@ std::string AnimationWriter::finish()
     if (size < 0 || std::fseek(out_, 4, SEEK_SET) != 0 || std::fwrite(riff_size.data(), 1, 4, out_) != 4
         || std::fseek(out_, 0, SEEK_END) != 0)
         return error_ = "cannot write the animation";
-    previous_.clear();
+    previous_.reset();
     return "";
 }
 
@@ -231,12 +260,12 @@ PlaybackPictures::~PlaybackPictures()
         std::fclose(stream_); // unfinished: the staged temporary goes with `staged_`
 }
 
-std::string PlaybackPictures::add(const std::vector<uint8_t>& rgb, SheetMark mark)
+std::string PlaybackPictures::add(std::vector<uint8_t> rgb, SheetMark mark)
 {
-    if (error_.empty())
-        if (std::string error = animation_.add(rgb); !error.empty())
-            error_ = (staged_.dir() / ANIMATION_FILE).string() + ": " + error;
     sheet_.add(rgb, mark);
+    if (error_.empty())
+        if (std::string error = animation_.add(std::move(rgb)); !error.empty())
+            error_ = (staged_.dir() / ANIMATION_FILE).string() + ": " + error;
     return error_;
 }
 

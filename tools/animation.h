@@ -3,10 +3,16 @@
 // number. Both hold compressed frames or thumbnails, never whole screens.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <filesystem>
+#include <future>
+#include <memory>
+#include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 constexpr char ANIMATION_FILE[] = "animation.webp", CONTACT_SHEET_FILE[] = "contact-sheet.png";
@@ -15,29 +21,37 @@ constexpr uint32_t MAX_ANIMATION_SIDE = 16383;
 
 enum class SheetMark { drawn, not_drawn, missing };
 
+struct EncodedPicture;
+
 // An animated WebP written as it is made: each picture is encoded losslessly
-// on its own and appended to `out` as a whole-canvas frame, so that only the
-// picture before it is held (a repeat of it lengthens its frame instead).
-// Each picture is width x height 8-bit RGB.
+// on its own, on a thread of its own, and appended to `out` in order as a
+// whole-canvas frame. Only the pictures being encoded are held, one a core (a
+// repeat of the last lengthens its frame instead). Each picture is
+// width x height 8-bit RGB.
 class AnimationWriter {
 public:
     AnimationWriter(std::FILE* out, uint32_t width, uint32_t height);
     AnimationWriter(const AnimationWriter&) = delete;
     AnimationWriter& operator=(const AnimationWriter&) = delete;
-    // One pause's picture; "" or the error.
-    std::string add(const std::vector<uint8_t>& rgb);
+    // One pause's picture (kept while it is encoded); "" or the error.
+    std::string add(std::vector<uint8_t> rgb);
     // Writes the last frame and the container's size; "" or the error.
     std::string finish();
 
 private:
-    std::string write_pending();
+    struct Encoding {
+        std::future<std::unique_ptr<EncodedPicture>> picture;
+        uint32_t ms;
+    };
+    std::string write_frame(std::span<const uint8_t> chunk, uint32_t ms);
+    std::string write_oldest();
 
     std::FILE* out_;
     uint32_t width_, height_;
     std::string error_;
-    std::vector<uint8_t> previous_; // the last picture, while its frame is pending
-    std::vector<uint8_t> pending_; // its encoded image chunk
-    uint32_t pending_ms_ = 0;
+    size_t parallel_ = std::max(1u, std::thread::hardware_concurrency());
+    std::deque<Encoding> encoding_; // oldest first
+    std::shared_ptr<const std::vector<uint8_t>> previous_; // the last picture
 };
 
 // Thumbnails in rows of eight, each over a strip with its number; the strip is
@@ -67,7 +81,7 @@ public:
     PlaybackPictures(const PlaybackPictures&) = delete;
     PlaybackPictures& operator=(const PlaybackPictures&) = delete;
     // The screen after one frame, as 8-bit RGB; "" or the first error.
-    std::string add(const std::vector<uint8_t>& rgb, SheetMark mark);
+    std::string add(std::vector<uint8_t> rgb, SheetMark mark);
     // "" or the error.
     std::string write();
 

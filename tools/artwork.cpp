@@ -81,7 +81,9 @@ const std::array<uint8_t, LINEAR_STEPS>& srgb_table()
 uint8_t to_level(float linear, const std::array<uint8_t, LINEAR_STEPS>& table)
 {
     float clamped = std::clamp(linear, 0.0f, 1.0f);
-    return table[size_t(std::lround(clamped * (LINEAR_STEPS - 1)))];
+    // Rounds as lround does (half away from zero), exactly: a float plus a
+    // half is exact in a double, and it inlines where lround is a call.
+    return table[size_t(double(clamped * (LINEAR_STEPS - 1)) + 0.5)];
 }
 
 std::vector<double> linear_background(Rgb colour)
@@ -101,6 +103,24 @@ RgbaImage to_srgb(const LinearPicture& picture, float weight, Rgb background)
     image.height = picture.height;
     size_t pixels = size_t(picture.width) * picture.height;
     image.rgba.resize(pixels * 4);
+    if (!picture.srgb.empty()) {
+        static const auto linear_of = [] {
+            std::array<float, 256> levels {};
+            for (int level = 0; level < 256; ++level)
+                levels[size_t(level)] = srgb_to_linear(float(level) / 255);
+            return levels;
+        }();
+        for (size_t i = 0; i < pixels; ++i) {
+            for (int c = 0; c < 3; ++c) {
+                uint8_t level = picture.srgb[i * 3 + c];
+                image.rgba[i * 4 + c] = weight == 1
+                    ? level
+                    : to_level(linear_of[level] * weight + float(under[c]) * (1 - weight), table);
+            }
+            image.rgba[i * 4 + 3] = 255;
+        }
+        return image;
+    }
     for (size_t i = 0; i < pixels; ++i) {
         for (int c = 0; c < 3; ++c) {
             float v = picture.rgb[i * 3 + c];
@@ -164,6 +184,22 @@ std::string fit_image(VImage image, const Fitting& fitting, LinearPicture* pictu
             image = image.colourspace(VIPS_INTERPRETATION_sRGB);
         if (image.format() != VIPS_FORMAT_UCHAR)
             image = image.cast(VIPS_FORMAT_UCHAR);
+        picture->width = fitting.width;
+        picture->height = fitting.height;
+        if (image.bands() == 3 && uint32_t(image.width()) == fitting.width
+            && uint32_t(image.height()) == fitting.height) {
+            // Already the panel's picture: taken as it is.
+            picture->rgb.clear();
+            picture->srgb.resize(size_t(fitting.width) * fitting.height * 3);
+            VImage into = VImage::new_from_memory(picture->srgb.data(), picture->srgb.size(),
+                int(fitting.width), int(fitting.height), 3, VIPS_FORMAT_UCHAR);
+            vips_error_clear();
+            image.write(into);
+            if (const char* error = vips_error_buffer(); error && *error)
+                return vips_message(VError(error));
+            return "";
+        }
+        picture->srgb.clear();
         std::vector<double> under = linear_background(fitting.background);
         VImage linear = image.extract_band(0, VImage::option()->set("n", 3))
                             .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB))
@@ -182,8 +218,6 @@ std::string fit_image(VImage image, const Fitting& fitting, LinearPicture* pictu
                     ->set("kernel", VIPS_KERNEL_LINEAR));
         linear = linear.gravity(VIPS_COMPASS_DIRECTION_CENTRE, int(fitting.width), int(fitting.height),
             VImage::option()->set("extend", VIPS_EXTEND_BACKGROUND)->set("background", under));
-        picture->width = fitting.width;
-        picture->height = fitting.height;
         picture->rgb.resize(size_t(fitting.width) * fitting.height * 3);
         // Computed straight into the picture: no second copy of a screen of floats.
         VImage into = VImage::new_from_memory(picture->rgb.data(), picture->rgb.size() * sizeof(float),

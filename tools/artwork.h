@@ -35,10 +35,13 @@ void fitted_size(
     uint32_t width, uint32_t height, const Fitting& fitting, uint32_t* out_width, uint32_t* out_height);
 
 // A picture of the panel's size in linear light: RGB floats from 0 to 1,
-// transparency already laid over the background.
+// transparency already laid over the background. A picture that needed no
+// change (opaque 8-bit sRGB of the panel's size) is kept as read instead:
+// the round trip through linear light gives every 8-bit level back as itself.
 struct LinearPicture {
     uint32_t width = 0, height = 0;
-    std::vector<float> rgb;
+    std::vector<float> rgb; // empty when `srgb` holds the picture
+    std::vector<uint8_t> srgb;
 };
 
 // sRGB, 8 bits a channel: `weight` of the picture over 1 - weight of the

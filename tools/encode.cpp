@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <deque>
+#include <future>
 #include <memory>
 
 namespace fs = std::filesystem;
@@ -282,55 +284,26 @@ int encode_frames(const EncodeOptions& options)
     StagedFiles staged(out);
     Progress progress(FRAMES_TOOL, "encoding frame", FRAME_COUNT, options.quiet);
     std::vector<uint16_t> stream, screen; // the frame's codes; the screen's after the frame before
-    std::vector<uint64_t> digests;
-    std::vector<std::string> lines;
-    int open_input = 0;
+    std::vector<uint64_t> digests(FRAME_COUNT);
+    std::vector<std::string> lines(FRAME_COUNT);
     struct {
         int input = -1, index = -1;
         float weight = -1;
     } made; // what `stream` was made from
     bool partial = false;
     uint64_t total_whole = 0, total_trimmed = 0;
-    LinearPicture picture;
-    SourceFrame which;
-    struct {
-        int input = -1;
-        int64_t time_us = -1;
-    } fetched; // what `picture` is
+    // A picture read for the frames that show it.
+    struct Fetched {
+        LinearPicture picture;
+        SourceFrame which;
+    };
     const uint32_t pixel_bytes = depth / 8;
     auto written = [&](uint64_t pixels) {
         return pixel_bytes ? std::to_string(pixels * pixel_bytes) + " B" : std::to_string(pixels) + " px";
     };
-    for (int i = 0; i < FRAME_COUNT; ++i) {
-        stop_if_interrupted();
-        Planned frame = plan[size_t(i)];
-        // A picture is fetched once for the frames that show it (a fade, a held video frame).
-        if (frame.input >= 0 && (fetched.input != frame.input || fetched.time_us != frame.time_us)) {
-            fetched = { frame.input, frame.time_us };
-            if (frame.input != open_input) {
-                artwork.reset();
-                if (std::string error = open_artwork(inputs[size_t(frame.input)], &artwork); !error.empty())
-                    return fail(error);
-                if (artwork->moving())
-                    return fail(inputs[size_t(frame.input)].string() + ": a " + artwork->kind()
-                        + " among stills: give it alone");
-                open_input = frame.input;
-            }
-            if (std::string error = artwork->picture_at(frame.time_us, fitting, &picture, &which);
-                !error.empty())
-                return fail(error);
-            // A clip whose length its header did not give ends where its frames do.
-            if (which.past_end && options.loop && artwork->duration_us() > 0) {
-                int64_t wrapped = frame.time_us % artwork->duration_us();
-                if (std::string error = artwork->picture_at(wrapped, fitting, &picture, &which);
-                    !error.empty())
-                    return fail(error);
-            }
-        }
-        if (frame.input >= 0 && which.past_end && !options.hold && !options.fade_in) {
-            frame.input = -1;
-            held_from = held_from ? held_from : i + 1;
-        }
+    // Everything after reading a frame's picture: its codes, the trim, the
+    // file and the report's line, for frame i from the picture read for it.
+    auto make_frame = [&](int i, Planned frame, std::shared_ptr<const Fetched> fetched) -> std::string {
         std::string source;
         std::vector<uint8_t> file = NO_RECORDS;
         uint64_t whole = 0, trimmed = 0;
@@ -338,6 +311,8 @@ int encode_frames(const EncodeOptions& options)
             source = "held: draws nothing";
             partial = true;
         } else {
+            const LinearPicture& picture = fetched->picture;
+            const SourceFrame& which = fetched->which;
             source = inputs[size_t(frame.input)].filename().string();
             if (moving) {
                 char detail[64];
@@ -348,8 +323,11 @@ int encode_frames(const EncodeOptions& options)
             if (options.fade_in)
                 source += " at " + std::to_string(int(std::lround(frame.weight * 100))) + "%";
             if (made.input != frame.input || made.index != which.index || made.weight != frame.weight) {
-                stream = image_to_panel_stream(
-                    to_srgb(picture, frame.weight, background), background, options.dither, panel);
+                // A picture taken as it was read goes to codes straight from its bytes.
+                stream = !picture.srgb.empty() && frame.weight == 1
+                    ? rgb_to_panel_stream(picture.srgb, picture.width, options.dither, panel)
+                    : image_to_panel_stream(
+                        to_srgb(picture, frame.weight, background), background, options.dither, panel);
                 made = { frame.input, which.index, frame.weight };
             }
             // The frame ends after the last pixel that differs from the screen
@@ -369,20 +347,104 @@ int encode_frames(const EncodeOptions& options)
             partial = partial || drawn < stream.size();
             screen = stream;
         }
-        digests.push_back(screen_digest(screen));
+        digests[size_t(i)] = screen_digest(screen);
         total_whole += whole;
         total_trimmed += trimmed;
         std::string name = frame_name(i + 1);
         if (std::string error = staged.add(name, file); !error.empty())
-            return fail(error);
+            return error;
         char line[768];
         std::snprintf(line, sizeof line, "%-12s <- %-40s %7zu records %9zu bytes  writes %s (%s %s)",
             name.c_str(), source.c_str(), file.size() / 4, file.size(),
             written(options.trim ? trimmed : whole).c_str(), options.trim ? "untrimmed" : "with --trim",
             written(options.trim ? whole : trimmed).c_str());
-        lines.push_back(line);
+        lines[size_t(i)] = line;
+        return "";
+    };
+    // Reads a picture: stills each from their own file, so several can be
+    // read at once; a clip or animation frame after frame, from the one source.
+    auto fetch = [&](Planned frame, Fetched* into) -> std::string {
+        std::unique_ptr<Artwork> still;
+        Artwork* source = artwork.get();
+        if (!moving && frame.input != 0) {
+            if (std::string error = open_artwork(inputs[size_t(frame.input)], &still); !error.empty())
+                return error;
+            if (still->moving())
+                return inputs[size_t(frame.input)].string() + ": a " + still->kind()
+                    + " among stills: give it alone";
+            source = still.get();
+        }
+        if (std::string error = source->picture_at(frame.time_us, fitting, &into->picture, &into->which);
+            !error.empty())
+            return error;
+        // A clip whose length its header did not give ends where its frames do.
+        if (into->which.past_end && options.loop && source->duration_us() > 0)
+            return source->picture_at(
+                frame.time_us % source->duration_us(), fitting, &into->picture, &into->which);
+        return "";
+    };
+    // The pictures to read, in order: each frame's unless the frame before showed it too.
+    std::vector<int> reads;
+    for (int i = 0, last = -1; i < FRAME_COUNT; ++i) {
+        const Planned& frame = plan[size_t(i)];
+        if (frame.input < 0)
+            continue;
+        if (last < 0 || plan[size_t(last)].input != frame.input
+            || plan[size_t(last)].time_us != frame.time_us)
+            reads.push_back(i);
+        last = i;
+    }
+    // Pictures read ahead on threads of their own (two stills at once, or a
+    // clip's frames one at a time), and the frame before being made while
+    // they are: each future waits for its thread when destroyed.
+    const size_t ahead = moving ? 1 : 2;
+    std::deque<std::future<std::string>> reading;
+    std::deque<std::shared_ptr<Fetched>> read;
+    size_t next_read = 0;
+    auto read_ahead = [&] {
+        while (next_read < reads.size() && reading.size() < ahead) {
+            auto into = std::make_shared<Fetched>();
+            Planned frame = plan[size_t(reads[next_read++])];
+            SignalsHeld held; // the thread leaves interrupts to this one
+            // The task holds its picture: it outlives this loop if the loop fails first.
+            reading.push_back(
+                std::async(std::launch::async, [&fetch, frame, into] { return fetch(frame, into.get()); }));
+            read.push_back(into);
+            // A clip is read in order: its next frame waits for this one.
+            if (moving)
+                break;
+        }
+    };
+    std::future<std::string> making;
+    auto made_before = [&making]() -> std::string { return making.valid() ? making.get() : ""; };
+    std::shared_ptr<const Fetched> shown; // the picture the last frame read
+    size_t read_index = 0;
+    for (int i = 0; i < FRAME_COUNT; ++i) {
+        stop_if_interrupted();
+        Planned frame = plan[size_t(i)];
+        read_ahead();
+        if (read_index < reads.size() && reads[read_index] == i) {
+            std::string error = reading.front().get();
+            reading.pop_front();
+            shown = read.front();
+            read.pop_front();
+            ++read_index;
+            if (!error.empty())
+                return fail(error);
+            read_ahead();
+        }
+        if (std::string error = made_before(); !error.empty())
+            return fail(error);
+        if (frame.input >= 0 && shown->which.past_end && !options.hold && !options.fade_in) {
+            frame.input = -1;
+            held_from = held_from ? held_from : i + 1;
+        }
+        SignalsHeld held;
+        making = std::async(std::launch::async, make_frame, i, frame, shown);
         progress.step(i + 1);
     }
+    if (std::string error = made_before(); !error.empty())
+        return fail(error);
     progress.done();
     SetDescription description { panel.width, panel.height, depth, panel.line_length, panel.format, partial,
         digests };

@@ -9,14 +9,26 @@ void append_run(std::vector<uint8_t>& frame, uint16_t count, uint16_t colour)
 
 std::vector<uint8_t> encode_rle565(std::span<const uint16_t> pixels)
 {
-    std::vector<uint8_t> frame;
-    for (size_t at = 0; at < pixels.size();) {
-        size_t run = 1;
-        while (at + run < pixels.size() && run < MAX_RUN && pixels[at + run] == pixels[at])
-            ++run;
-        append_run(frame, static_cast<uint16_t>(run), pixels[at]);
-        at += run;
-    }
+    // Runs are counted first, so the frame is made in place at its size.
+    auto each_run = [&pixels](auto&& take) {
+        for (size_t at = 0; at < pixels.size();) {
+            size_t run = 1;
+            uint16_t colour = pixels[at];
+            while (at + run < pixels.size() && run < MAX_RUN && pixels[at + run] == colour)
+                ++run;
+            take(run, colour);
+            at += run;
+        }
+    };
+    size_t runs = 0;
+    each_run([&runs](size_t, uint16_t) { ++runs; });
+    std::vector<uint8_t> frame(runs * 4);
+    uint8_t* out = frame.data();
+    each_run([&out](size_t run, uint16_t colour) {
+        out[0] = uint8_t(run), out[1] = uint8_t(run >> 8), out[2] = uint8_t(colour),
+        out[3] = uint8_t(colour >> 8);
+        out += 4;
+    });
     return frame;
 }
 
@@ -66,22 +78,35 @@ CodeLayout code_layout(const ScreenGeometry& panel)
 
 } // namespace
 
-std::vector<uint16_t> image_to_panel_stream(
-    const RgbaImage& image, Rgb background, bool dither, const ScreenGeometry& panel)
+namespace {
+
+// 8-bit pixels of `Channels` channels (a fourth is alpha), `width` a row.
+template <int Channels>
+std::vector<uint16_t> panel_stream(
+    const uint8_t* pixels, uint32_t width, Rgb background, bool dither, const ScreenGeometry& panel)
 {
     CodeLayout layout = code_layout(panel);
+    const CodeField fields[3] = { layout.red, layout.green, layout.blue };
+    // Each channel's 8-bit level to its bits of the code, rounded to the nearest level.
+    uint16_t bits_of[3][256];
+    for (int c = 0; c < 3; ++c) {
+        uint32_t top = (1u << fields[c].bits) - 1;
+        for (uint32_t value = 0; value < 256; ++value)
+            bits_of[c][value] = uint16_t((value * top + 127) / 255 << fields[c].shift);
+    }
+    const uint32_t under[3] = { background.r, background.g, background.b };
     auto code_of = [&](uint32_t x, uint32_t y) {
-        const uint8_t* p = &image.rgba[(size_t(y) * image.width + x) * 4];
-        uint32_t a = p[3];
-        auto over = [a](uint32_t fg, uint32_t bg) { return (fg * a + bg * (255 - a) + 127) / 255; };
-        uint32_t rgb[3] = { over(p[0], background.r), over(p[1], background.g), over(p[2], background.b) };
-        float threshold = (BAYER[y % 8][x % 8] + 0.5f) / 64 - 0.5f;
+        const uint8_t* p = pixels + (size_t(y) * width + x) * Channels;
+        uint32_t a = Channels == 4 ? p[3] : 255;
         uint32_t code = layout.fixed;
-        const CodeField fields[3] = { layout.red, layout.green, layout.blue };
         for (int c = 0; c < 3; ++c) {
-            uint32_t top = (1u << fields[c].bits) - 1;
-            uint32_t level = dither ? dithered_level(rgb[c], top, threshold) : (rgb[c] * top + 127) / 255;
-            code |= level << fields[c].shift;
+            uint32_t value = a == 255 ? p[c] : (p[c] * a + under[c] * (255 - a) + 127) / 255;
+            if (dither) {
+                float threshold = (BAYER[y % 8][x % 8] + 0.5f) / 64 - 0.5f;
+                code |= dithered_level(value, (1u << fields[c].bits) - 1, threshold) << fields[c].shift;
+            } else {
+                code |= bits_of[c][value];
+            }
         }
         return uint16_t(code);
     };
@@ -89,12 +114,35 @@ std::vector<uint16_t> image_to_panel_stream(
     const size_t budget = size_t(panel.width) * panel.height;
     const size_t per_line = panel.stride() / (panel.bits_per_pixel / 8);
     std::vector<uint16_t> stream(budget);
-    for (size_t j = 0; j < budget; ++j) {
-        size_t x = j % per_line, y = j / per_line;
+    if (Channels == 3 && !dither && per_line == panel.width) {
+        // Opaque, lines without padding: pixel j is code j.
+        for (size_t j = 0; j < budget; ++j) {
+            const uint8_t* p = pixels + j * 3;
+            stream[j] = uint16_t(layout.fixed | bits_of[0][p[0]] | bits_of[1][p[1]] | bits_of[2][p[2]]);
+        }
+        return stream;
+    }
+    for (size_t j = 0, x = 0, y = 0; j < budget; ++j) {
         stream[j]
             = x < panel.width && y < panel.height ? code_of(uint32_t(x), uint32_t(y)) : stream[j ? j - 1 : 0];
+        if (++x == per_line)
+            x = 0, ++y;
     }
     return stream;
+}
+
+} // namespace
+
+std::vector<uint16_t> image_to_panel_stream(
+    const RgbaImage& image, Rgb background, bool dither, const ScreenGeometry& panel)
+{
+    return panel_stream<4>(image.rgba.data(), image.width, background, dither, panel);
+}
+
+std::vector<uint16_t> rgb_to_panel_stream(
+    std::span<const uint8_t> rgb, uint32_t width, bool dither, const ScreenGeometry& panel)
+{
+    return panel_stream<3>(rgb.data(), width, {}, dither, panel);
 }
 
 std::vector<uint16_t> image_to_rgb565(const RgbaImage& image, Rgb background, bool dither)

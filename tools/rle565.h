@@ -35,6 +35,9 @@ std::vector<uint16_t> image_to_rgb565(const RgbaImage& image, Rgb background, bo
 // player's budget of width x height pixels.
 std::vector<uint16_t> image_to_panel_stream(
     const RgbaImage& image, Rgb background, bool dither, const ScreenGeometry& panel);
+// The same from opaque 8-bit RGB, `width` pixels a row.
+std::vector<uint16_t> rgb_to_panel_stream(
+    std::span<const uint8_t> rgb, uint32_t width, bool dither, const ScreenGeometry& panel);
 
 // Run records covering `pixels` in order, runs merged up to MAX_RUN.
 std::vector<uint8_t> encode_rle565(std::span<const uint16_t> pixels);

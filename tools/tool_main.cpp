@@ -4,10 +4,15 @@
 
 #include <cstdio>
 #include <exception>
+#include <malloc.h>
 #include <new>
 
 int run_tool(const char* name, int (*body)(int, char**), int argc, char** argv)
 {
+    // The work is a few large blocks passed between threads: one heap keeps
+    // what one thread frees for the next, where an arena a thread would
+    // hold a screen or two each that no other could reuse.
+    mallopt(M_ARENA_MAX, 1);
     int status = 1;
     try {
         status = body(argc, argv);

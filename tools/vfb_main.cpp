@@ -16,7 +16,9 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <future>
 #include <sys/statvfs.h>
 
 namespace fs = std::filesystem;
@@ -134,11 +136,14 @@ int run(int argc, char** argv)
     if (!quiet && isatty(STDERR_FILENO))
         std::fprintf(stderr, "%s: playing %d frames on %s at %u bpp...\r", TOOL, FRAME_COUNT,
             geometry.size_text().c_str(), geometry.bits_per_pixel);
-    PlayerRun run = run_player(paths, devices, frames, {}, scratch.path());
-    stop_if_interrupted();
-    if (!run.error.empty())
-        return fail(run.error);
-    std::fputs(run.kmsg.c_str(), stdout);
+    // The run is followed as it goes: each screen is compared and encoded
+    // while the player draws the next.
+    std::future<PlayerRun> running;
+    {
+        SignalsHeld held; // the thread leaves interrupts to this one
+        running = std::async(
+            std::launch::async, [&] { return run_player(paths, devices, frames, {}, scratch.path()); });
+    }
 
     // The run and the prediction, side by side, one screen at a time.
     PlaybackPictures pictures(staged, geometry.width, geometry.height, FRAME_COUNT);
@@ -149,17 +154,32 @@ int run(int argc, char** argv)
     // What the panel shows: the captured stream at the start of its memory, the rest never written.
     std::vector<uint8_t> memory(geometry.memory_bytes());
     int predicted_frames = 0;
-    int shown = frames_shown(run, [&](int n, FrameOutcome outcome, const std::vector<uint8_t>& screen) {
+    FramesFollower follower(
+        scratch.path(), [&](int n, FrameOutcome outcome, const std::vector<uint8_t>& screen) {
+            stop_if_interrupted();
+            for (; predicted_frames < n && predicted_frames < FRAME_COUNT; ++predicted_frames)
+                draw_frame_file(fs::path(frames) / frame_name(predicted_frames + 1), geometry, &expected);
+            if (screen != expected && !differing++)
+                first_difference = n;
+            std::copy(
+                screen.begin(), screen.begin() + std::min(screen.size(), memory.size()), memory.begin());
+            pictures.add(panel_rgb(memory, geometry), mark_of(outcome));
+            progress.step(n);
+        });
+    while (running.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {
         stop_if_interrupted();
-        for (; predicted_frames < n && predicted_frames < FRAME_COUNT; ++predicted_frames)
-            draw_frame_file(fs::path(frames) / frame_name(predicted_frames + 1), geometry, &expected);
-        if (screen != expected && !differing++)
-            first_difference = n;
-        std::copy(screen.begin(), screen.end(), memory.begin());
-        pictures.add(panel_rgb(memory, geometry), mark_of(outcome));
-        progress.step(n);
-    });
+        follower.poll();
+    }
+    PlayerRun run = running.get();
+    stop_if_interrupted();
+    if (!run.error.empty())
+        return fail(run.error);
+    size_t events = 0;
+    int shown = follower.finish(&events);
     progress.done();
+    if (events != run.events.size())
+        return fail("the virtual devices' log changed after it was read");
+    std::fputs(run.kmsg.c_str(), stdout);
     if (differing)
         std::fprintf(stderr, "%s: after %s the screen differs from the preview\n", TOOL,
             frame_name(first_difference).c_str());
