@@ -3,8 +3,9 @@
 // only, so the same source builds statically for the ARM target.
 //
 //   decode_count KIND WIDTH HEIGHT BPP REPEATS [memset]
-// KIND is realistic, photo, solid or worst; "memset" times the C library's
-// memset over the same bytes instead, as the baseline.
+// KIND is realistic, photo, solid, worst or runs-of-N (every run N pixels);
+// "memset" times the C library's memset over the same bytes instead, as the
+// baseline.
 #include "bench_frames.h"
 #include "render.h"
 
@@ -33,16 +34,21 @@ int main(int argc, char** argv)
         return 2;
     }
     FrameKind kind = FrameKind::realistic;
+    uint32_t run = 1;
     for (int k = 0; k < 4; ++k)
         if (!strcmp(argv[1], frame_kind_name(FrameKind(k))))
             kind = FrameKind(k);
+    if (!strncmp(argv[1], "runs-of-", 8)) {
+        kind = FrameKind::fixed;
+        run = uint32_t(atoi(argv[1] + 8));
+    }
     uint32_t width = uint32_t(atoi(argv[2])), height = uint32_t(atoi(argv[3])), bpp = uint32_t(atoi(argv[4]));
     int repeats = atoi(argv[5]);
     bool baseline = argc > 6 && !strcmp(argv[6], "memset");
     uint32_t pixels = width * height, bytes = pixels * bpp / 8;
     uint8_t* frame = static_cast<uint8_t*>(malloc(size_t(pixels) * 4));
     uint8_t* screen = static_cast<uint8_t*>(aligned_alloc(4096, (bytes + 4095) / 4096 * 4096));
-    uint32_t size = make_bench_frame(kind, pixels, frame, pixels * 4);
+    uint32_t size = make_bench_frame(kind, pixels, frame, pixels * 4, run);
     if (!frame || !screen || !size)
         return 1;
     for (int i = 0; i < repeats; ++i)
