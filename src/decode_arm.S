@@ -10,14 +10,15 @@
 @ Lays the runs from `record` to `end` (whole records, record != end) down from
 @ `dst` while they fit in `pixels`; returns the first record not drawn, or
 @ `end`. The two tables are expand565 split by the colour's bytes, 256 words
-@ each. The same bytes as the C++ loop in
-@ render.cpp, which the host builds use; written out because the compiler
-@ spends 4 to 6 instructions more on every run (pointer copies, if-converted
-@ stores, a rotated loop with two branches).
+@ each. The same bytes as the C++ loop in render.cpp, which the host builds
+@ use; written out because the compiler spends 4 to 6 instructions more on
+@ every run (pointer copies, if-converted stores, a rotated loop with two
+@ branches).
 @
-@ Each run is drawn as one span: a one-pixel run is one store; 2 to 7 pixels
-@ a straight run of stores entered by table branch; longer ones the fill's
-@ shape: up to three steps of 16, 8 and 4 bytes to a 32-byte boundary, whole
+@ Each run is drawn as one span: a one-pixel run is one store; a run shorter
+@ than a 32-byte block (up to 15 pixels at 16 bpp, 7 at 32) a straight run of
+@ stores entered by table branch, with no alignment to do; longer ones the
+@ fill's shape: up to three steps of 16, 8 and 4 bytes to a 32-byte boundary, whole
 @ 32-byte blocks (store-multiple of eight registers, four a loop), the tail in
 @ steps of 16, 8, 4 and 2 bytes. Steps are chosen by shifting the length's
 @ bits into the flags: lsls #28 puts bit 4 (16) in C and bit 3 (8) in N,
@@ -114,7 +115,7 @@ decode_runs16:
         strh    r5, [r2], #2
         next    .Lrecord16
 .Lrun16:
-        cmp     r4, #8
+        cmp     r4, #16                 @ under a block: 1 to 15 pixels
         bhs     .Lspan16
         tbb     [pc, r4]
 .Lshort16:
@@ -126,6 +127,31 @@ decode_runs16:
         .byte   (.Lstore5 - .Lshort16) / 2
         .byte   (.Lstore6 - .Lshort16) / 2
         .byte   (.Lstore7 - .Lshort16) / 2
+        .byte   (.Lstore8 - .Lshort16) / 2
+        .byte   (.Lstore9 - .Lshort16) / 2
+        .byte   (.Lstore10 - .Lshort16) / 2
+        .byte   (.Lstore11 - .Lshort16) / 2
+        .byte   (.Lstore12 - .Lshort16) / 2
+        .byte   (.Lstore13 - .Lshort16) / 2
+        .byte   (.Lstore14 - .Lshort16) / 2
+        .byte   (.Lstore15 - .Lshort16) / 2
+        .balign 2
+.Lstore15:
+        strh    r5, [r2], #2
+.Lstore14:
+        strh    r5, [r2], #2
+.Lstore13:
+        strh    r5, [r2], #2
+.Lstore12:
+        strh    r5, [r2], #2
+.Lstore11:
+        strh    r5, [r2], #2
+.Lstore10:
+        strh    r5, [r2], #2
+.Lstore9:
+        strh    r5, [r2], #2
+.Lstore8:
+        strh    r5, [r2], #2
 .Lstore7:
         strh    r5, [r2], #2
 .Lstore6:
@@ -181,7 +207,7 @@ decode_runs32:
         str     r5, [r2], #4
         next    .Lrecord32
 .Lrun32:
-        cmp     r4, #8
+        cmp     r4, #8                  @ under a block: 1 to 7 words
         bhs     .Lspan32
         tbb     [pc, r4]
 .Lshort32:
@@ -193,8 +219,7 @@ decode_runs32:
         .byte   (.Lword5 - .Lshort32) / 2
         .byte   (.Lword6 - .Lshort32) / 2
         .byte   (.Lword7 - .Lshort32) / 2
-.Lword7:
-        str     r5, [r2], #4
+@ Even counts: pairs of words.
 .Lword6:
         strd    r5, r5, [r2], #8
 .Lword4:
@@ -202,6 +227,9 @@ decode_runs32:
 .Lword2:
         strd    r5, r5, [r2], #8
         next    .Lrecord32
+@ Odd counts: pairs, then one word.
+.Lword7:
+        strd    r5, r5, [r2], #8
 .Lword5:
         strd    r5, r5, [r2], #8
 .Lword3:
