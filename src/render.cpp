@@ -191,13 +191,12 @@ uint32_t decode_frame(const uint8_t* frame, uint32_t frame_size, void* pixels, u
 {
     const uint8_t* end = frame + (frame_size & ~(FRAME_RECORD_BYTES - 1));
     uint8_t* dst = static_cast<uint8_t*>(pixels);
-    const uint8_t* stop = end;
+    // The loops take at least one record.
     if (frame == end || (bits_per_pixel != 16 && bits_per_pixel != 32))
         return 0;
-    if (bits_per_pixel == 16)
-        stop = decode_runs16(frame, end, dst, xres * yres);
-    else
-        stop = decode_runs32(frame, end, dst, xres * yres, EXPAND_LOW.by_byte, EXPAND_HIGH.by_byte);
+    const uint8_t* stop = bits_per_pixel == 16
+        ? decode_runs16(frame, end, dst, xres * yres)
+        : decode_runs32(frame, end, dst, xres * yres, EXPAND_LOW.by_byte, EXPAND_HIGH.by_byte);
     return static_cast<uint32_t>(stop - frame) / FRAME_RECORD_BYTES;
 }
 

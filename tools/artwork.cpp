@@ -83,7 +83,7 @@ uint8_t to_level(float linear, const std::array<uint8_t, LINEAR_STEPS>& table)
     float clamped = std::clamp(linear, 0.0f, 1.0f);
     // Rounds as lround does (half away from zero), exactly: a float plus a
     // half is exact in a double, and it inlines where lround is a call.
-    return table[size_t(double(clamped * (LINEAR_STEPS - 1)) + 0.5)];
+    return table[size_t(double(clamped * (LINEAR_STEPS - 1)) + 0.5)]; // NOLINT(bugprone-incorrect-roundings)
 }
 
 std::vector<double> linear_background(Rgb colour)

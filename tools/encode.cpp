@@ -303,7 +303,8 @@ int encode_frames(const EncodeOptions& options)
     };
     // Everything after reading a frame's picture: its codes, the trim, the
     // file and the report's line, for frame i from the picture read for it.
-    auto make_frame = [&](int i, Planned frame, std::shared_ptr<const Fetched> fetched) -> std::string {
+    auto make_frame
+        = [&](int i, Planned frame, const std::shared_ptr<const Fetched>& fetched) -> std::string {
         std::string source;
         std::vector<uint8_t> file = NO_RECORDS;
         uint64_t whole = 0, trimmed = 0;

@@ -181,7 +181,7 @@ int preview_frames(const ViewOptions& options)
     Progress progress(TOOL, "previewing frame", FRAME_COUNT, options.quiet);
     std::string error;
     int drawn = 0;
-    play_directory(dir, geometry, initial, true,
+    play_directory(dir, geometry, std::move(initial), true,
         [&](int n, const FrameReport& report, const std::vector<uint8_t>& screen) {
             if (error.empty())
                 error = first_unplayable(report);

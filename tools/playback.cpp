@@ -132,12 +132,13 @@ FrameReport draw_frame_file(
     return walker.report();
 }
 
-void play_directory(const fs::path& dir, const ScreenGeometry& geometry, const std::vector<uint8_t>& initial,
+void play_directory(const fs::path& dir, const ScreenGeometry& geometry, std::vector<uint8_t> initial,
     bool draw, const FrameCallback& on_frame)
 {
+    // The screen is the initial picture itself, not a copy beside it.
     std::vector<uint8_t> screen;
     if (draw)
-        screen = initial.empty() ? std::vector<uint8_t>(geometry.memory_bytes()) : initial;
+        screen = initial.empty() ? std::vector<uint8_t>(geometry.memory_bytes()) : std::move(initial);
     for (int n = 1; n <= FRAME_COUNT; ++n) {
         stop_if_interrupted();
         FrameReport report = draw_frame_file(dir / frame_name(n), geometry, draw ? &screen : nullptr);

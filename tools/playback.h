@@ -52,7 +52,7 @@ FrameReport draw_frame_file(
 using FrameCallback
     = std::function<void(int n, const FrameReport& report, const std::vector<uint8_t>& screen)>;
 void play_directory(const std::filesystem::path& dir, const ScreenGeometry& geometry,
-    const std::vector<uint8_t>& initial, bool draw, const FrameCallback& on_frame);
+    std::vector<uint8_t> initial, bool draw, const FrameCallback& on_frame);
 
 // A digest of the colour codes a screen holds (FNV-1a over their bytes,
 // low byte first), which a set's description records for each frame.
