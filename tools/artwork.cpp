@@ -291,8 +291,32 @@ struct PngLayout {
 // Walks a PNG's chunk headers. libpng, as libvips drives it, draws a file
 // cut short in its image data as black rows without an error; the walk
 // catches it before any pixel is decoded.
-PngLayout png_layout(const Bytes& bytes)
+PngLayout png_layout(const Bytes& file)
 {
+    // Read 64 KB at a time: a chunk header is 8 bytes every 8 KB or so.
+    struct Window {
+        const Bytes& file;
+        uint64_t start = 0;
+        std::vector<uint8_t> data;
+        bool read(uint64_t at, size_t size, uint8_t* out)
+        {
+            if (at < start || at + size > start + data.size()) {
+                data.resize(std::max<size_t>(size, 65536));
+                ssize_t got = file.fd >= 0 ? pread(file.fd, data.data(), data.size(), off_t(at))
+                    : at <= file.memory.size()
+                    ? ssize_t(std::min(data.size(), size_t(file.memory.size() - at)))
+                    : -1;
+                if (file.fd < 0 && got > 0)
+                    std::memcpy(data.data(), file.memory.data() + at, size_t(got));
+                data.resize(got > 0 ? size_t(got) : 0);
+                start = at;
+                if (data.size() < size)
+                    return false;
+            }
+            std::memcpy(out, data.data() + (at - start), size);
+            return true;
+        }
+    } bytes { file, 0, {} };
     PngLayout layout;
     bool image_seen = false;
     for (uint64_t at = 8;;) {

@@ -301,12 +301,14 @@ int encode_frames(const EncodeOptions& options)
     auto written = [&](uint64_t pixels) {
         return pixel_bytes ? std::to_string(pixels * pixel_bytes) + " B" : std::to_string(pixels) + " px";
     };
+    // The frame files are made in one buffer, room for a record a pixel.
+    std::vector<uint8_t> records;
     // Everything after reading a frame's picture: its codes, the trim, the
     // file and the report's line, for frame i from the picture read for it.
     auto make_frame
         = [&](int i, Planned frame, const std::shared_ptr<const Fetched>& fetched) -> std::string {
         std::string source;
-        std::vector<uint8_t> file = NO_RECORDS;
+        std::span<const uint8_t> file = NO_RECORDS;
         uint64_t whole = 0, trimmed = 0;
         if (frame.input < 0) {
             source = "held: draws nothing";
@@ -342,7 +344,7 @@ int encode_frames(const EncodeOptions& options)
             trimmed = last;
             size_t drawn = options.trim ? last : stream.size();
             if (drawn)
-                file = encode_rle565(std::span(stream).first(drawn));
+                file = encode_rle565_into(std::span(stream).first(drawn), records);
             else
                 source += ", unchanged: draws nothing";
             partial = partial || drawn < stream.size();
