@@ -44,6 +44,7 @@ Timed timed(const std::vector<std::string>& argv, bool search_path = false)
     SpawnRequest request;
     request.argv = argv;
     request.search_path = search_path;
+    sync(); // no other command's writes left for this one to wait behind
     double start = now();
     ProcessRun run = run_process(request, true);
     Timed result;
@@ -145,6 +146,7 @@ int main(int argc, char** argv)
     }
 
     // The same PNGs read by libvips alone, decoded to memory one at a time.
+    sync();
     double start = now();
     for (const std::string& path : art) {
         vips::VImage image
