@@ -364,12 +364,12 @@ int encode_frames(const EncodeOptions& options)
         lines[size_t(i)] = line;
         return "";
     };
-    // Reads a picture: stills each from their own file, so several can be
-    // read at once; a clip or animation frame after frame, from the one source.
+    // Reads a picture: a still from a reader of its own, so several can be
+    // read at once; a clip or animation frame after frame, from its one reader.
     auto fetch = [&](Planned frame, Fetched* into) -> std::string {
         std::unique_ptr<Artwork> still;
         Artwork* source = artwork.get();
-        if (!moving && frame.input != 0) {
+        if (!moving) {
             if (std::string error = open_artwork(inputs[size_t(frame.input)], &still); !error.empty())
                 return error;
             if (still->moving())
@@ -401,21 +401,19 @@ int encode_frames(const EncodeOptions& options)
     // clip's frames one at a time), and the frame before being made while
     // they are: each future waits for its thread when destroyed.
     const size_t ahead = moving ? 1 : 2;
-    std::deque<std::future<std::string>> reading;
-    std::deque<std::shared_ptr<Fetched>> read;
+    struct Reading {
+        std::shared_ptr<Fetched> into; // also held by the task: it outlives a loop that fails first
+        std::future<std::string> done;
+    };
+    std::deque<Reading> reading;
     size_t next_read = 0;
     auto read_ahead = [&] {
         while (next_read < reads.size() && reading.size() < ahead) {
             auto into = std::make_shared<Fetched>();
             Planned frame = plan[size_t(reads[next_read++])];
             SignalsHeld held; // the thread leaves interrupts to this one
-            // The task holds its picture: it outlives this loop if the loop fails first.
-            reading.push_back(
-                std::async(std::launch::async, [&fetch, frame, into] { return fetch(frame, into.get()); }));
-            read.push_back(into);
-            // A clip is read in order: its next frame waits for this one.
-            if (moving)
-                break;
+            reading.push_back({ into,
+                std::async(std::launch::async, [&fetch, frame, into] { return fetch(frame, into.get()); }) });
         }
     };
     std::future<std::string> making;
@@ -427,10 +425,9 @@ int encode_frames(const EncodeOptions& options)
         Planned frame = plan[size_t(i)];
         read_ahead();
         if (read_index < reads.size() && reads[read_index] == i) {
-            std::string error = reading.front().get();
+            std::string error = reading.front().done.get();
+            shown = reading.front().into;
             reading.pop_front();
-            shown = read.front();
-            read.pop_front();
             ++read_index;
             if (!error.empty())
                 return fail(error);
