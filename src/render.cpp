@@ -168,8 +168,8 @@ NO_LOOP_VECTORIZE static const uint8_t* decode_runs(
     return record;
 }
 
-#if defined(__arm__) && defined(__thumb2__) && !defined(PELIMORA_COMPILED_LOOP)
-// decode_arm.S: the same loop, written out for ARMv7.
+#if ((defined(__arm__) && defined(__thumb2__)) || defined(__aarch64__)) && !defined(PELIMORA_COMPILED_LOOP)
+// decode_arm.S and decode_aarch64.S: the same loop, written out for ARMv7 and AArch64.
 extern "C" const uint8_t* decode_runs16(
     const uint8_t* record, const uint8_t* end, uint8_t* dst, uint32_t pixels);
 extern "C" const uint8_t* decode_runs32(const uint8_t* record, const uint8_t* end, uint8_t* dst,

@@ -16,10 +16,13 @@ for prefix in "$scratch/usr" "$scratch/stage/opt/pelimora"; do
         [ -f "$prefix/$file" ] || { echo "not installed: $prefix/$file" >&2; exit 1; }
     done
 done
-if [ -f "$build/arm/pelimora" ]; then
-    cmp "$build/arm/pelimora" "$scratch/usr/share/pelimora/armv7/pelimora"
-    cmp "$build/arm/pelimora-probe" "$scratch/usr/share/pelimora/armv7/pelimora-probe"
-fi
+for target in arm:armv7 arm64:aarch64; do
+    if [ -f "$build/${target%:*}/pelimora" ]; then
+        for program in pelimora pelimora-probe; do
+            cmp "$build/${target%:*}/$program" "$scratch/usr/share/pelimora/${target#*:}/$program"
+        done
+    fi
+done
 version=$("$scratch/usr/bin/pelimora-frames" --version)
 [ "$version" = "$("$scratch/usr/bin/pelimora-vfb" --version)" ] || { echo "versions differ" >&2; exit 1; }
 echo "installed version $version"
