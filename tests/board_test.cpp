@@ -79,11 +79,15 @@ std::vector<Frame> board_frames()
     return frames;
 }
 
+enum class Player { armv7, aarch64 };
+
 struct BoardCase {
     const char* name;
     BoardSetup board;
     bool frames; // whether the frames' directory holds the frames
     Layout expected; // the channel layout the kernel reports
+    Player player = Player::armv7; // the player and probe on the board
+    bool try_armv7 = false; // the init tries the ARMv7 player first (a core without AArch32)
 };
 void PrintTo(const BoardCase& c, std::ostream* out)
 {
@@ -96,14 +100,29 @@ constexpr Layout RGB565 = { 640, 480, 16, 1280, 11, 5, 5, 6, 0, 5 };
 constexpr Layout XRGB = { 640, 480, 32, 2560, 16, 8, 8, 8, 0, 8 };
 constexpr Layout RGBA = { 640, 480, 32, 2560, 0, 8, 8, 8, 16, 8 };
 
-// The initramfs: our init, the player, the virt board's GPU modules, the frames.
+bool arm64_kernel(const BoardCase& c)
+{
+    return c.board.machine == Machine::virt64;
+}
+
+bool has_display(const BoardSetup& board)
+{
+    return board.machine == Machine::vexpress ? board.tree != "ca9" : board.gpu;
+}
+
+// The initramfs: our init (AArch64 on the arm64 kernel, which may run nothing
+// else), the player and probe, the virt board's GPU modules, the frames.
 std::string initramfs(const BoardCase& c, const fs::path& kernel, const std::vector<Frame>& frames)
 {
     Cpio cpio;
-    EXPECT_TRUE(cpio.add_file("init", PELIMORA_BOARD_INIT));
-    EXPECT_TRUE(cpio.add_file("pelimora", PELIMORA_ARM_BINARY));
-    EXPECT_TRUE(cpio.add_file("pelimora-probe", PELIMORA_ARM_PROBE));
-    if (c.board.virt) {
+    bool aarch64 = c.player == Player::aarch64;
+    EXPECT_TRUE(cpio.add_file("init", arm64_kernel(c) ? PELIMORA_ARM64_BOARD_INIT : PELIMORA_BOARD_INIT));
+    EXPECT_TRUE(cpio.add_file("pelimora", aarch64 ? PELIMORA_ARM64_BINARY : PELIMORA_ARM_BINARY));
+    EXPECT_TRUE(cpio.add_file("pelimora-probe", aarch64 ? PELIMORA_ARM64_PROBE : PELIMORA_ARM_PROBE));
+    if (c.try_armv7) {
+        EXPECT_TRUE(cpio.add_file("pelimora-armv7", PELIMORA_ARM_BINARY));
+    }
+    if (c.board.machine != Machine::vexpress && c.board.gpu) {
         cpio.add("modules", 040755);
         for (const auto& module : fs::directory_iterator(kernel / "modules"))
             cpio.add_file("modules/" + module.path().filename().string(), module.path(), 0100644);
@@ -219,10 +238,24 @@ void check_probe(QemuBoard& board, const BoardCase& c, const InitReport& init)
     }
 }
 
+// What the kernel told the init of the platform, and the ARMv7 player's exec
+// on a core that runs no 32-bit code.
+void check_platform(const BoardCase& c, const InitReport& report)
+{
+    EXPECT_EQ(report.machine, arm64_kernel(c) ? "aarch64" : "armv7l");
+    EXPECT_EQ(report.page_size, 4096);
+    // The kernel lists the cores with AArch32 only on a system of mixed cores.
+    EXPECT_EQ(report.aarch32_el0, "none");
+    if (c.try_armv7) {
+        EXPECT_EQ(report.armv7_exec, "Exec format error") << "the core runs 32-bit programs";
+        EXPECT_EQ(report.armv7_exit, 127);
+    }
+}
+
 TEST_P(BoardTest, PlaysOnARealKernel)
 {
     const BoardCase& c = GetParam();
-    fs::path kernel = board_kernel_dir();
+    fs::path kernel = board_kernel_dir(arm64_kernel(c));
     ASSERT_TRUE(fs::exists(kernel / "ready"))
         << "no kernel in PELIMORA_BOARD_CACHE; the board.kernel test fetches it";
     std::vector<Frame> frames = board_frames();
@@ -238,8 +271,9 @@ TEST_P(BoardTest, PlaysOnARealKernel)
     EXPECT_EQ(report.exit_status, 0) << console;
     std::cout << "board " << c.name << ": player ran " << report.ms << " ms by the guest's clock\n";
     const double schedule_ms = FRAME_COUNT * FRAME_DELAY_US / 1e3;
+    check_platform(c, report);
 
-    if (c.board.tree == "ca9" && !c.board.virt) {
+    if (!has_display(c.board)) {
         EXPECT_EQ(report.messages, std::vector<std::string> { "pelimora: cannot open '/dev/graphics/fb0'" });
         EXPECT_LT(report.ms, schedule_ms) << "the schedule should not run without a screen";
         EXPECT_EQ(report.layout.bpp, 0u);
@@ -253,7 +287,7 @@ TEST_P(BoardTest, PlaysOnARealKernel)
     EXPECT_EQ(report.layout.red, c.expected.red);
     EXPECT_EQ(report.layout.blue, c.expected.blue);
     // PL111 has no pan and says so; the player ignores the answer either way.
-    EXPECT_EQ(report.pan, c.board.virt ? "works" : "Invalid argument") << console;
+    EXPECT_EQ(report.pan, c.board.machine != Machine::vexpress ? "works" : "Invalid argument") << console;
     if (!c.frames) {
         std::vector<std::string> expected;
         for (int n = 1; n <= FRAME_COUNT; ++n)
@@ -265,14 +299,22 @@ TEST_P(BoardTest, PlaysOnARealKernel)
     }
     EXPECT_EQ(report.messages, std::vector<std::string> {});
 
-    // DRM's framebuffer emulation reaches the display a little later: poll.
+    // The player has exited and nothing has touched the screen since. DRM's
+    // framebuffer emulation copies its shadow buffer to the display from a
+    // worker: poll, so a late copy passes and a lost last frame fails.
     std::vector<uint8_t> predicted = predicted_display(frames, report.layout), shown;
-    for (auto until = Clock::now() + std::chrono::seconds(15); Clock::now() < until;) {
+    auto exited = Clock::now();
+    int dumps = 0;
+    for (auto until = exited + std::chrono::seconds(15); Clock::now() < until;) {
         shown = board.screen_dump(WIDTH, HEIGHT);
+        ++dumps;
         if (shown == predicted)
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
     }
+    std::cout << "board " << c.name << ": the display showed the last frame at dump " << dumps << ", "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - exited).count()
+              << " ms after the player's exit was read\n";
     check_probe(board, c, report);
     EXPECT_TRUE(board.power_off());
     std::string where;
@@ -296,20 +338,38 @@ TEST_P(BoardTest, PlaysOnARealKernel)
     }
 }
 
+constexpr BoardSetup VIRT64 { Machine::virt64, "", false, "cortex-a72", true };
+constexpr BoardSetup VIRT64_NO_GPU { Machine::virt64, "", false, "cortex-a72", false };
+constexpr BoardSetup VIRT64_A64FX { Machine::virt64, "", false, "a64fx", true };
+
 INSTANTIATE_TEST_SUITE_P(Board, BoardTest,
-    testing::Values(BoardCase { "Vexpress16", { false, "ca9-16", false }, true, RGB565 },
-        BoardCase { "Vexpress32RedFirst", { false, "ca9-32", true }, true, RGBA },
-        BoardCase { "Vexpress32RedAt16", { false, "ca9-32", false }, true, XRGB },
-        BoardCase { "Virt32WithPan", { true, "", false }, true, XRGB },
-        BoardCase { "Vexpress16NoFrames", { false, "ca9-16", false }, false, RGB565 },
-        BoardCase { "VexpressNoDisplay", { false, "ca9", false }, true, {} }),
+    testing::Values(BoardCase { "Vexpress16", { Machine::vexpress, "ca9-16" }, true, RGB565 },
+        BoardCase { "Vexpress32RedFirst", { Machine::vexpress, "ca9-32", true }, true, RGBA },
+        BoardCase { "Vexpress32RedAt16", { Machine::vexpress, "ca9-32" }, true, XRGB },
+        BoardCase { "Virt32WithPan", { Machine::virt }, true, XRGB },
+        BoardCase { "Vexpress16NoFrames", { Machine::vexpress, "ca9-16" }, false, RGB565 },
+        BoardCase { "VexpressNoDisplay", { Machine::vexpress, "ca9" }, true, {} },
+        // The arm64 kernel: the ARMv7 player in compat mode and the AArch64 one.
+        BoardCase { "Arm64KernelArmv7", VIRT64, true, XRGB },
+        BoardCase { "Arm64KernelAarch64", VIRT64, true, XRGB, Player::aarch64 },
+        BoardCase { "Arm64KernelArmv7NoFrames", VIRT64, false, XRGB },
+        BoardCase { "Arm64KernelAarch64NoFrames", VIRT64, false, XRGB, Player::aarch64 },
+        BoardCase { "Arm64KernelArmv7NoDisplay", VIRT64_NO_GPU, true, {} },
+        BoardCase { "Arm64KernelAarch64NoDisplay", VIRT64_NO_GPU, true, {}, Player::aarch64 },
+        // A core with no 32-bit execution at EL0.
+        BoardCase { "Arm64OnlyCoreAarch64", VIRT64_A64FX, true, XRGB, Player::aarch64, true }),
     [](const testing::TestParamInfo<BoardCase>& info) { return std::string(info.param.name); });
 
 // Frames made by the tools for an X,R,G,B panel show the artwork's colours
-// on one, where the player's plain bytes show red and blue swapped.
-TEST(Board, FramesMadeForTheXrgbPanelShowTheArtwork)
+// on one, where the player's plain bytes show red and blue swapped: on the
+// vexpress board at 32 bpp, and with the AArch64 player on the arm64 kernel's
+// virtio GPU.
+class XrgbBoardTest : public testing::TestWithParam<BoardCase> { };
+
+TEST_P(XrgbBoardTest, FramesMadeForTheXrgbPanelShowTheArtwork)
 {
-    fs::path kernel = board_kernel_dir();
+    const BoardCase& c = GetParam();
+    fs::path kernel = board_kernel_dir(arm64_kernel(c));
     ASSERT_TRUE(fs::exists(kernel / "ready"))
         << "no kernel in PELIMORA_BOARD_CACHE; the board.kernel test fetches it";
     // Bands of pure red, green, blue and white, then a gradient in every channel.
@@ -326,23 +386,36 @@ TEST(Board, FramesMadeForTheXrgbPanelShowTheArtwork)
         }
     ScreenGeometry panel { WIDTH, HEIGHT, 32, 0, find_format("XRGB8888") };
     Frame frame = encode_rle565(image_to_panel_stream(art, {}, false, panel));
-    BoardCase c { "Vexpress32XrgbFrames", { false, "ca9-32", false }, true, XRGB };
     QemuBoard board;
     ASSERT_EQ(board.boot(c.board, kernel, initramfs(c, kernel, std::vector<Frame>(FRAME_COUNT, frame))), "");
     ASSERT_TRUE(board.read_until(INIT_READY, Clock::now() + BOOT_TIMEOUT));
     InitReport report = read_init_report(board.console);
+    EXPECT_EQ(report.exit_status, 0);
     ASSERT_EQ(report.layout.red, 16u) << "not an X,R,G,B panel";
-    std::vector<uint8_t> shown = board.screen_dump(WIDTH, HEIGHT);
-    EXPECT_TRUE(board.power_off());
-    ASSERT_EQ(shown.size(), size_t(WIDTH) * HEIGHT * 3);
+    std::vector<uint8_t> shown;
     size_t wrong = 0;
-    for (size_t i = 0; i < size_t(WIDTH) * HEIGHT; ++i)
-        for (int ch = 0; ch < 3; ++ch)
-            wrong += std::abs(int(shown[i * 3 + ch]) - int(art.rgba[i * 4 + ch])) > (ch == 1 ? 4 : 8);
+    // DRM's framebuffer emulation reaches the display a little later: poll.
+    for (auto until = Clock::now() + std::chrono::seconds(15); Clock::now() < until;) {
+        shown = board.screen_dump(WIDTH, HEIGHT);
+        ASSERT_EQ(shown.size(), size_t(WIDTH) * HEIGHT * 3);
+        wrong = 0;
+        for (size_t i = 0; i < size_t(WIDTH) * HEIGHT; ++i)
+            for (int ch = 0; ch < 3; ++ch)
+                wrong += std::abs(int(shown[i * 3 + ch]) - int(art.rgba[i * 4 + ch])) > (ch == 1 ? 4 : 8);
+        if (!wrong)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    EXPECT_TRUE(board.power_off());
     EXPECT_EQ(wrong, 0u) << "pixels off the artwork";
-    EXPECT_EQ(
-        write_png_rgb(fs::path(PELIMORA_BOARD_PICTURES) / "Vexpress32XrgbFrames.png", WIDTH, HEIGHT, shown),
+    EXPECT_EQ(write_png_rgb(fs::path(PELIMORA_BOARD_PICTURES) / (std::string(c.name) + ".png"), WIDTH,
+                  HEIGHT, shown),
         "");
 }
+
+INSTANTIATE_TEST_SUITE_P(Board, XrgbBoardTest,
+    testing::Values(BoardCase { "Vexpress32XrgbFrames", { Machine::vexpress, "ca9-32" }, true, XRGB },
+        BoardCase { "Arm64KernelAarch64XrgbFrames", VIRT64, true, XRGB, Player::aarch64 }),
+    [](const testing::TestParamInfo<BoardCase>& info) { return std::string(info.param.name); });
 
 } // namespace

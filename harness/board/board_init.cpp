@@ -1,7 +1,10 @@
-// init for the emulated board: sets up /dev as a boot would, runs the player,
-// reports on the console, waits for the host's screen dump; when the host asks,
-// runs the probe (its report, its timing, its card) for a second dump; then
-// powers off.
+// init for the emulated board: sets up /dev as a boot would, reports the
+// screen and the platform as the kernel tells them, runs the player, waits
+// for the host's screen dump (nothing touches the screen between the
+// player's exit and the dump); when the host asks, runs the probe (its
+// report, its timing, its card) for a second dump; then powers off.
+// With /pelimora-armv7 in the initramfs, first tries to run that too (on a
+// core without 32-bit execution its exec fails).
 //
 // Kernel command line options it reads:
 //   pelimora.modules=a,b,c  load /modules/a.ko, b.ko, c.ko in that order
@@ -19,6 +22,7 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
+#include <sys/utsname.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -93,13 +97,33 @@ static void report_screen()
         close(fd);
 }
 
-// Runs `program` (with one argument or none) and waits: its wait status.
+// What the kernel says of itself: machine, page size, the cores that run 32-bit programs.
+static void report_platform()
+{
+    utsname names;
+    if (uname(&names) != 0)
+        strcpy(names.machine, "unknown");
+    char cpus[64] = "none";
+    int fd = open("/sys/devices/system/cpu/aarch32_el0", O_RDONLY);
+    if (fd >= 0) {
+        ssize_t n = read(fd, cpus, sizeof cpus - 1);
+        cpus[n > 0 ? n : 0] = '\0';
+        cpus[strcspn(cpus, "\n")] = '\0';
+        close(fd);
+    }
+    say("pelimora-init: platform machine=%s page_size=%ld aarch32_el0=%s", names.machine,
+        sysconf(_SC_PAGESIZE), cpus);
+}
+
+// Runs `program` (with one argument or none) and waits: its wait status. A
+// failed exec is said on the console and exits 127.
 static int run(const char* program, const char* argument)
 {
     pid_t pid = fork();
     if (pid == 0) {
         char* argv[] = { const_cast<char*>(program), const_cast<char*>(argument), nullptr };
         execv(argv[0], argv);
+        say("pelimora-init: exec %s: %s", program, strerror(errno));
         _exit(127);
     }
     int status = 0;
@@ -143,13 +167,19 @@ int main()
             set_rgba_order();
     }
 
+    report_platform();
+    report_screen();
+    int status;
+    if (access("/pelimora-armv7", F_OK) == 0) {
+        status = run("/pelimora-armv7", nullptr);
+        say("pelimora-init: armv7 player exit=%d", WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+    }
     say("pelimora-init: starting the player");
     double start = now_ms();
-    int status = run("/pelimora", nullptr);
+    status = run("/pelimora", nullptr);
     double elapsed = now_ms() - start;
     say("pelimora-init: player exit=%d signal=%d ms=%.1f", WIFEXITED(status) ? WEXITSTATUS(status) : -1,
         WIFSIGNALED(status) ? WTERMSIG(status) : 0, elapsed);
-    report_screen();
     say("pelimora-init: ready for the screen dump");
 
     // The host answers with a line on the console once it has the picture:

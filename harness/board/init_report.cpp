@@ -1,6 +1,7 @@
 #include "init_report.h"
 
 #include <cstdio>
+#include <cstring>
 
 InitReport read_init_report(const std::vector<std::string>& console)
 {
@@ -15,6 +16,14 @@ InitReport read_init_report(const std::vector<std::string>& console)
             &l.blue_bits, &l.transp, &l.transp_bits);
         if (line.starts_with("pelimora-init: pan "))
             report.pan = line.substr(19);
+        char machine[65], cpus[65];
+        if (std::sscanf(line.c_str(), "pelimora-init: platform machine=%64s page_size=%ld aarch32_el0=%64s",
+                machine, &report.page_size, cpus)
+            == 3)
+            report.machine = machine, report.aarch32_el0 = cpus;
+        std::sscanf(line.c_str(), "pelimora-init: armv7 player exit=%d", &report.armv7_exit);
+        if (constexpr char exec[] = "pelimora-init: exec /pelimora-armv7: "; line.starts_with(exec))
+            report.armv7_exec = line.substr(std::strlen(exec));
         // Kernel log records reach the console as "[    4.28] text".
         if (size_t at = line.find("] pelimora: "); line.starts_with("[") && at != std::string::npos)
             report.messages.push_back(line.substr(at + 2));

@@ -17,12 +17,12 @@
 
 namespace fs = std::filesystem;
 
-fs::path board_kernel_dir()
+fs::path board_kernel_dir(bool arm64)
 {
     const char* cache = std::getenv("PELIMORA_BOARD_CACHE");
     if (!cache)
         return {};
-    std::ifstream current(fs::path(cache) / "current");
+    std::ifstream current(fs::path(cache) / (arm64 ? "current-arm64" : "current"));
     std::string version;
     current >> version;
     return version.empty() ? fs::path() : fs::path(cache) / version;
@@ -48,17 +48,23 @@ std::string QemuBoard::boot(const BoardSetup& setup, const fs::path& kernel_dir,
     std::string append = "console=ttyAMA0 quiet rdinit=/init";
     SpawnRequest request;
     request.search_path = true;
-    request.argv = { "qemu-system-arm", "-m", "256M", "-display", "none", "-serial", "stdio", "-monitor",
-        "none", "-no-reboot", "-nic", "none" };
-    if (setup.virt) {
-        request.argv.insert(request.argv.end(),
-            { "-M", "virt,highmem=off", "-global", "virtio-mmio.force-legacy=false", "-device",
-                "virtio-gpu-device" });
-        append += " video=640x480-32 pelimora.wait_fb pelimora.modules=virtio_mmio,virtio_dma_buf,drm,"
-                  "drm_kms_helper,drm_shmem_helper,virtio-gpu";
-    } else {
+    bool arm64 = setup.machine == Machine::virt64;
+    request.argv = { arm64 ? "qemu-system-aarch64" : "qemu-system-arm", "-m", "256M", "-display", "none",
+        "-serial", "stdio", "-monitor", "none", "-no-reboot", "-nic", "none" };
+    if (setup.machine == Machine::vexpress) {
         request.argv.insert(request.argv.end(),
             { "-M", "vexpress-a9", "-dtb", (kernel_dir / (setup.tree + ".dtb")).string() });
+    } else {
+        if (arm64)
+            request.argv.insert(request.argv.end(), { "-M", "virt,gic-version=3", "-cpu", setup.cpu });
+        else
+            request.argv.insert(request.argv.end(), { "-M", "virt,highmem=off" });
+        if (setup.gpu) {
+            request.argv.insert(request.argv.end(),
+                { "-global", "virtio-mmio.force-legacy=false", "-device", "virtio-gpu-device" });
+            append += " video=640x480-32 pelimora.wait_fb pelimora.modules=virtio_mmio,virtio_dma_buf,drm,"
+                      "drm_kms_helper,drm_shmem_helper,virtio-gpu";
+        }
     }
     if (setup.rgba)
         append += " pelimora.rgba";

@@ -1,5 +1,6 @@
-// One boot of an emulated ARM board under qemu-system-arm, driven over its
-// serial console and QMP: Debian's armhf kernel, an initramfs of ours.
+// One boot of an emulated ARM board under qemu-system-arm or -aarch64, driven
+// over its serial console and QMP: Debian's armhf or arm64 kernel, an
+// initramfs of ours.
 #pragma once
 
 #include "temp_dir.h"
@@ -10,14 +11,23 @@
 #include <sys/types.h>
 #include <vector>
 
-struct BoardSetup {
-    bool virt = false; // the virt board with a virtio GPU behind DRM's framebuffer emulation
-    std::string tree; // vexpress device tree in the kernel cache: ca9-16, ca9-32, or ca9 (no display)
-    bool rgba = false; // the init asks for red at offset 0 on 32-bit screens
+enum class Machine {
+    vexpress, // Cortex-A9 with a PL111 display controller, armhf kernel
+    virt, // virt with a virtio GPU behind DRM's framebuffer emulation, armhf kernel
+    virt64, // the same on the arm64 kernel
 };
 
-// The cached kernel's directory (from PELIMORA_BOARD_CACHE), or empty.
-std::filesystem::path board_kernel_dir();
+struct BoardSetup {
+    Machine machine = Machine::vexpress;
+    std::string tree = {}; // vexpress device tree in the kernel cache: ca9-16, ca9-32, or ca9 (no display)
+    bool rgba = false; // the init asks for red at offset 0 on 32-bit screens
+    const char* cpu = "cortex-a72"; // virt64: the core (a64fx runs no 32-bit code at EL0)
+    bool gpu = true; // virt boards: with the virtio GPU
+};
+
+// The cached kernel's directory (from PELIMORA_BOARD_CACHE) for the armhf or
+// the arm64 kernel, or empty.
+std::filesystem::path board_kernel_dir(bool arm64 = false);
 
 class QemuBoard {
 public:
