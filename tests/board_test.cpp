@@ -408,8 +408,8 @@ TEST_P(XrgbBoardTest, FramesMadeForTheXrgbPanelShowTheArtwork)
     }
     EXPECT_TRUE(board.power_off());
     EXPECT_EQ(wrong, 0u) << "pixels off the artwork";
-    EXPECT_EQ(write_png_rgb(fs::path(PELIMORA_BOARD_PICTURES) / (std::string(c.name) + ".png"), WIDTH,
-                  HEIGHT, shown),
+    EXPECT_EQ(write_png_rgb(
+                  fs::path(PELIMORA_BOARD_PICTURES) / (std::string(c.name) + ".png"), WIDTH, HEIGHT, shown),
         "");
 }
 
