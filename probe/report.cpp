@@ -1,5 +1,6 @@
 // The report: one JSON object on standard output, which the host tools take
 // as a panel description (pelimora-frames --panel FILE).
+#include "platform.h"
 #include "probe.h"
 
 #include "kmsg.h"
@@ -13,7 +14,7 @@
 
 namespace {
 
-constexpr int MAX_ADVICE = 12, ADVICE_LENGTH = 200;
+constexpr int MAX_ADVICE = 12, ADVICE_LENGTH = 256;
 
 struct Advice {
     char lines[MAX_ADVICE][ADVICE_LENGTH];
@@ -36,13 +37,28 @@ void print_field(const char* name, const fb_bitfield& field)
     printf("  \"%s\": {\"offset\": %u, \"length\": %u},\n", name, field.offset, field.length);
 }
 
-// What to do about what was found, one line each.
-void advise(const ProbedScreen& s, const char* console, bool kmsg, const FrameCheck* frames, Advice* advice)
+// A DRM driver's fbdev emulation names itself "<driver>drmfb".
+bool emulated(const ProbedScreen& s)
 {
+    size_t length = strnlen(s.fix.id, sizeof s.fix.id);
+    return length >= 5 && memcmp(s.fix.id + length - 5, "drmfb", 5) == 0;
+}
+
+// What to do about what was found, one line each.
+void advise(const ProbedScreen& s, const ProbedPlatform& platform, const char* console, bool kmsg,
+    const FrameCheck* frames, Advice* advice)
+{
+    if (const char* binary = binary_advice(platform))
+        advice->add("%s", binary);
     if (!s.opened)
-        advice->add("no %s: since Linux 6.6 the fbdev node needs CONFIG_FB_DEVICE; make it where the player "
-                    "looks (ln -s /dev/fb0 %s) before the player starts",
+        advice->add("no %s: the node needs CONFIG_FB_DEVICE (since Linux 6.6) and, for a DRM driver, "
+                    "CONFIG_DRM_FBDEV_EMULATION; make it where the player looks (ln -s /dev/fb0 %s) before "
+                    "the player starts",
             FB_PATH, FB_PATH);
+    if (s.read && emulated(s))
+        advice->add("a DRM driver's framebuffer emulation: it pans only within yres_virtual %u unless "
+                    "CONFIG_DRM_FBDEV_OVERALLOC is raised, and keeps the depth it was set up with",
+            s.var.yres_virtual);
     if (s.read) {
         const fb_var_screeninfo& v = s.var;
         uint32_t row = v.xres * (v.bits_per_pixel / 8);
@@ -63,8 +79,8 @@ void advise(const ProbedScreen& s, const char* console, bool kmsg, const FrameCh
                 strerror(s.pan_error));
     }
     if (strcmp(console, "graphics") != 0 && strcmp(console, "text") != 0)
-        advice->add(
-            "%s is %s: the player draws nothing without the console in graphics mode", TTY_PATH, console);
+        advice->add("%s is %s: the player draws nothing without the console in graphics mode (CONFIG_VT)",
+            TTY_PATH, console);
     if (!kmsg)
         advice->add("no %s: the player's messages are lost", KMSG_PATH);
     int missing = 0, first_missing = 0, other = 0;
@@ -100,12 +116,24 @@ int probe_report()
         snprintf(path, sizeof path, FRAME_PATH_FORMAT, FRAME_PATH_PREFIX, n);
         frames[n - 1] = check_frame(path, pixels);
     }
+    ProbedPlatform platform;
+    probe_platform(&platform);
     Advice advice;
-    advise(s, console, kmsg, frames, &advice);
+    advise(s, platform, console, kmsg, frames, &advice);
     const bool draws = s.mapped && !s.refusal[0];
 
     printf("{\n  \"device\": ");
     print_json_string(FB_PATH);
+    printf(",\n  \"machine\": ");
+    print_json_string(platform.machine);
+    printf(",\n  \"binary\": \"%s\",\n  \"compat\": %s,\n  \"page_size\": %ld,\n  \"aarch32\": %s,\n"
+           "  \"aarch32_cpus\": ",
+        platform.binary, platform.compat ? "true" : "false", platform.page_size,
+        platform.aarch32 ? "true" : "false");
+    if (platform.aarch32_cpus[0])
+        print_json_string(platform.aarch32_cpus);
+    else
+        printf("null");
     printf(",\n");
     if (s.error[0]) {
         printf("  \"error\": ");
@@ -125,8 +153,8 @@ int probe_report()
         print_field("green", v.green);
         print_field("blue", v.blue);
         print_field("transp", v.transp);
-        printf("  \"format\": \"%s\",\n  \"pans\": %s,\n", s.format ? s.format->name : "unknown",
-            s.pans ? "true" : "false");
+        printf("  \"format\": \"%s\",\n  \"pans\": %s,\n  \"emulated\": %s,\n",
+            s.format ? s.format->name : "unknown", s.pans ? "true" : "false", emulated(s) ? "true" : "false");
     }
     printf("  \"player\": ");
     print_json_string(draws ? "ok" : s.refusal[0] ? s.refusal : "cannot use the screen");

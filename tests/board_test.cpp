@@ -183,6 +183,21 @@ void check_probe(QemuBoard& board, const BoardCase& c, const InitReport& init)
     nlohmann::json time
         = nlohmann::json::parse(probe_output(board.console, "time", &time_exit), nullptr, false);
     ASSERT_FALSE(report.is_discarded()) << probe_output(board.console, "report", &report_exit);
+    // The platform, against what the kernel told the (64-bit, on arm64) init.
+    bool aarch64 = c.player == Player::aarch64;
+    EXPECT_EQ(report["machine"], init.machine);
+    EXPECT_EQ(report["binary"], aarch64 ? "aarch64" : "armv7");
+    EXPECT_EQ(report["compat"], !aarch64 && arm64_kernel(c));
+    EXPECT_EQ(report["page_size"], init.page_size);
+    EXPECT_EQ(report["aarch32"], !c.try_armv7);
+    EXPECT_TRUE(report["aarch32_cpus"].is_null());
+    std::string binary_advice = !arm64_kernel(c) ? "install the ARMv7 player"
+        : c.try_armv7                            ? "runs no 32-bit programs"
+                                                 : "ARMv7 player runs in compat mode";
+    bool advised = false;
+    for (const auto& line : report["advice"])
+        advised |= line.get<std::string>().find(binary_advice) != std::string::npos;
+    EXPECT_TRUE(advised) << report["advice"];
     const Layout& l = init.layout;
     if (!l.bpp) {
         EXPECT_EQ(report_exit, 1);
@@ -203,6 +218,7 @@ void check_probe(QemuBoard& board, const BoardCase& c, const InitReport& init)
     ASSERT_NE(format, nullptr);
     EXPECT_EQ(report["format"], format->name);
     EXPECT_EQ(report["pans"], init.pan == "works");
+    EXPECT_EQ(report["emulated"], c.board.machine != Machine::vexpress) << "virtio-gpu's fbdev emulation";
     EXPECT_EQ(report["console"], "graphics") << "the player left it so";
     for (int n = 1; n <= FRAME_COUNT; ++n)
         EXPECT_EQ(report["frames"][n - 1]["status"], !c.frames ? "missing" : n == 1 ? "exact" : "short") << n;

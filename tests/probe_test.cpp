@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <unistd.h>
 
 #include <cstring>
 #include <fstream>
@@ -83,6 +84,11 @@ TEST(Probe, ReportsEachFormatAsTheKernelDescribesIt)
         EXPECT_EQ(r["player"], "ok");
         EXPECT_EQ(r["console"], "text");
         EXPECT_EQ(r["kmsg"], "writable");
+        // The host build on the host's kernel: no ARM player to advise, no DRM emulation.
+        EXPECT_EQ(r["binary"], "host");
+        EXPECT_EQ(r["compat"], false);
+        EXPECT_EQ(r["page_size"], sysconf(_SC_PAGESIZE));
+        EXPECT_EQ(r["emulated"], false);
         if (format.refusal) {
             EXPECT_TRUE(has_advice(r, "cannot show right")) << r["advice"];
         } else if (&format != &player_format(format.bits_per_pixel)) {
