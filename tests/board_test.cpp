@@ -354,9 +354,9 @@ TEST_P(BoardTest, PlaysOnARealKernel)
     }
 }
 
-constexpr BoardSetup VIRT64 { Machine::virt64, "", false, "cortex-a72", true };
-constexpr BoardSetup VIRT64_NO_GPU { Machine::virt64, "", false, "cortex-a72", false };
-constexpr BoardSetup VIRT64_A64FX { Machine::virt64, "", false, "a64fx", true };
+const BoardSetup VIRT64 { Machine::virt64, "", false, "cortex-a72", true };
+const BoardSetup VIRT64_NO_GPU { Machine::virt64, "", false, "cortex-a72", false };
+const BoardSetup VIRT64_A64FX { Machine::virt64, "", false, "a64fx", true };
 
 INSTANTIATE_TEST_SUITE_P(Board, BoardTest,
     testing::Values(BoardCase { "Vexpress16", { Machine::vexpress, "ca9-16" }, true, RGB565 },

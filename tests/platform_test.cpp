@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -11,12 +12,12 @@ namespace {
 ProbedPlatform platform(const char* machine, const char* binary, bool aarch32, const char* cpus = "")
 {
     ProbedPlatform p;
-    std::strcpy(p.machine, machine);
+    std::snprintf(p.machine, sizeof p.machine, "%s", machine);
     p.binary = binary;
     p.compat = std::strcmp(binary, "armv7") == 0 && std::strcmp(machine, "aarch64") == 0;
     p.page_size = 4096;
     p.aarch32 = aarch32;
-    std::strcpy(p.aarch32_cpus, cpus);
+    std::snprintf(p.aarch32_cpus, sizeof p.aarch32_cpus, "%s", cpus);
     return p;
 }
 
