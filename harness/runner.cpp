@@ -80,6 +80,10 @@ PlayerRun run_player(const PlayerPaths& paths, const VirtualDevices& devices, co
         set(VDEV_FB_LINE, devices.fb_line);
     if (!devices.fb_channels.empty())
         set(VDEV_FB_CHANNELS, devices.fb_channels);
+    if (!devices.fb_id.empty())
+        set(VDEV_FB_ID, devices.fb_id);
+    if (!devices.machine.empty())
+        set(VDEV_MACHINE, devices.machine);
     if (!devices.fail.empty())
         set(VDEV_FAIL, devices.fail);
     if (devices.kmsg)

@@ -18,6 +18,8 @@ struct VirtualDevices {
     std::string fb_virtual; // "WIDTHxHEIGHT", larger than the visible screen
     std::string fb_line; // line length in bytes, when not the natural one
     std::string fb_channels; // "OFFSET/LENGTH," for red, green, blue, transp; empty: the player's layout
+    std::string fb_id; // the driver's id; empty: "vdev"
+    std::string machine; // what uname says the machine is; empty: the host's
     // Comma-separated failure points: fb-open, fb-fix, fb-var, fb-mmap, fb-pan,
     // and frame-open:N, frame-fstat:N, frame-mmap:N for frame N.
     std::string fail;

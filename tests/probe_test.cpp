@@ -163,6 +163,34 @@ TEST(Probe, SaysWhyThePlayerWouldRefuseAScreen)
     EXPECT_EQ(p.run.count(EventKind::mmap, Device::fb), 0u) << "nothing mapped that the player would not map";
 }
 
+// The platform as the kernel names it: an arm64 kernel where this (64-bit,
+// not ARM) probe finds no 32-bit personality is one that runs only the
+// AArch64 player; a 32-bit one takes the ARMv7 player. A driver whose id
+// ends in drmfb is DRM's framebuffer emulation.
+TEST(Probe, SaysWhichPlayerThePlatformRuns)
+{
+    REQUIRE_DEVICE_SANDBOX();
+    FrameDir frames;
+    VirtualDevices devices;
+    devices.machine = "aarch64";
+    devices.fb_id = "virtio_gpudrmfb";
+    Probed p = probe(devices, frames.path());
+    EXPECT_EQ(p.report["machine"], "aarch64");
+    EXPECT_EQ(p.report["compat"], false);
+    EXPECT_EQ(p.report["aarch32"], false);
+    EXPECT_EQ(p.report["driver"], "virtio_gpudrmfb");
+    EXPECT_EQ(p.report["emulated"], true);
+    EXPECT_TRUE(has_advice(p.report, "install the AArch64 player")) << p.report["advice"];
+    EXPECT_TRUE(has_advice(p.report, "pans only within yres_virtual 48")) << p.report["advice"];
+
+    devices.machine = "armv7l";
+    devices.fb_id = "pl111";
+    p = probe(devices, frames.path());
+    EXPECT_EQ(p.report["emulated"], false);
+    EXPECT_TRUE(has_advice(p.report, "a 32-bit kernel: install the ARMv7 player")) << p.report["advice"];
+    EXPECT_FALSE(has_advice(p.report, "framebuffer emulation")) << p.report["advice"];
+}
+
 TEST(Probe, ConsoleAndKernelLogAsThePlayerWouldFindThem)
 {
     REQUIRE_DEVICE_SANDBOX();

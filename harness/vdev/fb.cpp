@@ -161,7 +161,7 @@ int fb_ioctl(unsigned long request, void* arg)
             return fail(EIO);
         }
         fb_fix_screeninfo fix = {};
-        snprintf(fix.id, sizeof fix.id, "vdev");
+        snprintf(fix.id, sizeof fix.id, "%s", config.fb_id ? config.fb_id : "vdev");
         fix.smem_len = smem_len();
         fix.type = FB_TYPE_PACKED_PIXELS;
         fix.visual = FB_VISUAL_TRUECOLOR;

@@ -13,6 +13,7 @@
 #include <string.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/utsname.h>
 
 namespace vdev {
 namespace {
@@ -194,6 +195,15 @@ ssize_t write(int fd, const void* data, size_t len)
         log_event(e);
     }
     return REAL(write)(fd, data, len);
+}
+
+// The kernel's own names, but for the machine when the run pretends another.
+int uname(struct utsname* names)
+{
+    int rc = REAL(uname)(names);
+    if (rc == 0 && config.machine)
+        snprintf(names->machine, sizeof names->machine, "%s", config.machine);
+    return rc;
 }
 
 int fstat(int fd, struct stat* info)

@@ -120,6 +120,8 @@ __attribute__((constructor)) void load()
     config.bootimages = getenv(VDEV_BOOTIMAGES);
     config.snapshots = getenv(VDEV_SNAPSHOTS);
     config.clock = getenv(VDEV_CLOCK) != nullptr;
+    config.fb_id = getenv(VDEV_FB_ID);
+    config.machine = getenv(VDEV_MACHINE);
     Event started = event(EventKind::start, Device::none);
     started.clock_ns = config.clock ? monotonic_ns() : 0;
     log_event(started);

@@ -24,6 +24,8 @@ struct Config {
     const char* bootimages = nullptr;
     const char* snapshots = nullptr;
     bool clock = false;
+    const char* fb_id = nullptr;
+    const char* machine = nullptr;
 };
 extern Config config;
 
