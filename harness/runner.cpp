@@ -46,6 +46,50 @@ static std::string read_text(const fs::path& path)
     return std::string(bytes.begin(), bytes.end());
 }
 
+namespace {
+
+// LD_PRELOAD is split at spaces and colons: a library whose path holds one
+// is reached through a link of a plain name. "" or the error.
+std::string preload_name(
+    const fs::path& library, const fs::path& scratch, std::optional<TempDir>* links, std::string* name)
+{
+    auto plain
+        = [](const fs::path& path) { return path.string().find_first_of(" :\t\n") == std::string::npos; };
+    *name = library.string();
+    if (plain(library))
+        return "";
+    links->emplace(plain(scratch) ? scratch : fs::path("/tmp"), "vdev-link");
+    std::error_code ec;
+    fs::path link = (*links)->path() / library.filename();
+    if (!(*links)->path().empty())
+        fs::create_symlink(fs::absolute(library, ec), link, ec);
+    if ((*links)->path().empty() || ec || !plain(link))
+        return library.string()
+            + ": its path holds a space or colon, which LD_PRELOAD cannot carry, "
+              "and no link to it could be made";
+    *name = link.string();
+    return "";
+}
+
+// Whether a program started with `env` gets the virtual devices: a harmless
+// program is started with it first, which the library, once loaded, ends at
+// once. The player itself is never run without them.
+std::string devices_load(std::vector<std::string> env, const fs::path& library)
+{
+    env.push_back(std::string(VDEV_LOAD_CHECK) + "=1");
+    SpawnRequest request;
+    request.argv = { "/bin/true" };
+    request.env = std::move(env);
+    ProcessRun check = run_process(request, true);
+    if (check.exit_status == VDEV_LOADED_STATUS)
+        return "";
+    return library.string() + ": the virtual devices do not load into a program ("
+        + (check.error.empty() ? "the dynamic loader refused them" : check.error)
+        + "): the player was not run";
+}
+
+} // namespace
+
 PlayerRun run_player(const PlayerPaths& paths, const VirtualDevices& devices, const fs::path& frames,
     const std::vector<std::string>& args, const fs::path& kept)
 {
@@ -56,6 +100,12 @@ PlayerRun run_player(const PlayerPaths& paths, const VirtualDevices& devices, co
         run.error = "cannot make a scratch directory";
         return run;
     }
+    std::optional<TempDir> links;
+    std::string library;
+    if (std::string error = preload_name(paths.vdev, scratch, &links, &library); !error.empty()) {
+        run.error = error;
+        return run;
+    }
 
     SpawnRequest request;
     for (char** e = environ; *e; ++e)
@@ -64,7 +114,7 @@ PlayerRun run_player(const PlayerPaths& paths, const VirtualDevices& devices, co
             request.env.emplace_back(*e);
     auto set
         = [&](const char* name, const std::string& value) { request.env.push_back(name + ("=" + value)); };
-    std::string preload = paths.vdev.string();
+    std::string preload = library;
     if (!paths.preload_first.empty())
         preload = paths.preload_first + ":" + preload;
     set("LD_PRELOAD", preload);
@@ -94,6 +144,10 @@ PlayerRun run_player(const PlayerPaths& paths, const VirtualDevices& devices, co
         set(VDEV_SIGNAL_US, std::to_string(devices.signal_us));
     request.argv = { paths.player.string() };
     request.argv.insert(request.argv.end(), args.begin(), args.end());
+    if (std::string error = devices_load(request.env, paths.vdev); !error.empty()) {
+        run.error = error;
+        return run;
+    }
 
     ProcessRun process = run_process(request, true);
     run.out = process.out;
@@ -116,6 +170,8 @@ PlayerRun run_player(const PlayerPaths& paths, const VirtualDevices& devices, co
         run.pans += event.kind == EventKind::pan;
         run.events.push_back(event);
     }
+    if (run.error.empty() && (run.events.empty() || run.events.front().kind != EventKind::start))
+        run.error = "the virtual devices did not load into the player: its run is not the player's on them";
     run.kmsg = read_text(scratch / "kmsg");
     run.captures = scratch / "screens";
     if (kept.empty()) {

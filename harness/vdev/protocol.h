@@ -25,6 +25,10 @@ constexpr char VDEV_TTY[] = "VDEV_TTY"; // ok, missing, refuse
 constexpr char VDEV_KMSG[] = "VDEV_KMSG"; // file standing in for the kernel log; absent: unopenable
 constexpr char VDEV_CLOCK[] = "VDEV_CLOCK"; // set: the start and every pan carry the monotonic clock
 constexpr char VDEV_SIGNAL_US[] = "VDEV_SIGNAL_US"; // interrupt the player with SIGUSR1 this often
+// set: the library only says that it was loaded, by ending the program it
+// was loaded into at once with VDEV_LOADED_STATUS, before that program runs.
+constexpr char VDEV_LOAD_CHECK[] = "VDEV_LOAD_CHECK";
+constexpr int VDEV_LOADED_STATUS = 86;
 constexpr char VDEV_PREFIX[] = "VDEV_";
 
 // The record.

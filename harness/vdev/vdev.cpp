@@ -109,6 +109,8 @@ namespace {
 
 __attribute__((constructor)) void load()
 {
+    if (getenv(VDEV_LOAD_CHECK))
+        _exit(VDEV_LOADED_STATUS);
     if (const char* path = getenv(VDEV_LOG))
         log_fd = static_cast<int>(
             syscall(SYS_openat, AT_FDCWD, path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
