@@ -6,6 +6,7 @@
 #include "schedule.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <thread>
 #include <webp/encode.h>
@@ -77,6 +78,12 @@ std::unique_ptr<EncodedPicture> encode_lossless(
     return encoded;
 }
 
+// What a failed write of the stream says, with the reason the system gave.
+std::string write_failure()
+{
+    return std::string("cannot write the animation: ") + std::strerror(errno ? errno : EIO);
+}
+
 } // namespace
 
 AnimationWriter::AnimationWriter(std::FILE* out, uint32_t width, uint32_t height)
@@ -100,7 +107,7 @@ AnimationWriter::AnimationWriter(std::FILE* out, uint32_t width, uint32_t height
     put_le(header, 0xFF000000u, 4); // opaque black behind the frames
     put_le(header, 0, 2);
     if (!out_ || std::fwrite(header.data(), 1, header.size(), out_) != header.size())
-        error_ = "cannot write the animation";
+        error_ = write_failure();
 }
 
 std::string AnimationWriter::write_frame(std::span<const uint8_t> chunk, uint32_t ms)
@@ -116,7 +123,7 @@ std::string AnimationWriter::write_frame(std::span<const uint8_t> chunk, uint32_
     frame.push_back(0x02);
     if (std::fwrite(frame.data(), 1, frame.size(), out_) != frame.size()
         || std::fwrite(chunk.data(), 1, chunk.size(), out_) != chunk.size())
-        return "cannot write the animation";
+        return write_failure();
     return "";
 }
 
@@ -165,7 +172,7 @@ std::string AnimationWriter::finish()
     put_le(riff_size, uint32_t(size - 8), 4);
     if (size < 0 || std::fseek(out_, 4, SEEK_SET) != 0 || std::fwrite(riff_size.data(), 1, 4, out_) != 4
         || std::fseek(out_, 0, SEEK_END) != 0)
-        return error_ = "cannot write the animation";
+        return error_ = write_failure();
     previous_.reset();
     return "";
 }

@@ -67,8 +67,12 @@ public:
     // Pictures in the artwork: 1 for a still; for video, as its header says (0 when unknown).
     virtual int64_t frame_count() const = 0;
     // How long it plays once; 0 for a still, and for a clip whose header
-    // does not say until its last frame has been decoded.
+    // does not say until its last frame has been decoded. Once a clip is
+    // known to be cut short, where its readable frames end.
     virtual int64_t duration_us() const = 0;
+    // For a clip whose frames, read to the end, stop before the length its
+    // header gives (a file damaged or cut short): that length; else 0.
+    virtual int64_t claimed_duration_us() const { return 0; }
     // The size of its own pixels; 0 x 0 for a picture without one (SVG).
     virtual void native_size(uint32_t* width, uint32_t* height) const = 0;
     // The picture shown `time_us` into the artwork, fitted to the panel.

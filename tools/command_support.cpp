@@ -1,18 +1,20 @@
 #include "command_support.h"
 
+#include "tool_main.h"
+
 #include <cstdio>
 
 namespace fs = std::filesystem;
 
 int fail(const std::string& message, int status)
 {
-    std::fprintf(stderr, "%s: %s\n", FRAMES_TOOL, message.c_str());
+    std::fprintf(stderr, "%s: %s\n", tool_name(), message.c_str());
     return status;
 }
 
 void note(const std::string& message)
 {
-    std::fprintf(stderr, "%s: note: %s\n", FRAMES_TOOL, message.c_str());
+    std::fprintf(stderr, "%s: note: %s\n", tool_name(), message.c_str());
 }
 
 std::string name_list(const std::vector<std::string>& names, size_t most)

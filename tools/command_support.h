@@ -14,9 +14,9 @@ constexpr char FRAMES_TOOL[] = "pelimora-frames";
 // argument or panel.
 constexpr int BAD_ARGUMENT = 2;
 
-// Prints "pelimora-frames: MESSAGE" on standard error and returns `status`.
+// Prints "TOOL: MESSAGE" on standard error and returns `status`.
 int fail(const std::string& message, int status = 1);
-// "pelimora-frames: note: MESSAGE" on standard error.
+// "TOOL: note: MESSAGE" on standard error.
 void note(const std::string& message);
 
 // Up to `most` names, then how many more.

@@ -192,8 +192,7 @@ int encode_frames(const EncodeOptions& options)
             BAD_ARGUMENT);
     const uint32_t depth = depth_known ? panel.bits_per_pixel : 0;
     if (uint32_t full = rows_drawn_in_full(panel); full < panel.height)
-        note("rows " + std::to_string(full) + "-" + std::to_string(panel.height - 1)
-            + " cannot be drawn in full on a " + panel.size_text() + "x"
+        note(rows_text(full, panel.height - 1) + " cannot be drawn in full on a " + panel.size_text() + "x"
             + std::to_string(panel.bits_per_pixel) + " panel with " + std::to_string(panel.stride())
             + "-byte lines: the player draws " + std::to_string(panel.pixels()) + " pixels of stream");
     const Fitting fitting { panel.width, panel.height, *fit, background };
@@ -204,6 +203,13 @@ int encode_frames(const EncodeOptions& options)
         || (!options.out.empty() && options.out.back() == '/');
     if (to_set && options.out.empty())
         return fail("--out DIR is needed for a set of frames", BAD_ARGUMENT);
+    if (to_set && fs::path(options.out).extension() == ".rle" && !fs::is_directory(options.out, ec))
+        return fail("--out " + options.out + ": names one frame file, but "
+                + (moving                   ? "the " + artwork->kind() + " " + inputs[0].string() + " makes"
+                        : inputs.size() > 1 ? "the " + std::to_string(inputs.size()) + " pictures make"
+                                            : "this makes")
+                + " a set of " + std::to_string(FRAME_COUNT) + " frames: give a directory",
+            BAD_ARGUMENT);
 
     // One frame file from one still.
     if (!to_set) {
@@ -437,7 +443,7 @@ int encode_frames(const EncodeOptions& options)
             return fail(error);
         if (frame.input >= 0 && shown->which.past_end && !options.hold && !options.fade_in) {
             frame.input = -1;
-            held_from = held_from ? held_from : i + 1;
+            held_from = held_from ? std::min(held_from, i + 1) : i + 1;
         }
         SignalsHeld held;
         making = std::async(std::launch::async, make_frame, i, frame, shown);
@@ -446,6 +452,14 @@ int encode_frames(const EncodeOptions& options)
     if (std::string error = made_before(); !error.empty())
         return fail(error);
     progress.done();
+    if (int64_t claimed = artwork->claimed_duration_us()) {
+        std::string damage = inputs[0].string() + ": damaged or cut: its frames end at "
+            + seconds_text(artwork->duration_us()) + ", though its header says it plays "
+            + seconds_text(claimed);
+        if (!options.allow_short)
+            return fail(damage + "; --allow-short makes the set from the frames there are");
+        note(damage);
+    }
     SetDescription description { panel.width, panel.height, depth, panel.line_length, panel.format, partial,
         digests };
     if (std::string error = staged.add(SET_DESCRIPTION_FILE, set_description_bytes(description));
@@ -460,7 +474,8 @@ int encode_frames(const EncodeOptions& options)
         note(frame_name(held_from) + " to " + frame_name(FRAME_COUNT) + " hold the last picture of "
             + (moving ? inputs[0].filename().string() + ", which ends at "
                         + seconds_text(artwork->duration_us())
-                      : std::to_string(inputs.size()) + " pictures")
+                    : inputs.size() == 1 ? inputs[0].filename().string()
+                                         : "the " + std::to_string(inputs.size()) + " pictures")
             + ": they draw nothing (--loop repeats it instead)");
     if (partial)
         note("frames after " + frame_name(1)

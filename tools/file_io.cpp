@@ -2,9 +2,12 @@
 
 #include "interrupt.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -20,6 +23,15 @@ std::string file_kind(mode_t mode)
     case S_IFBLK: return "a block device";
     default: return "not a file";
     }
+}
+
+bool is_within(const fs::path& inner, const fs::path& outer)
+{
+    std::error_code ec;
+    fs::path a = fs::weakly_canonical(inner, ec), b = fs::weakly_canonical(outer, ec);
+    if (b.empty())
+        return false;
+    return std::mismatch(b.begin(), b.end(), a.begin(), a.end()).first == b.end();
 }
 
 int open_regular_file(const fs::path& path, std::string* error, struct stat* info)
@@ -81,14 +93,38 @@ std::string write_atomically(const fs::path& path, std::span<const uint8_t> byte
     std::error_code ec;
     if (fs::is_directory(path, ec))
         return path.string() + ": is a directory; give a file name";
-    StagedFiles files(path.has_parent_path() ? path.parent_path() : fs::path("."));
+    StagedFiles files(path.has_parent_path() ? path.parent_path() : fs::path("."), Claim::single_files);
     if (std::string error = files.add(path.filename().string(), bytes); !error.empty())
         return error;
     return files.commit();
 }
 
-StagedFiles::StagedFiles(fs::path dir)
+namespace {
+constexpr char SCRATCH_PREFIX[] = ".pelimora-";
+}
+
+std::string scratch_name(const std::string& name)
+{
+    return SCRATCH_PREFIX + std::to_string(getpid()) + "-" + name;
+}
+
+bool is_scratch_name(const std::string& name, long* pid)
+{
+    if (!name.starts_with(SCRATCH_PREFIX))
+        return false;
+    const char* digits = name.c_str() + std::strlen(SCRATCH_PREFIX);
+    char* end = nullptr;
+    long writer = std::strtol(digits, &end, 10);
+    if (end == digits || *end != '-' || writer <= 0)
+        return false;
+    if (pid)
+        *pid = writer;
+    return true;
+}
+
+StagedFiles::StagedFiles(fs::path dir, Claim claim)
     : dir_(std::move(dir))
+    , claim_(claim)
 {
 }
 
@@ -100,6 +136,33 @@ StagedFiles::~StagedFiles()
             fs::remove(temporary, ec);
     if (created_ && !committed_)
         fs::remove(dir_, ec); // only when empty
+    if (lock_fd_ >= 0)
+        (void)close(lock_fd_);
+}
+
+std::string StagedFiles::lock()
+{
+    lock_fd_ = open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (lock_fd_ < 0)
+        return dir_.string() + ": cannot open: " + std::strerror(errno);
+    if (flock(lock_fd_, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK)
+            return dir_.string()
+                + ": another pelimora tool is writing it now; run this again when it has finished";
+        // A file system without locks: the writer goes on alone, as before locks.
+    }
+    // Under the lock, scratch of writers that are gone is left over from a
+    // kill; a live writer's (a single file written beside) stays.
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(dir_, ec)) {
+        long pid = 0;
+        if (is_scratch_name(entry.path().filename().string(), &pid) && pid != getpid()
+            && kill(pid_t(pid), 0) != 0 && errno == ESRCH) {
+            std::error_code remove_error;
+            fs::remove_all(entry.path(), remove_error);
+        }
+    }
+    return "";
 }
 
 std::string StagedFiles::prepare()
@@ -114,6 +177,11 @@ std::string StagedFiles::prepare()
             return dir_.string() + ": cannot create: " + ec.message();
         created_ = true;
     }
+    if (claim_ == Claim::whole_directory)
+        if (std::string error = lock(); !error.empty()) {
+            created_ = false; // perhaps made at the same time by the writer that holds it
+            return error;
+        }
     prepared_ = true;
     return "";
 }
@@ -124,7 +192,7 @@ int StagedFiles::create(const std::string& name, std::string* error)
     if (*error = prepare(); !error->empty())
         return -1;
     fs::path final = dir_ / name;
-    fs::path temporary = dir_ / (".pelimora-" + std::to_string(getpid()) + "-" + name);
+    fs::path temporary = dir_ / scratch_name(name);
     int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         *error = final.string() + ": cannot create: " + std::strerror(errno);

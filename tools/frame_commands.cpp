@@ -73,10 +73,10 @@ std::string initial_screen(
     return "";
 }
 
-// What this panel shows differently from the artwork, said once.
-void print_panel_caveats(const ScreenGeometry& geometry)
+// What this panel shows differently from what the frames were made for, said once.
+void print_panel_caveats(const ScreenGeometry& geometry, const std::optional<SetDescription>& description)
 {
-    for (const std::string& caveat : panel_caveats(geometry))
+    for (const std::string& caveat : panel_caveats(geometry, made_for(description, geometry)))
         note(caveat);
 }
 
@@ -140,9 +140,11 @@ int decode_frame_file(const ViewOptions& options)
     else
         (void)close(fd);
     ScreenGeometry geometry;
-    if (std::string error = screen_for(input.parent_path(), options.screen, true, &geometry); !error.empty())
+    std::optional<SetDescription> description;
+    if (std::string error = screen_for(input.parent_path(), options.screen, true, &geometry, &description);
+        !error.empty())
         return fail(error, BAD_ARGUMENT);
-    print_panel_caveats(geometry);
+    print_panel_caveats(geometry, description);
     if (same_file(options.out, input) || (!options.base.empty() && same_file(options.out, options.base)))
         return fail(options.out + ": is an input; give another --out");
     std::vector<uint8_t> screen;
@@ -168,7 +170,11 @@ int preview_frames(const ViewOptions& options)
     std::optional<SetDescription> description;
     if (int status = open_set(options, true, &geometry, &description))
         return status;
-    print_panel_caveats(geometry);
+    if (is_within(options.out, dir))
+        return fail(options.out + ": is in the set " + dir.string()
+                + ", whose copy would take the preview to the device; give another --out",
+            BAD_ARGUMENT);
+    print_panel_caveats(geometry, description);
     if (geometry.width > MAX_ANIMATION_SIDE || geometry.height > MAX_ANIMATION_SIDE)
         return fail(geometry.size_text() + ": an animated WebP is at most "
             + std::to_string(MAX_ANIMATION_SIDE) + " pixels a side; use check for this screen");
@@ -233,8 +239,11 @@ long meant_frame(const std::string& name)
     return digits.size() > 6 ? 0 : std::stol(digits);
 }
 
-// Files that look like frames of the schedule but are not among its names.
-std::vector<std::string> lookalikes(const fs::path& dir)
+// What is in a set besides its frames and its description: files that look
+// like frames of the schedule but are not among its names, scratch a writer
+// left when it was killed, and anything else, all of which a copy of the
+// folder takes to the device.
+std::vector<std::string> strangers(const fs::path& dir)
 {
     std::vector<std::string> names, warnings;
     std::error_code ec;
@@ -243,14 +252,61 @@ std::vector<std::string> lookalikes(const fs::path& dir)
     std::sort(names.begin(), names.end(), natural_less);
     for (const std::string& name : names) {
         long n = meant_frame(name);
-        if (n < 0 || (n >= 1 && n <= FRAME_COUNT && name == frame_name(int(n))))
+        if ((n >= 1 && n <= FRAME_COUNT && name == frame_name(int(n))) || name == SET_DESCRIPTION_FILE)
             continue;
+        if (is_scratch_name(name)) {
+            warnings.push_back(name
+                + " was left by a pelimora tool stopped before it finished: the next "
+                  "encode into this folder removes it; a copy made before takes it along");
+            continue;
+        }
+        if (n < 0) {
+            warnings.push_back(name
+                + " is not a frame or the set's description: a copy of the folder takes "
+                  "it to the device too");
+            continue;
+        }
         std::string why = n < 1 || n > FRAME_COUNT
             ? "the player shows " + frame_name(1) + " to " + frame_name(FRAME_COUNT) + " only"
             : "the player opens " + frame_name(int(n)) + " (names are exact: case, no leading zeros)";
         warnings.push_back(name + " is never played: " + std::move(why));
     }
     return warnings;
+}
+
+} // namespace
+
+namespace {
+
+// How the set's own screen differs from the one it is checked on, in what
+// the panel shows: its size, colours and line length in pixels.
+std::vector<std::string> made_for_mismatches(
+    const std::optional<SetDescription>& description, const ScreenGeometry& geometry)
+{
+    std::vector<std::string> mismatches;
+    if (!description)
+        return mismatches;
+    ScreenGeometry made = made_for(description, geometry);
+    if (made.width != geometry.width || made.height != geometry.height)
+        mismatches.push_back(made.size_text() + ", not for " + geometry.size_text());
+    if (!shows_colours_alike(made, geometry))
+        mismatches.push_back(std::string(made.pixel_format().name) + " at "
+            + std::to_string(made.bits_per_pixel) + " bpp, not for " + geometry.pixel_format().name + " at "
+            + std::to_string(geometry.bits_per_pixel));
+    if (line_pixels(made) != line_pixels(geometry) && made.width == geometry.width)
+        mismatches.push_back("lines of " + std::to_string(line_pixels(made)) + " pixels, not for "
+            + std::to_string(line_pixels(geometry)));
+    return mismatches;
+}
+
+// One row of check's table.
+void print_check_row(int n, const FrameReport& frame, const std::string& coverage)
+{
+    if (frame.status == FrameReport::drawn)
+        std::printf("%-12s %8u %8u %9u  %s\n", frame_name(n).c_str(), frame.records, frame.zero_records,
+            frame.trailing_bytes, coverage.c_str());
+    else
+        std::printf("%-12s %8s %8s %9s  %s\n", frame_name(n).c_str(), "-", "-", "-", coverage.c_str());
 }
 
 } // namespace
@@ -266,6 +322,7 @@ int check_frames(const ViewOptions& options)
     // A set whose later frames draw only what changed is checked by the
     // screen each frame leaves, which its description records.
     const bool partial = description && description->partial_frames;
+    const std::vector<std::string> mismatches = made_for_mismatches(description, geometry);
     std::optional<std::vector<int>> differing = intended_screens_differing(dir, description, geometry);
     std::printf("%-12s %8s %8s %9s  %s\n", "frame", "records", "zero", "trailing",
         partial ? "draws" : "covers the screen");
@@ -282,50 +339,37 @@ int check_frames(const ViewOptions& options)
                                         : std::string("nothing"))
                     + ", keeping the rest"
                 : describe_coverage(frame, geometry);
+            // The codes are as encoded; on another screen that is not the screen meant.
             if (differing)
-                coverage += as_intended ? "; screen as intended" : "; screen NOT as intended";
-            if (frame.status == FrameReport::drawn)
-                std::printf("%-12s %8u %8u %9u  %s\n", frame_name(n).c_str(), frame.records,
-                    frame.zero_records, frame.trailing_bytes, coverage.c_str());
-            else
-                std::printf(
-                    "%-12s %8s %8s %9s  %s\n", frame_name(n).c_str(), "-", "-", "-", coverage.c_str());
+                coverage += !as_intended ? "; screen NOT as intended"
+                    : mismatches.empty() ? "; screen as intended"
+                                         : "; codes as encoded (for another screen)";
+            print_check_row(n, frame, coverage);
         });
     if (partial)
         std::printf("note: frames after %s draw only part of the screen and rely on the frames before: the "
                     "set needs every frame, in order\n",
             frame_name(1).c_str());
-    for (const std::string& warning : lookalikes(dir))
+    for (const std::string& warning : strangers(dir))
         std::printf("warning: %s\n", warning.c_str());
 
-    bool right_shape = true;
-    if (!description) {
+    if (!description)
         std::printf("note: no %s in %s: the pixel count is checked, not the shape\n", SET_DESCRIPTION_FILE,
             dir.c_str());
-    } else {
-        // What the set was made for: what it records, else what the player writes.
-        uint32_t depth = description->bits_per_pixel ? description->bits_per_pixel : geometry.bits_per_pixel;
-        const PixelFormat& made_for = description->format ? *description->format : player_format(depth);
-        uint32_t made_for_line
-            = description->line_length ? description->line_length : description->xres * (depth / 8);
-        std::vector<std::string> mismatches;
-        if (description->xres != geometry.width || description->yres != geometry.height)
-            mismatches.push_back(std::to_string(description->xres) + "x" + std::to_string(description->yres)
-                + ", not for " + geometry.size_text());
-        if (&made_for != &geometry.pixel_format())
-            mismatches.push_back(std::string(made_for.name) + ", not for " + geometry.pixel_format().name);
-        if (made_for_line != geometry.stride() && description->xres == geometry.width)
-            mismatches.push_back(
-                std::to_string(made_for_line) + "-byte lines, not for " + std::to_string(geometry.stride()));
-        for (const std::string& mismatch : mismatches)
-            std::printf("the set was made for %s\n", mismatch.c_str());
-        right_shape = mismatches.empty();
-    }
+    else if (description->bits_per_pixel && description->bits_per_pixel != geometry.bits_per_pixel
+        && mismatches.empty())
+        std::printf("note: the set was made for %u bpp; at %u bpp it shows the same\n",
+            description->bits_per_pixel, geometry.bits_per_pixel);
+    for (const std::string& mismatch : mismatches)
+        std::printf("the set was made for %s\n", mismatch.c_str());
     std::string verdict = partial ? "leaves the screen as intended on " + geometry.size_text()
                                   : "covers " + geometry.size_text() + " exactly";
-    bool good = all_right && right_shape;
-    std::printf("%s frame %s\n", good ? "every" : "not every", verdict.c_str());
-    return good ? 0 : 1;
+    if (all_right && !mismatches.empty())
+        std::printf("every frame %s, but the set was made for another screen\n",
+            (partial ? "draws its records whole" : "covers " + geometry.size_text() + " exactly").c_str());
+    else
+        std::printf("%s frame %s\n", all_right ? "every" : "not every", verdict.c_str());
+    return all_right && mismatches.empty() ? 0 : 1;
 }
 
 int write_sample(const std::string& out, const ScreenGeometry& geometry)

@@ -89,6 +89,8 @@ int run(int argc, char** argv)
     encode_command->add_flag("--trim", encode.trim,
         "Each frame after the first ends after its last pixel that changes the screen: fewer bytes for the "
         "device to write, but the set needs every frame in order");
+    encode_command->add_flag("--allow-short", encode.allow_short,
+        "Use a damaged or cut clip as far as its frames go (it is refused otherwise)");
     encode_command->add_flag(
         "--dither", encode.dither, "Ordered dithering: smoother gradients, larger files");
     encode_command->add_flag("-q,--quiet", encode.quiet, "No progress line");

@@ -1,5 +1,7 @@
 #include "pixel_format.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 
 namespace {
@@ -18,8 +20,10 @@ uint8_t widen(uint32_t pixel, ChannelField field)
 
 const PixelFormat* find_format(const std::string& name)
 {
+    // Any case: "xrgb8888" is XRGB8888, which messages then call it.
     for (const PixelFormat& format : PIXEL_FORMATS)
-        if (name == format.name)
+        if (std::equal(name.begin(), name.end(), format.name, format.name + std::strlen(format.name),
+                [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == b; }))
             return &format;
     return nullptr;
 }

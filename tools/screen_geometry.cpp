@@ -1,6 +1,9 @@
 #include "screen_geometry.h"
 
+#include "render.h"
+
 #include <charconv>
+#include <cstring>
 
 namespace {
 
@@ -66,27 +69,73 @@ std::vector<uint8_t> panel_memory(std::span<const uint8_t> rgb, const ScreenGeom
     return memory;
 }
 
-std::vector<std::string> panel_caveats(const ScreenGeometry& geometry)
+std::string rows_text(uint32_t first, uint32_t last)
+{
+    return first == last ? "row " + std::to_string(first)
+                         : "rows " + std::to_string(first) + "-" + std::to_string(last);
+}
+
+namespace {
+
+// What a panel of this depth and format shows for each of the 65536 colour
+// codes the player may be given, as 8-bit RGB.
+std::vector<uint8_t> colours_shown(uint32_t bits_per_pixel, const PixelFormat& format)
+{
+    constexpr uint32_t CODES = 65536;
+    const uint32_t pixel_bytes = bits_per_pixel / 8;
+    std::vector<uint8_t> memory(size_t(CODES) * pixel_bytes);
+    for (uint32_t code = 0; code < CODES; ++code) {
+        uint32_t written = bits_per_pixel == 16 ? code : expand565(uint16_t(code));
+        std::memcpy(&memory[code * pixel_bytes], &written, pixel_bytes);
+    }
+    return panel_view(memory, CODES, 1, CODES * pixel_bytes, format);
+}
+
+} // namespace
+
+bool shows_colours_alike(const ScreenGeometry& a, const ScreenGeometry& b)
+{
+    if (a.pixel_format().refusal || b.pixel_format().refusal)
+        return a.pixel_format().refusal == b.pixel_format().refusal;
+    return colours_shown(a.bits_per_pixel, a.pixel_format())
+        == colours_shown(b.bits_per_pixel, b.pixel_format());
+}
+
+uint32_t line_pixels(const ScreenGeometry& geometry)
+{
+    return geometry.stride() / (geometry.bits_per_pixel / 8);
+}
+
+std::vector<std::string> panel_caveats(const ScreenGeometry& panel, const ScreenGeometry& made_for)
 {
     std::vector<std::string> caveats;
-    const PixelFormat& format = geometry.pixel_format();
-    if (format.refusal)
+    const PixelFormat& format = panel.pixel_format();
+    const PixelFormat& intended = made_for.pixel_format();
+    if (format.refusal) {
         caveats.push_back(
             std::string(format.name) + " cannot show what the player writes: it " + format.refusal);
-    else if (&format != &player_format(geometry.bits_per_pixel))
-        caveats.push_back(std::string("on ") + format.name + " the colours the player writes for "
-            + player_format(geometry.bits_per_pixel).name
-            + " show changed (red and blue swapped, or fewer bits)");
-    uint32_t natural = geometry.width * (geometry.bits_per_pixel / 8);
-    if (geometry.stride() != natural) {
-        // The stream of width x height pixels, laid into longer lines, runs out before the last rows.
-        uint32_t full_rows = rows_drawn_in_full(geometry);
-        caveats.push_back("lines of " + std::to_string(geometry.stride()) + " bytes, not "
-            + std::to_string(natural)
-            + ": each row starts further along the player's stream, so the picture shears"
-            + (full_rows < geometry.height ? ", and rows " + std::to_string(full_rows) + "-"
-                        + std::to_string(geometry.height - 1) + " are never drawn in full"
-                                           : ""));
+    } else if (!intended.refusal) {
+        std::vector<uint8_t> shown = colours_shown(panel.bits_per_pixel, format);
+        std::vector<uint8_t> meant = colours_shown(made_for.bits_per_pixel, intended);
+        if (shown != meant) {
+            constexpr size_t RED = 0xF800 * 3;
+            bool swapped = shown[RED] == meant[RED + 2] && shown[RED + 2] == meant[RED];
+            caveats.push_back("the frames were made for " + std::string(intended.name) + " at "
+                + std::to_string(made_for.bits_per_pixel) + " bpp; on " + format.name + " at "
+                + std::to_string(panel.bits_per_pixel) + " bpp their colours show changed ("
+                + (swapped ? "red and blue swapped" : "other channels or fewer bits") + ")");
+        }
     }
+    // The stream of width x height pixels, laid into lines of another length, shears.
+    if (line_pixels(panel) != line_pixels(made_for))
+        caveats.push_back("lines of " + std::to_string(line_pixels(panel)) + " pixels, not the "
+            + std::to_string(line_pixels(made_for))
+            + " the frames were made for: each row starts elsewhere in the player's stream, so the picture "
+              "shears");
+    if (uint32_t full_rows = rows_drawn_in_full(panel); full_rows < panel.height)
+        caveats.push_back(rows_text(full_rows, panel.height - 1)
+            + (full_rows + 1 == panel.height ? " of this panel is" : " of this panel are")
+            + " never drawn in full: " + "the player's stream of " + std::to_string(panel.pixels())
+            + " pixels ends before them");
     return caveats;
 }

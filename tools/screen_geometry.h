@@ -9,6 +9,8 @@
 #include <string>
 
 constexpr uint32_t MAX_SCREEN_SIDE = 16384;
+// The longest line a panel's memory may have: a row of the widest screen at 32 bpp.
+constexpr uint32_t MAX_LINE_LENGTH = MAX_SCREEN_SIDE * 4;
 
 // The panel: its visible size, depth, line length and pixel format.
 struct ScreenGeometry {
@@ -43,6 +45,15 @@ uint32_t rows_drawn_in_full(const ScreenGeometry& geometry);
 std::vector<uint8_t> panel_rgb(std::span<const uint8_t> memory, const ScreenGeometry& geometry);
 // The device memory (memory_bytes() long) that shows `rgb` on this panel.
 std::vector<uint8_t> panel_memory(std::span<const uint8_t> rgb, const ScreenGeometry& geometry);
-// What a panel of this geometry shows that the artwork would not: notes for
-// the user ("" when it shows the player's output as drawn).
-std::vector<std::string> panel_caveats(const ScreenGeometry& geometry);
+// What a panel of this geometry shows of frames made for `made_for` that
+// was not meant: notes for the user, none when it shows them as they were
+// made (colours compared by what each shows, lines by their pixels).
+std::vector<std::string> panel_caveats(const ScreenGeometry& panel, const ScreenGeometry& made_for);
+
+// Whether the player's colour codes show the same on both (at any depth).
+bool shows_colours_alike(const ScreenGeometry& a, const ScreenGeometry& b);
+// Pixels a line of the panel's memory holds: where each row starts in the player's stream.
+uint32_t line_pixels(const ScreenGeometry& geometry);
+
+// "row 7", "rows 581-599".
+std::string rows_text(uint32_t first, uint32_t last);

@@ -2,8 +2,11 @@
 
 #include "file_io.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <nlohmann/json.hpp>
+#include <set>
 
 namespace fs = std::filesystem;
 
@@ -14,14 +17,17 @@ std::string size_text(uint32_t width, uint32_t height)
     return std::to_string(width) + "x" + std::to_string(height);
 }
 
-// A number of the JSON object within [low, high]; false when missing or not one.
+// A number of the JSON object within [low, high]; false when missing or not
+// one. A whole number written with a fraction or exponent (1e2) is one.
 bool number(const nlohmann::json& json, const char* key, uint32_t low, uint32_t high, uint32_t* value)
 {
-    if (!json.contains(key) || !json[key].is_number_unsigned())
+    if (!json.contains(key) || !json[key].is_number())
         return false;
-    uint64_t v = json[key].get<uint64_t>();
+    double v = json[key].is_number_unsigned() ? double(json[key].get<uint64_t>()) : json[key].get<double>();
+    if (v != std::floor(v) || v < low || v > high)
+        return false;
     *value = uint32_t(v);
-    return v >= low && v <= high;
+    return true;
 }
 
 bool field(const nlohmann::json& json, const char* key, ChannelField* channel)
@@ -30,14 +36,78 @@ bool field(const nlohmann::json& json, const char* key, ChannelField* channel)
         && number(json[key], "length", 0, 32, &channel->length);
 }
 
+// The JSON of a description: one object, nothing after it, no key twice.
+// "" or the error naming the file (and the key).
+std::string parse_strictly(const std::vector<uint8_t>& bytes, const std::string& name, nlohmann::json* json)
+{
+    if (std::find(bytes.begin(), bytes.end(), 0) != bytes.end())
+        return name + ": not JSON text: it holds a NUL byte";
+    std::vector<std::set<std::string>> keys; // of each object being read
+    std::string repeated;
+    nlohmann::json::parser_callback_t note_keys
+        = [&](int, nlohmann::json::parse_event_t event, nlohmann::json& parsed) {
+              if (event == nlohmann::json::parse_event_t::object_start)
+                  keys.emplace_back();
+              else if (event == nlohmann::json::parse_event_t::object_end && !keys.empty())
+                  keys.pop_back();
+              else if (event == nlohmann::json::parse_event_t::key && !keys.empty()
+                  && !keys.back().insert(parsed.get<std::string>()).second && repeated.empty())
+                  repeated = parsed.get<std::string>();
+              return true;
+          };
+    *json = nlohmann::json::parse(bytes.begin(), bytes.end(), note_keys, false);
+    if (json->is_discarded())
+        return name + ": not valid JSON (or something follows the object)";
+    if (!json->is_object())
+        return name + ": not a JSON object";
+    if (!repeated.empty())
+        return name + ": key \"" + repeated + "\" is given twice";
+    return "";
+}
+
+// The format the channel offsets give, when the description has them; a
+// named format must agree. "" or the error.
+std::string format_from_channels(const nlohmann::json& json, const std::string& name, SetDescription* d)
+{
+    ChannelField red, green, blue, transp;
+    uint32_t bits = d->bits_per_pixel ? d->bits_per_pixel : d->format ? d->format->bits_per_pixel : 0;
+    if (!bits || !field(json, "red", &red) || !field(json, "green", &green) || !field(json, "blue", &blue)
+        || (json.contains("transp") && !field(json, "transp", &transp)))
+        return name
+            + ": red, green, blue (and transp) must each be {\"offset\": N, \"length\": N}, with "
+              "bits_per_pixel";
+    const PixelFormat* of_channels = format_of_channels(bits, red, green, blue, transp);
+    if (d->format && of_channels != d->format)
+        return name + ": \"format\" " + d->format->name + " contradicts its channel offsets, which are "
+            + (of_channels ? of_channels->name : "none of the formats");
+    if (!of_channels)
+        return name + ": its channel offsets are none of the formats " + format_names();
+    d->format = of_channels;
+    return "";
+}
+
+// A description's bytes: a panel or set description is a few hundred
+// bytes; a file far larger is not one.
+constexpr uint64_t MAX_DESCRIPTION_BYTES = 1 << 20;
+std::string read_description_file(const fs::path& path, SetDescription* description)
+{
+    std::vector<uint8_t> bytes;
+    if (std::string error = read_file_start(path, MAX_DESCRIPTION_BYTES + 1, &bytes); !error.empty())
+        return error;
+    if (bytes.size() > MAX_DESCRIPTION_BYTES)
+        return path.string() + ": over " + std::to_string(MAX_DESCRIPTION_BYTES >> 20)
+            + " MiB, far more than a panel or set description holds";
+    return parse_description(bytes, path.string(), description);
+}
+
 } // namespace
 
 std::string parse_description(const std::vector<uint8_t>& bytes, const std::string& name, SetDescription* d)
 {
-    nlohmann::json json = nlohmann::json::parse(bytes.begin(), bytes.end(), nullptr, false);
+    nlohmann::json json;
     *d = {};
-    if (!json.is_object())
-        return name + ": not a JSON object";
+    if (std::string error = parse_strictly(bytes, name, &json); !error.empty())
+        return error;
     // A probe's report of a screen it could not use.
     if (json.contains("error") && json["error"].is_string() && !json.contains("xres"))
         return name + ": the probe could not use the screen: " + json["error"].get<std::string>();
@@ -48,24 +118,17 @@ std::string parse_description(const std::vector<uint8_t>& bytes, const std::stri
         && (!number(json, "bits_per_pixel", 16, 32, &d->bits_per_pixel)
             || (d->bits_per_pixel != 16 && d->bits_per_pixel != 32)))
         return name + ": bits_per_pixel must be 16 or 32";
-    if (json.contains("line_length") && !number(json, "line_length", 1, UINT32_MAX, &d->line_length))
-        return name + ": line_length must be a number of bytes";
+    if (json.contains("line_length") && !number(json, "line_length", 1, MAX_LINE_LENGTH, &d->line_length))
+        return name + ": line_length must be a number of bytes, at most " + std::to_string(MAX_LINE_LENGTH);
     // "unknown": a format the probe could not name; its channels say the rest.
     bool named = json.contains("format") && !(json["format"].is_string() && json["format"] == "unknown");
-    if (named) {
-        if (!json["format"].is_string() || !(d->format = find_format(json["format"].get<std::string>())))
-            return name + ": format must be one of " + format_names();
-    } else if (json.contains("red") || json.contains("green") || json.contains("blue")) {
+    if (named
+        && (!json["format"].is_string() || !(d->format = find_format(json["format"].get<std::string>()))))
+        return name + ": format must be one of " + format_names();
+    if (json.contains("red") || json.contains("green") || json.contains("blue"))
         // The kernel's channel offsets, as the probe reports them, decide the format.
-        ChannelField red, green, blue, transp;
-        if (!d->bits_per_pixel || !field(json, "red", &red) || !field(json, "green", &green)
-            || !field(json, "blue", &blue) || (json.contains("transp") && !field(json, "transp", &transp)))
-            return name
-                + ": red, green, blue (and transp) must each be {\"offset\": N, \"length\": N}, with "
-                  "bits_per_pixel";
-        if (!(d->format = format_of_channels(d->bits_per_pixel, red, green, blue, transp)))
-            return name + ": its channel offsets are none of the formats " + format_names();
-    }
+        if (std::string error = format_from_channels(json, name, d); !error.empty())
+            return error;
     if (json.contains("partial_frames")) {
         if (!json["partial_frames"].is_boolean())
             return name + ": partial_frames must be true or false";
@@ -97,11 +160,8 @@ std::string read_set_description(const fs::path& dir, std::optional<SetDescripti
     std::error_code ec;
     if (!fs::exists(fs::symlink_status(path, ec)))
         return "";
-    std::vector<uint8_t> bytes;
-    if (std::string error = read_file_start(path, 1 << 20, &bytes); !error.empty())
-        return error;
     SetDescription d;
-    if (std::string error = parse_description(bytes, path.string(), &d); !error.empty())
+    if (std::string error = read_description_file(path, &d); !error.empty())
         return error;
     *description = d;
     return "";
@@ -132,17 +192,24 @@ std::vector<uint8_t> set_description_bytes(const SetDescription& description)
     return { text.begin(), text.end() };
 }
 
+ScreenGeometry made_for(const std::optional<SetDescription>& description, const ScreenGeometry& panel)
+{
+    if (!description)
+        return { panel.width, panel.height, panel.bits_per_pixel, 0, nullptr };
+    uint32_t depth = description->format ? description->format->bits_per_pixel
+        : description->bits_per_pixel    ? description->bits_per_pixel
+                                         : panel.bits_per_pixel;
+    return { description->xres, description->yres, depth, description->line_length, description->format };
+}
+
 std::string choose_screen(const ScreenFlags& flags, const std::optional<SetDescription>& description,
     bool need_depth, ScreenGeometry* geometry, std::vector<std::string>* notes, bool* depth_known)
 {
     // Layers, each over the one before: the set's description, the panel file, the flags.
     SetDescription chosen = description.value_or(SetDescription {});
     if (!flags.panel.empty()) {
-        std::vector<uint8_t> bytes;
         SetDescription panel;
-        if (std::string error = read_file_start(flags.panel, 1 << 20, &bytes); !error.empty())
-            return error;
-        if (std::string error = parse_description(bytes, flags.panel, &panel); !error.empty())
+        if (std::string error = read_description_file(flags.panel, &panel); !error.empty())
             return error;
         chosen.xres = panel.xres, chosen.yres = panel.yres;
         chosen.bits_per_pixel = panel.bits_per_pixel ? panel.bits_per_pixel : chosen.bits_per_pixel;
@@ -159,7 +226,7 @@ std::string choose_screen(const ScreenFlags& flags, const std::optional<SetDescr
             return error;
     if (!flags.format.empty()) {
         if (!(chosen.format = find_format(flags.format)))
-            return "format '" + flags.format + "': expected one of " + format_names();
+            return "--format '" + flags.format + "': expected one of " + format_names();
         if (flags.depth.empty())
             chosen.bits_per_pixel = chosen.format->bits_per_pixel;
     }
@@ -167,13 +234,16 @@ std::string choose_screen(const ScreenFlags& flags, const std::optional<SetDescr
         uint32_t length = 0;
         const char* end = flags.line_length.data() + flags.line_length.size();
         if (flags.line_length.find_first_not_of("0123456789") != std::string::npos
-            || std::from_chars(flags.line_length.data(), end, length).ptr != end || length == 0)
-            return "line length '" + flags.line_length + "': expected a number of bytes";
+            || std::from_chars(flags.line_length.data(), end, length).ptr != end || length == 0
+            || length > MAX_LINE_LENGTH)
+            return "--line-length '" + flags.line_length + "': expected a number of bytes, 1 to "
+                + std::to_string(MAX_LINE_LENGTH);
         chosen.line_length = length;
     }
     if (!chosen.xres)
-        return "which screen? give --size WIDTHxHEIGHT or --panel FILE (the set has no "
-            + std::string(SET_DESCRIPTION_FILE) + "; pelimora-frames encode writes one)";
+        return "which screen? give --size WIDTHxHEIGHT (and --depth) or --panel FILE: there is no "
+            + std::string(SET_DESCRIPTION_FILE)
+            + " beside the frames (encode records the screen for a set, not for one frame file)";
     if (!chosen.bits_per_pixel && chosen.format)
         chosen.bits_per_pixel = chosen.format->bits_per_pixel;
     if (depth_known)
@@ -181,6 +251,14 @@ std::string choose_screen(const ScreenFlags& flags, const std::optional<SetDescr
     if (chosen.line_length && !chosen.bits_per_pixel)
         return "line length " + std::to_string(chosen.line_length)
             + ": give --depth or --format too, so that it is in pixels";
+    // A set made in the player's own format, with no depth recorded, is the
+    // same picture at 16 and 32 bpp: the player expands its codes as the
+    // panel widens them.
+    if (!chosen.bits_per_pixel && need_depth && description && !description->bits_per_pixel && !chosen.format
+        && !chosen.line_length) {
+        chosen.bits_per_pixel = 16;
+        notes->push_back("the set was made for either depth, which shows it the same; shown at 16 bpp");
+    }
     if (!chosen.bits_per_pixel && need_depth)
         return "which depth? give --depth 16 or 32, or --format (encode --depth records it)";
     geometry->width = chosen.xres, geometry->height = chosen.yres;

@@ -37,6 +37,11 @@ std::string read_set_description(
     const std::filesystem::path& dir, std::optional<SetDescription>* description);
 std::vector<uint8_t> set_description_bytes(const SetDescription& description);
 
+// The screen the frames in hand were made for, on `panel`: what the set's
+// description records; what it leaves unsaid (or all, without one) the
+// player's own format at the panel's depth and size, in lines of a row.
+ScreenGeometry made_for(const std::optional<SetDescription>& description, const ScreenGeometry& panel);
+
 // The screen flags every tool takes; empty when not given.
 struct ScreenFlags {
     std::string size, depth, format, line_length, panel;

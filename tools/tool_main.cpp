@@ -7,8 +7,18 @@
 #include <malloc.h>
 #include <new>
 
+namespace {
+const char* running_tool = "pelimora";
+}
+
+const char* tool_name()
+{
+    return running_tool;
+}
+
 int run_tool(const char* name, int (*body)(int, char**), int argc, char** argv)
 {
+    running_tool = name;
     // The work is a few large blocks passed between threads: one heap keeps
     // what one thread frees for the next, where an arena a thread would
     // hold a screen or two each that no other could reuse.

@@ -2,6 +2,7 @@
 // screen showed as an animation and a contact sheet, and checks it against
 // what `pelimora-frames preview` predicts for the same frames.
 #include "animation.h"
+#include "command_support.h"
 #include "file_io.h"
 #include "interrupt.h"
 #include "playback.h"
@@ -26,12 +27,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr char TOOL[] = "pelimora-vfb";
-
-int fail(const std::string& message)
-{
-    std::fprintf(stderr, "%s: %s\n", TOOL, message.c_str());
-    return 1;
-}
 
 SheetMark mark_of(FrameOutcome outcome)
 {
@@ -94,25 +89,27 @@ int run(int argc, char** argv)
         return fail(error);
     ScreenGeometry geometry;
     std::vector<std::string> notes;
-    if (std::string error = choose_screen(flags, description, true, &geometry, &notes); !error.empty()) {
-        fail(error);
-        return 2; // a bad argument or panel
-    }
-    for (const std::string& line : panel_caveats(geometry))
+    if (std::string error = choose_screen(flags, description, true, &geometry, &notes); !error.empty())
+        return fail(error, BAD_ARGUMENT);
+    for (const std::string& line : panel_caveats(geometry, made_for(description, geometry)))
         notes.push_back(line);
     for (const std::string& line : notes)
-        std::fprintf(stderr, "%s: note: %s\n", TOOL, line.c_str());
+        note(line);
     if (geometry.width > MAX_ANIMATION_SIDE || geometry.height > MAX_ANIMATION_SIDE)
         return fail(geometry.size_text() + ": an animated WebP is at most "
             + std::to_string(MAX_ANIMATION_SIDE) + " pixels a side");
     if (std::string error = unplayable_frame(frames); !error.empty())
         return fail(error);
+    if (is_within(out, frames))
+        return fail(out + ": is in the set " + frames
+                + ", whose copy would take the captures to the device; give another --out",
+            BAD_ARGUMENT);
 
     // The captures go to a scratch directory inside the output, removed on every exit.
     StagedFiles staged(out);
     if (std::string error = staged.prepare(); !error.empty())
         return fail(error);
-    TempDir scratch(out, ".pelimora-vfb");
+    TempDir scratch(out, scratch_name("vfb"));
     if (scratch.path().empty())
         return fail(out + ": cannot make a scratch directory");
     struct statvfs space;
@@ -185,15 +182,25 @@ int run(int argc, char** argv)
             frame_name(first_difference).c_str());
     if (std::string e = pictures.write(); !e.empty())
         return fail(e);
+    // The frames in hand against the screens the set was made to leave, as check judges them.
+    std::vector<std::string> not_as_made;
+    if (description && !description->screens.empty() && description->xres == geometry.width
+        && description->yres == geometry.height)
+        for (int n : frames_not_as_intended(frames, geometry.width, geometry.height, description->screens))
+            not_as_made.push_back(frame_name(n));
+    if (!not_as_made.empty())
+        fail("the screen is not as the set was made to leave it after " + name_list(not_as_made, 8));
 
     size_t messages = std::count(run.kmsg.begin(), run.kmsg.end(), '\n');
     bool matches = differing == 0 && shown == FRAME_COUNT;
     std::printf(
         "pelimora: %zu of %d frames drawn on %s at %u bpp in %.2f s, %zu kernel messages, exit status "
-        "%d; the screens %s the preview; %s, %s\n",
+        "%d; the screens %s the preview%s; %s, %s\n",
         run.pans, FRAME_COUNT, geometry.size_text().c_str(), geometry.bits_per_pixel, run.seconds, messages,
-        run.exit_status, matches ? "match" : "DO NOT match", (fs::path(out) / ANIMATION_FILE).c_str(),
-        (fs::path(out) / CONTACT_SHEET_FILE).c_str());
+        run.exit_status, matches ? "match" : "DO NOT match",
+        not_as_made.empty() ? "" : ", but NOT the screens the set was made to leave",
+        (fs::path(out) / ANIMATION_FILE).c_str(), (fs::path(out) / CONTACT_SHEET_FILE).c_str());
+    matches = matches && not_as_made.empty();
     return run.exit_status == 0 && matches ? 0 : 1;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,6 +22,29 @@ namespace {
 // Containers read here. Playlists and concatenations (HLS, DASH, concat)
 // are not among them: they name other files.
 constexpr char CONTAINERS[] = "mov,mp4,m4a,3gp,3g2,mj2,matroska,webm,avi,mpegts,flv,ogg,ivf,apng,gif";
+
+// A demuxer's names ("matroska,webm") against the containers read here.
+bool is_allowed(const char* names)
+{
+    auto listed = [](std::string_view name) {
+        std::string_view list = CONTAINERS;
+        for (size_t at = 0; at <= list.size();) {
+            size_t end = std::min(list.find(',', at), list.size());
+            if (list.substr(at, end - at) == name)
+                return true;
+            at = end + 1;
+        }
+        return false;
+    };
+    std::string_view all = names;
+    for (size_t at = 0; at <= all.size();) {
+        size_t end = std::min(all.find(',', at), all.size());
+        if (end > at && listed(all.substr(at, end - at)))
+            return true;
+        at = end + 1;
+    }
+    return false;
+}
 
 std::string av_message(int code)
 {
@@ -68,6 +92,29 @@ int64_t seek_input(void* opaque, int64_t offset, int whence)
         return AVERROR(EINVAL);
     input->position = base + offset;
     return input->position;
+}
+
+// "00:00:03.000000000", as Matroska keeps a track's length among its tags.
+int64_t tagged_length_us(const AVDictionary* metadata)
+{
+    const AVDictionaryEntry* tag = av_dict_get(metadata, "DURATION", nullptr, 0);
+    unsigned hours = 0, minutes = 0;
+    double seconds = 0;
+    if (!tag || std::sscanf(tag->value, "%u:%u:%lf", &hours, &minutes, &seconds) != 3)
+        return 0;
+    return int64_t(std::llround(((hours * 60.0 + minutes) * 60 + seconds) * 1e6));
+}
+
+// How long the header says the video plays: its stream's own length, else
+// the file's when the video is all it holds (a longer sound track would
+// otherwise pass for video that is missing).
+int64_t video_length_claimed(const AVFormatContext& format, const AVStream& stream)
+{
+    if (stream.duration > 0 && stream.duration != AV_NOPTS_VALUE)
+        return av_rescale_q(stream.duration, stream.time_base, AV_TIME_BASE_Q);
+    if (int64_t tagged = tagged_length_us(stream.metadata))
+        return tagged;
+    return format.nb_streams == 1 && format.duration > 0 ? format.duration : 0;
 }
 
 // A demuxer that asks for another file (a reference movie, a playlist) gets none.
@@ -119,8 +166,20 @@ public:
         format_->flags |= AVFMT_FLAG_CUSTOM_IO;
         format_->format_whitelist = av_strdup(CONTAINERS);
         format_->io_open = refuse_open;
-        if (avformat_open_input(&format_, name_.c_str(), nullptr, nullptr) < 0)
-            return false; // frees format_
+        // What the file claims to be first: one of ours that cannot be
+        // opened is damaged or cut, not something else.
+        const AVInputFormat* container = nullptr;
+        if (av_probe_input_buffer2(io_, &container, name_.c_str(), nullptr, 0, 0) < 0 || !container
+            || !is_allowed(container->name)) {
+            avformat_free_context(format_);
+            format_ = nullptr;
+            return false;
+        }
+        if (int code = avformat_open_input(&format_, name_.c_str(), container, nullptr); code < 0) {
+            *error = name_ + ": a damaged or cut " + container->long_name
+                + " file: its header cannot be read (" + av_message(code) + ")";
+            return true; // frees format_
+        }
         int code = avformat_find_stream_info(format_, nullptr);
         if (code < 0) {
             *error = name_ + ": cannot read its streams: " + av_message(code);
@@ -170,10 +229,8 @@ public:
         codec_name_ = decoder->name;
         time_base_ = stream->time_base;
         first_pts_ = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
-        if (format_->duration > 0)
-            duration_us_ = format_->duration;
-        else if (stream->duration > 0)
-            duration_us_ = av_rescale_q(stream->duration, time_base_, AV_TIME_BASE_Q);
+        claimed_us_ = video_length_claimed(*format_, *stream);
+        duration_us_ = claimed_us_ ? claimed_us_ : std::max<int64_t>(format_->duration, 0);
         frames_ = stream->nb_frames;
         rate_ = stream->avg_frame_rate.num > 0 ? stream->avg_frame_rate : stream->r_frame_rate;
         if (const uint8_t* matrix = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr)) {
@@ -192,7 +249,8 @@ public:
     }
     bool moving() const override { return true; }
     int64_t frame_count() const override { return frames_; }
-    int64_t duration_us() const override { return duration_us_ ? duration_us_ : end_us_; }
+    int64_t duration_us() const override { return cut_short() || !duration_us_ ? end_us_ : duration_us_; }
+    int64_t claimed_duration_us() const override { return cut_short() ? claimed_us_ : 0; }
     void native_size(uint32_t* width, uint32_t* height) const override
     {
         uint32_t w = uint32_t(codec_->width), h = uint32_t(codec_->height);
@@ -264,6 +322,17 @@ public:
     }
 
 private:
+    // The frames that could be read end before the length the header gives
+    // the video (by more than two frames' time: a clip's last frame may be
+    // shown a little short of its stated end).
+    bool cut_short() const
+    {
+        if (!end_us_ || !claimed_us_)
+            return false;
+        int64_t frame_us = rate_.num > 0 ? av_rescale_q(1, av_inv_q(rate_), AV_TIME_BASE_Q) : 40000;
+        return end_us_ + 2 * frame_us + 50000 < claimed_us_;
+    }
+
     int64_t time_of(const AVFrame* frame) const
     {
         int64_t pts
@@ -349,6 +418,7 @@ private:
     AVRational time_base_ {}, rate_ {};
     int64_t first_pts_ = 0, duration_us_ = 0, frames_ = 0;
     int64_t end_us_ = 0; // when the last frame's time is up, once it has been decoded
+    int64_t claimed_us_ = 0; // how long the header says the video stream plays; 0: it does not say
     int quarter_turns_ = 0;
     bool has_current_ = false, has_next_ = false, draining_ = false, seeked_ = false;
     int index_ = -1;
