@@ -22,8 +22,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         SourceFrame which;
         if (!artwork->picture_at(time_us, fitting, &picture, &which).empty())
             return 0;
-        if (picture.width != fitting.width || picture.height != fitting.height
-            || picture.rgb.size() != size_t(picture.width) * picture.height * 3 || which.index < 0)
+        // Linear light, or (a picture already the panel's, opaque 8-bit sRGB) its bytes as read.
+        const size_t values = size_t(picture.width) * picture.height * 3;
+        if (picture.width != fitting.width || picture.height != fitting.height || which.index < 0
+            || (picture.rgb.empty() ? picture.srgb.size() : picture.rgb.size() + picture.srgb.size())
+                != values)
             abort();
         RgbaImage image = to_srgb(picture, time_us ? 0.5f : 1.0f, fitting.background);
         std::vector<uint16_t> pixels = image_to_rgb565(image, fitting.background, size & 1);

@@ -413,6 +413,15 @@ TEST(Artwork, OrientationAndColourProfilesAreHonoured)
     Shown shown = draw(scratch / "side.rle", 20, 40);
     EXPECT_TRUE(near(shown.at(10, 5), RED, 24)) << text(shown.at(10, 5));
     EXPECT_TRUE(near(shown.at(10, 35), BLUE, 24)) << text(shown.at(10, 35));
+    // Its own size is the upright one, for a frame and for a base picture alike.
+    encode(scratch, { scratch / "side.jpg", "--fit", "none", "-o", scratch / "own.rle" });
+    shown = draw(scratch / "own.rle", 20, 40);
+    EXPECT_TRUE(near(shown.at(10, 5), RED, 24)) << text(shown.at(10, 5));
+    EXPECT_TRUE(near(shown.at(10, 35), BLUE, 24)) << text(shown.at(10, 35));
+    ToolRun based = scratch.run("pelimora-frames",
+        { "decode", scratch / "own.rle", "--size", "20x40", "--depth", "16", "--base", scratch / "side.jpg",
+            "-o", scratch / "own.png" });
+    EXPECT_EQ(based.status, 0) << based.err;
 
     // Red in a Display P3 picture, whose numbers for it are not 255, 0, 0.
     solid(16, 16, RED)

@@ -1,5 +1,6 @@
 #!/bin/sh
-# Installs the build into scratch prefixes (plainly, and staged with DESTDIR)
+# Installs the build into scratch prefixes (plainly, under a path with a
+# space, which LD_PRELOAD cannot carry as it is, and staged with DESTDIR)
 # and runs the installed tools with the build and source trees hidden behind
 # empty mounts: nothing may lean on a path of the build tree.
 #   install_test.sh BUILD_DIR SOURCE_DIR
@@ -9,9 +10,9 @@ source=$(realpath "$2")
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/pelimora-install-XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 
-cmake --install "$build" --prefix "$scratch/usr" >/dev/null
+cmake --install "$build" --prefix "$scratch/with space/usr" >/dev/null
 DESTDIR="$scratch/stage" cmake --install "$build" --prefix /opt/pelimora >/dev/null
-for prefix in "$scratch/usr" "$scratch/stage/opt/pelimora"; do
+for prefix in "$scratch/with space/usr" "$scratch/stage/opt/pelimora"; do
     for file in bin/pelimora-frames bin/pelimora-vfb libexec/pelimora/pelimora libexec/pelimora/libvdev.so; do
         [ -f "$prefix/$file" ] || { echo "not installed: $prefix/$file" >&2; exit 1; }
     done
@@ -19,12 +20,12 @@ done
 for target in arm:armv7 arm64:aarch64; do
     if [ -f "$build/${target%:*}/pelimora" ]; then
         for program in pelimora pelimora-probe; do
-            cmp "$build/${target%:*}/$program" "$scratch/usr/share/pelimora/${target#*:}/$program"
+            cmp "$build/${target%:*}/$program" "$scratch/with space/usr/share/pelimora/${target#*:}/$program"
         done
     fi
 done
-version=$("$scratch/usr/bin/pelimora-frames" --version)
-[ "$version" = "$("$scratch/usr/bin/pelimora-vfb" --version)" ] || { echo "versions differ" >&2; exit 1; }
+version=$("$scratch/with space/usr/bin/pelimora-frames" --version)
+[ "$version" = "$("$scratch/with space/usr/bin/pelimora-vfb" --version)" ] || { echo "versions differ" >&2; exit 1; }
 echo "installed version $version"
 
 [ "$(id -u)" = 0 ] && ns="unshare -m" || ns="unshare -rm"
@@ -32,10 +33,10 @@ $ns sh -eu -c '
     mount --make-rprivate /
     for tree in "$1" "$2"; do mount -t tmpfs pelimora-hidden "$tree"; done
     cd "$3"
-    for prefix in usr stage/opt/pelimora; do
-        $prefix/bin/pelimora-frames sample --size 64x48 -o art >/dev/null
-        $prefix/bin/pelimora-frames encode art -o frames --depth 16 >/dev/null 2>&1
-        $prefix/bin/pelimora-vfb --frames frames -o device > vfb.txt
+    for prefix in "with space/usr" stage/opt/pelimora; do
+        "$prefix/bin/pelimora-frames" sample --size 64x48 -o art >/dev/null
+        "$prefix/bin/pelimora-frames" encode art -o frames --depth 16 >/dev/null 2>&1
+        "$prefix/bin/pelimora-vfb" --frames frames -o device > vfb.txt
         grep -q "the screens match the preview" vfb.txt || { cat vfb.txt; exit 1; }
         rm -rf art frames device
     done

@@ -16,6 +16,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <functional>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -316,6 +317,83 @@ std::vector<BadInput> bad_inputs()
                 R"({"device": "/dev/graphics/fb0", "error": "cannot open: No such file or directory"})"),
             "pelimora-frames", { "check", "@/set", "--panel", "@/panel.json" },
             "the probe could not use the screen: cannot open: No such file or directory", 2 },
+        { "ClipCutShort",
+            [](const Scratch& s) {
+                ASSERT_EQ(make_clip(s / "whole.mp4",
+                              { "-f", "lavfi", "-i", "testsrc2=s=320x240:d=3:r=25", "-c:v", "libx264", "-b:v",
+                                  "2M", "-movflags", "+faststart" }),
+                    "");
+                std::string whole = slurp(s / "whole.mp4");
+                write_text(s / "clip.mp4", whole.substr(0, whole.size() / 3));
+            },
+            "pelimora-frames", { "encode", "@/clip.mp4", "--size", "64x48", "--spread", "-o", "@/set" },
+            "clip.mp4: damaged or cut: its frames end at" },
+        { "WebmCutShort",
+            [](const Scratch& s) {
+                ASSERT_EQ(make_clip(s / "whole.webm",
+                              { "-f", "lavfi", "-i", "testsrc2=s=160x120:d=3:r=25", "-c:v", "libvpx", "-b:v",
+                                  "1M" }),
+                    "");
+                std::string whole = slurp(s / "whole.webm");
+                write_text(s / "clip.webm", whole.substr(0, whole.size() / 4));
+            },
+            "pelimora-frames",
+            { "encode", "@/clip.webm", "--size", "64x48", "--every", "100", "-o", "@/set" },
+            "though its header says it plays 3.000 s; --allow-short" },
+        { "Mp4CutBeforeItsIndex",
+            [](const Scratch& s) {
+                ASSERT_EQ(make_clip(s / "whole.mp4",
+                              { "-f", "lavfi", "-i", "testsrc2=s=320x240:d=2:r=25", "-c:v", "libx264" }),
+                    "");
+                std::string whole = slurp(s / "whole.mp4");
+                write_text(s / "clip.mp4", whole.substr(0, whole.size() / 2));
+            },
+            "pelimora-frames", { "encode", "@/clip.mp4", "--size", "64x48", "-o", "@/set" },
+            "clip.mp4: a damaged or cut QuickTime / MOV file" },
+        { "SvgOfAVastDeclaredSize",
+            [](const Scratch& s) {
+                write_text(s / "vast.svg",
+                    R"(<svg xmlns="http://www.w3.org/2000/svg" width="1e9" height="1e9" viewBox="0 0 8 8"/>)");
+            },
+            "pelimora-frames", { "encode", "@/vast.svg", "--size", "48x80", "-o", "@/x.rle" },
+            "vast.svg: declares a width or height over the 10000000 pixels" },
+        { "SetIntoAFrameFileName", none, "pelimora-frames", { "encode", "@/art", "-o", "@/frames.rle" },
+            "frames.rle: names one frame file, but the 3 pictures make a set of 40 frames", 2 },
+        { "PreviewIntoTheSet", none, "pelimora-frames", { "preview", "@/set", "-o", "@/set/preview" },
+            "is in the set", 2 },
+        { "PreviewOverTheSet", none, "pelimora-frames", { "preview", "@/set", "-o", "@/set" },
+            "is in the set", 2 },
+        { "VfbIntoTheSet", none, "pelimora-vfb", { "--frames", "@/set", "-o", "@/set/device" },
+            "is in the set", 2 },
+        { "LineLengthBeyondAnyPanel", none, "pelimora-frames",
+            { "decode", "@/set/Loop_1.rle", "--depth", "16", "--line-length", "4096000", "-o", "@/x.png" },
+            "--line-length '4096000': expected a number of bytes, 1 to 65536", 2 },
+        { "PanelLineLengthBeyondAnyPanel",
+            with_panel(R"({"xres": 64, "yres": 48, "bits_per_pixel": 16, "line_length": 4096000})"),
+            "pelimora-frames", { "check", "@/set", "--panel", "@/panel.json" },
+            "panel.json: line_length must be a number of bytes, at most 65536", 2 },
+        { "PanelKeyTwice", with_panel(R"({"xres": 64, "yres": 48, "xres": 32})"), "pelimora-frames",
+            { "check", "@/set", "--panel", "@/panel.json" }, "panel.json: key \"xres\" is given twice", 2 },
+        { "PanelNestedKeyTwice",
+            with_panel(R"({"xres": 64, "yres": 48, "bits_per_pixel": 32, "red": {"offset": 0, "offset": 16,
+                "length": 8}, "green": {"offset": 8, "length": 8}, "blue": {"offset": 16, "length": 8}})"),
+            "pelimora-frames", { "check", "@/set", "--panel", "@/panel.json" },
+            "key \"offset\" is given twice", 2 },
+        { "PanelWithSomethingAfter", with_panel(R"({"xres": 64, "yres": 48} {"xres": 32})"),
+            "pelimora-frames", { "check", "@/set", "--panel", "@/panel.json" },
+            "something follows the object", 2 },
+        { "PanelWithANul", with_panel(std::string(R"({"xres": 64, "yres": 48})") + '\0' + "junk"),
+            "pelimora-frames", { "check", "@/set", "--panel", "@/panel.json" }, "it holds a NUL byte", 2 },
+        { "PanelFormatAgainstItsChannels",
+            with_panel(R"({"xres": 64, "yres": 48, "bits_per_pixel": 32, "format": "XRGB8888",
+                "red": {"offset": 0, "length": 8}, "green": {"offset": 8, "length": 8},
+                "blue": {"offset": 16, "length": 8}})"),
+            "pelimora-frames", { "check", "@/set", "--panel", "@/panel.json" },
+            "\"format\" XRGB8888 contradicts its channel offsets, which are XBGR8888", 2 },
+        { "PanelFarTooLarge",
+            with_panel(R"({"xres": 64, "yres": 48, "notes": ")" + std::string(2 << 20, 'x') + "\"}"),
+            "pelimora-frames", { "check", "@/set", "--panel", "@/panel.json" },
+            "panel.json: over 1 MiB, far more than a panel or set description holds", 2 },
         { "PanelOfUnknownChannels",
             with_panel(R"({"xres": 64, "yres": 48, "bits_per_pixel": 32, "red": {"offset": 8, "length": 8},
                 "green": {"offset": 16, "length": 8}, "blue": {"offset": 0, "length": 8}})"),
@@ -690,3 +768,207 @@ TEST(ToolsMatrix, EncodeRefusesPanelsThatCannotShowTheFrames)
 }
 
 } // namespace
+
+namespace {
+
+// Two tools writing at once, each started as the other is.
+std::pair<ProcessExit, ProcessExit> run_together(
+    const std::vector<std::string>& first, const std::vector<std::string>& second)
+{
+    SpawnRequest a, b;
+    a.argv = first, b.argv = second;
+    a.stderr_fd = b.stderr_fd = a.stdout_fd = b.stdout_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    std::string error;
+    pid_t one = spawn_process(a, &error), other = spawn_process(b, &error);
+    close(a.stdout_fd);
+    return { wait_process(one), wait_process(other) };
+}
+
+} // namespace
+
+TEST(ToolsMatrix, TwoEncodesIntoOneFolderNeverMixTheirSets)
+{
+    Scratch scratch;
+    write_art(scratch / "art", 6);
+    for (int run = 0; run < 8; ++run) {
+        // Pictures smaller than the panel: each run's background shows in every frame.
+        auto encode = [&](const char* background) {
+            return std::vector<std::string> { tool_path("pelimora-frames"), "encode", scratch / "art",
+                "--size", "80x60", "--background", background, "-q", "-o", scratch / "set" };
+        };
+        auto [one, other] = run_together(encode("ff0000"), encode("0000ff"));
+        EXPECT_TRUE(one.exit_status == 0 || other.exit_status == 0) << "run " << run;
+        ToolRun check = scratch.run("pelimora-frames", { "check", scratch / "set" });
+        ASSERT_EQ(check.status, 0) << "run " << run << ": a set of two writers\n" << check.out;
+    }
+    EXPECT_FALSE(has_temporaries(scratch));
+    // While one writes, another is refused at once in one line.
+    write_art(scratch / "big", FRAME_COUNT, 400, 300, true);
+    pid_t pid = start_writing(
+        scratch, { tool_path("pelimora-frames"), "encode", scratch / "big", "-o", scratch / "set", "-q" });
+    ToolRun second = scratch.run("pelimora-frames", { "encode", scratch / "art", "-o", scratch / "set" });
+    EXPECT_EQ(second.status, 1);
+    EXPECT_NE(second.err.find("set: another pelimora tool is writing it now"), std::string::npos)
+        << second.err;
+    EXPECT_EQ(wait_process(pid).exit_status, 0);
+}
+
+TEST(ToolsMatrix, ScratchOfAKilledWriterIsNamedThenRemoved)
+{
+    Scratch scratch;
+    standard_inputs(scratch);
+    SpawnRequest gone;
+    gone.argv = { "/bin/true" };
+    std::string error;
+    pid_t dead = spawn_process(gone, &error);
+    ASSERT_GT(dead, 0) << error;
+    wait_process(dead);
+    const std::string stale = ".pelimora-" + std::to_string(dead) + "-" + frame_name(4);
+    const std::string live = ".pelimora-" + std::to_string(getpid()) + "-picture.png";
+    for (const std::string& name : { stale, live, std::string("notes.txt") })
+        write_text(scratch / "set" / name, "left here");
+    ToolRun check = scratch.run("pelimora-frames", { "check", scratch / "set" });
+    EXPECT_EQ(check.status, 0) << check.out;
+    EXPECT_NE(check.out.find("warning: " + stale + " was left by a pelimora tool stopped"), std::string::npos)
+        << check.out;
+    EXPECT_NE(check.out.find("warning: notes.txt is not a frame or the set's description"), std::string::npos)
+        << check.out;
+    // The next writer removes what killed writers left, and nothing else.
+    ASSERT_EQ(scratch.run("pelimora-frames", { "encode", scratch / "art", "-o", scratch / "set" }).status, 0);
+    EXPECT_FALSE(fs::exists(scratch / "set" / stale));
+    EXPECT_TRUE(fs::exists(scratch / "set" / live));
+    EXPECT_TRUE(fs::exists(scratch / "set" / "notes.txt"));
+}
+
+TEST(ToolsMatrix, CaveatsOnlyWhenTheFramesShowWrongOnThePanel)
+{
+    REQUIRE_DEVICE_SANDBOX();
+    Scratch scratch;
+    standard_inputs(scratch);
+    // Made for an X,R,G,B panel with padded lines: shown as made there.
+    write_text(scratch / "panel.json",
+        R"({"xres": 64, "yres": 48, "bits_per_pixel": 32, "format": "xrgb8888", "line_length": 264})");
+    ASSERT_EQ(
+        scratch
+            .run("pelimora-frames",
+                { "encode", scratch / "art", "--panel", scratch / "panel.json", "-o", scratch / "xrgb" })
+            .status,
+        0);
+    std::vector<std::vector<std::string>> views = {
+        { "pelimora-frames", "preview", scratch / "xrgb", "-o", scratch / "p1" },
+        { "pelimora-frames", "decode", scratch / "xrgb" / frame_name(1), "-o", scratch / "x.png" },
+        { "pelimora-vfb", "--frames", scratch / "xrgb", "-o", scratch / "v1" },
+        // The player's own layout under another name.
+        { "pelimora-frames", "preview", scratch / "set", "--format", "ABGR8888", "-o", scratch / "p2" },
+        { "pelimora-vfb", "--frames", scratch / "set", "--format", "abgr8888", "-o", scratch / "v2" },
+    };
+    for (auto view : views) {
+        std::string tool = view[0];
+        view.erase(view.begin());
+        ToolRun run = scratch.run(tool, view);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err.find("swapped"), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find("shears"), std::string::npos) << run.err;
+    }
+    // What is true is still said: the player's layout on an X,R,G,B panel.
+    ToolRun wrong = scratch.run(
+        "pelimora-frames", { "preview", scratch / "set", "--format", "XRGB8888", "-o", scratch / "p3" });
+    EXPECT_NE(wrong.err.find("red and blue swapped"), std::string::npos) << wrong.err;
+}
+
+TEST(ToolsMatrix, CheckSaysWhichScreenTheSetWasMadeFor)
+{
+    Scratch scratch;
+    standard_inputs(scratch);
+    ToolRun other = scratch.run("pelimora-frames", { "check", scratch / "set", "--format", "BGR565" });
+    EXPECT_EQ(other.status, 1);
+    EXPECT_EQ(other.out.find("screen as intended"), std::string::npos) << other.out;
+    EXPECT_NE(other.out.find("codes as encoded (for another screen)"), std::string::npos) << other.out;
+    // The frames are whole; the verdict blames the screen, not them.
+    EXPECT_NE(other.out.find("every frame draws its records whole, but the set was made for another screen"),
+        std::string::npos)
+        << other.out;
+    // At the other depth the player's frames show the same: nothing is wrong.
+    ASSERT_EQ(
+        scratch.run("pelimora-frames", { "encode", scratch / "art", "--depth", "16", "-o", scratch / "s16" })
+            .status,
+        0);
+    ToolRun deeper = scratch.run("pelimora-frames", { "check", scratch / "s16", "--depth", "32" });
+    EXPECT_EQ(deeper.status, 0) << deeper.out;
+    EXPECT_NE(deeper.out.find("made for 16 bpp; at 32 bpp it shows the same"), std::string::npos)
+        << deeper.out;
+    // A set made with no depth is viewed at either, and says so.
+    ToolRun either = scratch.run("pelimora-frames", { "preview", scratch / "set", "-o", scratch / "p" });
+    EXPECT_EQ(either.status, 0) << either.err;
+    EXPECT_NE(either.err.find("made for either depth"), std::string::npos) << either.err;
+    // Whole numbers in any JSON form, format names in any case.
+    write_text(scratch / "panel.json", R"({"xres": 6.4e1, "yres": 48.0, "format": "xbgr8888"})");
+    ToolRun panel
+        = scratch.run("pelimora-frames", { "check", scratch / "set", "--panel", scratch / "panel.json" });
+    EXPECT_EQ(panel.status, 0) << panel.out << panel.err;
+}
+
+TEST(ToolsMatrix, VfbJudgesTheSetAsCheckDoes)
+{
+    REQUIRE_DEVICE_SANDBOX();
+    Scratch scratch;
+    write_art(scratch / "art", 8);
+    ASSERT_EQ(scratch.run("pelimora-frames", { "encode", scratch / "art", "-o", scratch / "set" }).status, 0);
+    // A frame replaced after encoding: it plays, but not as the set was made.
+    fs::copy_file(scratch / "set" / frame_name(6), scratch / "set" / frame_name(5),
+        fs::copy_options::overwrite_existing);
+    ToolRun vfb = scratch.run("pelimora-vfb", { "--frames", scratch / "set", "-o", scratch / "device" });
+    EXPECT_EQ(vfb.status, 1);
+    EXPECT_NE(vfb.err.find("not as the set was made to leave it after " + frame_name(5)), std::string::npos)
+        << vfb.err;
+    EXPECT_EQ(scratch.run("pelimora-frames", { "check", scratch / "set" }).status, 1);
+}
+
+TEST(ToolsMatrix, AClipCutShortIsUsedOnlyWhenAllowed)
+{
+    Scratch scratch;
+    ASSERT_EQ(make_clip(scratch / "whole.mp4",
+                  { "-f", "lavfi", "-i", "testsrc2=s=320x240:d=3:r=25", "-c:v", "libx264", "-b:v", "2M",
+                      "-movflags", "+faststart" }),
+        "");
+    std::string whole = slurp(scratch / "whole.mp4");
+    write_text(scratch / "clip.mp4", whole.substr(0, whole.size() / 3));
+    ToolRun run = scratch.run("pelimora-frames",
+        { "encode", scratch / "clip.mp4", "--size", "64x48", "--every", "100", "--allow-short", "-o",
+            scratch / "set" });
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(
+        run.err.find("note: " + (scratch / "clip.mp4").string() + ": damaged or cut"), std::string::npos)
+        << run.err;
+    // The end it states is where its frames end, not its header's 3 s.
+    EXPECT_EQ(run.err.find("which ends at 3.000 s"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("which ends at "), std::string::npos) << run.err;
+    // A sound track longer than the video is no damage.
+    ASSERT_EQ(make_clip(scratch / "talk.mkv",
+                  { "-f", "lavfi", "-i", "testsrc=s=64x48:d=1:r=25", "-f", "lavfi", "-i", "sine=d=2", "-c:v",
+                      "ffv1" }),
+        "");
+    run = scratch.run("pelimora-frames",
+        { "encode", scratch / "talk.mkv", "--size", "64x48", "--every", "50", "-o", scratch / "talk" });
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("which ends at 1.0"), std::string::npos) << run.err;
+}
+
+TEST(ToolsMatrix, APreviewThatCannotBeWrittenSaysWhy)
+{
+    REQUIRE_DEVICE_SANDBOX();
+    Scratch scratch;
+    write_art(scratch / "art", 3, 160, 120, true);
+    ASSERT_EQ(scratch.run("pelimora-frames", { "encode", scratch / "art", "-o", scratch / "set" }).status, 0);
+    fs::create_directories(scratch / "tiny");
+    if (mount("pelimora-tiny", (scratch / "tiny").c_str(), "tmpfs", 0, "size=16k") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here";
+    ToolRun run
+        = scratch.run("pelimora-frames", { "preview", scratch / "set", "-o", scratch / "tiny" / "p" });
+    EXPECT_EQ(run.status, 1);
+    auto errors = errors_of(run);
+    ASSERT_EQ(errors.size(), 1u) << run.err;
+    EXPECT_NE(errors[0].find("No space left on device"), std::string::npos) << errors[0];
+    EXPECT_FALSE(fs::exists(scratch / "tiny" / "p"));
+    umount((scratch / "tiny").c_str());
+}

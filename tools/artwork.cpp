@@ -10,6 +10,7 @@
 #include <cstring>
 #include <mutex>
 #include <unistd.h>
+#include <utility>
 
 namespace fs = std::filesystem;
 using vips::VError;
@@ -133,6 +134,26 @@ RgbaImage to_srgb(const LinearPicture& picture, float weight, Rgb background)
     return image;
 }
 
+namespace {
+
+std::mutex library_warning_lock;
+std::string library_warning; // the last a library logged, unprinted
+
+void keep_library_warning(const char* message)
+{
+    std::lock_guard<std::mutex> held(library_warning_lock);
+    library_warning = message ? message : "";
+}
+
+// The warning a library logged since the last call, or "".
+std::string take_library_warning()
+{
+    std::lock_guard<std::mutex> held(library_warning_lock);
+    return std::exchange(library_warning, std::string());
+}
+
+} // namespace
+
 std::string start_vips()
 {
     static std::once_flag once;
@@ -149,10 +170,14 @@ std::string start_vips()
         // from memory only, after refusing any such reference.
         vips_operation_block_set("VipsForeignLoadSvg", FALSE);
         vips_cache_set_max(0);
-        // Its warnings are not ours to print: what matters fails the load.
-        g_log_set_handler(
-            "VIPS", GLogLevelFlags(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE | G_LOG_LEVEL_INFO),
-            [](const char*, GLogLevelFlags, const char*, void*) {}, nullptr);
+        // The libraries' warnings (libvips', GLib's, librsvg's) are not
+        // ours to print: what matters fails the load, and we say it.
+        g_log_set_default_handler(
+            [](const char*, GLogLevelFlags, const char* message, void*) { keep_library_warning(message); },
+            nullptr);
+        g_log_set_writer_func(
+            [](GLogLevelFlags, const GLogField*, gsize, gpointer) { return G_LOG_WRITER_HANDLED; }, nullptr,
+            nullptr);
     });
     return failure;
 }
@@ -364,6 +389,7 @@ const char* format_by_signature(const Bytes& bytes)
 }
 
 constexpr size_t MAX_SVG_BYTES = size_t(64) << 20;
+constexpr double MIN_SVG_SCALE = 0.001; // the least scale libvips passes to librsvg
 
 class VipsArtwork : public Artwork {
 public:
@@ -379,9 +405,20 @@ public:
     std::string start()
     {
         try {
+            take_library_warning();
             VImage header = load(0, format_ == std::string("SVG") ? 1.0 : 0.0, false);
+            // A declared size libvips cannot hold comes back as 1x1, with only a warning.
+            if (std::string warning = take_library_warning();
+                format_ == std::string("SVG") && warning.find("out of range") != std::string::npos)
+                return name_ + ": declares a width or height over the " + std::to_string(VIPS_MAX_COORD)
+                    + " pixels libvips can draw: give it a smaller width and height";
             width_ = uint32_t(header.width());
             height_ = uint32_t(header.height());
+            // Orientations 5 to 8 show the stored picture turned a quarter:
+            // its own size is the upright one.
+            if (header.get_typeof(VIPS_META_ORIENTATION) && header.get_int(VIPS_META_ORIENTATION) >= 5
+                && header.get_int(VIPS_META_ORIENTATION) <= 8)
+                std::swap(width_, height_);
             int pages = header.get_typeof(VIPS_META_N_PAGES) ? header.get_int(VIPS_META_N_PAGES) : 1;
             animated_ = pages > 1 && (format_ == std::string("GIF") || format_ == std::string("WebP"));
             if (animated_) {
@@ -440,6 +477,12 @@ public:
                 uint32_t w = 0, h = 0;
                 fitted_size(width_, height_, at_scale, &w, &h);
                 scale = fitting.fit == Fit::none ? 1 : std::max(double(w) / width_, double(h) / height_);
+                // librsvg draws no smaller than a thousandth; the rest is resampling.
+                scale = std::max(scale, MIN_SVG_SCALE);
+                if (double(width_) * scale * double(height_) * scale > double(MAX_SOURCE_PIXELS))
+                    return name_ + ": declares " + std::to_string(width_) + "x" + std::to_string(height_)
+                        + ", which even drawn at a thousandth is over the limit of "
+                        + std::to_string(MAX_SOURCE_PIXELS) + " pixels: give it a smaller width and height";
             }
             VImage image = load(page, scale, true);
             if (uint64_t(image.width()) * image.height() > MAX_SOURCE_PIXELS)
