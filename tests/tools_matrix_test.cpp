@@ -972,3 +972,35 @@ TEST(ToolsMatrix, APreviewThatCannotBeWrittenSaysWhy)
     EXPECT_FALSE(fs::exists(scratch / "tiny" / "p"));
     umount((scratch / "tiny").c_str());
 }
+
+TEST(ToolsMatrix, ReachableFitsTheArtworkIntoTheRowsThePlayerDraws)
+{
+    Scratch scratch;
+    // Red, with blue last rows: what a cut-off logo loses first.
+    std::vector<uint8_t> rgb(size_t(W) * H * 3);
+    for (size_t i = 0; i < W * H; ++i)
+        rgb[i * 3] = i < W * (H - 6) ? 255 : 0, rgb[i * 3 + 2] = i < W * (H - 6) ? 0 : 255;
+    ASSERT_EQ(write_png_rgb(scratch / "logo.png", W, H, rgb), "");
+    // Lines of 75 pixels: the stream of 64 x 48 reaches rows 0-40 in full.
+    write_text(
+        scratch / "panel.json", R"({"xres": 64, "yres": 48, "bits_per_pixel": 32, "line_length": 300})");
+    auto last_reached_row = [&](const std::vector<std::string>& flags) {
+        std::vector<std::string> args
+            = { "encode", scratch / "logo.png", "--panel", scratch / "panel.json", "--fit", "fill", "-o" };
+        args.push_back(scratch / "logo.rle");
+        args.insert(args.end(), flags.begin(), flags.end());
+        ToolRun encoded = scratch.run("pelimora-frames", args);
+        EXPECT_EQ(encoded.status, 0) << encoded.err;
+        ToolRun decoded = scratch.run("pelimora-frames",
+            { "decode", scratch / "logo.rle", "--panel", scratch / "panel.json", "-o",
+                scratch / "shown.png" });
+        EXPECT_EQ(decoded.status, 0) << decoded.err;
+        RgbaImage shown;
+        EXPECT_EQ(read_picture(scratch / "shown.png", W, H, &shown), "");
+        return shown.rgba.empty()
+            ? std::string()
+            : std::string(shown.rgba.begin() + 40 * W * 4, shown.rgba.begin() + 40 * W * 4 + 3);
+    };
+    EXPECT_EQ(last_reached_row({}), std::string("\xff\x00\x00", 3)); // the blue rows are lost below
+    EXPECT_EQ(last_reached_row({ "--reachable" }), std::string("\x00\x00\xff", 3));
+}

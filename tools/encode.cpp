@@ -191,11 +191,17 @@ int encode_frames(const EncodeOptions& options)
                 + " panel cannot show the player's frames: it " + refusal,
             BAD_ARGUMENT);
     const uint32_t depth = depth_known ? panel.bits_per_pixel : 0;
-    if (uint32_t full = rows_drawn_in_full(panel); full < panel.height)
-        note(rows_text(full, panel.height - 1) + " cannot be drawn in full on a " + panel.size_text() + "x"
+    // With --reachable the artwork is fitted into the rows the stream reaches.
+    const uint32_t reached = rows_drawn_in_full(panel);
+    if (reached < panel.height && options.reachable)
+        note("fitted into rows 0-" + std::to_string(reached - 1) + ", the rows the player draws in full on "
+            + "this panel; " + rows_text(reached, panel.height - 1) + " keep what the boot loader left");
+    else if (reached < panel.height)
+        note(rows_text(reached, panel.height - 1) + " cannot be drawn in full on a " + panel.size_text() + "x"
             + std::to_string(panel.bits_per_pixel) + " panel with " + std::to_string(panel.stride())
-            + "-byte lines: the player draws " + std::to_string(panel.pixels()) + " pixels of stream");
-    const Fitting fitting { panel.width, panel.height, *fit, background };
+            + "-byte lines: the player draws " + std::to_string(panel.pixels())
+            + " pixels of stream (--reachable fits the artwork above them)");
+    const Fitting fitting { panel.width, options.reachable ? reached : panel.height, *fit, background };
 
     std::error_code ec;
     bool to_set = moving || several || inputs.size() > 1 || options.hold || options.fade_in || options.trim
@@ -334,7 +340,7 @@ int encode_frames(const EncodeOptions& options)
             if (made.input != frame.input || made.index != which.index || made.weight != frame.weight) {
                 // A picture taken as it was read goes to codes straight from its bytes.
                 stream = !picture.srgb.empty() && frame.weight == 1
-                    ? rgb_to_panel_stream(picture.srgb, picture.width, options.dither, panel)
+                    ? rgb_to_panel_stream(picture.srgb, picture.width, background, options.dither, panel)
                     : image_to_panel_stream(
                         to_srgb(picture, frame.weight, background), background, options.dither, panel);
                 made = { frame.input, which.index, frame.weight };

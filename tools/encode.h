@@ -22,6 +22,7 @@ struct EncodeOptions {
     bool hold = false; // one picture, then frames that draw nothing
     bool fade_in = false; // from the background to the picture over the frames
     bool trim = false; // each frame ends after its last changed pixel
+    bool reachable = false; // fitted into the rows the player's stream draws in full
     bool allow_short = false; // a clip cut short of its stated length is used as far as it goes
     bool quiet = false;
 };

@@ -89,6 +89,9 @@ int run(int argc, char** argv)
     encode_command->add_flag("--trim", encode.trim,
         "Each frame after the first ends after its last pixel that changes the screen: fewer bytes for the "
         "device to write, but the set needs every frame in order");
+    encode_command->add_flag("--reachable", encode.reachable,
+        "On a panel whose lines are longer than a row, fit the artwork into the rows the player's stream "
+        "reaches, so that nothing of it is cut off at the bottom");
     encode_command->add_flag("--allow-short", encode.allow_short,
         "Use a damaged or cut clip as far as its frames go (it is refused otherwise)");
     encode_command->add_flag(

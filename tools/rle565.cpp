@@ -101,9 +101,10 @@ CodeLayout code_layout(const ScreenGeometry& panel)
 namespace {
 
 // 8-bit pixels of `Channels` channels (a fourth is alpha), `width` a row.
+// A picture of fewer rows than the panel has the background below it.
 template <int Channels>
-std::vector<uint16_t> panel_stream(
-    const uint8_t* pixels, uint32_t width, Rgb background, bool dither, const ScreenGeometry& panel)
+std::vector<uint16_t> panel_stream(const uint8_t* pixels, uint32_t width, uint32_t rows, Rgb background,
+    bool dither, const ScreenGeometry& panel)
 {
     CodeLayout layout = code_layout(panel);
     const CodeField fields[3] = { layout.red, layout.green, layout.blue };
@@ -130,11 +131,13 @@ std::vector<uint16_t> panel_stream(
         }
         return uint16_t(code);
     };
+    const uint16_t below = uint16_t(
+        layout.fixed | bits_of[0][background.r] | bits_of[1][background.g] | bits_of[2][background.b]);
     // Stream pixel j lands at memory pixel j of lines `per_line` pixels long.
     const size_t budget = size_t(panel.width) * panel.height;
     const size_t per_line = panel.stride() / (panel.bits_per_pixel / 8);
     std::vector<uint16_t> stream(budget);
-    if (Channels == 3 && !dither && per_line == panel.width) {
+    if (Channels == 3 && !dither && per_line == panel.width && rows == panel.height) {
         // Opaque, lines without padding: pixel j is code j.
         for (size_t j = 0; j < budget; ++j) {
             const uint8_t* p = pixels + j * 3;
@@ -143,8 +146,9 @@ std::vector<uint16_t> panel_stream(
         return stream;
     }
     for (size_t j = 0, x = 0, y = 0; j < budget; ++j) {
-        stream[j]
-            = x < panel.width && y < panel.height ? code_of(uint32_t(x), uint32_t(y)) : stream[j ? j - 1 : 0];
+        stream[j] = x >= panel.width || y >= panel.height ? stream[j ? j - 1 : 0]
+            : y < rows                                    ? code_of(uint32_t(x), uint32_t(y))
+                                                          : below;
         if (++x == per_line)
             x = 0, ++y;
     }
@@ -156,13 +160,13 @@ std::vector<uint16_t> panel_stream(
 std::vector<uint16_t> image_to_panel_stream(
     const RgbaImage& image, Rgb background, bool dither, const ScreenGeometry& panel)
 {
-    return panel_stream<4>(image.rgba.data(), image.width, background, dither, panel);
+    return panel_stream<4>(image.rgba.data(), image.width, image.height, background, dither, panel);
 }
 
 std::vector<uint16_t> rgb_to_panel_stream(
-    std::span<const uint8_t> rgb, uint32_t width, bool dither, const ScreenGeometry& panel)
+    std::span<const uint8_t> rgb, uint32_t width, Rgb background, bool dither, const ScreenGeometry& panel)
 {
-    return panel_stream<3>(rgb.data(), width, {}, dither, panel);
+    return panel_stream<3>(rgb.data(), width, uint32_t(rgb.size() / 3 / width), background, dither, panel);
 }
 
 std::vector<uint16_t> image_to_rgb565(const RgbaImage& image, Rgb background, bool dither)

@@ -28,16 +28,15 @@ struct Rgb {
 std::vector<uint16_t> image_to_rgb565(const RgbaImage& image, Rgb background, bool dither);
 
 // The stream of RGB565 codes that makes `panel` show the image (of the
-// panel's size): each code chosen so that the bytes the player stores for it
-// are read by the panel's format as the pixel's colour, rounded (or
-// dithered) to the precision that survives; laid into the panel's lines, the
-// padding pixels of each line joining the run before them; cut at the
-// player's budget of width x height pixels.
+// panel's width, and its height or fewer rows, the background below them): each code chosen so that the bytes
+// the player stores for it are read by the panel's format as the pixel's colour, rounded (or dithered) to the
+// precision that survives; laid into the panel's lines, the padding pixels of each line joining the run
+// before them; cut at the player's budget of width x height pixels.
 std::vector<uint16_t> image_to_panel_stream(
     const RgbaImage& image, Rgb background, bool dither, const ScreenGeometry& panel);
 // The same from opaque 8-bit RGB, `width` pixels a row.
 std::vector<uint16_t> rgb_to_panel_stream(
-    std::span<const uint8_t> rgb, uint32_t width, bool dither, const ScreenGeometry& panel);
+    std::span<const uint8_t> rgb, uint32_t width, Rgb background, bool dither, const ScreenGeometry& panel);
 
 // Run records covering `pixels` in order, runs merged up to MAX_RUN.
 std::vector<uint8_t> encode_rle565(std::span<const uint16_t> pixels);

@@ -194,8 +194,9 @@ std::vector<uint8_t> set_description_bytes(const SetDescription& description)
 
 ScreenGeometry made_for(const std::optional<SetDescription>& description, const ScreenGeometry& panel)
 {
+    // Frames without a description may have been made for any panel: this one, as far as anyone can say.
     if (!description)
-        return { panel.width, panel.height, panel.bits_per_pixel, 0, nullptr };
+        return panel;
     uint32_t depth = description->format ? description->format->bits_per_pixel
         : description->bits_per_pixel    ? description->bits_per_pixel
                                          : panel.bits_per_pixel;

@@ -38,8 +38,9 @@ std::string read_set_description(
 std::vector<uint8_t> set_description_bytes(const SetDescription& description);
 
 // The screen the frames in hand were made for, on `panel`: what the set's
-// description records; what it leaves unsaid (or all, without one) the
-// player's own format at the panel's depth and size, in lines of a row.
+// description records, what it leaves unsaid the player's own format at the
+// panel's depth, in lines of a row. Without a description nothing says they
+// were made for another panel than this one.
 ScreenGeometry made_for(const std::optional<SetDescription>& description, const ScreenGeometry& panel);
 
 // The screen flags every tool takes; empty when not given.
