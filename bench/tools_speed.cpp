@@ -3,7 +3,8 @@
 //   preview over libwebp's own img2webp (lossless, fastest effort) on the
 //   same 40 screens; pelimora-vfb over preview; encode over reading the same
 //   PNGs with libvips alone (decode only). Peak memory in screens, and the
-//   animation's size beside img2webp's.
+//   animation's size beside img2webp's. Then encode over FFmpeg's own
+//   decoding of the same clip and of the same PNGs, at four sizes.
 //   tools_speed TOOLS_DIR
 #include "picture_io.h"
 #include "playback.h"
@@ -120,6 +121,41 @@ double file_mib(const fs::path& path)
     return double(fs::file_size(path, ec)) / 1048576.0;
 }
 
+// Encode against FFmpeg's own decoding of the same input, at the panel's
+// size: 40 frames of a test clip (H.264), and the same pictures as PNGs.
+bool print_against_ffmpeg(const fs::path& tools, const fs::path& scratch)
+{
+    std::printf("encode over FFmpeg's own decode of the same input (ffmpeg -i IN -f null -), 40 frames:\n");
+    for (const char* size : { "640x480", "1280x720", "1920x1080", "3840x2160" }) {
+        fs::path dir = scratch / size;
+        fs::create_directories(dir / "stills");
+        std::string clip = dir / "clip.mp4", stills = dir / "stills" / "%02d.png";
+        auto ffmpeg = [](std::vector<std::string> args) {
+            args.insert(args.begin(), { "ffmpeg", "-v", "error", "-nostdin", "-y" });
+            return timed(args, true);
+        };
+        if (!ffmpeg({ "-f", "lavfi", "-i", std::string("testsrc2=r=50:d=0.8:s=") + size, "-c:v", "libx264",
+                        "-preset", "fast", clip })
+                 .ok
+            || !ffmpeg({ "-i", clip, "-start_number", "1", stills }).ok)
+            return false;
+        Timed video_decode = ffmpeg({ "-i", clip, "-f", "null", "-" });
+        Timed video_encode = timed({ tools / "pelimora-frames", "encode", clip, "--size", size, "--depth",
+            "32", "-q", "-o", dir / "from-clip" });
+        Timed stills_decode = ffmpeg({ "-i", stills, "-f", "null", "-" });
+        Timed stills_encode = timed({ tools / "pelimora-frames", "encode", dir / "stills", "--size", size,
+            "--depth", "32", "-q", "-o", dir / "from-stills" });
+        if (!video_encode.ok || !stills_encode.ok)
+            return false;
+        std::printf("  %-9s  video %.2f (%.2f s / %.2f s)  stills %.2f (%.2f s / %.2f s)\n", size,
+            video_encode.seconds / video_decode.seconds, video_encode.seconds, video_decode.seconds,
+            stills_encode.seconds / stills_decode.seconds, stills_encode.seconds, stills_decode.seconds);
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -198,5 +234,5 @@ int main(int argc, char** argv)
         libraries.screens, cores, encoder, preview.screens - libraries.screens - cores * encoder);
     std::printf("  animation: preview %.1f MiB, img2webp %.1f MiB\n",
         file_mib(scratch / "preview" / "animation.webp"), file_mib(scratch / "img2webp.webp"));
-    return 0;
+    return print_against_ffmpeg(tools, scratch.path()) ? 0 : 1;
 }

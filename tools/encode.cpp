@@ -302,6 +302,7 @@ int encode_frames(const EncodeOptions& options)
         int input = -1, index = -1;
         float weight = -1;
     } made; // what `stream` was made from
+    bool stream_on_screen = false; // those codes were swapped into `screen`
     bool partial = false;
     uint64_t total_whole = 0, total_trimmed = 0;
     // A picture read for the frames that show it.
@@ -322,6 +323,7 @@ int encode_frames(const EncodeOptions& options)
         std::string source;
         std::span<const uint8_t> file = NO_RECORDS;
         uint64_t whole = 0, trimmed = 0;
+        bool changed = false;
         if (frame.input < 0) {
             source = "held: draws nothing";
             partial = true;
@@ -344,7 +346,10 @@ int encode_frames(const EncodeOptions& options)
                     : image_to_panel_stream(
                         to_srgb(picture, frame.weight, background), background, options.dither, panel);
                 made = { frame.input, which.index, frame.weight };
+            } else if (stream_on_screen) {
+                stream = screen;
             }
+            stream_on_screen = false;
             // The frame ends after the last pixel that differs from the screen
             // the frame before left; frame 1 is whole, drawn over whatever the
             // boot loader left.
@@ -360,9 +365,15 @@ int encode_frames(const EncodeOptions& options)
             else
                 source += ", unchanged: draws nothing";
             partial = partial || drawn < stream.size();
-            screen = stream;
+            changed = i == 0 || last > 0;
+            if (changed) {
+                // The codes become the screen, without a copy of a screen's worth.
+                screen.swap(stream);
+                stream_on_screen = true;
+            }
         }
-        digests[size_t(i)] = screen_digest(screen);
+        // A screen left as it was has the digest it had.
+        digests[size_t(i)] = changed || i == 0 ? screen_digest(screen) : digests[size_t(i) - 1];
         total_whole += whole;
         total_trimmed += trimmed;
         std::string name = frame_name(i + 1);

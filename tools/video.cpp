@@ -292,7 +292,6 @@ public:
             has_current_ = true;
             has_next_ = false;
             ++index_;
-            fitted_ = false;
         }
         if (!has_current_)
             return name_ + ": no frame could be decoded";
@@ -309,15 +308,10 @@ public:
         which->index = seeked_ && rate_.num > 0
             ? int(std::llround(double(which->time_us) * rate_.num / rate_.den / 1e6))
             : index_;
-        if (fitted_ && fitted_for_.width == fitting.width && fitted_for_.height == fitting.height) {
-            *picture = last_;
-            return "";
-        }
-        if (std::string error = convert(current_, fitting, &last_); !error.empty())
+        // Converted afresh for each call: a screen's worth of copying saved
+        // on every frame costs a conversion on the rare one asked for twice.
+        if (std::string error = convert(current_, fitting, picture); !error.empty())
             return name_ + ": " + error;
-        fitted_ = true;
-        fitted_for_ = fitting;
-        *picture = last_;
         return "";
     }
 
@@ -381,9 +375,9 @@ private:
             return "a frame in an unknown pixel format";
         bool alpha = description->flags & AV_PIX_FMT_FLAG_ALPHA;
         int bands = alpha ? 4 : 3;
-        scaler_ = sws_getCachedContext(scaler_, frame->width, frame->height, source, frame->width,
-            frame->height, alpha ? AV_PIX_FMT_RGBA : AV_PIX_FMT_RGB24,
-            SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr);
+        scaler_
+            = sws_getCachedContext(scaler_, frame->width, frame->height, source, frame->width, frame->height,
+                alpha ? AV_PIX_FMT_RGBA : AV_PIX_FMT_RGB24, SWS_BICUBIC, nullptr, nullptr, nullptr);
         if (!scaler_)
             return "cannot convert its frames to RGB";
         if (!(description->flags & AV_PIX_FMT_FLAG_RGB)) {
@@ -397,10 +391,19 @@ private:
                 frame->color_range == AVCOL_RANGE_JPEG, sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16,
                 1 << 16);
         }
-        rgb_.resize(size_t(frame->width) * frame->height * bands);
-        uint8_t* planes[4] = { rgb_.data(), nullptr, nullptr, nullptr };
+        // A frame that is already the panel's picture is converted straight into it.
+        const bool as_is = !alpha && quarter_turns_ == 0 && uint32_t(frame->width) == fitting.width
+            && uint32_t(frame->height) == fitting.height;
+        std::vector<uint8_t>& into = as_is ? picture->srgb : rgb_;
+        into.resize(size_t(frame->width) * frame->height * bands);
+        uint8_t* planes[4] = { into.data(), nullptr, nullptr, nullptr };
         int strides[4] = { frame->width * bands, 0, 0, 0 };
         sws_scale(scaler_, frame->data, frame->linesize, 0, frame->height, planes, strides);
+        if (as_is) {
+            picture->width = fitting.width, picture->height = fitting.height;
+            picture->rgb.clear();
+            return "";
+        }
         return fit_pixels(rgb_.data(), uint32_t(frame->width), uint32_t(frame->height), bands, quarter_turns_,
             fitting, picture);
     }
@@ -423,9 +426,6 @@ private:
     bool has_current_ = false, has_next_ = false, draining_ = false, seeked_ = false;
     int index_ = -1;
     std::vector<uint8_t> rgb_;
-    bool fitted_ = false;
-    Fitting fitted_for_;
-    LinearPicture last_;
 };
 
 } // namespace
