@@ -49,7 +49,7 @@ TEST(PixelFormat, LongerLinesShearTheStream)
 // than the screen they were made for would.
 TEST(PixelFormat, CaveatsOnlyWhereThePanelShowsTheFramesWrongly)
 {
-    auto caveats = [](ScreenGeometry panel, ScreenGeometry made) {
+    auto caveats = [](const ScreenGeometry& panel, const ScreenGeometry& made) {
         std::string all;
         for (const std::string& line : panel_caveats(panel, made))
             all += line + "\n";

@@ -1,6 +1,5 @@
 #include "pixel_format.h"
 
-#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -18,12 +17,26 @@ uint8_t widen(uint32_t pixel, ChannelField field)
 
 } // namespace
 
+namespace {
+
+// "xrgb8888" names XRGB8888: names are compared in any case.
+bool names_alike(const std::string& given, const char* name)
+{
+    size_t length = std::strlen(name);
+    if (given.size() != length)
+        return false;
+    for (size_t i = 0; i < length; ++i)
+        if (std::toupper(static_cast<unsigned char>(given[i])) != static_cast<unsigned char>(name[i]))
+            return false;
+    return true;
+}
+
+} // namespace
+
 const PixelFormat* find_format(const std::string& name)
 {
-    // Any case: "xrgb8888" is XRGB8888, which messages then call it.
     for (const PixelFormat& format : PIXEL_FORMATS)
-        if (std::equal(name.begin(), name.end(), format.name, format.name + std::strlen(format.name),
-                [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == b; }))
+        if (names_alike(name, format.name))
             return &format;
     return nullptr;
 }
