@@ -88,36 +88,18 @@ std::string devices_load(std::vector<std::string> env, const fs::path& library)
         + "): the player was not run";
 }
 
-} // namespace
-
-PlayerRun run_player(const PlayerPaths& paths, const VirtualDevices& devices, const fs::path& frames,
-    const std::vector<std::string>& args, const fs::path& kept)
+// The player's environment: ours without any earlier devices' settings,
+// then the library preloaded and the devices as asked.
+std::vector<std::string> player_environment(const PlayerPaths& paths, const std::string& library,
+    const VirtualDevices& devices, const fs::path& frames, const fs::path& scratch)
 {
-    PlayerRun run;
-    TempDir own("pelimora-vdev");
-    const fs::path& scratch = kept.empty() ? own.path() : kept;
-    if (scratch.empty()) {
-        run.error = "cannot make a scratch directory";
-        return run;
-    }
-    std::optional<TempDir> links;
-    std::string library;
-    if (std::string error = preload_name(paths.vdev, scratch, &links, &library); !error.empty()) {
-        run.error = error;
-        return run;
-    }
-
-    SpawnRequest request;
+    std::vector<std::string> env;
     for (char** e = environ; *e; ++e)
         if (!std::string_view(*e).starts_with(VDEV_PREFIX)
             && !std::string_view(*e).starts_with("LD_PRELOAD="))
-            request.env.emplace_back(*e);
-    auto set
-        = [&](const char* name, const std::string& value) { request.env.push_back(name + ("=" + value)); };
-    std::string preload = library;
-    if (!paths.preload_first.empty())
-        preload = paths.preload_first + ":" + preload;
-    set("LD_PRELOAD", preload);
+            env.emplace_back(*e);
+    auto set = [&](const char* name, const std::string& value) { env.push_back(name + ("=" + value)); };
+    set("LD_PRELOAD", paths.preload_first.empty() ? library : paths.preload_first + ":" + library);
     set(VDEV_LOG, scratch / "log");
     set(VDEV_SNAPSHOTS, scratch / "screens");
     set(VDEV_BOOTIMAGES, fs::absolute(frames));
@@ -142,6 +124,30 @@ PlayerRun run_player(const PlayerPaths& paths, const VirtualDevices& devices, co
         set(VDEV_CLOCK, "1");
     if (devices.signal_us > 0)
         set(VDEV_SIGNAL_US, std::to_string(devices.signal_us));
+    return env;
+}
+
+} // namespace
+
+PlayerRun run_player(const PlayerPaths& paths, const VirtualDevices& devices, const fs::path& frames,
+    const std::vector<std::string>& args, const fs::path& kept)
+{
+    PlayerRun run;
+    TempDir own("pelimora-vdev");
+    const fs::path& scratch = kept.empty() ? own.path() : kept;
+    if (scratch.empty()) {
+        run.error = "cannot make a scratch directory";
+        return run;
+    }
+    std::optional<TempDir> links;
+    std::string library;
+    if (std::string error = preload_name(paths.vdev, scratch, &links, &library); !error.empty()) {
+        run.error = error;
+        return run;
+    }
+
+    SpawnRequest request;
+    request.env = player_environment(paths, library, devices, frames, scratch);
     request.argv = { paths.player.string() };
     request.argv.insert(request.argv.end(), args.begin(), args.end());
     if (std::string error = devices_load(request.env, paths.vdev); !error.empty()) {

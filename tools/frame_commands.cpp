@@ -110,18 +110,6 @@ std::string first_unplayable(const FrameReport& report)
         : "";
 }
 
-// The frames after which the screen is not as the set's description says it
-// was meant to be; nullopt when it records no screens, or records them for
-// another size.
-std::optional<std::vector<int>> intended_screens_differing(
-    const fs::path& dir, const std::optional<SetDescription>& description, const ScreenGeometry& geometry)
-{
-    if (!description || description->screens.empty() || description->xres != geometry.width
-        || description->yres != geometry.height)
-        return std::nullopt;
-    return frames_not_as_intended(dir, description->xres, description->yres, description->screens);
-}
-
 SheetMark mark_of(FrameReport::Status status)
 {
     return status == FrameReport::drawn  ? SheetMark::drawn
@@ -209,7 +197,7 @@ int preview_frames(const ViewOptions& options)
     if (description && description->partial_frames)
         std::printf("frames after %s draw only part of the screen: the set needs every frame, in order\n",
             frame_name(1).c_str());
-    if (auto differing = intended_screens_differing(dir, description, geometry)) {
+    if (auto differing = frames_not_as_made(dir, description, geometry)) {
         std::vector<std::string> names;
         for (int n : *differing)
             names.push_back(frame_name(n));
@@ -323,7 +311,7 @@ int check_frames(const ViewOptions& options)
     // screen each frame leaves, which its description records.
     const bool partial = description && description->partial_frames;
     const std::vector<std::string> mismatches = made_for_mismatches(description, geometry);
-    std::optional<std::vector<int>> differing = intended_screens_differing(dir, description, geometry);
+    std::optional<std::vector<int>> differing = frames_not_as_made(dir, description, geometry);
     std::printf("%-12s %8s %8s %9s  %s\n", "frame", "records", "zero", "trailing",
         partial ? "draws" : "covers the screen");
     bool all_right = true;

@@ -170,3 +170,12 @@ std::vector<int> frames_not_as_intended(
         });
     return differing;
 }
+
+std::optional<std::vector<int>> frames_not_as_made(
+    const fs::path& dir, const std::optional<SetDescription>& description, const ScreenGeometry& geometry)
+{
+    if (!description || description->screens.empty() || description->xres != geometry.width
+        || description->yres != geometry.height)
+        return std::nullopt;
+    return frames_not_as_intended(dir, description->xres, description->yres, description->screens);
+}

@@ -5,10 +5,12 @@
 #pragma once
 
 #include "screen_geometry.h"
+#include "set_description.h"
 
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -62,6 +64,11 @@ uint64_t screen_digest(std::span<const uint16_t> codes);
 // frames after which the screen is not as `screens` records.
 std::vector<int> frames_not_as_intended(
     const std::filesystem::path& dir, uint32_t width, uint32_t height, const std::vector<uint64_t>& screens);
+
+// The same for a set's description on this screen: nullopt when it records
+// no screens, or records them for another size.
+std::optional<std::vector<int>> frames_not_as_made(const std::filesystem::path& dir,
+    const std::optional<SetDescription>& description, const ScreenGeometry& geometry);
 
 // The path the player opens for frame n, and its file name alone.
 std::string frame_path(int n);

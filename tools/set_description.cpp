@@ -203,6 +203,28 @@ ScreenGeometry made_for(const std::optional<SetDescription>& description, const 
     return { description->xres, description->yres, depth, description->line_length, description->format };
 }
 
+namespace {
+
+// A note for each flag that overrides what the set was made for.
+void note_overrides(
+    const SetDescription& made, const ScreenGeometry& geometry, std::vector<std::string>* notes)
+{
+    if (made.xres != geometry.width || made.yres != geometry.height)
+        notes->push_back("the set was made for " + size_text(made.xres, made.yres) + "; using "
+            + geometry.size_text() + " as given");
+    if (made.bits_per_pixel && made.bits_per_pixel != geometry.bits_per_pixel)
+        notes->push_back("the set was made for " + std::to_string(made.bits_per_pixel) + " bpp; using "
+            + std::to_string(geometry.bits_per_pixel) + " as given");
+    if (made.format && geometry.format != made.format)
+        notes->push_back("the set was made for " + std::string(made.format->name) + "; using "
+            + geometry.pixel_format().name + " as given");
+    if (made.line_length && made.line_length != geometry.stride())
+        notes->push_back("the set was made for " + std::to_string(made.line_length) + "-byte lines; using "
+            + std::to_string(geometry.stride()) + " as given");
+}
+
+} // namespace
+
 std::string choose_screen(const ScreenFlags& flags, const std::optional<SetDescription>& description,
     bool need_depth, ScreenGeometry* geometry, std::vector<std::string>* notes, bool* depth_known)
 {
@@ -276,19 +298,7 @@ std::string choose_screen(const ScreenFlags& flags, const std::optional<SetDescr
             + " at " + std::to_string(geometry->bits_per_pixel) + " bpp takes " + std::to_string(row)
             + " bytes, and a line must hold it in whole pixels";
 
-    if (description) {
-        if (description->xres != chosen.xres || description->yres != chosen.yres)
-            notes->push_back("the set was made for " + size_text(description->xres, description->yres)
-                + "; using " + geometry->size_text() + " as given");
-        if (description->bits_per_pixel && description->bits_per_pixel != geometry->bits_per_pixel)
-            notes->push_back("the set was made for " + std::to_string(description->bits_per_pixel)
-                + " bpp; using " + std::to_string(geometry->bits_per_pixel) + " as given");
-        if (description->format && chosen.format != description->format)
-            notes->push_back("the set was made for " + std::string(description->format->name) + "; using "
-                + geometry->pixel_format().name + " as given");
-        if (description->line_length && description->line_length != geometry->stride())
-            notes->push_back("the set was made for " + std::to_string(description->line_length)
-                + "-byte lines; using " + std::to_string(geometry->stride()) + " as given");
-    }
+    if (description)
+        note_overrides(*description, *geometry, notes);
     return player_refusal(*geometry);
 }

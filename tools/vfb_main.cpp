@@ -184,10 +184,8 @@ int run(int argc, char** argv)
         return fail(e);
     // The frames in hand against the screens the set was made to leave, as check judges them.
     std::vector<std::string> not_as_made;
-    if (description && !description->screens.empty() && description->xres == geometry.width
-        && description->yres == geometry.height)
-        for (int n : frames_not_as_intended(frames, geometry.width, geometry.height, description->screens))
-            not_as_made.push_back(frame_name(n));
+    for (int n : frames_not_as_made(frames, description, geometry).value_or(std::vector<int> {}))
+        not_as_made.push_back(frame_name(n));
     if (!not_as_made.empty())
         fail("the screen is not as the set was made to leave it after " + name_list(not_as_made, 8));
 

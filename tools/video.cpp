@@ -148,8 +148,9 @@ public:
     VideoArtwork(const VideoArtwork&) = delete;
     VideoArtwork& operator=(const VideoArtwork&) = delete;
 
-    // false: not a container read here. Otherwise `error` says the rest.
-    bool start(std::string* error)
+    // Our input as one of the containers read here: false when it is none,
+    // else `error` set when it cannot be opened.
+    bool open_container(std::string* error)
     {
         constexpr int BUFFER = 1 << 16;
         auto* buffer = static_cast<uint8_t*>(av_malloc(BUFFER));
@@ -180,6 +181,16 @@ public:
                 + " file: its header cannot be read (" + av_message(code) + ")";
             return true; // frees format_
         }
+        return true;
+    }
+
+    // false: not a container read here. Otherwise `error` says the rest.
+    bool start(std::string* error)
+    {
+        if (!open_container(error))
+            return false;
+        if (!error->empty())
+            return true;
         int code = avformat_find_stream_info(format_, nullptr);
         if (code < 0) {
             *error = name_ + ": cannot read its streams: " + av_message(code);
