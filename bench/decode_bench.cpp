@@ -5,8 +5,8 @@
 // last-level cache (beyond cache: a device's framebuffer is never cached), and
 // reports the ratio of the medians. Absolute times on a shared machine mean
 // little; the ratio is the figure.
-#include "bench_frames.h"
-#include "render.h"
+#include "bench/bench_frames.h"
+#include "src/render.h"
 
 #include <benchmark/benchmark.h>
 

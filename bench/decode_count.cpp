@@ -6,8 +6,8 @@
 // KIND is realistic, photo, solid, worst or runs-of-N (every run N pixels);
 // "memset" times the C library's memset over the same bytes instead, as the
 // baseline.
-#include "bench_frames.h"
-#include "render.h"
+#include "bench/bench_frames.h"
+#include "src/render.h"
 
 #include <stdio.h>
 #include <stdlib.h>

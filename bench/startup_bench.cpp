@@ -2,12 +2,12 @@
 // from exec to the first pan, and the whole run against its floor, the sum of
 // the schedule's pauses. Prints medians; one process, ratios and per-run times.
 //   startup_bench [RUNS]
-#include "bench_frames.h"
-#include "frame_dir.h"
-#include "process.h"
-#include "runner.h"
-#include "sandbox.h"
-#include "schedule.h"
+#include "bench/bench_frames.h"
+#include "lib/process.h"
+#include "src/schedule.h"
+#include "tests/support/frame_dir.h"
+#include "vfb/runner.h"
+#include "vfb/sandbox.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -6,11 +6,12 @@
 //   animation's size beside img2webp's. Then encode over FFmpeg's own
 //   decoding of the same clip and of the same PNGs, at four sizes.
 //   tools_speed TOOLS_DIR
-#include "picture_io.h"
-#include "playback.h"
-#include "process.h"
-#include "schedule.h"
-#include "temp_dir.h"
+#include "artwork/still.h"
+#include "frames/replay.h"
+#include "lib/process.h"
+#include "lib/temp_dir.h"
+#include "preview/png.h"
+#include "src/schedule.h"
 
 #include <algorithm>
 #include <chrono>

@@ -2,9 +2,10 @@
 // arbitrary bytes: open it by its content, fit a few of its pictures to a
 // small panel, encode them and decode the frames with the player's decoder.
 // The SVG reference check sees the same bytes.
-#include "artwork.h"
-#include "render.h"
-#include "rle565.h"
+#include "artwork/artwork.h"
+#include "frames/panel_model.h"
+#include "frames/rle565.h"
+#include "src/render.h"
 
 #include <cstdlib>
 #include <cstring>

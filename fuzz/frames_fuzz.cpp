@@ -1,8 +1,8 @@
 // What `pelimora-frames decode`, `preview` and `check` do with a frame file,
 // on arbitrary bytes: the first four choose the screen, the rest is the file.
 // The report must add up and the picture must come out whole.
-#include "playback.h"
-#include "rle565.h"
+#include "frames/panel_model.h"
+#include "frames/replay.h"
 
 #include <cstdlib>
 

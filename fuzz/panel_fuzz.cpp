@@ -1,6 +1,6 @@
 // Panel and set descriptions (--panel FILE, pelimora.json) on arbitrary
 // bytes: a description that parses must write out and parse back the same.
-#include "set_description.h"
+#include "frames/set_description.h"
 
 #include <cstdlib>
 

@@ -2,7 +2,7 @@
 // sizes chosen by the input: the first two bytes give the width (1 to 16384),
 // the next two the height (1 to 16384, capped so that the area stays small
 // enough to fuzz quickly); the rest fills the screens.
-#include "animation.h"
+#include "preview/animation.h"
 
 #include <algorithm>
 #include <cstdlib>

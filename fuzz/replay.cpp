@@ -1,7 +1,7 @@
 // Runs a fuzz target once over each file given, or each file in the
 // directories given, without libFuzzer: the ordinary and sanitizer builds
 // replay the seeds and the kept regressions this way.
-#include "file_io.h"
+#include "lib/file_io.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,8 +1,8 @@
 // The fills and the decoder as built for ARM (store-multiple blocks, the
 // decoder's own loop) against the byte references, run under qemu-arm-static.
 // C library only: it links like the player.
-#include "decode_sweep.h"
-#include "fill_sweep.h"
+#include "tests/support/decode_sweep.h"
+#include "tests/support/fill_sweep.h"
 
 #include <stdio.h>
 

@@ -1,11 +1,11 @@
 // Artwork in: pictures, SVG, animations and video made here by libvips and
 // FFmpeg, through `pelimora-frames encode` for a panel, and what the screens
 // then show, frame by frame, through the player's own decoder.
-#include "artwork_vips.h"
-#include "playback.h"
-#include "rle565.h"
-#include "schedule.h"
-#include "tool_run.h"
+#include "artwork/artwork_vips.h"
+#include "frames/panel_model.h"
+#include "frames/replay.h"
+#include "src/schedule.h"
+#include "tests/support/tool_run.h"
 
 #include <gtest/gtest.h>
 

@@ -2,18 +2,18 @@
 // board boots an initramfs holding our init, the player and the frames, and
 // the host compares the display, read back through QEMU, pixel by pixel with
 // what the player's own decoder predicts.
-#include "card.h"
-#include "cpio.h"
-#include "display.h"
-#include "init_report.h"
-#include "picture_io.h"
-#include "pixel_format.h"
-#include "playback.h"
-#include "qemu_board.h"
-#include "render.h"
-#include "rle565.h"
-#include "schedule.h"
-#include "screen_geometry.h"
+#include "frames/panel.h"
+#include "frames/panel_model.h"
+#include "frames/replay.h"
+#include "frames/rle565.h"
+#include "preview/png.h"
+#include "probe/card.h"
+#include "src/render.h"
+#include "src/schedule.h"
+#include "tests/board/cpio.h"
+#include "tests/board/display.h"
+#include "tests/board/init_report.h"
+#include "tests/board/qemu_board.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

@@ -1,7 +1,7 @@
-#include "decode_sweep.h"
-#include "reference_decoder.h"
-#include "render.h"
-#include "rle565.h"
+#include "frames/rle565.h"
+#include "src/render.h"
+#include "tests/support/decode_sweep.h"
+#include "tests/support/reference_decoder.h"
 
 #include <gtest/gtest.h>
 

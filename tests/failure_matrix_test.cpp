@@ -1,12 +1,12 @@
 // Every way a run can fail, crossed with both depths: exit status, the exact
 // kernel-log messages, the pixels at every pan, nothing written outside the
 // mapping, and no descriptor left open at exit.
-#include "frame_dir.h"
-#include "playback.h"
-#include "rle565.h"
-#include "runner.h"
-#include "sandboxed.h"
-#include "schedule.h"
+#include "frames/replay.h"
+#include "frames/rle565.h"
+#include "src/schedule.h"
+#include "tests/support/frame_dir.h"
+#include "tests/support/sandboxed.h"
+#include "vfb/runner.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "fill_sweep.h"
-#include "render.h"
+#include "src/render.h"
+#include "tests/support/fill_sweep.h"
 
 #include <gtest/gtest.h>
 

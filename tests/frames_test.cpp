@@ -1,14 +1,15 @@
 // pelimora-frames and pelimora-vfb, run as a user runs them.
-#include "file_io.h"
-#include "frame_dir.h"
-#include "picture_io.h"
-#include "playback.h"
-#include "render.h"
-#include "rle565.h"
-#include "runner.h"
-#include "sandboxed.h"
-#include "schedule.h"
-#include "tool_run.h"
+#include "artwork/still.h"
+#include "frames/panel_model.h"
+#include "frames/replay.h"
+#include "frames/rle565.h"
+#include "lib/file_io.h"
+#include "src/render.h"
+#include "src/schedule.h"
+#include "tests/support/frame_dir.h"
+#include "tests/support/sandboxed.h"
+#include "tests/support/tool_run.h"
+#include "vfb/runner.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "file_io.h"
-#include "kmsg.h"
-#include "playback.h"
-#include "sandboxed.h"
+#include "frames/replay.h"
+#include "lib/file_io.h"
+#include "src/kmsg.h"
+#include "tests/support/sandboxed.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // What a panel of each format and line length shows for the memory the player
 // writes, worked out by hand.
-#include "pixel_format.h"
-#include "screen_geometry.h"
+#include "frames/panel.h"
+#include "frames/panel_model.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Which player the probe says to install, for each kind of ARM platform.
-#include "platform.h"
+#include "probe/platform.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 // Black-box runs of the host player on the virtual devices.
-#include "frame_dir.h"
-#include "playback.h"
-#include "render.h"
-#include "rle565.h"
-#include "runner.h"
-#include "sandboxed.h"
-#include "schedule.h"
+#include "frames/replay.h"
+#include "frames/rle565.h"
+#include "src/render.h"
+#include "src/schedule.h"
+#include "tests/support/frame_dir.h"
+#include "tests/support/sandboxed.h"
+#include "vfb/runner.h"
 
 #include <gtest/gtest.h>
 

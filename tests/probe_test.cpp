@@ -1,17 +1,17 @@
 // pelimora-probe, the host build, on the virtual devices: what it reports of
 // each kind of screen, console, kernel log and frame set; the card it draws;
 // the frames it times; and its report taken by the tools as a panel.
-#include "card.h"
-#include "frame_dir.h"
-#include "picture_io.h"
-#include "pixel_formats.h"
-#include "playback.h"
-#include "render.h"
-#include "rle565.h"
-#include "runner.h"
-#include "sandboxed.h"
-#include "schedule.h"
-#include "tool_run.h"
+#include "frames/replay.h"
+#include "frames/rle565.h"
+#include "preview/png.h"
+#include "probe/card.h"
+#include "src/pixel_formats.h"
+#include "src/render.h"
+#include "src/schedule.h"
+#include "tests/support/frame_dir.h"
+#include "tests/support/sandboxed.h"
+#include "tests/support/tool_run.h"
+#include "vfb/runner.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

@@ -1,16 +1,17 @@
 // The tools against bad input, as the player is against a failing device:
 // each case asserts the exit status, the one-line message, that what was
 // there before is intact, and that no temporary file is left.
-#include "frame_dir.h"
-#include "picture_io.h"
-#include "pixel_format.h"
-#include "playback.h"
-#include "rle565.h"
-#include "runner.h"
-#include "sandboxed.h"
-#include "schedule.h"
-#include "set_description.h"
-#include "tool_run.h"
+#include "artwork/still.h"
+#include "frames/panel_model.h"
+#include "frames/replay.h"
+#include "frames/rle565.h"
+#include "frames/set_description.h"
+#include "preview/png.h"
+#include "src/schedule.h"
+#include "tests/support/frame_dir.h"
+#include "tests/support/sandboxed.h"
+#include "tests/support/tool_run.h"
+#include "vfb/runner.h"
 
 #include <gtest/gtest.h>
 

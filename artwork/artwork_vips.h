@@ -1,0 +1,24 @@
+// What the artwork readers share: libvips started once, its errors in one
+// line, and the fitting of decoded pixels to the panel.
+#pragma once
+
+#include "artwork/artwork.h"
+
+#include <vips/vips8>
+
+// Starts libvips with loaders from outside its trusted set blocked and its
+// operation cache off (every picture is used once). "" or why not.
+std::string start_vips();
+
+// The first line of a libvips error, and the error buffer cleared.
+std::string vips_message(const vips::VError& error);
+
+// Fits a decoded picture (any colour space, with or without alpha) to the
+// panel: ICC profile to sRGB, into linear light, laid over the background,
+// resampled, centred. "" or what went wrong.
+std::string fit_image(vips::VImage image, const Fitting& fitting, LinearPicture* picture);
+
+// The same for 8-bit RGB or RGBA rows in memory (video frames), first
+// turned clockwise by `quarter_turns` of a turn.
+std::string fit_pixels(const uint8_t* pixels, uint32_t width, uint32_t height, int bands, int quarter_turns,
+    const Fitting& fitting, LinearPicture* picture);

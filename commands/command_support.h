@@ -1,0 +1,29 @@
+// What the commands of pelimora-frames share: their one-line errors and
+// notes, and the small parsing and naming helpers behind them.
+#pragma once
+
+#include "frames/panel_model.h"
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+constexpr char FRAMES_TOOL[] = "pelimora-frames";
+
+// The exit status: 1 for what went wrong with the files, 2 for a bad
+// argument or panel.
+constexpr int BAD_ARGUMENT = 2;
+
+// Prints "TOOL: MESSAGE" on standard error and returns `status`.
+int fail(const std::string& message, int status = 1);
+// "TOOL: note: MESSAGE" on standard error.
+void note(const std::string& message);
+
+// Up to `most` names, then how many more.
+std::string name_list(const std::vector<std::string>& names, size_t most = 5);
+
+// RRGGBB, with or without #; "" or the error.
+std::string parse_colour(const std::string& text, Rgb* colour);
+
+// The same file, even under another name or through a link.
+bool same_file(const std::filesystem::path& a, const std::filesystem::path& b);

@@ -1,0 +1,29 @@
+// The commands of pelimora-frames, each taking what its command line gave it
+// and returning the exit status. They report on standard output and put
+// one-line errors, each naming the file, on standard error. Outputs are
+// written all or nothing; inputs must be regular files; memory is bounded by
+// the screen, never by the input.
+#pragma once
+
+#include "commands/encode.h"
+#include "frames/set_description.h"
+
+#include <string>
+#include <vector>
+
+struct ViewOptions {
+    std::string input; // frame file (decode) or set directory (preview, check)
+    ScreenFlags screen;
+    std::string base; // PNG the screen shows first; "" for black
+    std::string out;
+    bool quiet = false;
+};
+// A frame file to a PNG of what the player leaves on the screen.
+int decode_frame_file(const ViewOptions& options);
+// A set to what the device shows: OUT/animation.webp and OUT/contact-sheet.png.
+int preview_frames(const ViewOptions& options);
+// A table of every frame against the screen; 0 only when each covers it
+// exactly and the set was made for this screen.
+int check_frames(const ViewOptions& options);
+// The built-in sample animation as PNG images.
+int write_sample(const std::string& out, const ScreenGeometry& geometry);

@@ -1,0 +1,162 @@
+#include "frames/panel.h"
+
+#include "frames/panel_model.h"
+#include "src/render.h"
+
+#include <cctype>
+#include <charconv>
+#include <cstring>
+
+namespace {
+
+// A decimal number of digits only: no sign, no space, no base prefix.
+bool parse_decimal(std::string_view text, uint32_t* value)
+{
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string_view::npos)
+        return false;
+    return std::from_chars(text.data(), text.data() + text.size(), *value).ec == std::errc();
+}
+
+} // namespace
+
+namespace {
+
+// "xrgb8888" names XRGB8888: names are compared in any case.
+bool names_alike(const std::string& given, const char* name)
+{
+    size_t length = std::strlen(name);
+    if (given.size() != length)
+        return false;
+    for (size_t i = 0; i < length; ++i)
+        if (std::toupper(static_cast<unsigned char>(given[i])) != static_cast<unsigned char>(name[i]))
+            return false;
+    return true;
+}
+
+} // namespace
+
+const PixelFormat* find_format(const std::string& name)
+{
+    for (const PixelFormat& format : PIXEL_FORMATS)
+        if (names_alike(name, format.name))
+            return &format;
+    return nullptr;
+}
+
+std::string format_names()
+{
+    std::string names;
+    for (const PixelFormat& format : PIXEL_FORMATS)
+        names += (names.empty() ? "" : ", ") + std::string(format.name);
+    return names;
+}
+
+std::string parse_screen_size(const std::string& text, ScreenGeometry* geometry)
+{
+    size_t x = text.find_first_of("xX");
+    uint32_t width = 0, height = 0;
+    if (x == std::string::npos || !parse_decimal(std::string_view(text).substr(0, x), &width)
+        || !parse_decimal(std::string_view(text).substr(x + 1), &height) || width < 1 || height < 1
+        || width > MAX_SCREEN_SIDE || height > MAX_SCREEN_SIDE)
+        return "screen size '" + text + "': expected WIDTHxHEIGHT, each 1 to "
+            + std::to_string(MAX_SCREEN_SIDE);
+    geometry->width = width;
+    geometry->height = height;
+    return "";
+}
+
+std::string parse_depth(const std::string& text, uint32_t* bits_per_pixel)
+{
+    if (text != "16" && text != "32")
+        return "depth '" + text + "': expected 16 or 32 (bits per pixel)";
+    *bits_per_pixel = text == "16" ? 16 : 32;
+    return "";
+}
+
+std::string player_refusal(const ScreenGeometry& geometry)
+{
+    uint64_t bits = uint64_t(geometry.width) * geometry.height * geometry.bits_per_pixel;
+    if (bits > UINT32_MAX)
+        return geometry.size_text() + " at " + std::to_string(geometry.bits_per_pixel)
+            + " bpp is more than the player can map (its size in bits must fit in 32 bits)";
+    return "";
+}
+
+uint32_t rows_drawn_in_full(const ScreenGeometry& geometry)
+{
+    uint64_t budget = geometry.pixels(), per_line = geometry.stride() / (geometry.bits_per_pixel / 8);
+    if (budget < geometry.width || per_line == 0)
+        return 0;
+    return uint32_t(std::min<uint64_t>(geometry.height, (budget - geometry.width) / per_line + 1));
+}
+
+std::string rows_text(uint32_t first, uint32_t last)
+{
+    return first == last ? "row " + std::to_string(first)
+                         : "rows " + std::to_string(first) + "-" + std::to_string(last);
+}
+
+namespace {
+
+// What a panel of this depth and format shows for each of the 65536 colour
+// codes the player may be given, as 8-bit RGB.
+std::vector<uint8_t> colours_shown(uint32_t bits_per_pixel, const PixelFormat& format)
+{
+    constexpr uint32_t CODES = 65536;
+    const uint32_t pixel_bytes = bits_per_pixel / 8;
+    std::vector<uint8_t> memory(size_t(CODES) * pixel_bytes);
+    for (uint32_t code = 0; code < CODES; ++code) {
+        uint32_t written = bits_per_pixel == 16 ? code : expand565(uint16_t(code));
+        std::memcpy(&memory[code * pixel_bytes], &written, pixel_bytes);
+    }
+    return panel_view(memory, CODES, 1, CODES * pixel_bytes, format);
+}
+
+} // namespace
+
+bool shows_colours_alike(const ScreenGeometry& a, const ScreenGeometry& b)
+{
+    if (a.pixel_format().refusal || b.pixel_format().refusal)
+        return a.pixel_format().refusal == b.pixel_format().refusal;
+    return colours_shown(a.bits_per_pixel, a.pixel_format())
+        == colours_shown(b.bits_per_pixel, b.pixel_format());
+}
+
+uint32_t line_pixels(const ScreenGeometry& geometry)
+{
+    return geometry.stride() / (geometry.bits_per_pixel / 8);
+}
+
+std::vector<std::string> panel_caveats(const ScreenGeometry& panel, const ScreenGeometry& made_for)
+{
+    std::vector<std::string> caveats;
+    const PixelFormat& format = panel.pixel_format();
+    const PixelFormat& intended = made_for.pixel_format();
+    if (format.refusal) {
+        caveats.push_back(
+            std::string(format.name) + " cannot show what the player writes: it " + format.refusal);
+    } else if (!intended.refusal) {
+        std::vector<uint8_t> shown = colours_shown(panel.bits_per_pixel, format);
+        std::vector<uint8_t> meant = colours_shown(made_for.bits_per_pixel, intended);
+        if (shown != meant) {
+            constexpr size_t RED = 0xF800 * 3;
+            bool swapped = shown[RED] == meant[RED + 2] && shown[RED + 2] == meant[RED];
+            caveats.push_back("the frames were made for " + std::string(intended.name) + " at "
+                + std::to_string(made_for.bits_per_pixel) + " bpp; on " + format.name + " at "
+                + std::to_string(panel.bits_per_pixel) + " bpp their colours show changed ("
+                + (swapped ? "red and blue swapped" : "other channels or fewer bits") + ")");
+        }
+    }
+    // The stream of width x height pixels, laid into lines of another length, shears.
+    if (line_pixels(panel) != line_pixels(made_for))
+        caveats.push_back("lines of " + std::to_string(line_pixels(panel)) + " pixels, not the "
+            + std::to_string(line_pixels(made_for))
+            + " the frames were made for: each row starts elsewhere in the player's stream, so the picture "
+              "shears");
+    if (uint32_t full_rows = rows_drawn_in_full(panel); full_rows < panel.height)
+        caveats.push_back(rows_text(full_rows, panel.height - 1)
+            + (full_rows + 1 == panel.height ? " of this panel is" : " of this panel are")
+            + " never drawn in full: " + "the player's stream of " + std::to_string(panel.pixels())
+            + " pixels ends before them");
+    return caveats;
+}

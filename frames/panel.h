@@ -1,0 +1,62 @@
+// The panel a set of frames is made for and shown on: its size, depth, line
+// length and pixel format, as the host tools take and judge it.
+#pragma once
+
+#include "src/pixel_formats.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+constexpr uint32_t MAX_SCREEN_SIDE = 16384;
+// The longest line a panel's memory may have: a row of the widest screen at 32 bpp.
+constexpr uint32_t MAX_LINE_LENGTH = MAX_SCREEN_SIDE * 4;
+
+// The panel: its visible size, depth, line length and pixel format.
+struct ScreenGeometry {
+    uint32_t width = 0, height = 0, bits_per_pixel = 16;
+    uint32_t line_length = 0; // bytes a row takes in the device's memory; 0: width * bytes a pixel
+    const PixelFormat* format = nullptr; // null: what the player writes at this depth
+    // What the player maps and draws: one contiguous stream of width * height pixels.
+    size_t bytes() const { return size_t(width) * height * bits_per_pixel / 8; }
+    uint32_t stride() const { return line_length ? line_length : width * (bits_per_pixel / 8); }
+    // The device memory the panel shows, of which the stream is the start.
+    size_t memory_bytes() const { return std::max(bytes(), size_t(stride()) * height); }
+    const PixelFormat& pixel_format() const { return format ? *format : player_format(bits_per_pixel); }
+    size_t pixels() const { return size_t(width) * height; }
+    std::string size_text() const { return std::to_string(width) + "x" + std::to_string(height); }
+};
+
+// The format of this name (in any case), or null.
+const PixelFormat* find_format(const std::string& name);
+// Every name, for messages.
+std::string format_names();
+
+// "WIDTHxHEIGHT" (or "WIDTHXHEIGHT"), decimal digits only, each 1 to
+// MAX_SCREEN_SIDE; returns an empty string or the error.
+std::string parse_screen_size(const std::string& text, ScreenGeometry* geometry);
+// "16" or "32".
+std::string parse_depth(const std::string& text, uint32_t* bits_per_pixel);
+
+// Why the player would refuse this screen (its size in bits must fit 32
+// bits), or an empty string.
+std::string player_refusal(const ScreenGeometry& geometry);
+
+// Rows the player's stream of width x height pixels draws in full when laid
+// into this panel's lines (all of them when the line holds just a row).
+uint32_t rows_drawn_in_full(const ScreenGeometry& geometry);
+
+// What a panel of this geometry shows of frames made for `made_for` that
+// was not meant: notes for the user, none when it shows them as they were
+// made (colours compared by what each shows, lines by their pixels).
+std::vector<std::string> panel_caveats(const ScreenGeometry& panel, const ScreenGeometry& made_for);
+
+// Whether the player's colour codes show the same on both (at any depth).
+bool shows_colours_alike(const ScreenGeometry& a, const ScreenGeometry& b);
+// Pixels a line of the panel's memory holds: where each row starts in the player's stream.
+uint32_t line_pixels(const ScreenGeometry& geometry);
+
+// "row 7", "rows 581-599".
+std::string rows_text(uint32_t first, uint32_t last);

@@ -1,0 +1,198 @@
+#include "frames/panel_model.h"
+
+#include <cstring>
+
+namespace {
+
+uint8_t widen(uint32_t pixel, ChannelField field)
+{
+    uint32_t value = (pixel >> field.offset) & ((1u << field.length) - 1);
+    uint32_t wide = 0;
+    // The channel's bits repeated from the top down to fill eight.
+    for (int shift = 8 - int(field.length); shift > -int(field.length); shift -= int(field.length))
+        wide |= shift >= 0 ? value << shift : value >> -shift;
+    return uint8_t(wide);
+}
+
+} // namespace
+
+std::vector<uint8_t> panel_view(std::span<const uint8_t> memory, uint32_t width, uint32_t height,
+    uint32_t line_length, const PixelFormat& format)
+{
+    std::vector<uint8_t> rgb(size_t(width) * height * 3);
+    const size_t bytes_per_pixel = format.bits_per_pixel / 8;
+    for (uint32_t y = 0; y < height; ++y)
+        for (uint32_t x = 0; x < width; ++x) {
+            size_t at = size_t(y) * line_length + x * bytes_per_pixel;
+            uint32_t pixel = 0;
+            if (at + bytes_per_pixel <= memory.size())
+                std::memcpy(&pixel, &memory[at], bytes_per_pixel); // little-endian, as the panel reads it
+            uint8_t* out = &rgb[(size_t(y) * width + x) * 3];
+            out[0] = widen(pixel, format.red), out[1] = widen(pixel, format.green),
+            out[2] = widen(pixel, format.blue);
+        }
+    return rgb;
+}
+
+std::vector<uint8_t> panel_memory(std::span<const uint8_t> rgb, uint32_t width, uint32_t height,
+    uint32_t line_length, const PixelFormat& format)
+{
+    std::vector<uint8_t> memory(size_t(line_length) * height);
+    const size_t bytes_per_pixel = format.bits_per_pixel / 8;
+    auto level = [](uint8_t value, ChannelField field) {
+        uint32_t top = (1u << field.length) - 1;
+        return ((value * top + 127) / 255) << field.offset;
+    };
+    uint32_t opaque = format.transp.length ? ((1u << format.transp.length) - 1) << format.transp.offset : 0;
+    for (uint32_t y = 0; y < height; ++y)
+        for (uint32_t x = 0; x < width; ++x) {
+            const uint8_t* in = &rgb[(size_t(y) * width + x) * 3];
+            uint32_t pixel
+                = level(in[0], format.red) | level(in[1], format.green) | level(in[2], format.blue) | opaque;
+            std::memcpy(&memory[size_t(y) * line_length + x * bytes_per_pixel], &pixel, bytes_per_pixel);
+        }
+    return memory;
+}
+
+std::vector<uint8_t> panel_rgb(std::span<const uint8_t> memory, const ScreenGeometry& geometry)
+{
+    return panel_view(memory, geometry.width, geometry.height, geometry.stride(), geometry.pixel_format());
+}
+
+std::vector<uint8_t> panel_memory(std::span<const uint8_t> rgb, const ScreenGeometry& geometry)
+{
+    std::vector<uint8_t> memory
+        = panel_memory(rgb, geometry.width, geometry.height, geometry.stride(), geometry.pixel_format());
+    memory.resize(geometry.memory_bytes());
+    return memory;
+}
+
+namespace {
+
+// Bayer's 8x8 ordered-dither matrix.
+constexpr uint8_t BAYER[8][8] = { { 0, 32, 8, 40, 2, 34, 10, 42 }, { 48, 16, 56, 24, 50, 18, 58, 26 },
+    { 12, 44, 4, 36, 14, 46, 6, 38 }, { 60, 28, 52, 20, 62, 30, 54, 22 }, { 3, 35, 11, 43, 1, 33, 9, 41 },
+    { 51, 19, 59, 27, 49, 17, 57, 25 }, { 15, 47, 7, 39, 13, 45, 5, 37 },
+    { 63, 31, 55, 23, 61, 29, 53, 21 } };
+
+uint32_t dithered_level(uint32_t value, uint32_t levels, float threshold)
+{
+    float level = value * float(levels) / 255 + threshold + 0.5f;
+    return level <= 0 ? 0 : level >= levels ? levels : uint32_t(level);
+}
+
+} // namespace
+
+namespace {
+
+// Where each colour channel goes in the code, so that the panel reads it back.
+struct CodeField {
+    uint32_t bits, shift;
+};
+struct CodeLayout {
+    CodeField red, green, blue;
+    uint16_t fixed; // bits always set (a 16-bit panel's alpha: opaque)
+};
+
+CodeLayout code_layout(const ScreenGeometry& panel)
+{
+    // A format that cannot show the player's output gets the player's own layout.
+    const PixelFormat& f
+        = panel.pixel_format().refusal ? player_format(panel.bits_per_pixel) : panel.pixel_format();
+    if (panel.bits_per_pixel == 16) {
+        uint16_t alpha = uint16_t(f.transp.length ? ((1u << f.transp.length) - 1) << f.transp.offset : 0);
+        return { { f.red.length, f.red.offset }, { f.green.length, f.green.offset },
+            { f.blue.length, f.blue.offset }, alpha };
+    }
+    // At 32 bpp the player stores a code as the bytes red, green, blue, 0xFF
+    // from its 5, 6 and 5 bit fields: a channel read from byte k comes from field k.
+    constexpr CodeField BYTE_FIELDS[3] = { { 5, 11 }, { 6, 5 }, { 5, 0 } };
+    return { BYTE_FIELDS[f.red.offset / 8], BYTE_FIELDS[f.green.offset / 8], BYTE_FIELDS[f.blue.offset / 8],
+        0 };
+}
+
+} // namespace
+
+namespace {
+
+// 8-bit pixels of `Channels` channels (a fourth is alpha), `width` a row.
+// A picture of fewer rows than the panel has the background below it.
+template <int Channels>
+std::vector<uint16_t> panel_stream(const uint8_t* pixels, uint32_t width, uint32_t rows, Rgb background,
+    bool dither, const ScreenGeometry& panel)
+{
+    CodeLayout layout = code_layout(panel);
+    const CodeField fields[3] = { layout.red, layout.green, layout.blue };
+    // Each channel's 8-bit level to its bits of the code, rounded to the nearest level.
+    uint16_t bits_of[3][256];
+    for (int c = 0; c < 3; ++c) {
+        uint32_t top = (1u << fields[c].bits) - 1;
+        for (uint32_t value = 0; value < 256; ++value)
+            bits_of[c][value] = uint16_t((value * top + 127) / 255 << fields[c].shift);
+    }
+    const uint32_t under[3] = { background.r, background.g, background.b };
+    auto code_of = [&](uint32_t x, uint32_t y) {
+        const uint8_t* p = pixels + (size_t(y) * width + x) * Channels;
+        uint32_t a = Channels == 4 ? p[3] : 255;
+        uint32_t code = layout.fixed;
+        for (int c = 0; c < 3; ++c) {
+            uint32_t value = a == 255 ? p[c] : (p[c] * a + under[c] * (255 - a) + 127) / 255;
+            if (dither) {
+                float threshold = (BAYER[y % 8][x % 8] + 0.5f) / 64 - 0.5f;
+                code |= dithered_level(value, (1u << fields[c].bits) - 1, threshold) << fields[c].shift;
+            } else {
+                code |= bits_of[c][value];
+            }
+        }
+        return uint16_t(code);
+    };
+    const uint16_t below = uint16_t(
+        layout.fixed | bits_of[0][background.r] | bits_of[1][background.g] | bits_of[2][background.b]);
+    // Stream pixel j lands at memory pixel j of lines `per_line` pixels long.
+    const size_t budget = size_t(panel.width) * panel.height;
+    const size_t per_line = panel.stride() / (panel.bits_per_pixel / 8);
+    std::vector<uint16_t> stream(budget);
+    if (Channels == 3 && !dither && per_line == panel.width && rows == panel.height) {
+        // Opaque, lines without padding: pixel j is code j.
+        for (size_t j = 0; j < budget; ++j) {
+            const uint8_t* p = pixels + j * 3;
+            stream[j] = uint16_t(layout.fixed | bits_of[0][p[0]] | bits_of[1][p[1]] | bits_of[2][p[2]]);
+        }
+        return stream;
+    }
+    for (size_t j = 0, x = 0, y = 0; j < budget; ++j) {
+        stream[j] = x >= panel.width || y >= panel.height ? stream[j ? j - 1 : 0]
+            : y < rows                                    ? code_of(uint32_t(x), uint32_t(y))
+                                                          : below;
+        if (++x == per_line)
+            x = 0, ++y;
+    }
+    return stream;
+}
+
+} // namespace
+
+std::vector<uint16_t> image_to_panel_stream(
+    const RgbaImage& image, Rgb background, bool dither, const ScreenGeometry& panel)
+{
+    return panel_stream<4>(image.rgba.data(), image.width, image.height, background, dither, panel);
+}
+
+std::vector<uint16_t> rgb_to_panel_stream(
+    std::span<const uint8_t> rgb, uint32_t width, Rgb background, bool dither, const ScreenGeometry& panel)
+{
+    return panel_stream<3>(rgb.data(), width, uint32_t(rgb.size() / 3 / width), background, dither, panel);
+}
+
+std::vector<uint16_t> image_to_rgb565(const RgbaImage& image, Rgb background, bool dither)
+{
+    ScreenGeometry screen { image.width, image.height, 16 };
+    return image_to_panel_stream(image, background, dither, screen);
+}
+
+std::vector<uint8_t> screen_to_rgb(std::span<const uint8_t> screen, uint32_t bits_per_pixel)
+{
+    // One long row of the player's own format: the panel that matches it.
+    uint32_t pixels = uint32_t(screen.size() / (bits_per_pixel / 8));
+    return panel_view(screen, pixels, 1, uint32_t(screen.size()), player_format(bits_per_pixel));
+}

@@ -1,0 +1,304 @@
+#include "frames/set_description.h"
+
+#include "lib/file_io.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <nlohmann/json.hpp>
+#include <set>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string size_text(uint32_t width, uint32_t height)
+{
+    return std::to_string(width) + "x" + std::to_string(height);
+}
+
+// A number of the JSON object within [low, high]; false when missing or not
+// one. A whole number written with a fraction or exponent (1e2) is one.
+bool number(const nlohmann::json& json, const char* key, uint32_t low, uint32_t high, uint32_t* value)
+{
+    if (!json.contains(key) || !json[key].is_number())
+        return false;
+    double v = json[key].is_number_unsigned() ? double(json[key].get<uint64_t>()) : json[key].get<double>();
+    if (v != std::floor(v) || v < low || v > high)
+        return false;
+    *value = uint32_t(v);
+    return true;
+}
+
+bool field(const nlohmann::json& json, const char* key, ChannelField* channel)
+{
+    return json.contains(key) && json[key].is_object() && number(json[key], "offset", 0, 31, &channel->offset)
+        && number(json[key], "length", 0, 32, &channel->length);
+}
+
+// The JSON of a description: one object, nothing after it, no key twice.
+// "" or the error naming the file (and the key).
+std::string parse_strictly(const std::vector<uint8_t>& bytes, const std::string& name, nlohmann::json* json)
+{
+    if (std::find(bytes.begin(), bytes.end(), 0) != bytes.end())
+        return name + ": not JSON text: it holds a NUL byte";
+    std::vector<std::set<std::string>> keys; // of each object being read
+    std::string repeated;
+    nlohmann::json::parser_callback_t note_keys
+        = [&](int, nlohmann::json::parse_event_t event, nlohmann::json& parsed) {
+              if (event == nlohmann::json::parse_event_t::object_start)
+                  keys.emplace_back();
+              else if (event == nlohmann::json::parse_event_t::object_end && !keys.empty())
+                  keys.pop_back();
+              else if (event == nlohmann::json::parse_event_t::key && !keys.empty()
+                  && !keys.back().insert(parsed.get<std::string>()).second && repeated.empty())
+                  repeated = parsed.get<std::string>();
+              return true;
+          };
+    *json = nlohmann::json::parse(bytes.begin(), bytes.end(), note_keys, false);
+    if (json->is_discarded())
+        return name + ": not valid JSON (or something follows the object)";
+    if (!json->is_object())
+        return name + ": not a JSON object";
+    if (!repeated.empty())
+        return name + ": key \"" + repeated + "\" is given twice";
+    return "";
+}
+
+// The format the channel offsets give, when the description has them; a
+// named format must agree. "" or the error.
+std::string format_from_channels(const nlohmann::json& json, const std::string& name, SetDescription* d)
+{
+    ChannelField red, green, blue, transp;
+    uint32_t bits = d->bits_per_pixel ? d->bits_per_pixel : d->format ? d->format->bits_per_pixel : 0;
+    if (!bits || !field(json, "red", &red) || !field(json, "green", &green) || !field(json, "blue", &blue)
+        || (json.contains("transp") && !field(json, "transp", &transp)))
+        return name
+            + ": red, green, blue (and transp) must each be {\"offset\": N, \"length\": N}, with "
+              "bits_per_pixel";
+    const PixelFormat* of_channels = format_of_channels(bits, red, green, blue, transp);
+    if (d->format && of_channels != d->format)
+        return name + ": \"format\" " + d->format->name + " contradicts its channel offsets, which are "
+            + (of_channels ? of_channels->name : "none of the formats");
+    if (!of_channels)
+        return name + ": its channel offsets are none of the formats " + format_names();
+    d->format = of_channels;
+    return "";
+}
+
+// A description's bytes: a panel or set description is a few hundred
+// bytes; a file far larger is not one.
+constexpr uint64_t MAX_DESCRIPTION_BYTES = 1 << 20;
+std::string read_description_file(const fs::path& path, SetDescription* description)
+{
+    std::vector<uint8_t> bytes;
+    if (std::string error = read_file_start(path, MAX_DESCRIPTION_BYTES + 1, &bytes); !error.empty())
+        return error;
+    if (bytes.size() > MAX_DESCRIPTION_BYTES)
+        return path.string() + ": over " + std::to_string(MAX_DESCRIPTION_BYTES >> 20)
+            + " MiB, far more than a panel or set description holds";
+    return parse_description(bytes, path.string(), description);
+}
+
+} // namespace
+
+std::string parse_description(const std::vector<uint8_t>& bytes, const std::string& name, SetDescription* d)
+{
+    nlohmann::json json;
+    *d = {};
+    if (std::string error = parse_strictly(bytes, name, &json); !error.empty())
+        return error;
+    // A probe's report of a screen it could not use.
+    if (json.contains("error") && json["error"].is_string() && !json.contains("xres"))
+        return name + ": the probe could not use the screen: " + json["error"].get<std::string>();
+    if (!number(json, "xres", 1, MAX_SCREEN_SIDE, &d->xres)
+        || !number(json, "yres", 1, MAX_SCREEN_SIDE, &d->yres))
+        return name + ": expected xres and yres, each 1 to " + std::to_string(MAX_SCREEN_SIDE);
+    if (json.contains("bits_per_pixel")
+        && (!number(json, "bits_per_pixel", 16, 32, &d->bits_per_pixel)
+            || (d->bits_per_pixel != 16 && d->bits_per_pixel != 32)))
+        return name + ": bits_per_pixel must be 16 or 32";
+    if (json.contains("line_length") && !number(json, "line_length", 1, MAX_LINE_LENGTH, &d->line_length))
+        return name + ": line_length must be a number of bytes, at most " + std::to_string(MAX_LINE_LENGTH);
+    // "unknown": a format the probe could not name; its channels say the rest.
+    bool named = json.contains("format") && !(json["format"].is_string() && json["format"] == "unknown");
+    if (named
+        && (!json["format"].is_string() || !(d->format = find_format(json["format"].get<std::string>()))))
+        return name + ": format must be one of " + format_names();
+    if (json.contains("red") || json.contains("green") || json.contains("blue"))
+        // The kernel's channel offsets, as the probe reports them, decide the format.
+        if (std::string error = format_from_channels(json, name, d); !error.empty())
+            return error;
+    if (json.contains("partial_frames")) {
+        if (!json["partial_frames"].is_boolean())
+            return name + ": partial_frames must be true or false";
+        d->partial_frames = json["partial_frames"].get<bool>();
+    }
+    if (json.contains("screens")) {
+        const nlohmann::json& screens = json["screens"];
+        if (!screens.is_array() || screens.size() > 1000)
+            return name + ": screens must be a list of digests";
+        for (const nlohmann::json& digest : screens) {
+            uint64_t value = 0;
+            std::string text = digest.is_string() ? digest.get<std::string>() : "";
+            auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
+            if (text.size() != 16 || error != std::errc() || end != text.data() + text.size())
+                return name + ": screens must be a list of 16-digit hexadecimal digests";
+            d->screens.push_back(value);
+        }
+    }
+    if (d->format && d->bits_per_pixel && d->format->bits_per_pixel != d->bits_per_pixel)
+        return name + ": format " + d->format->name + " is " + std::to_string(d->format->bits_per_pixel)
+            + " bpp, not " + std::to_string(d->bits_per_pixel);
+    return "";
+}
+
+std::string read_set_description(const fs::path& dir, std::optional<SetDescription>* description)
+{
+    description->reset();
+    fs::path path = dir / SET_DESCRIPTION_FILE;
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(path, ec)))
+        return "";
+    SetDescription d;
+    if (std::string error = read_description_file(path, &d); !error.empty())
+        return error;
+    *description = d;
+    return "";
+}
+
+std::vector<uint8_t> set_description_bytes(const SetDescription& description)
+{
+    nlohmann::ordered_json json;
+    json["xres"] = description.xres;
+    json["yres"] = description.yres;
+    if (description.bits_per_pixel)
+        json["bits_per_pixel"] = description.bits_per_pixel;
+    if (description.line_length)
+        json["line_length"] = description.line_length;
+    if (description.format)
+        json["format"] = description.format->name;
+    if (description.partial_frames)
+        json["partial_frames"] = true;
+    if (!description.screens.empty()) {
+        json["screens"] = nlohmann::ordered_json::array();
+        for (uint64_t digest : description.screens) {
+            char hex[17];
+            std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(digest));
+            json["screens"].push_back(hex);
+        }
+    }
+    std::string text = json.dump(2) + "\n";
+    return { text.begin(), text.end() };
+}
+
+ScreenGeometry made_for(const std::optional<SetDescription>& description, const ScreenGeometry& panel)
+{
+    // Frames without a description may have been made for any panel: this one, as far as anyone can say.
+    if (!description)
+        return panel;
+    uint32_t depth = description->format ? description->format->bits_per_pixel
+        : description->bits_per_pixel    ? description->bits_per_pixel
+                                         : panel.bits_per_pixel;
+    return { description->xres, description->yres, depth, description->line_length, description->format };
+}
+
+namespace {
+
+// A note for each flag that overrides what the set was made for.
+void note_overrides(
+    const SetDescription& made, const ScreenGeometry& geometry, std::vector<std::string>* notes)
+{
+    if (made.xres != geometry.width || made.yres != geometry.height)
+        notes->push_back("the set was made for " + size_text(made.xres, made.yres) + "; using "
+            + geometry.size_text() + " as given");
+    if (made.bits_per_pixel && made.bits_per_pixel != geometry.bits_per_pixel)
+        notes->push_back("the set was made for " + std::to_string(made.bits_per_pixel) + " bpp; using "
+            + std::to_string(geometry.bits_per_pixel) + " as given");
+    if (made.format && geometry.format != made.format)
+        notes->push_back("the set was made for " + std::string(made.format->name) + "; using "
+            + geometry.pixel_format().name + " as given");
+    if (made.line_length && made.line_length != geometry.stride())
+        notes->push_back("the set was made for " + std::to_string(made.line_length) + "-byte lines; using "
+            + std::to_string(geometry.stride()) + " as given");
+}
+
+} // namespace
+
+std::string choose_screen(const ScreenFlags& flags, const std::optional<SetDescription>& description,
+    bool need_depth, ScreenGeometry* geometry, std::vector<std::string>* notes, bool* depth_known)
+{
+    // Layers, each over the one before: the set's description, the panel file, the flags.
+    SetDescription chosen = description.value_or(SetDescription {});
+    if (!flags.panel.empty()) {
+        SetDescription panel;
+        if (std::string error = read_description_file(flags.panel, &panel); !error.empty())
+            return error;
+        chosen.xres = panel.xres, chosen.yres = panel.yres;
+        chosen.bits_per_pixel = panel.bits_per_pixel ? panel.bits_per_pixel : chosen.bits_per_pixel;
+        chosen.line_length = panel.line_length, chosen.format = panel.format;
+    }
+    if (!flags.size.empty()) {
+        ScreenGeometry size;
+        if (std::string error = parse_screen_size(flags.size, &size); !error.empty())
+            return error;
+        chosen.xres = size.width, chosen.yres = size.height;
+    }
+    if (!flags.depth.empty())
+        if (std::string error = parse_depth(flags.depth, &chosen.bits_per_pixel); !error.empty())
+            return error;
+    if (!flags.format.empty()) {
+        if (!(chosen.format = find_format(flags.format)))
+            return "--format '" + flags.format + "': expected one of " + format_names();
+        if (flags.depth.empty())
+            chosen.bits_per_pixel = chosen.format->bits_per_pixel;
+    }
+    if (!flags.line_length.empty()) {
+        uint32_t length = 0;
+        const char* end = flags.line_length.data() + flags.line_length.size();
+        if (flags.line_length.find_first_not_of("0123456789") != std::string::npos
+            || std::from_chars(flags.line_length.data(), end, length).ptr != end || length == 0
+            || length > MAX_LINE_LENGTH)
+            return "--line-length '" + flags.line_length + "': expected a number of bytes, 1 to "
+                + std::to_string(MAX_LINE_LENGTH);
+        chosen.line_length = length;
+    }
+    if (!chosen.xres)
+        return "which screen? give --size WIDTHxHEIGHT (and --depth) or --panel FILE: there is no "
+            + std::string(SET_DESCRIPTION_FILE)
+            + " beside the frames (encode records the screen for a set, not for one frame file)";
+    if (!chosen.bits_per_pixel && chosen.format)
+        chosen.bits_per_pixel = chosen.format->bits_per_pixel;
+    if (depth_known)
+        *depth_known = chosen.bits_per_pixel != 0;
+    if (chosen.line_length && !chosen.bits_per_pixel)
+        return "line length " + std::to_string(chosen.line_length)
+            + ": give --depth or --format too, so that it is in pixels";
+    // A set made in the player's own format, with no depth recorded, is the
+    // same picture at 16 and 32 bpp: the player expands its codes as the
+    // panel widens them.
+    if (!chosen.bits_per_pixel && need_depth && description && !description->bits_per_pixel && !chosen.format
+        && !chosen.line_length) {
+        chosen.bits_per_pixel = 16;
+        notes->push_back("the set was made for either depth, which shows it the same; shown at 16 bpp");
+    }
+    if (!chosen.bits_per_pixel && need_depth)
+        return "which depth? give --depth 16 or 32, or --format (encode --depth records it)";
+    geometry->width = chosen.xres, geometry->height = chosen.yres;
+    geometry->bits_per_pixel = chosen.bits_per_pixel ? chosen.bits_per_pixel : 16;
+    geometry->format = chosen.format;
+    geometry->line_length = chosen.line_length;
+    if (chosen.format && chosen.format->bits_per_pixel != geometry->bits_per_pixel)
+        return "format " + std::string(chosen.format->name) + " is "
+            + std::to_string(chosen.format->bits_per_pixel) + " bpp, not "
+            + std::to_string(geometry->bits_per_pixel);
+    uint32_t pixel_bytes = geometry->bits_per_pixel / 8, row = geometry->width * pixel_bytes;
+    if (chosen.line_length && (chosen.line_length < row || chosen.line_length % pixel_bytes))
+        return "line length " + std::to_string(chosen.line_length) + ": a row of " + geometry->size_text()
+            + " at " + std::to_string(geometry->bits_per_pixel) + " bpp takes " + std::to_string(row)
+            + " bytes, and a line must hold it in whole pixels";
+
+    if (description)
+        note_overrides(*description, *geometry, notes);
+    return player_refusal(*geometry);
+}

@@ -1,0 +1,43 @@
+#include "lib/tool_main.h"
+
+#include "lib/interrupt.h"
+
+#include <cstdio>
+#include <exception>
+#include <malloc.h>
+#include <new>
+
+namespace {
+const char* running_tool = "pelimora";
+}
+
+const char* tool_name()
+{
+    return running_tool;
+}
+
+int run_tool(const char* name, int (*body)(int, char**), int argc, char** argv)
+{
+    running_tool = name;
+    // The work is a few large blocks passed between threads: one heap keeps
+    // what one thread frees for the next, where an arena a thread would
+    // hold a screen or two each that no other could reuse.
+    mallopt(M_ARENA_MAX, 1);
+    int status = 1;
+    try {
+        status = body(argc, argv);
+    } catch (const Interrupted&) {
+        // Everything unfinished has been removed on the way here.
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "%s: out of memory\n", name);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s: %s\n", name, error.what());
+    }
+    die_if_interrupted();
+    return status;
+}
+
+const char* pelimora_version()
+{
+    return PELIMORA_VERSION;
+}

@@ -1,0 +1,295 @@
+#include "preview/animation.h"
+
+#include "lib/file_io.h"
+#include "lib/interrupt.h"
+#include "preview/png.h"
+#include "src/schedule.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <thread>
+#include <webp/encode.h>
+
+namespace {
+
+void put_le(std::vector<uint8_t>& out, uint32_t value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        out.push_back(uint8_t(value >> (8 * i)));
+}
+
+void put_chunk_header(std::vector<uint8_t>& out, const char* fourcc, uint32_t size)
+{
+    out.insert(out.end(), fourcc, fourcc + 4);
+    put_le(out, size, 4);
+}
+
+} // namespace
+
+// A lossless WebP of one picture, as libwebp wrote it; `chunk` is its image
+// chunk ("VP8L"), empty if encoding failed.
+struct EncodedPicture {
+    WebPMemoryWriter memory;
+    std::span<const uint8_t> chunk;
+    EncodedPicture() { WebPMemoryWriterInit(&memory); }
+    ~EncodedPicture() { WebPMemoryWriterClear(&memory); }
+    EncodedPicture(const EncodedPicture&) = delete;
+    EncodedPicture& operator=(const EncodedPicture&) = delete;
+};
+
+namespace {
+
+// `rgb` is let go once libwebp has its own copy, unless another holds it too.
+std::unique_ptr<EncodedPicture> encode_lossless(
+    std::shared_ptr<const std::vector<uint8_t>> rgb, uint32_t width, uint32_t height)
+{
+    auto encoded = std::make_unique<EncodedPicture>();
+    WebPConfig config;
+    WebPPicture picture;
+    // The least effort: exact either way, and a screen's worth of pixels a
+    // frame makes effort cost seconds. The frames are kept whole (no
+    // sub-rectangles), so each is exact on its own.
+    if (!WebPConfigInit(&config) || !WebPPictureInit(&picture) || !WebPConfigLosslessPreset(&config, 0))
+        return encoded;
+    picture.use_argb = 1;
+    picture.width = int(width);
+    picture.height = int(height);
+    picture.writer = WebPMemoryWrite;
+    picture.custom_ptr = &encoded->memory;
+    bool imported = WebPPictureImportRGB(&picture, rgb->data(), int(width * 3));
+    rgb.reset();
+    bool done = imported && WebPEncode(&config, &picture);
+    WebPPictureFree(&picture);
+    const WebPMemoryWriter& memory = encoded->memory;
+    // RIFF, size, WEBP, then chunks: the first image chunk is the one we want.
+    for (size_t at = 12; done && at + 8 <= memory.size;) {
+        uint32_t size = memory.mem[at + 4] | memory.mem[at + 5] << 8 | memory.mem[at + 6] << 16
+            | uint32_t(memory.mem[at + 7]) << 24;
+        size_t whole = 8 + size + (size & 1);
+        if (at + whole > memory.size)
+            break;
+        if (!std::memcmp(memory.mem + at, "VP8L", 4) || !std::memcmp(memory.mem + at, "VP8 ", 4)) {
+            encoded->chunk = std::span<const uint8_t>(memory.mem + at, whole);
+            break;
+        }
+        at += whole;
+    }
+    return encoded;
+}
+
+// What a failed write of the stream says, with the reason the system gave.
+std::string write_failure()
+{
+    return std::string("cannot write the animation: ") + std::strerror(errno ? errno : EIO);
+}
+
+} // namespace
+
+AnimationWriter::AnimationWriter(std::FILE* out, uint32_t width, uint32_t height)
+    : out_(out)
+    , width_(width)
+    , height_(height)
+{
+    if (width > MAX_ANIMATION_SIDE || height > MAX_ANIMATION_SIDE) {
+        error_ = "an animated WebP is at most " + std::to_string(MAX_ANIMATION_SIDE) + " pixels a side";
+        return;
+    }
+    // RIFF (its size written at the end), VP8X with the animation flag, ANIM: loop forever.
+    std::vector<uint8_t> header;
+    put_chunk_header(header, "RIFF", 0);
+    header.insert(header.end(), { 'W', 'E', 'B', 'P' });
+    put_chunk_header(header, "VP8X", 10);
+    put_le(header, 0x02, 4);
+    put_le(header, width - 1, 3);
+    put_le(header, height - 1, 3);
+    put_chunk_header(header, "ANIM", 6);
+    put_le(header, 0xFF000000u, 4); // opaque black behind the frames
+    put_le(header, 0, 2);
+    if (!out_ || std::fwrite(header.data(), 1, header.size(), out_) != header.size())
+        error_ = write_failure();
+}
+
+std::string AnimationWriter::write_frame(std::span<const uint8_t> chunk, uint32_t ms)
+{
+    // A whole-canvas frame: at 0,0, no blending, nothing disposed.
+    std::vector<uint8_t> frame;
+    put_chunk_header(frame, "ANMF", uint32_t(16 + chunk.size()));
+    put_le(frame, 0, 3);
+    put_le(frame, 0, 3);
+    put_le(frame, width_ - 1, 3);
+    put_le(frame, height_ - 1, 3);
+    put_le(frame, ms, 3);
+    frame.push_back(0x02);
+    if (std::fwrite(frame.data(), 1, frame.size(), out_) != frame.size()
+        || std::fwrite(chunk.data(), 1, chunk.size(), out_) != chunk.size())
+        return write_failure();
+    return "";
+}
+
+std::string AnimationWriter::write_oldest()
+{
+    Encoding oldest = std::move(encoding_.front());
+    encoding_.pop_front();
+    std::unique_ptr<EncodedPicture> encoded = oldest.picture.get();
+    if (encoded->chunk.empty())
+        return "WebP encoding failed";
+    return write_frame(encoded->chunk, oldest.ms);
+}
+
+std::string AnimationWriter::add(std::vector<uint8_t> rgb)
+{
+    if (!error_.empty())
+        return error_;
+    const uint32_t pause_ms = uint32_t(FRAME_DELAY_US / 1000);
+    if (!encoding_.empty() && rgb == *previous_) {
+        encoding_.back().ms += pause_ms;
+        return "";
+    }
+    // Frames are written in order, each once a later one has begun (its
+    // length is then known): as many in the encoder at once as there are cores.
+    if (encoding_.size() >= parallel_)
+        if (std::string error = write_oldest(); !error.empty())
+            return error_ = error;
+    previous_ = std::make_shared<const std::vector<uint8_t>>(std::move(rgb));
+    SignalsHeld held; // the encoding thread leaves interrupts to this one
+    encoding_.push_back({ std::async(std::launch::async,
+                              [picture = previous_, width = width_, height = height_]() mutable {
+                                  return encode_lossless(std::move(picture), width, height);
+                              }),
+        pause_ms });
+    return "";
+}
+
+std::string AnimationWriter::finish()
+{
+    while (error_.empty() && !encoding_.empty())
+        error_ = write_oldest();
+    if (!error_.empty())
+        return error_;
+    long size = std::ftell(out_);
+    std::vector<uint8_t> riff_size;
+    put_le(riff_size, uint32_t(size - 8), 4);
+    if (size < 0 || std::fseek(out_, 4, SEEK_SET) != 0 || std::fwrite(riff_size.data(), 1, 4, out_) != 4
+        || std::fseek(out_, 0, SEEK_END) != 0)
+        return error_ = write_failure();
+    previous_.reset();
+    return "";
+}
+
+namespace {
+
+constexpr uint32_t COLUMNS = 8, GAP = 4, LABEL = 16, THUMB_WIDTH = 160;
+constexpr uint8_t BACKDROP = 40; // dark grey between the thumbnails
+constexpr uint8_t STRIP[3][3] = { { 30, 110, 50 }, { 170, 120, 20 }, { 160, 30, 30 } };
+
+// 3x5 digits, one row of three bits per entry, top row first.
+constexpr uint16_t DIGITS[10]
+    = { 075557, 026222, 071747, 071717, 055711, 074717, 074757, 071111, 075757, 075717 };
+
+// Digits that do not fit before `x_end` are left out.
+void draw_number(std::vector<uint8_t>& rgb, uint32_t stride, uint32_t x0, uint32_t x_end, uint32_t y0,
+    int number, int scale)
+{
+    std::string text = std::to_string(number);
+    for (size_t i = 0; i < text.size(); ++i)
+        for (int row = 0; row < 5; ++row)
+            for (int column = 0; column < 3; ++column)
+                if (DIGITS[text[i] - '0'] >> ((4 - row) * 3 + (2 - column)) & 1)
+                    for (int dy = 0; dy < scale; ++dy)
+                        for (int dx = 0; dx < scale; ++dx) {
+                            size_t x = x0 + (i * 4 + column) * scale + dx, y = y0 + row * scale + dy;
+                            if (x < x_end)
+                                std::fill_n(&rgb[(y * stride + x) * 3], 3, uint8_t(255));
+                        }
+}
+
+} // namespace
+
+ContactSheet::ContactSheet(uint32_t width, uint32_t height, int frames)
+    : width_(width)
+    , height_(height)
+    , shrink_(std::max(1u, (width + THUMB_WIDTH - 1) / THUMB_WIDTH))
+    , thumb_width_(std::max(1u, width / shrink_))
+    , thumb_height_(std::max(1u, height / shrink_))
+    , sheet_width_(GAP + COLUMNS * (thumb_width_ + GAP))
+    , sheet_height_(GAP + uint32_t((frames + COLUMNS - 1) / COLUMNS) * (thumb_height_ + LABEL + GAP))
+    , sheet_(size_t(sheet_width_) * sheet_height_ * 3, BACKDROP)
+{
+}
+
+void ContactSheet::add(const std::vector<uint8_t>& rgb, SheetMark mark)
+{
+    uint32_t i = uint32_t(added_++);
+    uint32_t x0 = GAP + i % COLUMNS * (thumb_width_ + GAP),
+             y0 = GAP + i / COLUMNS * (thumb_height_ + LABEL + GAP);
+    if (y0 + thumb_height_ + LABEL > sheet_height_)
+        return;
+    // Box filter: each thumbnail pixel averages the screen pixels of its block
+    // (a screen thinner than a block gives a block of what there is).
+    for (uint32_t y = 0; y < thumb_height_; ++y) {
+        uint32_t top = y * shrink_, bottom = std::min(height_, top + shrink_);
+        for (uint32_t x = 0; x < thumb_width_; ++x) {
+            uint32_t left = x * shrink_, right = std::min(width_, left + shrink_);
+            uint64_t sum[3] = {};
+            for (uint32_t sy = top; sy < bottom; ++sy)
+                for (uint32_t sx = left; sx < right; ++sx)
+                    for (int c = 0; c < 3; ++c)
+                        sum[c] += rgb[(size_t(sy) * width_ + sx) * 3 + c];
+            uint64_t count = uint64_t(bottom - top) * (right - left);
+            for (int c = 0; c < 3; ++c)
+                sheet_[((size_t(y0) + y) * sheet_width_ + x0 + x) * 3 + c]
+                    = uint8_t(count ? sum[c] / count : 0);
+        }
+    }
+    for (uint32_t y = y0 + thumb_height_; y < y0 + thumb_height_ + LABEL; ++y)
+        for (uint32_t x = x0; x < x0 + thumb_width_; ++x)
+            std::copy_n(STRIP[int(mark)], 3, &sheet_[(size_t(y) * sheet_width_ + x) * 3]);
+    draw_number(sheet_, sheet_width_, x0 + 3, x0 + thumb_width_, y0 + thumb_height_ + 3, int(i + 1), 2);
+}
+
+std::string ContactSheet::finish(std::vector<uint8_t>* png)
+{
+    return encode_png_rgb(sheet_width_, sheet_height_, sheet_, png);
+}
+
+PlaybackPictures::PlaybackPictures(StagedFiles& staged, uint32_t width, uint32_t height, int frames)
+    : staged_(staged)
+    , error_(staged.open_stream(ANIMATION_FILE, &stream_))
+    , animation_(stream_, width, height)
+    , sheet_(width, height, frames)
+{
+}
+
+PlaybackPictures::~PlaybackPictures()
+{
+    if (stream_)
+        std::fclose(stream_); // unfinished: the staged temporary goes with `staged_`
+}
+
+std::string PlaybackPictures::add(std::vector<uint8_t> rgb, SheetMark mark)
+{
+    sheet_.add(rgb, mark);
+    if (error_.empty())
+        if (std::string error = animation_.add(std::move(rgb)); !error.empty())
+            error_ = (staged_.dir() / ANIMATION_FILE).string() + ": " + error;
+    return error_;
+}
+
+std::string PlaybackPictures::write()
+{
+    if (error_.empty())
+        if (std::string error = animation_.finish(); !error.empty())
+            error_ = (staged_.dir() / ANIMATION_FILE).string() + ": " + error;
+    if (!error_.empty())
+        return error_;
+    if (std::string error = staged_.close_stream(stream_); !error.empty())
+        return error;
+    stream_ = nullptr;
+    std::vector<uint8_t> png;
+    if (std::string error = sheet_.finish(&png); !error.empty())
+        return (staged_.dir() / CONTACT_SHEET_FILE).string() + ": " + error;
+    if (std::string error = staged_.add(CONTACT_SHEET_FILE, png); !error.empty())
+        return error;
+    return staged_.commit();
+}

@@ -1,0 +1,63 @@
+// One boot of an emulated ARM board under qemu-system-arm or -aarch64, driven
+// over its serial console and QMP: Debian's armhf or arm64 kernel, an
+// initramfs of ours.
+#pragma once
+
+#include "lib/temp_dir.h"
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+enum class Machine {
+    vexpress, // Cortex-A9 with a PL111 display controller, armhf kernel
+    virt, // virt with a virtio GPU behind DRM's framebuffer emulation, armhf kernel
+    virt64, // the same on the arm64 kernel
+};
+
+struct BoardSetup {
+    Machine machine = Machine::vexpress;
+    std::string tree = {}; // vexpress device tree in the kernel cache: ca9-16, ca9-32, or ca9 (no display)
+    bool rgba = false; // the init asks for red at offset 0 on 32-bit screens
+    const char* cpu = "cortex-a72"; // virt64: the core (a64fx runs no 32-bit code at EL0)
+    bool gpu = true; // virt boards: with the virtio GPU
+};
+
+// The cached kernel's directory (from PELIMORA_BOARD_CACHE) for the armhf or
+// the arm64 kernel, or empty.
+std::filesystem::path board_kernel_dir(bool arm64 = false);
+
+class QemuBoard {
+public:
+    using Clock = std::chrono::steady_clock;
+    QemuBoard() = default;
+    ~QemuBoard();
+    QemuBoard(const QemuBoard&) = delete;
+    QemuBoard& operator=(const QemuBoard&) = delete;
+
+    // Boots; returns an empty string or what went wrong.
+    std::string boot(
+        const BoardSetup& setup, const std::filesystem::path& kernel_dir, const std::string& initramfs);
+    // Reads console lines into `console` up to and including one that starts with `marker`.
+    bool read_until(const std::string& marker, Clock::time_point deadline);
+    // The display through QMP's screendump, as 8-bit RGB of the given size, or empty.
+    std::vector<uint8_t> screen_dump(uint32_t width, uint32_t height);
+    // A line to the init on the serial console.
+    bool send_line(const std::string& line);
+    // Lets the init power off; true when QEMU exits in time.
+    bool power_off();
+
+    std::vector<std::string> console;
+
+private:
+    bool qmp(const std::string& command);
+    bool qmp_send(const std::string& command);
+    bool qmp_reply();
+
+    pid_t pid_ = -1;
+    int to_console_ = -1, from_console_ = -1, qmp_fd_ = -1;
+    std::string pending_;
+    TempDir scratch_ { "pelimora-board" };
+};

@@ -1,0 +1,74 @@
+// Running the tools as a user runs them, in a scratch directory of the test's.
+#pragma once
+
+#include "lib/file_io.h"
+#include "lib/process.h"
+#include "lib/temp_dir.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+struct ToolRun {
+    int status = -1, signal = 0;
+    std::string out, err;
+};
+
+inline std::string slurp(const std::filesystem::path& path)
+{
+    std::vector<uint8_t> bytes;
+    (void)read_whole_file(path, &bytes);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+inline std::string tool_path(const std::string& tool)
+{
+    return (std::filesystem::path(PELIMORA_TOOLS_DIR) / tool).string();
+}
+
+class Scratch : public TempDir {
+public:
+    ToolRun run(const std::string& tool, std::vector<std::string> args) const
+    {
+        args.insert(args.begin(), tool_path(tool));
+        SpawnRequest request;
+        request.argv = args;
+        ProcessRun process = run_process(request, true);
+        return { process.exit_status, process.term_signal, process.out, process.err };
+    }
+
+    // Every file below the scratch directory, for checking that nothing was left behind.
+    std::vector<std::string> files() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(path()))
+            names.push_back(std::filesystem::relative(entry.path(), path()).string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    // Every regular file below the scratch directory with its contents.
+    std::map<std::string, std::string> contents() const
+    {
+        std::map<std::string, std::string> files;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(path()))
+            if (entry.is_regular_file())
+                files[std::filesystem::relative(entry.path(), path()).string()] = slurp(entry.path());
+        return files;
+    }
+};
+
+// A clip made by FFmpeg's own command from a filter graph of its test
+// sources: `args` are its options, `out` the file. "" or what it said.
+inline std::string make_clip(const std::filesystem::path& out, std::vector<std::string> args)
+{
+    args.insert(args.begin(), { "ffmpeg", "-v", "error", "-nostdin", "-y" });
+    args.push_back(out.string());
+    SpawnRequest request;
+    request.argv = args;
+    request.search_path = true;
+    ProcessRun made = run_process(request, true);
+    return made.exit_status == 0 ? "" : "ffmpeg: " + made.err;
+}

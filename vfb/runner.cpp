@@ -1,0 +1,274 @@
+#include "vfb/runner.h"
+
+#include "lib/file_io.h"
+#include "lib/process.h"
+#include "lib/temp_dir.h"
+
+#include <climits>
+#include <cstring>
+#include <fcntl.h>
+#include <sstream>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+std::vector<Event> PlayerRun::of(EventKind kind, std::optional<Device> device) const
+{
+    std::vector<Event> out;
+    for (const Event& e : events)
+        if (e.kind == kind && (!device || e.device == *device))
+            out.push_back(e);
+    return out;
+}
+
+std::string describe(const Event& event)
+{
+    char line[EVENT_LINE_SIZE];
+    int n = format_event(event, line, sizeof line);
+    return std::string(line, size_t(n));
+}
+
+PlayerPaths installed_player()
+{
+    char self[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    fs::path dir = n > 0 ? fs::path(std::string(self, size_t(n))).parent_path() : fs::path(".");
+    fs::path helpers = (dir / PELIMORA_HELPERS_RELATIVE).lexically_normal();
+    return { helpers / "pelimora", helpers / "libvdev.so", PELIMORA_PRELOAD_FIRST };
+}
+
+static std::string read_text(const fs::path& path)
+{
+    std::vector<uint8_t> bytes;
+    (void)read_whole_file(path, &bytes);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+namespace {
+
+// LD_PRELOAD is split at spaces and colons: a library whose path holds one
+// is reached through a link of a plain name. "" or the error.
+std::string preload_name(
+    const fs::path& library, const fs::path& scratch, std::optional<TempDir>* links, std::string* name)
+{
+    auto plain
+        = [](const fs::path& path) { return path.string().find_first_of(" :\t\n") == std::string::npos; };
+    *name = library.string();
+    if (plain(library))
+        return "";
+    links->emplace(plain(scratch) ? scratch : fs::path("/tmp"), "vdev-link");
+    std::error_code ec;
+    fs::path link = (*links)->path() / library.filename();
+    if (!(*links)->path().empty())
+        fs::create_symlink(fs::absolute(library, ec), link, ec);
+    if ((*links)->path().empty() || ec || !plain(link))
+        return library.string()
+            + ": its path holds a space or colon, which LD_PRELOAD cannot carry, "
+              "and no link to it could be made";
+    *name = link.string();
+    return "";
+}
+
+// Whether a program started with `env` gets the virtual devices: a harmless
+// program is started with it first, which the library, once loaded, ends at
+// once. The player itself is never run without them.
+std::string devices_load(std::vector<std::string> env, const fs::path& library)
+{
+    env.push_back(std::string(VDEV_LOAD_CHECK) + "=1");
+    SpawnRequest request;
+    request.argv = { "/bin/true" };
+    request.env = std::move(env);
+    ProcessRun check = run_process(request, true);
+    if (check.exit_status == VDEV_LOADED_STATUS)
+        return "";
+    return library.string() + ": the virtual devices do not load into a program ("
+        + (check.error.empty() ? "the dynamic loader refused them" : check.error)
+        + "): the player was not run";
+}
+
+// The player's environment: ours without any earlier devices' settings,
+// then the library preloaded and the devices as asked.
+std::vector<std::string> player_environment(const PlayerPaths& paths, const std::string& library,
+    const VirtualDevices& devices, const fs::path& frames, const fs::path& scratch)
+{
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e)
+        if (!std::string_view(*e).starts_with(VDEV_PREFIX)
+            && !std::string_view(*e).starts_with("LD_PRELOAD="))
+            env.emplace_back(*e);
+    auto set = [&](const char* name, const std::string& value) { env.push_back(name + ("=" + value)); };
+    set("LD_PRELOAD", paths.preload_first.empty() ? library : paths.preload_first + ":" + library);
+    set(VDEV_LOG, scratch / "log");
+    set(VDEV_SNAPSHOTS, scratch / "screens");
+    set(VDEV_BOOTIMAGES, fs::absolute(frames));
+    set(VDEV_TTY, devices.tty);
+    if (!devices.fb.empty())
+        set(VDEV_FB, devices.fb);
+    if (!devices.fb_virtual.empty())
+        set(VDEV_FB_VIRTUAL, devices.fb_virtual);
+    if (!devices.fb_line.empty())
+        set(VDEV_FB_LINE, devices.fb_line);
+    if (!devices.fb_channels.empty())
+        set(VDEV_FB_CHANNELS, devices.fb_channels);
+    if (!devices.fb_id.empty())
+        set(VDEV_FB_ID, devices.fb_id);
+    if (!devices.machine.empty())
+        set(VDEV_MACHINE, devices.machine);
+    if (!devices.fail.empty())
+        set(VDEV_FAIL, devices.fail);
+    if (devices.kmsg)
+        set(VDEV_KMSG, scratch / "kmsg");
+    if (devices.clock)
+        set(VDEV_CLOCK, "1");
+    if (devices.signal_us > 0)
+        set(VDEV_SIGNAL_US, std::to_string(devices.signal_us));
+    return env;
+}
+
+} // namespace
+
+PlayerRun run_player(const PlayerPaths& paths, const VirtualDevices& devices, const fs::path& frames,
+    const std::vector<std::string>& args, const fs::path& kept)
+{
+    PlayerRun run;
+    TempDir own("pelimora-vdev");
+    const fs::path& scratch = kept.empty() ? own.path() : kept;
+    if (scratch.empty()) {
+        run.error = "cannot make a scratch directory";
+        return run;
+    }
+    std::optional<TempDir> links;
+    std::string library;
+    if (std::string error = preload_name(paths.vdev, scratch, &links, &library); !error.empty()) {
+        run.error = error;
+        return run;
+    }
+
+    SpawnRequest request;
+    request.env = player_environment(paths, library, devices, frames, scratch);
+    request.argv = { paths.player.string() };
+    request.argv.insert(request.argv.end(), args.begin(), args.end());
+    if (std::string error = devices_load(request.env, paths.vdev); !error.empty()) {
+        run.error = error;
+        return run;
+    }
+
+    ProcessRun process = run_process(request, true);
+    run.out = process.out;
+    run.err = process.err;
+    run.exit_status = process.exit_status;
+    run.term_signal = process.term_signal;
+    run.seconds = process.seconds;
+    run.started_ns = process.started_ns;
+    run.error = process.error;
+
+    std::istringstream log(read_text(scratch / "log"));
+    for (std::string line; std::getline(log, line);) {
+        Event event;
+        if (!parse_event(line.c_str(), &event)) {
+            run.error = "the virtual devices wrote an unreadable line: " + line;
+            continue;
+        }
+        if (event.kind == EventKind::mmap && event.device == Device::fb && event.rc == 0)
+            run.screen_bytes = size_t(event.length);
+        run.pans += event.kind == EventKind::pan;
+        run.events.push_back(event);
+    }
+    if (run.error.empty() && (run.events.empty() || run.events.front().kind != EventKind::start))
+        run.error = "the virtual devices did not load into the player: its run is not the player's on them";
+    run.kmsg = read_text(scratch / "kmsg");
+    run.captures = scratch / "screens";
+    if (kept.empty()) {
+        std::vector<uint8_t> screen;
+        for (size_t i = 0; read_capture(run, i, &screen); ++i)
+            run.screens.push_back(screen);
+        run.captures.clear();
+    }
+    return run;
+}
+
+bool read_capture(const PlayerRun& run, size_t index, std::vector<uint8_t>* screen)
+{
+    if (run.captures.empty())
+        return index < run.screens.size() && (*screen = run.screens[index], true);
+    if (!run.screen_bytes)
+        return false;
+    int fd = open(run.captures.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    screen->resize(run.screen_bytes);
+    ssize_t n = pread(fd, screen->data(), run.screen_bytes, off_t(index * run.screen_bytes));
+    (void)close(fd);
+    return n == ssize_t(run.screen_bytes);
+}
+
+FramesFollower::FramesFollower(fs::path scratch, ShownCallback on_frame)
+    : scratch_(std::move(scratch))
+    , on_frame_(std::move(on_frame))
+{
+}
+
+void FramesFollower::poll()
+{
+    int fd = open((scratch_ / "log").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return; // not yet made
+    char buffer[65536];
+    for (ssize_t n; (n = pread(fd, buffer, sizeof buffer, off_t(read_))) > 0;) {
+        read_ += n;
+        pending_.append(buffer, size_t(n));
+    }
+    (void)close(fd);
+    size_t start = 0;
+    for (size_t end; (end = pending_.find('\n', start)) != std::string::npos; start = end + 1) {
+        Event event;
+        std::string line = pending_.substr(start, end - start);
+        if (parse_event(line.c_str(), &event))
+            take(event);
+    }
+    pending_.erase(0, start);
+}
+
+void FramesFollower::take(const Event& e)
+{
+    ++events_;
+    if (e.kind == EventKind::mmap && e.device == Device::fb && e.rc == 0)
+        screen_bytes_ = size_t(e.length);
+    if (e.kind == EventKind::open && e.device == Device::tty) {
+        end_frame();
+        ++frames_;
+        outcome_ = FrameOutcome::not_drawn;
+    } else if (e.kind == EventKind::open && e.device == Device::frame) {
+        outcome_ = e.rc < 0 ? FrameOutcome::missing : FrameOutcome::not_drawn;
+    } else if (e.kind == EventKind::pan && frames_ > 0 && screen_bytes_) {
+        // Read when the frame ends: the capture is written just after the pan is logged.
+        outcome_ = FrameOutcome::drawn;
+        ++pans_;
+    }
+}
+
+void FramesFollower::end_frame()
+{
+    if (frames_ == 0)
+        return;
+    if (outcome_ == FrameOutcome::drawn) {
+        PlayerRun on_disk;
+        on_disk.captures = scratch_ / "screens";
+        on_disk.screen_bytes = screen_bytes_;
+        if (!read_capture(on_disk, pans_ - 1, &screen_))
+            outcome_ = FrameOutcome::not_drawn;
+    }
+    if (screen_.size() < screen_bytes_)
+        screen_.resize(screen_bytes_);
+    on_frame_(frames_, outcome_, screen_);
+}
+
+int FramesFollower::finish(size_t* events)
+{
+    poll();
+    end_frame();
+    *events = events_;
+    return frames_;
+}

@@ -1,0 +1,113 @@
+// Runs the host build of the player on the virtual devices and collects what
+// it did: exit status, run time, every device call as an Event, the kernel
+// log and the screen as it was at every pan.
+#pragma once
+
+#include "vfb/vdev/protocol.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct VirtualDevices {
+    // "WIDTHxHEIGHTxBPP"; empty: there is no framebuffer.
+    std::string fb = "64x48x16";
+    std::string fb_virtual; // "WIDTHxHEIGHT", larger than the visible screen
+    std::string fb_line; // line length in bytes, when not the natural one
+    std::string fb_channels; // "OFFSET/LENGTH," for red, green, blue, transp; empty: the player's layout
+    std::string fb_id; // the driver's id; empty: "vdev"
+    std::string machine; // what uname says the machine is; empty: the host's
+    // Comma-separated failure points: fb-open, fb-fix, fb-var, fb-mmap, fb-pan,
+    // and frame-open:N, frame-fstat:N, frame-mmap:N for frame N.
+    std::string fail;
+    std::string tty = "ok"; // ok, missing, refuse
+    bool kmsg = true; // false: /dev/kmsg cannot be opened
+    long signal_us = 0; // interrupt the player with SIGUSR1 this often
+    bool clock = false; // the start and every pan carry the monotonic clock
+};
+
+struct PlayerRun {
+    int exit_status = -1; // -1 when the player did not exit normally
+    int term_signal = 0;
+    double seconds = 0;
+    int64_t started_ns = 0; // monotonic clock just before the player was started
+    std::vector<Event> events; // one per device call
+    std::string kmsg; // everything written to the kernel log
+    std::string out, err; // what the program printed
+    std::vector<std::vector<uint8_t>> screens; // the mapped screen at each pan, unless kept on disk
+    std::filesystem::path captures; // the screens on disk, one after the other, when kept there
+    size_t screen_bytes = 0;
+    size_t pans = 0;
+    std::string error; // why the player could not be run
+
+    // The events of one kind, on one device or (nullopt) any.
+    std::vector<Event> of(EventKind kind, std::optional<Device> device = std::nullopt) const;
+    size_t count(EventKind kind, std::optional<Device> device = std::nullopt) const
+    {
+        return of(kind, device).size();
+    }
+};
+
+struct PlayerPaths {
+    std::filesystem::path player; // host build of pelimora (or of pelimora-probe)
+    std::filesystem::path vdev; // libvdev.so
+    std::string preload_first; // sanitizer runtime, when the build has one
+    // The host probe beside the player, run the same way.
+    PlayerPaths probe() const
+    {
+        PlayerPaths paths = *this;
+        paths.player.replace_filename("pelimora-probe");
+        return paths;
+    }
+};
+
+// The host player and the virtual devices beside the running executable, as
+// both the build tree and an installation lay them out.
+PlayerPaths installed_player();
+
+// Plays the frames in `frames` (standing in for the frames' directory). With
+// a `scratch` directory of the caller's, the captured screens stay there on
+// disk (see read_capture) instead of coming back in memory.
+PlayerRun run_player(const PlayerPaths& paths, const VirtualDevices& devices,
+    const std::filesystem::path& frames, const std::vector<std::string>& args = {},
+    const std::filesystem::path& scratch = {});
+
+// The screen captured at pan `index` (from 0); false when there is none.
+bool read_capture(const PlayerRun& run, size_t index, std::vector<uint8_t>* screen);
+
+// What the screen showed after each of the schedule's frames, one at a time:
+// a frame that panned shows its capture; any other leaves the screen as it was.
+enum class FrameOutcome { drawn, not_drawn, missing };
+using ShownCallback = std::function<void(int n, FrameOutcome outcome, const std::vector<uint8_t>& screen)>;
+// Followed while the player runs: run_player with a `scratch` directory (on
+// a thread of the caller's), and this reads the scratch's log and captures as
+// they are written. Each frame is reported once the next has begun (its
+// capture is then whole), the last at finish().
+class FramesFollower {
+public:
+    FramesFollower(std::filesystem::path scratch, ShownCallback on_frame);
+    // Takes the events logged since the last call.
+    void poll();
+    // After the run: the rest, and the last frame. Returns the number of
+    // frames seen; `events` is what was read (the run's own list, if all is well).
+    int finish(size_t* events);
+
+private:
+    void take(const Event& event);
+    void end_frame();
+
+    std::filesystem::path scratch_;
+    ShownCallback on_frame_;
+    std::string pending_; // a line not yet whole
+    long long read_ = 0; // bytes of the log taken
+    size_t events_ = 0, screen_bytes_ = 0, pans_ = 0;
+    int frames_ = 0;
+    FrameOutcome outcome_ = FrameOutcome::not_drawn;
+    std::vector<uint8_t> screen_;
+};
+
+// One line per event, as the log holds them: for messages and readable checks.
+std::string describe(const Event& event);
