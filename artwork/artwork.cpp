@@ -280,17 +280,27 @@ std::string fit_pixels(const uint8_t* pixels, uint32_t width, uint32_t height, i
 
 namespace {
 
-// The libvips loaders taken, by the name of their class.
-const char* format_of_loader(const char* loader)
+// The formats libvips reads for us.
+enum class PictureFormat { png, jpeg, webp, gif, tiff, svg };
+
+const char* format_name(PictureFormat format)
 {
-    static const std::pair<const char*, const char*> known[] = { { "VipsForeignLoadPng", "PNG" },
-        { "VipsForeignLoadJpeg", "JPEG" }, { "VipsForeignLoadWebp", "WebP" },
-        { "VipsForeignLoadNsgif", "GIF" }, { "VipsForeignLoadGif", "GIF" }, { "VipsForeignLoadTiff", "TIFF" },
-        { "VipsForeignLoadSvg", "SVG" } };
+    static const char* const names[] = { "PNG", "JPEG", "WebP", "GIF", "TIFF", "SVG" };
+    return names[int(format)];
+}
+
+// The libvips loaders taken, by the name of their class.
+std::optional<PictureFormat> format_of_loader(const char* loader)
+{
+    static const std::pair<const char*, PictureFormat> known[]
+        = { { "VipsForeignLoadPng", PictureFormat::png }, { "VipsForeignLoadJpeg", PictureFormat::jpeg },
+              { "VipsForeignLoadWebp", PictureFormat::webp }, { "VipsForeignLoadNsgif", PictureFormat::gif },
+              { "VipsForeignLoadGif", PictureFormat::gif }, { "VipsForeignLoadTiff", PictureFormat::tiff },
+              { "VipsForeignLoadSvg", PictureFormat::svg } };
     for (const auto& [prefix, format] : known)
         if (std::strncmp(loader, prefix, std::strlen(prefix)) == 0)
             return format;
-    return nullptr;
+    return std::nullopt;
 }
 
 // The input's bytes at an offset, from a descriptor or from memory.
@@ -367,7 +377,7 @@ PngLayout png_layout(const Bytes& file)
 
 // The format a file's first bytes claim, for saying what a file that no
 // reader took was meant to be.
-const char* format_by_signature(const Bytes& bytes)
+std::optional<PictureFormat> format_by_signature(const Bytes& bytes)
 {
     uint8_t start[12] = {};
     for (size_t size = sizeof start; size >= 4; size -= 4)
@@ -376,16 +386,16 @@ const char* format_by_signature(const Bytes& bytes)
     auto is
         = [&](size_t at, const char* text) { return std::memcmp(start + at, text, std::strlen(text)) == 0; };
     if (is(0, "\x89PNG"))
-        return "PNG";
+        return PictureFormat::png;
     if (is(0, "\xff\xd8\xff"))
-        return "JPEG";
+        return PictureFormat::jpeg;
     if (is(0, "GIF8"))
-        return "GIF";
+        return PictureFormat::gif;
     if (is(0, "RIFF") && is(8, "WEBP"))
-        return "WebP";
+        return PictureFormat::webp;
     if (is(0, "II*") || (is(0, "MM") && start[2] == 0 && start[3] == '*'))
-        return "TIFF";
-    return nullptr;
+        return PictureFormat::tiff;
+    return std::nullopt;
 }
 
 constexpr size_t MAX_SVG_BYTES = size_t(64) << 20;
@@ -393,7 +403,7 @@ constexpr double MIN_SVG_SCALE = 0.001; // the least scale libvips passes to lib
 
 class VipsArtwork : public Artwork {
 public:
-    VipsArtwork(std::string name, const char* format, vips::VSource source, std::vector<uint8_t> svg)
+    VipsArtwork(std::string name, PictureFormat format, vips::VSource source, std::vector<uint8_t> svg)
         : name_(std::move(name))
         , format_(format)
         , source_(std::move(source))
@@ -406,10 +416,10 @@ public:
     {
         try {
             take_library_warning();
-            VImage header = load(0, format_ == std::string("SVG") ? 1.0 : 0.0, false);
+            VImage header = load(0, format_ == PictureFormat::svg ? 1.0 : 0.0, false);
             // A declared size libvips cannot hold comes back as 1x1, with only a warning.
             if (std::string warning = take_library_warning();
-                format_ == std::string("SVG") && warning.find("out of range") != std::string::npos)
+                format_ == PictureFormat::svg && warning.find("out of range") != std::string::npos)
                 return name_ + ": declares a width or height over the " + std::to_string(VIPS_MAX_COORD)
                     + " pixels libvips can draw: give it a smaller width and height";
             width_ = uint32_t(header.width());
@@ -420,7 +430,7 @@ public:
                 && header.get_int(VIPS_META_ORIENTATION) <= 8)
                 std::swap(width_, height_);
             int pages = header.get_typeof(VIPS_META_N_PAGES) ? header.get_int(VIPS_META_N_PAGES) : 1;
-            animated_ = pages > 1 && (format_ == std::string("GIF") || format_ == std::string("WebP"));
+            animated_ = pages > 1 && (format_ == PictureFormat::gif || format_ == PictureFormat::webp);
             if (animated_) {
                 VImage all = load(-1, 0, false);
                 height_ = uint32_t(all.get_typeof(VIPS_META_PAGE_HEIGHT) ? all.get_int(VIPS_META_PAGE_HEIGHT)
@@ -440,19 +450,22 @@ public:
         } catch (const VError& error) {
             return name_ + ": " + vips_message(error);
         }
-        if (format_ != std::string("SVG") && uint64_t(width_) * height_ > MAX_SOURCE_PIXELS)
+        if (format_ != PictureFormat::svg && uint64_t(width_) * height_ > MAX_SOURCE_PIXELS)
             return name_ + ": " + std::to_string(width_) + "x" + std::to_string(height_)
                 + " is over the limit of " + std::to_string(MAX_SOURCE_PIXELS) + " pixels";
         return "";
     }
 
-    std::string kind() const override { return std::string(format_) + (animated_ ? " animation" : ""); }
-    bool moving() const override { return animated_; }
+    std::string kind() const override
+    {
+        return std::string(format_name(format_)) + (animated_ ? " animation" : "");
+    }
+    SourceKind source_kind() const override { return animated_ ? SourceKind::animation : SourceKind::still; }
     int64_t frame_count() const override { return animated_ ? int64_t(starts_us_.size()) : 1; }
     int64_t duration_us() const override { return duration_us_; }
     void native_size(uint32_t* width, uint32_t* height) const override
     {
-        bool svg = format_ == std::string("SVG");
+        bool svg = format_ == PictureFormat::svg;
         *width = svg ? 0 : width_;
         *height = svg ? 0 : height_;
     }
@@ -469,7 +482,7 @@ public:
         which->time_us = animated_ ? starts_us_[size_t(page)] : 0;
         try {
             double scale = 0;
-            if (format_ == std::string("SVG")) {
+            if (format_ == PictureFormat::svg) {
                 // Drawn at the size it takes on the panel, not scaled from a bitmap.
                 Fitting at_scale = fitting;
                 if (fitting.fit == Fit::fill)
@@ -503,21 +516,21 @@ private:
     VImage load(int page, double scale, bool upright)
     {
         vips::VOption* options = VImage::option()->set("fail_on", VIPS_FAIL_ON_ERROR);
-        if (format_ == std::string("SVG")) {
+        if (format_ == PictureFormat::svg) {
             options->set("scale", scale > 0 ? scale : 1.0);
             return VImage::new_from_source(source_, "", options);
         }
         if (animated_ || page != 0)
             options->set("page", std::max(page, 0))->set("n", page < 0 ? -1 : 1);
-        if (format_ == std::string("JPEG") || format_ == std::string("TIFF") || format_ == std::string("WebP")
-            || format_ == std::string("PNG"))
+        if (format_ == PictureFormat::jpeg || format_ == PictureFormat::tiff || format_ == PictureFormat::webp
+            || format_ == PictureFormat::png)
             options->set("access", upright ? VIPS_ACCESS_RANDOM : VIPS_ACCESS_SEQUENTIAL);
         VImage image = VImage::new_from_source(source_, "", options);
         return upright ? image.autorot() : image;
     }
 
     std::string name_;
-    const char* format_;
+    PictureFormat format_;
     vips::VSource source_;
     std::vector<uint8_t> svg_; // the SVG's bytes, which its source reads
     uint32_t width_ = 0, height_ = 0;
@@ -536,37 +549,38 @@ std::string open_any(
     if (!Bytes { fd, bytes }.read(0, 1, &first))
         return name + ": empty file";
 
-    const char* format = nullptr;
+    std::optional<PictureFormat> format;
     try {
         vips::VSource probe = fd >= 0 ? vips::VSource::new_from_descriptor(fd)
                                       : vips::VSource::new_from_memory(bytes.data(), bytes.size());
         const char* loader = vips_foreign_find_load_source(probe.get_source());
         vips_error_clear();
-        format = loader ? format_of_loader(loader) : nullptr;
+        if (loader)
+            format = format_of_loader(loader);
     } catch (const VError& error) {
         vips_message(error);
     }
-    if (format && std::string(format) == "PNG") {
+    if (format == PictureFormat::png) {
         PngLayout layout = png_layout({ fd, bytes });
         if (!layout.complete)
             return name + ": a truncated PNG: it ends before its last chunk";
         if (layout.animated)
-            format = nullptr; // libvips shows only an APNG's first frame
+            format.reset(); // libvips shows only an APNG's first frame
     }
     if (!format) {
         // Not a picture libvips takes: video, or an APNG, or nothing we read.
         std::string why;
         if (open_video(fd, bytes, name, artwork, &why))
             return why;
-        if (const char* looks_like = format_by_signature({ fd, bytes }))
-            return name + ": a damaged or truncated " + looks_like;
+        if (std::optional<PictureFormat> looks_like = format_by_signature({ fd, bytes }))
+            return name + ": a damaged or truncated " + format_name(*looks_like);
         return name
             + ": not a picture or video this tool reads (PNG, JPEG, WebP, GIF, TIFF, SVG, "
               "APNG, or video such as MP4, WebM, MOV, MKV)";
     }
 
     std::vector<uint8_t> svg;
-    if (std::string(format) == "SVG") {
+    if (format == PictureFormat::svg) {
         // Read whole, so it is drawn from memory with nothing to resolve
         // references against, after refusing any it makes.
         if (fd >= 0) {
@@ -586,7 +600,7 @@ std::string open_any(
         vips::VSource source = !svg.empty() ? vips::VSource::new_from_memory(svg.data(), svg.size())
             : fd >= 0                       ? vips::VSource::new_from_descriptor(fd)
                                             : vips::VSource::new_from_memory(bytes.data(), bytes.size());
-        auto vips_artwork = std::make_unique<VipsArtwork>(name, format, source, std::move(svg));
+        auto vips_artwork = std::make_unique<VipsArtwork>(name, *format, source, std::move(svg));
         if (std::string error = vips_artwork->start(); !error.empty())
             return error;
         *artwork = std::move(vips_artwork);

@@ -58,12 +58,19 @@ struct SourceFrame {
     bool past_end = false; // the time asked for is after the source's end: this is its last picture
 };
 
+enum class SourceKind {
+    still, // one picture; a size of its own unless it is an SVG
+    animation, // pictures with delays (GIF, WebP, APNG): sized as drawn
+    video, // frames in time; its size says nothing of the panel
+};
+
 class Artwork {
 public:
     virtual ~Artwork() = default;
     // "PNG", "GIF animation", "h264 video", ...
     virtual std::string kind() const = 0;
-    virtual bool moving() const = 0;
+    virtual SourceKind source_kind() const = 0;
+    bool moving() const { return source_kind() != SourceKind::still; }
     // Pictures in the artwork: 1 for a still; for video, as its header says (0 when unknown).
     virtual int64_t frame_count() const = 0;
     // How long it plays once; 0 for a still, and for a clip whose header

@@ -256,9 +256,12 @@ public:
 
     std::string kind() const override
     {
-        return codec_name_ == "apng" ? "APNG animation" : codec_name_ + " video";
+        return source_kind() == SourceKind::animation ? "APNG animation" : codec_name_ + " video";
     }
-    bool moving() const override { return true; }
+    SourceKind source_kind() const override
+    {
+        return codec_name_ == "apng" ? SourceKind::animation : SourceKind::video;
+    }
     int64_t frame_count() const override { return frames_; }
     int64_t duration_us() const override { return cut_short() || !duration_us_ ? end_us_ : duration_us_; }
     int64_t claimed_duration_us() const override { return cut_short() ? claimed_us_ : 0; }
