@@ -111,13 +111,6 @@ std::string first_unplayable(const FrameReport& report)
         : "";
 }
 
-SheetMark mark_of(FrameReport::Status status)
-{
-    return status == FrameReport::drawn  ? SheetMark::drawn
-        : status == FrameReport::missing ? SheetMark::missing
-                                         : SheetMark::not_drawn;
-}
-
 } // namespace
 
 int decode_frame_file(const ViewOptions& options)
@@ -164,9 +157,8 @@ int preview_frames(const ViewOptions& options)
                 + ", whose copy would take the preview to the device; give another --out",
             BAD_ARGUMENT);
     print_panel_caveats(geometry, description);
-    if (geometry.width > MAX_ANIMATION_SIDE || geometry.height > MAX_ANIMATION_SIDE)
-        return fail(geometry.size_text() + ": an animated WebP is at most "
-            + std::to_string(MAX_ANIMATION_SIDE) + " pixels a side; use check for this screen");
+    if (std::string refusal = animation_refusal(geometry.width, geometry.height); !refusal.empty())
+        return fail(geometry.size_text() + ": " + refusal + "; use check for this screen");
     std::vector<uint8_t> initial;
     if (std::string error = initial_screen(options.base, geometry, &initial); !error.empty())
         return fail(error);
@@ -181,7 +173,7 @@ int preview_frames(const ViewOptions& options)
             if (error.empty())
                 error = first_unplayable(report);
             if (error.empty())
-                pictures.add(panel_rgb(screen, geometry), mark_of(report.status));
+                pictures.add(panel_rgb(screen, geometry), report.outcome());
             drawn += report.status == FrameReport::drawn;
             progress.step(n);
         });

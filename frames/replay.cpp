@@ -2,6 +2,7 @@
 
 #include "lib/file_io.h"
 #include "lib/interrupt.h"
+#include "src/coverage.h"
 #include "src/render.h"
 #include "src/schedule.h"
 
@@ -15,7 +16,7 @@ namespace fs = std::filesystem;
 std::string frame_path(int n)
 {
     char path[FRAME_PATH_BUFFER_SIZE];
-    std::snprintf(path, sizeof path, FRAME_PATH_FORMAT, FRAME_PATH_PREFIX, n);
+    format_frame_path(path, n);
     return path;
 }
 
@@ -41,25 +42,19 @@ public:
     // Whole records only; false once a run no longer fits.
     bool feed(const uint8_t* records, uint32_t count)
     {
-        uint64_t left = geometry_.pixels() - report_.pixels_covered;
-        // Drawing, the player's own decoder says how far it got; counting, the walk applies its rule.
+        // Drawing, the player's own decoder says how far it got; the walk then counts what it drew.
         uint32_t reached = count;
         if (screen_) {
-            uint8_t* at = screen_->data() + report_.pixels_covered * geometry_.bits_per_pixel / 8;
+            uint64_t left = geometry_.pixels() - coverage_.pixels;
+            uint8_t* at = screen_->data() + coverage_.pixels * geometry_.bits_per_pixel / 8;
             reached = decode_frame(
                 records, count * FRAME_RECORD_BYTES, at, uint32_t(left), 1, geometry_.bits_per_pixel);
         }
-        uint32_t i = 0;
-        for (; i < reached; ++i) {
-            uint32_t pixels = records[i * 4] | records[i * 4 + 1] << 8;
-            if (pixels > left)
-                break;
-            left -= pixels;
-            report_.pixels_covered += pixels;
-            report_.zero_records += pixels == 0;
-        }
-        report_.drawn_records += i;
-        return i == count;
+        bool fits = cover_records(records, reached, geometry_.pixels(), &coverage_) && reached == count;
+        report_.drawn_records = coverage_.drawn_records;
+        report_.zero_records = coverage_.zero_records;
+        report_.pixels_covered = coverage_.pixels;
+        return fits;
     }
     FrameReport& report() { return report_; }
 
@@ -67,6 +62,7 @@ private:
     const ScreenGeometry& geometry_;
     std::vector<uint8_t>* screen_;
     FrameReport report_;
+    FrameCoverage coverage_;
 };
 
 constexpr uint32_t CHUNK_RECORDS = 1 << 18; // 1 MiB of records at a time

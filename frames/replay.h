@@ -6,6 +6,7 @@
 
 #include "frames/panel.h"
 #include "frames/set_description.h"
+#include "src/frame_outcome.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -32,6 +33,12 @@ struct FrameReport {
     uint32_t zero_records = 0; // drawn records with a count of 0
     uint32_t trailing_bytes = 0; // 1 to 3 bytes after the last whole record
     uint64_t pixels_covered = 0; // pixels the drawn records cover
+    FrameOutcome outcome() const
+    {
+        return status == drawn  ? FrameOutcome::drawn
+            : status == missing ? FrameOutcome::missing
+                                : FrameOutcome::not_drawn;
+    }
     bool covers_exactly(const ScreenGeometry& screen) const
     {
         return status == drawn && drawn_records == records && pixels_covered == screen.pixels();

@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (int frame = 0; frame < 3; ++frame) {
         for (size_t i = 0; i < rgb.size(); ++i)
             rgb[i] = uint8_t(fill[(i + size_t(frame) * 7) % fill_size] + frame);
-        sheet.add(rgb, SheetMark(frame));
+        sheet.add(rgb, FrameOutcome(frame));
         if (animated && !animation.add(rgb).empty())
             abort();
     }

@@ -11,6 +11,13 @@
 #include <thread>
 #include <webp/encode.h>
 
+std::string animation_refusal(uint32_t width, uint32_t height)
+{
+    if (width <= MAX_ANIMATION_SIDE && height <= MAX_ANIMATION_SIDE)
+        return "";
+    return "an animated WebP is at most " + std::to_string(MAX_ANIMATION_SIDE) + " pixels a side";
+}
+
 namespace {
 
 void put_le(std::vector<uint8_t>& out, uint32_t value, int bytes)
@@ -91,10 +98,9 @@ AnimationWriter::AnimationWriter(std::FILE* out, uint32_t width, uint32_t height
     , width_(width)
     , height_(height)
 {
-    if (width > MAX_ANIMATION_SIDE || height > MAX_ANIMATION_SIDE) {
-        error_ = "an animated WebP is at most " + std::to_string(MAX_ANIMATION_SIDE) + " pixels a side";
+    error_ = animation_refusal(width, height);
+    if (!error_.empty())
         return;
-    }
     // RIFF (its size written at the end), VP8X with the animation flag, ANIM: loop forever.
     std::vector<uint8_t> header;
     put_chunk_header(header, "RIFF", 0);
@@ -218,7 +224,7 @@ ContactSheet::ContactSheet(uint32_t width, uint32_t height, int frames)
 {
 }
 
-void ContactSheet::add(const std::vector<uint8_t>& rgb, SheetMark mark)
+void ContactSheet::add(const std::vector<uint8_t>& rgb, FrameOutcome outcome)
 {
     uint32_t i = uint32_t(added_++);
     uint32_t x0 = GAP + i % COLUMNS * (thumb_width_ + GAP),
@@ -244,7 +250,7 @@ void ContactSheet::add(const std::vector<uint8_t>& rgb, SheetMark mark)
     }
     for (uint32_t y = y0 + thumb_height_; y < y0 + thumb_height_ + LABEL; ++y)
         for (uint32_t x = x0; x < x0 + thumb_width_; ++x)
-            std::copy_n(STRIP[int(mark)], 3, &sheet_[(size_t(y) * sheet_width_ + x) * 3]);
+            std::copy_n(STRIP[int(outcome)], 3, &sheet_[(size_t(y) * sheet_width_ + x) * 3]);
     draw_number(sheet_, sheet_width_, x0 + 3, x0 + thumb_width_, y0 + thumb_height_ + 3, int(i + 1), 2);
 }
 
@@ -267,9 +273,9 @@ PlaybackPictures::~PlaybackPictures()
         std::fclose(stream_); // unfinished: the staged temporary goes with `staged_`
 }
 
-std::string PlaybackPictures::add(std::vector<uint8_t> rgb, SheetMark mark)
+std::string PlaybackPictures::add(std::vector<uint8_t> rgb, FrameOutcome outcome)
 {
-    sheet_.add(rgb, mark);
+    sheet_.add(rgb, outcome);
     if (error_.empty())
         if (std::string error = animation_.add(std::move(rgb)); !error.empty())
             error_ = (staged_.dir() / ANIMATION_FILE).string() + ": " + error;

@@ -3,6 +3,8 @@
 // number. Both hold compressed frames or thumbnails, never whole screens.
 #pragma once
 
+#include "src/frame_outcome.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -18,8 +20,8 @@
 constexpr char ANIMATION_FILE[] = "animation.webp", CONTACT_SHEET_FILE[] = "contact-sheet.png";
 // Lossless WebP's limit on either side.
 constexpr uint32_t MAX_ANIMATION_SIDE = 16383;
-
-enum class SheetMark { drawn, not_drawn, missing };
+// Why a screen this size has no animated WebP, or "".
+std::string animation_refusal(uint32_t width, uint32_t height);
 
 struct EncodedPicture;
 
@@ -60,7 +62,7 @@ private:
 class ContactSheet {
 public:
     ContactSheet(uint32_t width, uint32_t height, int frames);
-    void add(const std::vector<uint8_t>& rgb, SheetMark mark);
+    void add(const std::vector<uint8_t>& rgb, FrameOutcome outcome);
     // The sheet as a PNG; "" or the error.
     std::string finish(std::vector<uint8_t>* png);
 
@@ -81,7 +83,7 @@ public:
     PlaybackPictures(const PlaybackPictures&) = delete;
     PlaybackPictures& operator=(const PlaybackPictures&) = delete;
     // The screen after one frame, as 8-bit RGB; "" or the first error.
-    std::string add(std::vector<uint8_t> rgb, SheetMark mark);
+    std::string add(std::vector<uint8_t> rgb, FrameOutcome outcome);
     // "" or the error.
     std::string write();
 

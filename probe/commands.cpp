@@ -70,7 +70,7 @@ int probe_time()
     uint64_t written[FRAME_COUNT];
     char path[FRAME_PATH_BUFFER_SIZE];
     for (int n = 1; n <= FRAME_COUNT; ++n) {
-        snprintf(path, sizeof path, FRAME_PATH_FORMAT, FRAME_PATH_PREFIX, n);
+        format_frame_path(path, n);
         FrameCheck check = check_frame(path, pixels);
         int64_t start = now_ns();
         bool drawn = show_frame(path) == 0;

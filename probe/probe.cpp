@@ -1,5 +1,6 @@
 #include "probe.h"
 
+#include "coverage.h"
 #include "kmsg.h"
 #include "render.h"
 #include "screen.h"
@@ -65,8 +66,8 @@ void probe_screen(ProbedScreen* probed, bool try_pan)
 
 const char* probe_console()
 {
-    // The player's own open flags: read-write and synchronous writes.
-    int fd = open(TTY_PATH, 0x1002);
+    // The player's own open flags.
+    int fd = open(TTY_PATH, TTY_OPEN_FLAGS);
     if (fd < 0)
         return "missing";
     int mode = -1;
@@ -119,20 +120,12 @@ FrameCheck check_frame(const char* path, uint32_t pixels)
         check.status = FrameCheck::unreadable;
         return check;
     }
-    const uint8_t* record = static_cast<const uint8_t*>(map);
-    uint32_t remaining = pixels;
-    check.status = FrameCheck::exact;
-    for (uint32_t i = 0; i < check.records; ++i, record += FRAME_RECORD_BYTES) {
-        uint32_t count = uint32_t(record[0]) | uint32_t(record[1]) << 8;
-        if (count > remaining) {
-            check.status = FrameCheck::over;
-            break;
-        }
-        remaining -= count;
-        check.pixels_covered += count;
-    }
-    if (check.status == FrameCheck::exact && remaining)
-        check.status = FrameCheck::short_of_screen;
+    FrameCoverage coverage;
+    bool fits = cover_records(static_cast<const uint8_t*>(map), check.records, pixels, &coverage);
+    check.pixels_covered = coverage.pixels;
+    check.status = !fits           ? FrameCheck::over
+        : coverage.pixels < pixels ? FrameCheck::short_of_screen
+                                   : FrameCheck::exact;
     (void)munmap(map, mapped);
     return check;
 }

@@ -113,7 +113,7 @@ int probe_report()
     FrameCheck frames[FRAME_COUNT];
     char path[FRAME_PATH_BUFFER_SIZE];
     for (int n = 1; n <= FRAME_COUNT; ++n) {
-        snprintf(path, sizeof path, FRAME_PATH_FORMAT, FRAME_PATH_PREFIX, n);
+        format_frame_path(path, n);
         frames[n - 1] = check_frame(path, pixels);
     }
     ProbedPlatform platform;

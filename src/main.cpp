@@ -23,7 +23,7 @@ int main(int, char**)
         return 0;
     char path[FRAME_PATH_BUFFER_SIZE];
     for (int n = 1; n <= FRAME_COUNT; ++n) {
-        snprintf(path, sizeof path, FRAME_PATH_FORMAT, FRAME_PATH_PREFIX, n);
+        format_frame_path(path, n);
         (void)show_frame(path);
         sleep_us(FRAME_DELAY_US);
     }

@@ -202,9 +202,7 @@ uint32_t decode_frame(const uint8_t* frame, uint32_t frame_size, void* pixels, u
 
 int console_set_graphics()
 {
-    // Read-write with synchronous writes, as the console has always been opened.
-    static_assert((O_RDWR | O_DSYNC) == 0x1002);
-    int fd = open(TTY_PATH, O_RDWR | O_DSYNC);
+    int fd = open(TTY_PATH, TTY_OPEN_FLAGS);
     if (fd < 0)
         return -1;
     int result = ioctl(fd, KDSETMODE, KD_GRAPHICS);

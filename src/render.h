@@ -6,9 +6,13 @@
 // bytes are ignored; pixels past the last run keep what they showed before.
 #pragma once
 
+#include <fcntl.h>
 #include <stdint.h>
 
 constexpr char TTY_PATH[] = "/dev/tty0";
+// Read-write with synchronous writes, as the console has always been opened.
+constexpr int TTY_OPEN_FLAGS = O_RDWR | O_DSYNC;
+static_assert(TTY_OPEN_FLAGS == 0x1002);
 constexpr uint32_t FRAME_RECORD_BYTES = 4;
 
 // RGB565 widened by repeating each channel's top bits, stored so that memory

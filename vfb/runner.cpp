@@ -4,6 +4,7 @@
 #include "lib/process.h"
 #include "lib/temp_dir.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
@@ -241,7 +242,7 @@ void FramesFollower::take(const Event& e)
         ++frames_;
         outcome_ = FrameOutcome::not_drawn;
     } else if (e.kind == EventKind::open && e.device == Device::frame) {
-        outcome_ = e.rc < 0 ? FrameOutcome::missing : FrameOutcome::not_drawn;
+        outcome_ = e.rc < 0 && e.error == ENOENT ? FrameOutcome::missing : FrameOutcome::not_drawn;
     } else if (e.kind == EventKind::pan && frames_ > 0 && screen_bytes_) {
         // Read when the frame ends: the capture is written just after the pan is logged.
         outcome_ = FrameOutcome::drawn;

@@ -3,6 +3,7 @@
 // log and the screen as it was at every pan.
 #pragma once
 
+#include "src/frame_outcome.h"
 #include "vfb/vdev/protocol.h"
 
 #include <cstdint>
@@ -80,7 +81,6 @@ bool read_capture(const PlayerRun& run, size_t index, std::vector<uint8_t>* scre
 
 // What the screen showed after each of the schedule's frames, one at a time:
 // a frame that panned shows its capture; any other leaves the screen as it was.
-enum class FrameOutcome { drawn, not_drawn, missing };
 using ShownCallback = std::function<void(int n, FrameOutcome outcome, const std::vector<uint8_t>& screen)>;
 // Followed while the player runs: run_player with a `scratch` directory (on
 // a thread of the caller's), and this reads the scratch's log and captures as

@@ -1,0 +1,33 @@
+#include "commands/screen_options.h"
+
+#include "commands/command_support.h"
+
+void add_size_options(
+    CLI::App* command, ScreenFlags* flags, const std::string& size_help, const std::string& depth_help)
+{
+    command->add_option("--size", flags->size, size_help);
+    command->add_option("--depth", flags->depth, depth_help);
+}
+
+void add_panel_options(CLI::App* command, ScreenFlags* flags)
+{
+    command->add_option("--format", flags->format,
+        "The panel's pixel format, as DRM names it: " + format_names()
+            + " (default: what the player writes)");
+    command->add_option("--line-length", flags->line_length,
+        "Bytes a row takes in the device's memory (default: width x bytes a pixel)");
+    command->add_option("--panel", flags->panel,
+        "The panel as JSON: xres, yres, bits_per_pixel, line_length, format (or the channels' offsets), as "
+        "pelimora-probe writes it; flags override it");
+}
+
+int parse_command_line(CLI::App& app, int argc, char** argv)
+{
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        // Help and version end well; anything else is a bad argument.
+        return app.exit(error) == 0 ? 0 : BAD_ARGUMENT;
+    }
+    return -1;
+}

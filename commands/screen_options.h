@@ -1,0 +1,17 @@
+// The flags that name the screen, declared once for every command that takes them.
+#pragma once
+
+#include "frames/set_description.h"
+
+#include <CLI/CLI.hpp>
+#include <string>
+
+// --size and --depth, with the help that says where the default comes from.
+void add_size_options(CLI::App* command, ScreenFlags* flags, const std::string& size_help,
+    const std::string& depth_help = "Bits per pixel of the screen, 16 or 32");
+// --format, --line-length and --panel.
+void add_panel_options(CLI::App* command, ScreenFlags* flags);
+
+// Parses the command line: -1 to go on, else the exit status (0 after
+// --help or --version, 2 for a bad argument, with CLI11's message).
+int parse_command_line(CLI::App& app, int argc, char** argv);
