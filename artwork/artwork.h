@@ -68,7 +68,7 @@ class Artwork {
 public:
     virtual ~Artwork() = default;
     // "PNG", "GIF animation", "h264 video", ...
-    virtual std::string kind() const = 0;
+    [[nodiscard]] virtual std::string kind() const = 0;
     virtual SourceKind source_kind() const = 0;
     bool moving() const { return source_kind() != SourceKind::still; }
     // Pictures in the artwork: 1 for a still; for video, as its header says (0 when unknown).
@@ -84,22 +84,22 @@ public:
     virtual void native_size(uint32_t* width, uint32_t* height) const = 0;
     // The picture shown `time_us` into the artwork, fitted to the panel.
     // "" or a one-line error naming the file.
-    virtual std::string picture_at(
+    [[nodiscard]] virtual std::string picture_at(
         int64_t time_us, const Fitting& fitting, LinearPicture* picture, SourceFrame* which)
         = 0;
 };
 
 // Opens artwork by its content, not its name: reads its header and no more.
 // "" or a one-line error naming the file.
-std::string open_artwork(const std::filesystem::path& path, std::unique_ptr<Artwork>* artwork);
+[[nodiscard]] std::string open_artwork(const std::filesystem::path& path, std::unique_ptr<Artwork>* artwork);
 // The same from bytes in memory, which must outlive the artwork.
-std::string open_artwork(
+[[nodiscard]] std::string open_artwork(
     std::span<const uint8_t> bytes, const std::string& name, std::unique_ptr<Artwork>* artwork);
 
 // Why an SVG may not be drawn: a reference to anything outside itself
 // (an image, a style sheet, an entity, a font), which would be fetched or
 // read. "" when it stands alone.
-std::string svg_outside_reference(std::span<const uint8_t> svg);
+[[nodiscard]] std::string svg_outside_reference(std::span<const uint8_t> svg);
 
 // File names encode takes from a directory, by their extension.
 bool is_artwork_name(const std::filesystem::path& path);

@@ -8,7 +8,7 @@
 
 // Starts libvips with loaders from outside its trusted set blocked and its
 // operation cache off (every picture is used once). "" or why not.
-std::string start_vips();
+[[nodiscard]] std::string start_vips();
 
 // The first line of a libvips error, and the error buffer cleared.
 std::string vips_message(const vips::VError& error);
@@ -16,9 +16,9 @@ std::string vips_message(const vips::VError& error);
 // Fits a decoded picture (any colour space, with or without alpha) to the
 // panel: ICC profile to sRGB, into linear light, laid over the background,
 // resampled, centred. "" or what went wrong.
-std::string fit_image(vips::VImage image, const Fitting& fitting, LinearPicture* picture);
+[[nodiscard]] std::string fit_image(vips::VImage image, const Fitting& fitting, LinearPicture* picture);
 
 // The same for 8-bit RGB or RGBA rows in memory (video frames), first
 // turned clockwise by `quarter_turns` of a turn.
-std::string fit_pixels(const uint8_t* pixels, uint32_t width, uint32_t height, int bands, int quarter_turns,
-    const Fitting& fitting, LinearPicture* picture);
+[[nodiscard]] std::string fit_pixels(const uint8_t* pixels, uint32_t width, uint32_t height, int bands,
+    int quarter_turns, const Fitting& fitting, LinearPicture* picture);

@@ -20,10 +20,10 @@ int fail(const std::string& message, int status = 1);
 void note(const std::string& message);
 
 // Up to `most` names, then how many more.
-std::string name_list(const std::vector<std::string>& names, size_t most = 5);
+[[nodiscard]] std::string name_list(const std::vector<std::string>& names, size_t most = 5);
 
 // RRGGBB, with or without #; "" or the error.
-std::string parse_colour(const std::string& text, Rgb* colour);
+[[nodiscard]] std::string parse_colour(const std::string& text, Rgb* colour);
 
 // The same file, even under another name or through a link.
 bool same_file(const std::filesystem::path& a, const std::filesystem::path& b);

@@ -32,17 +32,17 @@ struct ScreenGeometry {
 // The format of this name (in any case), or null.
 const PixelFormat* find_format(const std::string& name);
 // Every name, for messages.
-std::string format_names();
+[[nodiscard]] std::string format_names();
 
 // "WIDTHxHEIGHT" (or "WIDTHXHEIGHT"), decimal digits only, each 1 to
 // MAX_SCREEN_SIDE; returns an empty string or the error.
-std::string parse_screen_size(const std::string& text, ScreenGeometry* geometry);
+[[nodiscard]] std::string parse_screen_size(const std::string& text, ScreenGeometry* geometry);
 // "16" or "32".
-std::string parse_depth(const std::string& text, uint32_t* bits_per_pixel);
+[[nodiscard]] std::string parse_depth(const std::string& text, uint32_t* bits_per_pixel);
 
 // Why the player would refuse this screen (its size in bits must fit 32
 // bits), or an empty string.
-std::string player_refusal(const ScreenGeometry& geometry);
+[[nodiscard]] std::string player_refusal(const ScreenGeometry& geometry);
 
 // Rows the player's stream of width x height pixels draws in full when laid
 // into this panel's lines (all of them when the line holds just a row).
@@ -59,4 +59,4 @@ bool shows_colours_alike(const ScreenGeometry& a, const ScreenGeometry& b);
 uint32_t line_pixels(const ScreenGeometry& geometry);
 
 // "row 7", "rows 581-599".
-std::string rows_text(uint32_t first, uint32_t last);
+[[nodiscard]] std::string rows_text(uint32_t first, uint32_t last);

@@ -78,5 +78,5 @@ std::optional<std::vector<int>> frames_not_as_made(const std::filesystem::path& 
     const std::optional<SetDescription>& description, const ScreenGeometry& geometry);
 
 // The path the player opens for frame n, and its file name alone.
-std::string frame_path(int n);
-std::string frame_name(int n);
+[[nodiscard]] std::string frame_path(int n);
+[[nodiscard]] std::string frame_name(int n);

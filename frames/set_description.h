@@ -28,12 +28,12 @@ struct SetDescription {
 };
 
 // A panel or set description from JSON bytes; `name` is what errors call it.
-std::string parse_description(
+[[nodiscard]] std::string parse_description(
     const std::vector<uint8_t>& json, const std::string& name, SetDescription* description);
 
 // The description in `dir`, nullopt when there is none; "" or the error when
 // the file is there but unreadable.
-std::string read_set_description(
+[[nodiscard]] std::string read_set_description(
     const std::filesystem::path& dir, std::optional<SetDescription>* description);
 std::vector<uint8_t> set_description_bytes(const SetDescription& description);
 
@@ -54,5 +54,6 @@ struct ScreenFlags {
 // message that says how to give it. `notes` gets a line for each flag that
 // overrides the description.
 // `depth_known` (when given) says whether a depth was given at all.
-std::string choose_screen(const ScreenFlags& flags, const std::optional<SetDescription>& description,
-    bool need_depth, ScreenGeometry* geometry, std::vector<std::string>* notes, bool* depth_known = nullptr);
+[[nodiscard]] std::string choose_screen(const ScreenFlags& flags,
+    const std::optional<SetDescription>& description, bool need_depth, ScreenGeometry* geometry,
+    std::vector<std::string>* notes, bool* depth_known = nullptr);

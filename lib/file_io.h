@@ -12,7 +12,7 @@
 #include <vector>
 
 // "a directory", "a FIFO", ...: what a path is when it is not a regular file.
-std::string file_kind(mode_t mode);
+[[nodiscard]] std::string file_kind(mode_t mode);
 
 // Whether `inner` is `outer` or lies inside it, even through links.
 bool is_within(const std::filesystem::path& inner, const std::filesystem::path& outer);
@@ -23,17 +23,18 @@ int open_regular_file(const std::filesystem::path& path, std::string* error, str
 
 // Reads a whole regular file, or at most `limit` bytes of it; returns an
 // empty string, or what went wrong.
-std::string read_whole_file(const std::filesystem::path& path, std::vector<uint8_t>* bytes);
-std::string read_file_start(const std::filesystem::path& path, uint64_t limit, std::vector<uint8_t>* bytes);
+[[nodiscard]] std::string read_whole_file(const std::filesystem::path& path, std::vector<uint8_t>* bytes);
+[[nodiscard]] std::string read_file_start(
+    const std::filesystem::path& path, uint64_t limit, std::vector<uint8_t>* bytes);
 
 // Writes one file all or nothing: the bytes go to a hidden temporary beside
 // it, are synced, and are renamed into place. "" or what went wrong.
-std::string write_atomically(const std::filesystem::path& path, std::span<const uint8_t> bytes);
+[[nodiscard]] std::string write_atomically(const std::filesystem::path& path, std::span<const uint8_t> bytes);
 
 // The hidden name a writer gives its scratch beside what it writes:
 // ".pelimora-PID-NAME", so that scratch left by a writer that was killed is
 // known as such.
-std::string scratch_name(const std::string& name);
+[[nodiscard]] std::string scratch_name(const std::string& name);
 // Whether `name` is such scratch; its writer's process id in `pid`.
 bool is_scratch_name(const std::string& name, long* pid = nullptr);
 
@@ -63,8 +64,8 @@ public:
     [[nodiscard]] std::string add(const std::string& name, std::span<const uint8_t> bytes);
     // The same for a file written as a stream: the caller writes the
     // temporary through `*file` and hands it back to close_stream.
-    std::string open_stream(const std::string& name, std::FILE** file);
-    std::string close_stream(std::FILE* file);
+    [[nodiscard]] std::string open_stream(const std::string& name, std::FILE** file);
+    [[nodiscard]] std::string close_stream(std::FILE* file);
     void remove_on_commit(const std::string& name);
     [[nodiscard]] std::string commit();
     // Makes the directory now, if need be; "" or the error.

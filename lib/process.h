@@ -34,4 +34,4 @@ struct ProcessRun : ProcessExit {
 
 // Starts the program and waits for it; with `capture`, its standard output
 // and error are collected.
-ProcessRun run_process(const SpawnRequest& request, bool capture = false);
+[[nodiscard]] ProcessRun run_process(const SpawnRequest& request, bool capture = false);

@@ -273,13 +273,12 @@ PlaybackPictures::~PlaybackPictures()
         std::fclose(stream_); // unfinished: the staged temporary goes with `staged_`
 }
 
-std::string PlaybackPictures::add(std::vector<uint8_t> rgb, FrameOutcome outcome)
+void PlaybackPictures::add(std::vector<uint8_t> rgb, FrameOutcome outcome)
 {
     sheet_.add(rgb, outcome);
     if (error_.empty())
         if (std::string error = animation_.add(std::move(rgb)); !error.empty())
             error_ = (staged_.dir() / ANIMATION_FILE).string() + ": " + error;
-    return error_;
 }
 
 std::string PlaybackPictures::write()

@@ -21,7 +21,7 @@ constexpr char ANIMATION_FILE[] = "animation.webp", CONTACT_SHEET_FILE[] = "cont
 // Lossless WebP's limit on either side.
 constexpr uint32_t MAX_ANIMATION_SIDE = 16383;
 // Why a screen this size has no animated WebP, or "".
-std::string animation_refusal(uint32_t width, uint32_t height);
+[[nodiscard]] std::string animation_refusal(uint32_t width, uint32_t height);
 
 struct EncodedPicture;
 
@@ -36,17 +36,17 @@ public:
     AnimationWriter(const AnimationWriter&) = delete;
     AnimationWriter& operator=(const AnimationWriter&) = delete;
     // One pause's picture (kept while it is encoded); "" or the error.
-    std::string add(std::vector<uint8_t> rgb);
+    [[nodiscard]] std::string add(std::vector<uint8_t> rgb);
     // Writes the last frame and the container's size; "" or the error.
-    std::string finish();
+    [[nodiscard]] std::string finish();
 
 private:
     struct Encoding {
         std::future<std::unique_ptr<EncodedPicture>> picture;
         uint32_t ms;
     };
-    std::string write_frame(std::span<const uint8_t> chunk, uint32_t ms);
-    std::string write_oldest();
+    [[nodiscard]] std::string write_frame(std::span<const uint8_t> chunk, uint32_t ms);
+    [[nodiscard]] std::string write_oldest();
 
     std::FILE* out_;
     uint32_t width_, height_;
@@ -64,7 +64,7 @@ public:
     ContactSheet(uint32_t width, uint32_t height, int frames);
     void add(const std::vector<uint8_t>& rgb, FrameOutcome outcome);
     // The sheet as a PNG; "" or the error.
-    std::string finish(std::vector<uint8_t>* png);
+    [[nodiscard]] std::string finish(std::vector<uint8_t>* png);
 
 private:
     uint32_t width_, height_, shrink_, thumb_width_, thumb_height_, sheet_width_, sheet_height_;
@@ -82,10 +82,10 @@ public:
     ~PlaybackPictures();
     PlaybackPictures(const PlaybackPictures&) = delete;
     PlaybackPictures& operator=(const PlaybackPictures&) = delete;
-    // The screen after one frame, as 8-bit RGB; "" or the first error.
-    std::string add(std::vector<uint8_t> rgb, FrameOutcome outcome);
-    // "" or the error.
-    std::string write();
+    // The screen after one frame, as 8-bit RGB. A failure is kept for write().
+    void add(std::vector<uint8_t> rgb, FrameOutcome outcome);
+    // "" or the first error.
+    [[nodiscard]] std::string write();
 
 private:
     StagedFiles& staged_;

@@ -125,7 +125,8 @@ std::string initramfs(const BoardCase& c, const fs::path& kernel, const std::vec
     if (c.board.machine != Machine::vexpress && c.board.gpu) {
         cpio.add("modules", 040755);
         for (const auto& module : fs::directory_iterator(kernel / "modules"))
-            cpio.add_file("modules/" + module.path().filename().string(), module.path(), 0100644);
+            EXPECT_TRUE(
+                cpio.add_file("modules/" + module.path().filename().string(), module.path(), 0100644));
     }
     if (c.frames) {
         std::string directory = frame_path(1).substr(1, frame_directory_length() - 2);

@@ -72,12 +72,12 @@ PlayerPaths installed_player();
 // Plays the frames in `frames` (standing in for the frames' directory). With
 // a `scratch` directory of the caller's, the captured screens stay there on
 // disk (see read_capture) instead of coming back in memory.
-PlayerRun run_player(const PlayerPaths& paths, const VirtualDevices& devices,
+[[nodiscard]] PlayerRun run_player(const PlayerPaths& paths, const VirtualDevices& devices,
     const std::filesystem::path& frames, const std::vector<std::string>& args = {},
     const std::filesystem::path& scratch = {});
 
 // The screen captured at pan `index` (from 0); false when there is none.
-bool read_capture(const PlayerRun& run, size_t index, std::vector<uint8_t>* screen);
+[[nodiscard]] bool read_capture(const PlayerRun& run, size_t index, std::vector<uint8_t>* screen);
 
 // What the screen showed after each of the schedule's frames, one at a time:
 // a frame that panned shows its capture; any other leaves the screen as it was.
@@ -110,4 +110,4 @@ private:
 };
 
 // One line per event, as the log holds them: for messages and readable checks.
-std::string describe(const Event& event);
+[[nodiscard]] std::string describe(const Event& event);

@@ -10,9 +10,10 @@ public:
     // mode: file type and permissions, as in st_mode (0100644, 040755, ...).
     void add(const std::string& name, uint32_t mode, const std::string& content = "");
     // Adds a file of the host's; false if it cannot be read.
-    bool add_file(const std::string& name, const std::filesystem::path& from, uint32_t mode = 0100755);
+    [[nodiscard]] bool add_file(
+        const std::string& name, const std::filesystem::path& from, uint32_t mode = 0100755);
     // The archive with its trailer.
-    std::string finish();
+    [[nodiscard]] std::string finish();
 
 private:
     void pad();

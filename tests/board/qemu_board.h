@@ -38,23 +38,23 @@ public:
     QemuBoard& operator=(const QemuBoard&) = delete;
 
     // Boots; returns an empty string or what went wrong.
-    std::string boot(
+    [[nodiscard]] std::string boot(
         const BoardSetup& setup, const std::filesystem::path& kernel_dir, const std::string& initramfs);
     // Reads console lines into `console` up to and including one that starts with `marker`.
-    bool read_until(const std::string& marker, Clock::time_point deadline);
+    [[nodiscard]] bool read_until(const std::string& marker, Clock::time_point deadline);
     // The display through QMP's screendump, as 8-bit RGB of the given size, or empty.
     std::vector<uint8_t> screen_dump(uint32_t width, uint32_t height);
     // A line to the init on the serial console.
-    bool send_line(const std::string& line);
+    [[nodiscard]] bool send_line(const std::string& line);
     // Lets the init power off; true when QEMU exits in time.
-    bool power_off();
+    [[nodiscard]] bool power_off();
 
     std::vector<std::string> console;
 
 private:
-    bool qmp(const std::string& command);
-    bool qmp_send(const std::string& command);
-    bool qmp_reply();
+    [[nodiscard]] bool qmp(const std::string& command);
+    [[nodiscard]] bool qmp_send(const std::string& command);
+    [[nodiscard]] bool qmp_reply();
 
     pid_t pid_ = -1;
     int to_console_ = -1, from_console_ = -1, qmp_fd_ = -1;

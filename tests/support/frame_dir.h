@@ -13,10 +13,16 @@ using Frame = std::vector<uint8_t>;
 
 // Writes frames[n] as the file of frame n for every n given; false if one
 // could not be written.
-bool write_frame_files(const std::filesystem::path& dir, const std::map<int, Frame>& frames);
+[[nodiscard]] bool write_frame_files(const std::filesystem::path& dir, const std::map<int, Frame>& frames);
 
 class FrameDir : public TempDir {
 public:
-    bool write(int n, const Frame& frame) const { return write_frame_files(path(), { { n, frame } }); }
-    bool write(const std::map<int, Frame>& frames) const { return write_frame_files(path(), frames); }
+    [[nodiscard]] bool write(int n, const Frame& frame) const
+    {
+        return write_frame_files(path(), { { n, frame } });
+    }
+    [[nodiscard]] bool write(const std::map<int, Frame>& frames) const
+    {
+        return write_frame_files(path(), frames);
+    }
 };

@@ -81,7 +81,7 @@ constexpr size_t EVENT_LINE_SIZE = 512;
 // fixed order. Returns the length written, without a newline.
 int format_event(const Event& event, char* line, size_t size);
 // Reads a line format_event wrote; false for anything else.
-bool parse_event(const char* line, Event* event);
+[[nodiscard]] bool parse_event(const char* line, Event* event);
 
 const char* event_kind_name(EventKind kind);
 const char* device_name(Device device);

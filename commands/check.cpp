@@ -1,0 +1,163 @@
+#include "commands/frame_commands.h"
+
+#include "commands/command_support.h"
+#include "commands/set_view.h"
+#include "lib/file_io.h"
+#include "lib/natural_order.h"
+#include "src/schedule.h"
+
+#include <cstdio>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The frame number a name looks meant for ("Loop_7.rle", "loop_07.RLE",
+// "Loop7.rle"), or -1 for a name that does not look like a frame's.
+long meant_frame(const std::string& name)
+{
+    std::string lower = name;
+    std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
+    if (!lower.starts_with("loop") || !lower.ends_with(".rle"))
+        return -1;
+    std::string digits = lower.substr(4, lower.size() - 8);
+    if (digits.starts_with("_"))
+        digits.erase(0, 1);
+    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos)
+        return -1;
+    digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size() - 1));
+    return digits.size() > 6 ? 0 : std::stol(digits);
+}
+
+// What is in a set besides its frames and its description: files that look
+// like frames of the schedule but are not among its names, scratch a writer
+// left when it was killed, and anything else, all of which a copy of the
+// folder takes to the device.
+std::vector<std::string> strangers(const fs::path& dir)
+{
+    std::vector<std::string> names, warnings;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(dir, ec))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end(), natural_less);
+    for (const std::string& name : names) {
+        long n = meant_frame(name);
+        if ((n >= 1 && n <= FRAME_COUNT && name == frame_name(int(n))) || name == SET_DESCRIPTION_FILE)
+            continue;
+        if (is_scratch_name(name)) {
+            warnings.push_back(name
+                + " was left by a pelimora tool stopped before it finished: the next "
+                  "encode into this folder removes it; a copy made before takes it along");
+            continue;
+        }
+        if (n < 0) {
+            warnings.push_back(name
+                + " is not a frame or the set's description: a copy of the folder takes "
+                  "it to the device too");
+            continue;
+        }
+        std::string why = n < 1 || n > FRAME_COUNT
+            ? "the player shows " + frame_name(1) + " to " + frame_name(FRAME_COUNT) + " only"
+            : "the player opens " + frame_name(int(n)) + " (names are exact: case, no leading zeros)";
+        warnings.push_back(name + " is never played: " + std::move(why));
+    }
+    return warnings;
+}
+
+} // namespace
+
+namespace {
+
+// How the set's own screen differs from the one it is checked on, in what
+// the panel shows: its size, colours and line length in pixels.
+std::vector<std::string> made_for_mismatches(
+    const std::optional<SetDescription>& description, const ScreenGeometry& geometry)
+{
+    std::vector<std::string> mismatches;
+    if (!description)
+        return mismatches;
+    ScreenGeometry made = made_for(description, geometry);
+    if (made.width != geometry.width || made.height != geometry.height)
+        mismatches.push_back(made.size_text() + ", not for " + geometry.size_text());
+    if (!shows_colours_alike(made, geometry))
+        mismatches.push_back(std::string(made.pixel_format().name) + " at "
+            + std::to_string(made.bits_per_pixel) + " bpp, not for " + geometry.pixel_format().name + " at "
+            + std::to_string(geometry.bits_per_pixel));
+    if (line_pixels(made) != line_pixels(geometry) && made.width == geometry.width)
+        mismatches.push_back("lines of " + std::to_string(line_pixels(made)) + " pixels, not for "
+            + std::to_string(line_pixels(geometry)));
+    return mismatches;
+}
+
+// One row of check's table.
+void print_check_row(int n, const FrameReport& frame, const std::string& coverage)
+{
+    if (frame.status == FrameReport::drawn)
+        std::printf("%-12s %8u %8u %9u  %s\n", frame_name(n).c_str(), frame.records, frame.zero_records,
+            frame.trailing_bytes, coverage.c_str());
+    else
+        std::printf("%-12s %8s %8s %9s  %s\n", frame_name(n).c_str(), "-", "-", "-", coverage.c_str());
+}
+
+} // namespace
+
+int check_frames(const ViewOptions& options)
+{
+    fs::path dir = options.input;
+    ScreenGeometry geometry;
+    std::optional<SetDescription> description;
+    if (int status = open_set(options, false, &geometry, &description))
+        return status;
+
+    // A set whose later frames draw only what changed is checked by the
+    // screen each frame leaves, which its description records.
+    const bool partial = description && description->partial_frames;
+    const std::vector<std::string> mismatches = made_for_mismatches(description, geometry);
+    std::optional<std::vector<int>> differing = frames_not_as_made(dir, description, geometry);
+    std::printf("%-12s %8s %8s %9s  %s\n", "frame", "records", "zero", "trailing",
+        partial ? "draws" : "covers the screen");
+    bool all_right = true;
+    play_directory(
+        dir, geometry, {}, false, [&](int n, const FrameReport& frame, const std::vector<uint8_t>&) {
+            bool as_intended = !differing || !std::count(differing->begin(), differing->end(), n);
+            bool whole_records = frame.status == FrameReport::drawn && frame.drawn_records == frame.records;
+            all_right = all_right && as_intended
+                && (partial && n > 1 ? whole_records : frame.covers_exactly(geometry));
+            std::string coverage
+                = partial && n > 1 && whole_records && frame.pixels_covered < geometry.pixels()
+                ? (frame.pixels_covered ? "the first " + std::to_string(frame.pixels_covered) + " pixels"
+                                        : std::string("nothing"))
+                    + ", keeping the rest"
+                : describe_coverage(frame, geometry);
+            // The codes are as encoded; on another screen that is not the screen meant.
+            if (differing)
+                coverage += !as_intended ? "; screen NOT as intended"
+                    : mismatches.empty() ? "; screen as intended"
+                                         : "; codes as encoded (for another screen)";
+            print_check_row(n, frame, coverage);
+        });
+    if (partial)
+        std::printf("note: frames after %s draw only part of the screen and rely on the frames before: the "
+                    "set needs every frame, in order\n",
+            frame_name(1).c_str());
+    for (const std::string& warning : strangers(dir))
+        std::printf("warning: %s\n", warning.c_str());
+
+    if (!description)
+        std::printf("note: no %s in %s: the pixel count is checked, not the shape\n", SET_DESCRIPTION_FILE,
+            dir.c_str());
+    else if (description->bits_per_pixel && description->bits_per_pixel != geometry.bits_per_pixel
+        && mismatches.empty())
+        std::printf("note: the set was made for %u bpp; at %u bpp it shows the same\n",
+            description->bits_per_pixel, geometry.bits_per_pixel);
+    for (const std::string& mismatch : mismatches)
+        std::printf("the set was made for %s\n", mismatch.c_str());
+    std::string verdict = partial ? "leaves the screen as intended on " + geometry.size_text()
+                                  : "covers " + geometry.size_text() + " exactly";
+    if (all_right && !mismatches.empty())
+        std::printf("every frame %s, but the set was made for another screen\n",
+            (partial ? "draws its records whole" : "covers " + geometry.size_text() + " exactly").c_str());
+    else
+        std::printf("%s frame %s\n", all_right ? "every" : "not every", verdict.c_str());
+    return all_right && mismatches.empty() ? 0 : 1;
+}

@@ -1,0 +1,44 @@
+#include "commands/frame_commands.h"
+
+#include "commands/command_support.h"
+#include "commands/set_view.h"
+#include "frames/panel_model.h"
+#include "lib/file_io.h"
+#include "preview/png.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+int decode_frame_file(const ViewOptions& options)
+{
+    fs::path input = options.input;
+    std::string unreadable;
+    if (int fd = open_regular_file(input, &unreadable); fd < 0)
+        return fail(unreadable);
+    else
+        (void)close(fd);
+    ScreenGeometry geometry;
+    std::optional<SetDescription> description;
+    if (std::string error = screen_for(input.parent_path(), options.screen, true, &geometry, &description);
+        !error.empty())
+        return fail(error, BAD_ARGUMENT);
+    print_panel_caveats(geometry, description);
+    if (same_file(options.out, input) || (!options.base.empty() && same_file(options.out, options.base)))
+        return fail(options.out + ": is an input; give another --out");
+    std::vector<uint8_t> screen;
+    if (std::string error = initial_screen(options.base, geometry, &screen); !error.empty())
+        return fail(error);
+    FrameReport report = draw_frame_file(input, geometry, &screen);
+    if (report.status == FrameReport::missing || report.status == FrameReport::unreadable
+        || report.status == FrameReport::not_regular || report.status == FrameReport::directory)
+        return fail(report.error);
+    if (std::string error
+        = write_png_rgb(options.out, geometry.width, geometry.height, panel_rgb(screen, geometry));
+        !error.empty())
+        return fail(error);
+    std::printf(
+        "%s: %u records, %s\n", input.c_str(), report.records, describe_coverage(report, geometry).c_str());
+    return 0;
+}

@@ -1,0 +1,32 @@
+#include "commands/frame_commands.h"
+
+#include "artwork/sample.h"
+#include "commands/command_support.h"
+#include "commands/set_view.h"
+#include "lib/file_io.h"
+#include "preview/png.h"
+#include "src/schedule.h"
+
+#include <cstdio>
+
+namespace fs = std::filesystem;
+
+int write_sample(const std::string& out, const ScreenGeometry& geometry)
+{
+    StagedFiles staged(out);
+    for (int n = 1; n <= FRAME_COUNT; ++n) {
+        char name[32];
+        std::snprintf(name, sizeof name, "spinner-%02d.png", n);
+        std::vector<uint8_t> png;
+        if (std::string error = encode_png_rgb(geometry.width, geometry.height,
+                render_sample_frame(n, geometry.width, geometry.height), &png);
+            !error.empty())
+            return fail((fs::path(out) / name).string() + ": " + error);
+        if (std::string error = staged.add(name, png); !error.empty())
+            return fail(error);
+    }
+    if (std::string error = staged.commit(); !error.empty())
+        return fail(error);
+    std::printf("%d sample images of %s in %s\n", FRAME_COUNT, geometry.size_text().c_str(), out.c_str());
+    return 0;
+}

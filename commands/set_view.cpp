@@ -1,0 +1,92 @@
+#include "commands/set_view.h"
+
+#include "artwork/still.h"
+#include "commands/command_support.h"
+#include "frames/panel_model.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void print_screen_notes(const std::vector<std::string>& notes)
+{
+    for (const std::string& line : notes)
+        note(line);
+}
+
+} // namespace
+
+std::string screen_for(const fs::path& dir, const ScreenFlags& flags, bool need_depth,
+    ScreenGeometry* geometry, std::optional<SetDescription>* description)
+{
+    std::optional<SetDescription> own;
+    std::optional<SetDescription>& found = description ? *description : own;
+    if (std::string error = read_set_description(dir, &found); !error.empty())
+        return error;
+    std::vector<std::string> notes;
+    std::string error = choose_screen(flags, found, need_depth, geometry, &notes);
+    print_screen_notes(notes);
+    return error;
+}
+
+int open_set(const ViewOptions& options, bool need_depth, ScreenGeometry* geometry,
+    std::optional<SetDescription>* description)
+{
+    std::error_code ec;
+    if (!fs::is_directory(options.input, ec))
+        return fail(options.input + ": not a directory");
+    if (std::string error = screen_for(options.input, options.screen, need_depth, geometry, description);
+        !error.empty())
+        return fail(error, BAD_ARGUMENT);
+    return 0;
+}
+
+std::string initial_screen(
+    const std::string& base, const ScreenGeometry& geometry, std::vector<uint8_t>* screen)
+{
+    screen->assign(geometry.memory_bytes(), 0);
+    if (base.empty())
+        return "";
+    RgbaImage image;
+    if (std::string error = read_picture(base, geometry.width, geometry.height, &image); !error.empty())
+        return error;
+    std::vector<uint8_t> rgb(geometry.pixels() * 3);
+    for (size_t i = 0; i < geometry.pixels(); ++i)
+        std::copy_n(&image.rgba[i * 4], 3, &rgb[i * 3]);
+    *screen = panel_memory(rgb, geometry);
+    return "";
+}
+
+void print_panel_caveats(const ScreenGeometry& geometry, const std::optional<SetDescription>& description)
+{
+    for (const std::string& caveat : panel_caveats(geometry, made_for(description, geometry)))
+        note(caveat);
+}
+
+std::string describe_coverage(const FrameReport& frame, const ScreenGeometry& geometry)
+{
+    switch (frame.status) {
+    case FrameReport::missing: return "missing: the player logs it, the screen stays";
+    case FrameReport::unreadable: return "cannot be opened: the player logs it, the screen stays";
+    case FrameReport::empty: return "empty: not drawn, not panned";
+    case FrameReport::directory: return "a directory: not drawn, not panned";
+    case FrameReport::not_regular: return "not a regular file: the player would hang on it or misread it";
+    case FrameReport::drawn: break;
+    }
+    if (frame.drawn_records < frame.records)
+        return "over: record " + std::to_string(frame.drawn_records + 1) + " dropped"
+            + (frame.records - frame.drawn_records > 1
+                    ? " with the " + std::to_string(frame.records - frame.drawn_records - 1) + " after it"
+                    : "");
+    if (frame.pixels_covered < geometry.pixels())
+        return "short by " + std::to_string(geometry.pixels() - frame.pixels_covered)
+            + " pixels: the previous frame shows through";
+    return "exact";
+}
+
+std::string first_unplayable(const FrameReport& report)
+{
+    return report.status == FrameReport::not_regular
+        ? report.error + ": the player would hang on it or misread it"
+        : "";
+}

@@ -1,0 +1,36 @@
+// What the commands that view a set or a frame share: the screen to judge
+// it on, the screen memory it starts from, and the words for how a frame
+// covers the screen.
+#pragma once
+
+#include "commands/frame_commands.h"
+#include "frames/replay.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The screen for a set or a frame in `dir`: flags first, then the set's
+// description; its notes are said. "" or the error.
+[[nodiscard]] std::string screen_for(const std::filesystem::path& dir, const ScreenFlags& flags,
+    bool need_depth, ScreenGeometry* geometry, std::optional<SetDescription>* description = nullptr);
+
+// A set's directory and the screen to judge it on: 0, or the exit status
+// after saying what was wrong.
+[[nodiscard]] int open_set(const ViewOptions& options, bool need_depth, ScreenGeometry* geometry,
+    std::optional<SetDescription>* description);
+
+// The device memory as it starts: black, or showing the picture `base`. "" or the error.
+[[nodiscard]] std::string initial_screen(
+    const std::string& base, const ScreenGeometry& geometry, std::vector<uint8_t>* screen);
+
+// What this panel shows differently from what the frames were made for, said once.
+void print_panel_caveats(const ScreenGeometry& geometry, const std::optional<SetDescription>& description);
+
+// How a frame covers the screen, in words: "exact", "short by N pixels: ...".
+std::string describe_coverage(const FrameReport& frame, const ScreenGeometry& geometry);
+
+// Frames the player cannot get through: a FIFO would hang it as it would
+// hang us, so the tools refuse to show such a set as if it played. "" or why.
+std::string first_unplayable(const FrameReport& report);
