@@ -3,6 +3,7 @@
 // mapping, and no descriptor left open at exit.
 #include "frames/replay.h"
 #include "frames/rle565.h"
+#include "src/render.h"
 #include "src/schedule.h"
 #include "tests/support/frame_dir.h"
 #include "tests/support/sandboxed.h"
@@ -10,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <filesystem>
 #include <functional>
 #include <map>
 
@@ -44,7 +47,56 @@ struct Case {
     bool plays = true; // false: the run ends at the screen
     std::vector<int> no_pan; // frames that are not panned
     bool interrupted = false; // signals arrive in the pauses
+    bool bad_is_directory = false; // frame BAD is a directory
+    std::function<void(const PlayerRun&)> also = [](const PlayerRun&) {}; // what else the case must show
 };
+
+// A screen that cannot be used: nothing held, and the run ends without
+// touching the console, the frames or the clock.
+std::function<void(const PlayerRun&)> ends_at_the_screen(bool reaches_mmap, bool closes)
+{
+    return [=](const PlayerRun& run) {
+        EXPECT_EQ(run.count(EventKind::mmap, Device::fb), reaches_mmap ? 1u : 0u);
+        EXPECT_EQ(run.count(EventKind::close, Device::fb), closes ? 1u : 0u);
+        for (Device untouched : { Device::tty, Device::frame })
+            EXPECT_EQ(run.count(EventKind::open, untouched), 0u);
+        EXPECT_EQ(run.count(EventKind::pan), 0u);
+        EXPECT_EQ(run.count(EventKind::munmap), 0u);
+    };
+}
+
+// A console that cannot go graphical: each frame is skipped before its file is opened.
+std::function<void(const PlayerRun&)> skips_every_frame(bool refuses)
+{
+    return [=](const PlayerRun& run) {
+        EXPECT_EQ(run.count(EventKind::open, Device::frame), 0u);
+        auto opens = run.of(EventKind::open, Device::tty);
+        EXPECT_EQ(opens.size(), size_t(FRAME_COUNT));
+        for (const Event& e : opens)
+            EXPECT_EQ(e.flags, TTY_OPEN_FLAGS) << describe(e);
+        auto refused = run.of(EventKind::kdsetmode, Device::tty);
+        EXPECT_EQ(refused.size(), refuses ? size_t(FRAME_COUNT) : 0u);
+        for (const Event& e : refused)
+            EXPECT_TRUE(e.rc == -1 && e.request == 1) << describe(e);
+    };
+}
+
+// An interrupted pause goes on with exactly the time that was left.
+void resumes_each_pause(const PlayerRun& run)
+{
+    int pauses = 0;
+    int64_t resume = 0;
+    for (const Event& e : run.of(EventKind::sleep)) {
+        EXPECT_EQ(e.asked_ns, resume ? resume : FRAME_DELAY_US * 1000) << describe(e);
+        pauses += resume == 0;
+        resume = e.rc == -1 && e.error == EINTR ? e.remaining_ns : 0;
+        if (!resume) {
+            EXPECT_EQ(e.rc, 0) << describe(e);
+        }
+    }
+    EXPECT_EQ(resume, 0);
+    EXPECT_EQ(pauses, FRAME_COUNT);
+}
 
 void PrintTo(const Case& c, std::ostream* out)
 {
@@ -62,25 +114,57 @@ std::vector<Case> cases()
     const std::string fb = message("/dev/graphics/fb0");
     const std::string bad = message(frame_path(BAD));
     const std::string at_bad = ":" + std::to_string(BAD);
+    std::string every_frame;
+    for (int n = 1; n <= FRAME_COUNT; ++n)
+        every_frame += message(frame_path(n));
     return {
         { .name = "AllGood" },
-        { .name = "ScreenOpenFails", .devices = fail("fb-open"), .kmsg = fb, .plays = false },
-        { .name = "FixedInfoFails", .devices = fail("fb-fix"), .kmsg = fb, .plays = false },
-        { .name = "VariableInfoFails", .devices = fail("fb-var"), .kmsg = fb, .plays = false },
-        { .name = "ScreenMappingFails", .devices = fail("fb-mmap"), .kmsg = fb, .plays = false },
+        { .name = "ScreenOpenFails",
+            .devices = fail("fb-open"),
+            .kmsg = fb,
+            .plays = false,
+            .also = ends_at_the_screen(false, false) },
+        { .name = "FixedInfoFails",
+            .devices = fail("fb-fix"),
+            .kmsg = fb,
+            .plays = false,
+            .also = ends_at_the_screen(false, true) },
+        { .name = "VariableInfoFails",
+            .devices = fail("fb-var"),
+            .kmsg = fb,
+            .plays = false,
+            .also = ends_at_the_screen(false, true) },
+        { .name = "ScreenMappingFails",
+            .devices = fail("fb-mmap"),
+            .kmsg = fb,
+            .plays = false,
+            .also = ends_at_the_screen(true, true) },
         { .name = "NoScreenAndNoKernelLog",
             .devices = [](VirtualDevices& d) { d.fb.clear(), d.kmsg = false; },
             .plays = false },
         { .name = "ConsoleMissing",
             .devices = [](VirtualDevices& d) { d.tty = "missing"; },
-            .no_pan = { -1 } },
+            .no_pan = { -1 },
+            .also = skips_every_frame(false) },
         { .name = "ConsoleRefuses",
             .devices = [](VirtualDevices& d) { d.tty = "refuse"; },
-            .no_pan = { -1 } },
+            .no_pan = { -1 },
+            .also = skips_every_frame(true) },
         { .name = "KernelLogUnopenable",
             .devices = [](VirtualDevices& d) { d.kmsg = false; },
             .frames = [](std::map<int, Frame>& f) { f.erase(BAD); },
-            .no_pan = { BAD } },
+            .no_pan = { BAD },
+            .also =
+                [](const PlayerRun& run) {
+                    auto opens = run.of(EventKind::open, Device::kmsg);
+                    EXPECT_EQ(opens.size(), 1u);
+                    for (const Event& e : opens)
+                        EXPECT_TRUE(e.rc == -1 && e.flags == O_WRONLY) << describe(e);
+                } },
+        { .name = "EveryFrameMissing",
+            .frames = [](std::map<int, Frame>& f) { f.clear(); },
+            .kmsg = every_frame,
+            .no_pan = { -1 } },
         { .name = "FrameMissing",
             .frames = [](std::map<int, Frame>& f) { f.erase(BAD); },
             .kmsg = bad,
@@ -93,10 +177,15 @@ std::vector<Case> cases()
         { .name = "FrameSizeUnreadable", .devices = fail("frame-fstat" + at_bad), .no_pan = { BAD } },
         { .name = "FrameMappingFails", .devices = fail("frame-mmap" + at_bad), .no_pan = { BAD } },
         { .name = "FrameRunTooLong", .frames = spoil(overlong) },
+        { .name = "FrameIsADirectory",
+            .frames = [](std::map<int, Frame>& f) { f.erase(BAD); },
+            .no_pan = { BAD },
+            .bad_is_directory = true },
         { .name = "PanFails", .devices = fail("fb-pan") },
         { .name = "SignalInEveryPause",
             .devices = [](VirtualDevices& d) { d.signal_us = 2500; },
-            .interrupted = true },
+            .interrupted = true,
+            .also = resumes_each_pause },
     };
 }
 
@@ -112,6 +201,9 @@ TEST_P(FailureMatrix, ExitsCleanlyWithTheRightMessagesAndPixels)
         frames[n] = good_frame(n);
     c.frames(frames);
     ASSERT_TRUE(dir.write(frames));
+    if (c.bad_is_directory) {
+        ASSERT_TRUE(std::filesystem::create_directory(dir / frame_name(BAD)));
+    }
 
     VirtualDevices devices;
     devices.fb = std::to_string(WIDTH) + "x" + std::to_string(HEIGHT) + "x" + std::to_string(bpp);
@@ -154,6 +246,7 @@ TEST_P(FailureMatrix, ExitsCleanlyWithTheRightMessagesAndPixels)
     if (c.interrupted) {
         EXPECT_GT(sleeps.size(), size_t(FRAME_COUNT)) << "no pause was interrupted";
     }
+    c.also(run);
 }
 
 INSTANTIATE_TEST_SUITE_P(Matrix, FailureMatrix,

@@ -9,6 +9,7 @@
 #include "tests/support/frame_dir.h"
 #include "tests/support/sandboxed.h"
 #include "tests/support/tool_run.h"
+#include "tests/support/webp_frames.h"
 #include "vfb/runner.h"
 
 #include <gtest/gtest.h>
@@ -20,7 +21,6 @@
 #include <map>
 #include <png.h>
 #include <sstream>
-#include <webp/demux.h>
 
 namespace fs = std::filesystem;
 
@@ -270,34 +270,6 @@ TEST(FrameTools, CheckReportsEveryFrameAgainstTheScreen)
             fs::copy_options::overwrite_existing);
     EXPECT_EQ(scratch.run("pelimora-frames", { "check", scratch / "good", "--size", "20x10" }).status, 0);
     EXPECT_EQ(scratch.run("pelimora-frames", { "check", scratch / "good", "--size", "20x11" }).status, 1);
-}
-
-// Decodes an animated WebP into its frames as 8-bit RGB.
-std::vector<std::vector<uint8_t>> webp_frames(const fs::path& path, std::vector<int>* timestamps)
-{
-    std::string bytes = slurp(path);
-    WebPData data = { reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size() };
-    WebPAnimDecoderOptions options;
-    WebPAnimDecoderOptionsInit(&options);
-    options.color_mode = MODE_RGBA;
-    WebPAnimDecoder* decoder = WebPAnimDecoderNew(&data, &options);
-    std::vector<std::vector<uint8_t>> frames;
-    WebPAnimInfo info;
-    if (!decoder || !WebPAnimDecoderGetInfo(decoder, &info))
-        return frames;
-    while (WebPAnimDecoderHasMoreFrames(decoder)) {
-        uint8_t* rgba;
-        int timestamp;
-        if (!WebPAnimDecoderGetNext(decoder, &rgba, &timestamp))
-            break;
-        std::vector<uint8_t> rgb;
-        for (size_t i = 0; i < size_t(info.canvas_width) * info.canvas_height; ++i)
-            rgb.insert(rgb.end(), { rgba[i * 4], rgba[i * 4 + 1], rgba[i * 4 + 2] });
-        frames.push_back(rgb);
-        timestamps->push_back(timestamp);
-    }
-    WebPAnimDecoderDelete(decoder);
-    return frames;
 }
 
 TEST(FrameTools, PreviewShowsWhatTheDecoderLeavesFrameByFrameLosslessly)

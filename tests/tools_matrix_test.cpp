@@ -11,6 +11,7 @@
 #include "tests/support/frame_dir.h"
 #include "tests/support/sandboxed.h"
 #include "tests/support/tool_run.h"
+#include "tests/support/webp_frames.h"
 #include "vfb/runner.h"
 
 #include <gtest/gtest.h>
@@ -609,14 +610,32 @@ TEST(ToolsMatrix, PreviewOfThinScreens)
 {
     Scratch scratch;
     for (const char* size : { "320x1", "1920x5", "16383x2" }) {
-        std::map<int, Frame> frames;
+        // Red over the first half of the stream, then blue over a third of
+        // what is left: the rest stays black, on any shape of screen.
         ScreenGeometry geometry;
         ASSERT_EQ(parse_screen_size(size, &geometry), "");
-        append_run(frames[1], uint16_t(std::min<size_t>(geometry.pixels(), 65535)), 0xF800);
+        const size_t red = geometry.pixels() / 2, blue = (geometry.pixels() - red) / 3;
+        std::map<int, Frame> frames;
+        append_run(frames[1], uint16_t(red), 0xF800);
+        append_run(frames[2], uint16_t(red), 0xF800);
+        append_run(frames[2], uint16_t(blue), 0x001F);
         ASSERT_TRUE(write_frame_files(scratch / size, frames));
         ToolRun run = scratch.run("pelimora-frames",
             { "preview", scratch / size, "--size", size, "--depth", "16", "-o", scratch / "p" });
-        EXPECT_EQ(run.status, 0) << size << ": " << run.err;
+        ASSERT_EQ(run.status, 0) << size << ": " << run.err;
+        std::vector<int> ends;
+        std::vector<std::vector<uint8_t>> shown = webp_frames(scratch / "p" / "animation.webp", &ends);
+        ASSERT_EQ(shown.size(), size_t(2)) << size << ": frames 2 to 40 leave the screen as it was";
+        for (size_t i = 0; i < geometry.pixels(); i += std::max<size_t>(1, geometry.pixels() / 97)) {
+            std::vector<uint8_t> expected = i < red ? std::vector<uint8_t> { 255, 0, 0 }
+                : i < red + blue                    ? std::vector<uint8_t> { 0, 0, 255 }
+                                                    : std::vector<uint8_t> { 0, 0, 0 };
+            ASSERT_EQ(std::vector<uint8_t>(&shown[1][i * 3], &shown[1][i * 3 + 3]), expected)
+                << size << " pixel " << i;
+            if (i >= red) {
+                ASSERT_EQ(shown[0][i * 3 + 2], 0) << size << ": frame 1 drew no blue at pixel " << i;
+            }
+        }
         EXPECT_TRUE(fs::exists(scratch / "p" / "contact-sheet.png")) << size;
     }
 }
