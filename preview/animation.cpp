@@ -97,8 +97,8 @@ AnimationWriter::AnimationWriter(std::FILE* out, uint32_t width, uint32_t height
     : out_(out)
     , width_(width)
     , height_(height)
+    , error_(animation_refusal(width, height))
 {
-    error_ = animation_refusal(width, height);
     if (!error_.empty())
         return;
     // RIFF (its size written at the end), VP8X with the animation flag, ANIM: loop forever.
