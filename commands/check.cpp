@@ -2,6 +2,7 @@
 
 #include "commands/command_support.h"
 #include "commands/set_view.h"
+#include "frames/bundle.h"
 #include "lib/file_io.h"
 #include "lib/natural_order.h"
 #include "src/schedule.h"
@@ -99,9 +100,7 @@ void print_check_row(int n, const FrameReport& frame, const std::string& coverag
         std::printf("%-12s %8s %8s %9s  %s\n", frame_name(n).c_str(), "-", "-", "-", coverage.c_str());
 }
 
-} // namespace
-
-int check_frames(const ViewOptions& options)
+int check_set(const ViewOptions& options)
 {
     fs::path dir = options.input;
     ScreenGeometry geometry;
@@ -160,4 +159,23 @@ int check_frames(const ViewOptions& options)
     else
         std::printf("%s frame %s\n", all_right ? "every" : "not every", verdict.c_str());
     return all_right && mismatches.empty() ? 0 : 1;
+}
+
+} // namespace
+
+int check_frames(const ViewOptions& options)
+{
+    if (!is_bundle(options.input))
+        return check_set(options);
+    std::vector<ViewOptions> sets;
+    if (int status = open_bundle(options, &sets))
+        return status;
+    int status = 0;
+    for (const ViewOptions& set : sets) {
+        std::printf("%s:\n", fs::path(set.input).filename().c_str());
+        status = std::max(status, check_set(set));
+    }
+    std::printf("%s of the %zu sets in %s is right for its panel\n", status ? "not every one" : "each",
+        sets.size(), options.input.c_str());
+    return status;
 }

@@ -2,6 +2,7 @@
 
 #include "artwork/artwork.h"
 #include "commands/command_support.h"
+#include "frames/bundle.h"
 #include "frames/frame_plan.h"
 #include "frames/panel_model.h"
 #include "frames/replay.h"
@@ -126,9 +127,18 @@ struct EncodeJob {
     bool several = false; // a directory or a sequence: a set, even of one picture
     std::unique_ptr<Artwork> artwork; // the first input
     bool moving = false;
+    std::vector<struct SetTarget> targets; // one set, or a bundle's
+    bool bundle = false;
+};
+
+// A set to make: its folder in a bundle ("" for a set alone), its panel, and
+// the fitting of the artwork into it.
+struct SetTarget {
+    std::string name;
     ScreenGeometry panel;
     uint32_t depth = 0; // 0: the set suits either depth
     Fitting fitting;
+    std::string prefix() const { return name.empty() ? "" : name + "/"; }
 };
 
 // 0, or the exit status after saying what is wrong with the options.
@@ -174,11 +184,44 @@ int open_inputs(EncodeJob& job)
     return 0;
 }
 
+// The panel a set is made for, from `flags`, and the fitting into it; notes
+// and errors begin with `label` (a bundle's panel file). 0, or the exit status.
+int target_for(const EncodeJob& job, const ScreenFlags& flags, const std::string& label, SetTarget* target)
+{
+    ScreenGeometry& panel = target->panel;
+    std::vector<std::string> notes;
+    bool depth_known = false;
+    if (std::string error = choose_screen(flags, std::nullopt, false, &panel, &notes, &depth_known);
+        !error.empty())
+        return fail(error, BAD_ARGUMENT);
+    if (const char* refusal = panel.pixel_format().refusal)
+        return fail(label + "a " + panel.pixel_format().name + " panel cannot show the player's frames: it "
+                + refusal,
+            BAD_ARGUMENT);
+    target->depth = depth_known ? panel.bits_per_pixel : 0;
+    // With --reachable the artwork is fitted into the rows the stream reaches.
+    const uint32_t reached = rows_drawn_in_full(panel);
+    if (reached < panel.height && job.options.reachable)
+        note(label + "fitted into rows 0-" + std::to_string(reached - 1)
+            + ", the rows the player draws in full on this panel; " + rows_text(reached, panel.height - 1)
+            + " keep what the boot loader left");
+    else if (reached < panel.height)
+        note(label + rows_text(reached, panel.height - 1) + " cannot be drawn in full on a "
+            + panel.size_text() + "x" + std::to_string(panel.bits_per_pixel) + " panel with "
+            + std::to_string(panel.stride()) + "-byte lines: the player draws "
+            + std::to_string(panel.pixels()) + " pixels of stream (--reachable fits the artwork above them)");
+    target->fitting
+        = { panel.width, job.options.reachable ? reached : panel.height, job.fit, job.background };
+    return 0;
+}
+
 // The panel, from the flags or the panel file, or a picture's own size when
-// it has one (not an SVG, not a video); and the fitting into it.
+// it has one (not an SVG, not a video).
 int choose_panel(EncodeJob& job)
 {
     ScreenFlags flags = job.options.screen;
+    if (job.options.panels.size() == 1)
+        flags.panel = job.options.panels[0];
     if (flags.size.empty() && flags.panel.empty()) {
         uint32_t width = 0, height = 0;
         job.artwork->native_size(&width, &height);
@@ -188,28 +231,76 @@ int choose_panel(EncodeJob& job)
                 BAD_ARGUMENT);
         flags.size = std::to_string(width) + "x" + std::to_string(height);
     }
-    ScreenGeometry& panel = job.panel;
-    std::vector<std::string> notes;
-    bool depth_known = false;
-    if (std::string error = choose_screen(flags, std::nullopt, false, &panel, &notes, &depth_known);
-        !error.empty())
-        return fail(error, BAD_ARGUMENT);
-    if (const char* refusal = panel.pixel_format().refusal)
-        return fail(std::string("a ") + panel.pixel_format().name
-                + " panel cannot show the player's frames: it " + refusal,
+    job.targets.resize(1);
+    return target_for(job, flags, "", &job.targets[0]);
+}
+
+// The panel files of a bundle: each --panel, then --panels DIR's *.json in natural order.
+int bundle_panel_files(const EncodeOptions& options, std::vector<fs::path>* files)
+{
+    files->assign(options.panels.begin(), options.panels.end());
+    if (options.panels_dir.empty())
+        return 0;
+    std::error_code ec;
+    std::vector<fs::path> found;
+    for (const auto& entry : fs::directory_iterator(options.panels_dir, ec))
+        if (entry.path().extension() == ".json" && !entry.path().filename().string().starts_with("."))
+            found.push_back(entry.path());
+    if (ec)
+        return fail(options.panels_dir + ": cannot list: " + ec.message());
+    if (found.empty())
+        return fail(options.panels_dir + ": no panel files (*.json)", BAD_ARGUMENT);
+    std::sort(found.begin(), found.end(), [](const fs::path& a, const fs::path& b) {
+        return natural_less(a.filename().string(), b.filename().string());
+    });
+    files->insert(files->end(), found.begin(), found.end());
+    return 0;
+}
+
+// A bundle's panels, each from its own file, each with a folder of its own.
+int choose_bundle_panels(EncodeJob& job)
+{
+    const ScreenFlags& flags = job.options.screen;
+    if (!flags.size.empty() || !flags.depth.empty() || !flags.format.empty() || !flags.line_length.empty())
+        return fail("--size, --depth, --format and --line-length name one panel: give each panel of a bundle "
+                    "in a file of its own",
             BAD_ARGUMENT);
-    job.depth = depth_known ? panel.bits_per_pixel : 0;
-    // With --reachable the artwork is fitted into the rows the stream reaches.
-    const uint32_t reached = rows_drawn_in_full(panel);
-    if (reached < panel.height && job.options.reachable)
-        note("fitted into rows 0-" + std::to_string(reached - 1) + ", the rows the player draws in full on "
-            + "this panel; " + rows_text(reached, panel.height - 1) + " keep what the boot loader left");
-    else if (reached < panel.height)
-        note(rows_text(reached, panel.height - 1) + " cannot be drawn in full on a " + panel.size_text() + "x"
-            + std::to_string(panel.bits_per_pixel) + " panel with " + std::to_string(panel.stride())
-            + "-byte lines: the player draws " + std::to_string(panel.pixels())
-            + " pixels of stream (--reachable fits the artwork above them)");
-    job.fitting = { panel.width, job.options.reachable ? reached : panel.height, job.fit, job.background };
+    std::vector<fs::path> files;
+    if (int status = bundle_panel_files(job.options, &files))
+        return status;
+    for (const fs::path& file : files) {
+        SetTarget target;
+        ScreenFlags own;
+        own.panel = file.string();
+        if (int status = target_for(job, own, file.string() + ": ", &target))
+            return status;
+        if (!target.depth)
+            return fail(file.string() + ": gives no bits_per_pixel, which a bundle's sets are told apart by",
+                BAD_ARGUMENT);
+        SetDescription described;
+        if (std::string error = read_description_file(file, &described); !error.empty())
+            return fail(error, BAD_ARGUMENT);
+        if (std::string refusal = bundle_name_refusal(described.name);
+            !described.name.empty() && !refusal.empty())
+            return fail(file.string() + ": " + refusal, BAD_ARGUMENT);
+        target.name = bundle_set_name(target.panel, described.name);
+        target.panel.line_length = target.panel.stride();
+        target.panel.format = &target.panel.pixel_format();
+        for (const SetTarget& other : job.targets)
+            if (other.name == target.name
+                || (other.panel.width == target.panel.width && other.panel.height == target.panel.height
+                    && other.panel.bits_per_pixel == target.panel.bits_per_pixel
+                    && other.panel.stride() == target.panel.stride()
+                    && other.panel.format == target.panel.format))
+                return fail(file.string() + ": "
+                        + (other.name == target.name
+                                ? "its set would be named " + target.name + " as another's"
+                                : "the same screen as the panel of " + other.name
+                                    + " (a set each would be one too many)"),
+                    BAD_ARGUMENT);
+        job.targets.push_back(target);
+    }
+    job.bundle = true;
     return 0;
 }
 
@@ -218,7 +309,7 @@ bool makes_set(const EncodeJob& job)
 {
     const EncodeOptions& options = job.options;
     std::error_code ec;
-    return job.moving || job.several || job.inputs.size() > 1 || options.hold || options.fade_in
+    return job.bundle || job.moving || job.several || job.inputs.size() > 1 || options.hold || options.fade_in
         || options.trim || options.loop || fs::is_directory(options.out, ec)
         || (!options.out.empty() && options.out.back() == '/');
 }
@@ -250,14 +341,15 @@ int encode_one_frame(const EncodeJob& job)
         return fail(out.string() + ": is the input picture; give another --out");
     LinearPicture picture;
     SourceFrame which;
-    if (std::string error = job.artwork->picture_at(0, job.fitting, &picture, &which); !error.empty())
+    const SetTarget& target = job.targets[0];
+    if (std::string error = job.artwork->picture_at(0, target.fitting, &picture, &which); !error.empty())
         return fail(error);
     std::vector<uint8_t> frame = encode_rle565(
-        image_to_panel_stream(to_srgb(picture), job.background, job.options.dither, job.panel));
+        image_to_panel_stream(to_srgb(picture), job.background, job.options.dither, target.panel));
     if (std::string error = write_atomically(out, frame); !error.empty())
         return fail(error);
     std::printf("%s <- %s: %zu records, %zu bytes, %s\n", out.c_str(), input.c_str(), frame.size() / 4,
-        frame.size(), size_against_raw(frame.size(), job.panel.pixels() * 2).c_str());
+        frame.size(), size_against_raw(frame.size(), target.panel.pixels() * 2).c_str());
     return 0;
 }
 
@@ -272,9 +364,10 @@ struct Fetched {
 // at a time from its one reader.
 class PictureReader {
 public:
-    PictureReader(const EncodeJob& job, const FramePlan& plan)
+    PictureReader(const EncodeJob& job, const FramePlan& plan, const Fitting& fitting)
         : job_(job)
         , plan_(plan)
+        , fitting_(fitting)
         , ahead_(job.moving ? 1 : 2)
     {
     }
@@ -329,18 +422,19 @@ private:
                 return input.string() + ": a " + still->kind() + " among stills: give it alone";
             source = still.get();
         }
-        if (std::string error = source->picture_at(frame.time_us, job_.fitting, &into->picture, &into->which);
+        if (std::string error = source->picture_at(frame.time_us, fitting_, &into->picture, &into->which);
             !error.empty())
             return error;
         // A clip whose length its header did not give ends where its frames do.
         if (into->which.past_end && job_.options.loop && source->duration_us() > 0)
             return source->picture_at(
-                frame.time_us % source->duration_us(), job_.fitting, &into->picture, &into->which);
+                frame.time_us % source->duration_us(), fitting_, &into->picture, &into->which);
         return "";
     }
 
     const EncodeJob& job_;
     const FramePlan& plan_;
+    const Fitting fitting_;
     const size_t ahead_;
     size_t next_read_ = 0, read_index_ = 0;
     std::deque<Reading> reading_;
@@ -350,8 +444,9 @@ private:
 // against the screen the frame before left, its file and its report line.
 class FrameMaker {
 public:
-    FrameMaker(const EncodeJob& job, StagedFiles& staged)
+    FrameMaker(const EncodeJob& job, const SetTarget& target, StagedFiles& staged)
         : job_(job)
+        , target_(target)
         , staged_(staged)
         , digests_(FRAME_COUNT)
         , lines_(FRAME_COUNT)
@@ -395,7 +490,7 @@ public:
         total_whole_ += whole;
         total_trimmed_ += trimmed;
         std::string name = frame_name(i + 1);
-        if (std::string error = staged_.add(name, file); !error.empty())
+        if (std::string error = staged_.add(target_.prefix() + name, file); !error.empty())
             return error;
         const bool trim = job_.options.trim;
         char line[768];
@@ -410,7 +505,7 @@ public:
     // Screen memory a count of pixels takes, in bytes when the depth is known.
     std::string written(uint64_t pixels) const
     {
-        uint32_t pixel_bytes = job_.depth / 8;
+        uint32_t pixel_bytes = target_.depth / 8;
         return pixel_bytes ? std::to_string(pixels * pixel_bytes) + " B" : std::to_string(pixels) + " px";
     }
     // The screen memory all frames write, and the same the other way (--trim or not).
@@ -422,6 +517,7 @@ public:
     const std::vector<uint64_t>& digests() const { return digests_; }
     const std::vector<std::string>& lines() const { return lines_; }
     bool partial() const { return partial_; }
+    const SetTarget& target() const { return target_; }
 
 private:
     std::string source_text(PlannedFrame frame, const SourceFrame& which) const
@@ -447,9 +543,9 @@ private:
             || made_.weight != frame.weight) {
             // A picture taken as it was read goes to codes straight from its bytes.
             stream_ = !picture.srgb.empty() && frame.weight == 1
-                ? rgb_to_panel_stream(picture.srgb, picture.width, job_.background, dither, job_.panel)
+                ? rgb_to_panel_stream(picture.srgb, picture.width, job_.background, dither, target_.panel)
                 : image_to_panel_stream(
-                    to_srgb(picture, frame.weight, job_.background), job_.background, dither, job_.panel);
+                    to_srgb(picture, frame.weight, job_.background), job_.background, dither, target_.panel);
             made_ = { frame.input, fetched.which.index, frame.weight };
         } else if (stream_on_screen_) {
             stream_ = screen_;
@@ -458,6 +554,7 @@ private:
     }
 
     const EncodeJob& job_;
+    const SetTarget& target_;
     StagedFiles& staged_;
     std::vector<uint16_t> stream_, screen_; // the frame's codes; the screen's after the frame before
     struct {
@@ -475,10 +572,11 @@ private:
 // Reads ahead and makes each frame while the next picture is read: 0, or
 // the exit status after saying what failed. `held_from` moves earlier when
 // a clip turns out to end before the plan thought.
-int make_frames(const EncodeJob& job, const FramePlan& plan, FrameMaker& maker, int* held_from)
+int make_frames(const EncodeJob& job, const FramePlan& plan, const Fitting& fitting,
+    const std::vector<FrameMaker*>& makers, int* held_from)
 {
     Progress progress(FRAMES_TOOL, "encoding frame", FRAME_COUNT, job.options.quiet);
-    PictureReader reader(job, plan);
+    PictureReader reader(job, plan, fitting);
     // Destroyed first: waits for the frame being made.
     std::future<std::string> making;
     auto made_before = [&making]() -> std::string { return making.valid() ? making.get() : ""; };
@@ -495,8 +593,12 @@ int make_frames(const EncodeJob& job, const FramePlan& plan, FrameMaker& maker, 
             *held_from = *held_from ? std::min(*held_from, i + 1) : i + 1;
         }
         SignalsHeld held;
-        making = std::async(
-            std::launch::async, [&maker, i, frame, shown] { return maker.make(i, frame, shown.get()); });
+        making = std::async(std::launch::async, [&makers, i, frame, shown] {
+            for (FrameMaker* maker : makers)
+                if (std::string error = maker->make(i, frame, shown.get()); !error.empty())
+                    return error;
+            return std::string();
+        });
         progress.step(i + 1);
     }
     if (std::string error = made_before(); !error.empty())
@@ -530,15 +632,17 @@ int plan_set(EncodeJob& job, FramePlan* plan)
             + " are not used: " + name_list(dropped));
         job.inputs.resize(plan->pictures_used);
     }
-    // Nothing the new set writes may be an input.
-    const fs::path out = options.out;
-    for (const fs::path& input : job.inputs)
-        for (int n = 1; n <= FRAME_COUNT + 1; ++n) {
-            fs::path target = n <= FRAME_COUNT ? out / frame_name(n) : out / SET_DESCRIPTION_FILE;
-            if (same_file(input, target))
-                return fail(input.string() + ": is an input, and the new set in " + out.string()
-                    + " would replace it");
-        }
+    // Nothing the new sets write may be an input.
+    for (const SetTarget& set : job.targets) {
+        const fs::path out = fs::path(options.out) / set.name;
+        for (const fs::path& input : job.inputs)
+            for (int n = 1; n <= FRAME_COUNT + 1; ++n) {
+                fs::path target = n <= FRAME_COUNT ? out / frame_name(n) : out / SET_DESCRIPTION_FILE;
+                if (same_file(input, target))
+                    return fail(input.string() + ": is an input, and the new set in " + out.string()
+                        + " would replace it");
+            }
+    }
     return 0;
 }
 
@@ -577,33 +681,104 @@ void report_set(const EncodeJob& job, const FrameMaker& maker, int held_from)
     std::printf("screen memory written for the %d frames: %s; %s %s\n", FRAME_COUNT,
         maker.written(written).c_str(), job.options.trim ? "untrimmed" : "with --trim",
         maker.written(other).c_str());
-    std::printf("%d frames for %s%s (%s, fit %s) in %s\n", FRAME_COUNT, job.panel.size_text().c_str(),
-        job.depth ? (" at " + std::to_string(job.depth) + " bpp").c_str() : "", job.artwork->kind().c_str(),
-        job.options.fit.c_str(), job.options.out.c_str());
+    const SetTarget& target = maker.target();
+    std::printf("%d frames for %s%s (%s, fit %s) in %s\n", FRAME_COUNT, target.panel.size_text().c_str(),
+        target.depth ? (" at " + std::to_string(target.depth) + " bpp").c_str() : "",
+        job.artwork->kind().c_str(), job.options.fit.c_str(),
+        (fs::path(job.options.out) / target.name).c_str());
 }
 
-// A set of frames, written as a whole with its description.
-int encode_set(EncodeJob& job)
+// A set is not written into a bundle's folder, nor a bundle into a set's:
+// the two would mix. 0, or the exit status.
+int check_out_kind(const EncodeJob& job)
+{
+    const fs::path out = job.options.out;
+    std::error_code ec;
+    if (!job.bundle && is_bundle(out))
+        return fail(out.string() + ": holds a bundle (" + BUNDLE_INDEX_FILE
+                + "), which a set would mix with; give another --out",
+            BAD_ARGUMENT);
+    if (job.bundle && (fs::exists(out / SET_DESCRIPTION_FILE, ec) || fs::exists(out / frame_name(1), ec)))
+        return fail(
+            out.string() + ": holds a set of frames, which a bundle would mix with; give another --out",
+            BAD_ARGUMENT);
+    return 0;
+}
+
+// Each set's description; for a bundle also its index, with the sets of
+// the bundle there before that it no longer holds removed on commit.
+std::string add_descriptions(
+    const EncodeJob& job, const std::vector<std::unique_ptr<FrameMaker>>& makers, StagedFiles& staged)
+{
+    std::vector<BundleEntry> entries;
+    for (const auto& maker : makers) {
+        const SetTarget& target = maker->target();
+        const ScreenGeometry& panel = target.panel;
+        SetDescription description { panel.width, panel.height, target.depth, panel.line_length, panel.format,
+            maker->partial(), maker->digests(), {} };
+        if (std::string error
+            = staged.add(target.prefix() + SET_DESCRIPTION_FILE, set_description_bytes(description));
+            !error.empty())
+            return error;
+        entries.push_back({ target.name, panel });
+    }
+    if (!job.bundle)
+        return "";
+    std::vector<BundleEntry> before;
+    if (is_bundle(job.options.out) && read_bundle(job.options.out, &before).empty())
+        for (const BundleEntry& old : before)
+            if (std::none_of(
+                    entries.begin(), entries.end(), [&](const BundleEntry& e) { return e.name == old.name; }))
+                staged.remove_folder_on_commit(old.name);
+    return staged.add(BUNDLE_INDEX_FILE, bundle_index_bytes(entries));
+}
+
+bool same_fitting(const Fitting& a, const Fitting& b)
+{
+    return a.width == b.width && a.height == b.height && a.fit == b.fit && a.background.r == b.background.r
+        && a.background.g == b.background.g && a.background.b == b.background.b;
+}
+
+// A set of frames, or a bundle of them, written as a whole with the descriptions.
+int encode_sets(EncodeJob& job)
 {
     FramePlan plan;
     if (int status = plan_set(job, &plan))
         return status;
-    StagedFiles staged(job.options.out);
-    FrameMaker maker(job, staged);
-    int held_from = plan.held_from;
-    if (int status = make_frames(job, plan, maker, &held_from))
+    if (int status = check_out_kind(job))
         return status;
+    StagedFiles staged(job.options.out);
+    std::vector<std::unique_ptr<FrameMaker>> makers;
+    for (const SetTarget& target : job.targets)
+        makers.push_back(std::make_unique<FrameMaker>(job, target, staged));
+    int held_from = plan.held_from;
+    // The artwork is read once for all the panels it is fitted to alike.
+    std::vector<bool> made(makers.size());
+    for (size_t i = 0; i < makers.size(); ++i) {
+        std::vector<FrameMaker*> alike;
+        for (size_t j = i; j < makers.size(); ++j)
+            if (!made[j] && same_fitting(job.targets[j].fitting, job.targets[i].fitting)) {
+                alike.push_back(makers[j].get());
+                made[j] = true;
+            }
+        if (int status
+            = alike.empty() ? 0 : make_frames(job, plan, job.targets[i].fitting, alike, &held_from))
+            return status;
+    }
     if (int status = judge_length(job))
         return status;
-    const ScreenGeometry& panel = job.panel;
-    SetDescription description { panel.width, panel.height, job.depth, panel.line_length, panel.format,
-        maker.partial(), maker.digests() };
-    if (std::string error = staged.add(SET_DESCRIPTION_FILE, set_description_bytes(description));
-        !error.empty())
+    if (std::string error = add_descriptions(job, makers, staged); !error.empty())
         return fail(error);
     if (std::string error = staged.commit(); !error.empty())
         return fail(error);
-    report_set(job, maker, held_from);
+    for (const auto& maker : makers) {
+        if (job.bundle)
+            std::printf("%s:\n", maker->target().name.c_str());
+        report_set(job, *maker, held_from);
+    }
+    if (job.bundle)
+        std::printf("a bundle of %zu sets in %s, with %s\n", makers.size(), job.options.out.c_str(),
+            BUNDLE_INDEX_FILE);
     return 0;
 }
 
@@ -611,16 +786,17 @@ int encode_set(EncodeJob& job)
 
 int encode_frames(const EncodeOptions& options)
 {
-    EncodeJob job { options, {}, Fit::contain, {}, false, nullptr, false, {}, 0, {} };
+    EncodeJob job { options, {}, Fit::contain, {}, false, nullptr, false, {}, false };
     if (int status = check_options(options, job))
         return status;
     if (int status = open_inputs(job))
         return status;
-    if (int status = choose_panel(job))
+    const bool bundle = options.panels.size() > 1 || !options.panels_dir.empty();
+    if (int status = bundle ? choose_bundle_panels(job) : choose_panel(job))
         return status;
     if (!makes_set(job))
         return encode_one_frame(job);
     if (int status = check_set_out(job))
         return status;
-    return encode_set(job);
+    return encode_sets(job);
 }

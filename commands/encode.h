@@ -12,6 +12,8 @@ struct EncodeOptions {
     std::vector<std::string> inputs; // pictures, animations, video, directories, NAME%02d.png sequences
     std::string out; // frame file, or directory for a set
     ScreenFlags screen; // the panel; a picture's own size only when it has one
+    std::vector<std::string> panels; // panel files: one is the panel, more make a bundle
+    std::string panels_dir; // a folder of panel files, for a bundle
     std::string fit = "contain"; // contain, cover, fill, none
     std::string background = "000000";
     bool dither = false;
@@ -28,5 +30,6 @@ struct EncodeOptions {
 };
 
 // One still to one frame file; anything else to a set OUT/Loop_1.rle ...
-// with its description, replacing the set that was there as a whole.
+// with its description, replacing the set that was there as a whole; for
+// several panels, a bundle: a set each in OUT/NAME/ and OUT/index.json.
 int encode_frames(const EncodeOptions& options);

@@ -31,7 +31,7 @@ CLI::App* add_encode_command(CLI::App& app, EncodeOptions& encode)
         "-o,--out", encode.out, "Frame file, or directory for a set (default: PICTURE.rle)");
     add_size_options(encode_command, &encode.screen,
         "The panel's size, WIDTHxHEIGHT (default: a raster picture's own size; needed for SVG and video)");
-    add_panel_options(encode_command, &encode.screen);
+    add_panel_options(encode_command, &encode.screen, &encode.panels, &encode.panels_dir);
     encode_command
         ->add_option("--fit", encode.fit,
             "contain: whole, centred on the background; cover: fills the panel, cropped centrally; fill: "

@@ -2,6 +2,7 @@
 
 #include "commands/command_support.h"
 #include "commands/set_view.h"
+#include "frames/bundle.h"
 #include "frames/panel_model.h"
 #include "lib/file_io.h"
 #include "lib/progress.h"
@@ -14,26 +15,26 @@ constexpr const char* TOOL = FRAMES_TOOL;
 
 namespace fs = std::filesystem;
 
-int preview_frames(const ViewOptions& options)
+namespace {
+
+// The preview of one set into `staged` (in `folder` for a bundle's set): 0,
+// or the exit status after saying what failed. `as_made` is false when the
+// screens are not those the set was made to leave, which the preview shows
+// all the same.
+int preview_set(const ViewOptions& options, StagedFiles& staged, const std::string& folder, bool* as_made)
 {
     fs::path dir = options.input;
     ScreenGeometry geometry;
     std::optional<SetDescription> description;
     if (int status = open_set(options, true, &geometry, &description))
         return status;
-    if (is_within(options.out, dir))
-        return fail(options.out + ": is in the set " + dir.string()
-                + ", whose copy would take the preview to the device; give another --out",
-            BAD_ARGUMENT);
     print_panel_caveats(geometry, description);
     if (std::string refusal = animation_refusal(geometry.width, geometry.height); !refusal.empty())
         return fail(geometry.size_text() + ": " + refusal + "; use check for this screen");
     std::vector<uint8_t> initial;
     if (std::string error = initial_screen(options.base, geometry, &initial); !error.empty())
         return fail(error);
-
-    StagedFiles staged(options.out);
-    PlaybackPictures pictures(staged, geometry.width, geometry.height, FRAME_COUNT);
+    PlaybackPictures pictures(staged, geometry.width, geometry.height, FRAME_COUNT, folder);
     Progress progress(TOOL, "previewing frame", FRAME_COUNT, options.quiet);
     std::string error;
     int drawn = 0;
@@ -49,9 +50,9 @@ int preview_frames(const ViewOptions& options)
     progress.done();
     if (!error.empty())
         return fail(error);
-    if (std::string e = pictures.write(); !e.empty())
+    if (std::string e = pictures.finish(); !e.empty())
         return fail(e);
-    fs::path out = options.out;
+    fs::path out = fs::path(options.out) / folder;
     std::printf("%d of %d frames drawn on %s at %u bpp; %s (%ld ms a frame), %s\n", drawn, FRAME_COUNT,
         geometry.size_text().c_str(), geometry.bits_per_pixel, (out / ANIMATION_FILE).c_str(),
         FRAME_DELAY_US / 1000, (out / CONTACT_SHEET_FILE).c_str());
@@ -64,8 +65,40 @@ int preview_frames(const ViewOptions& options)
         for (int n : *differing)
             names.push_back(frame_name(n));
         if (!names.empty())
-            return fail("the screen is not as the set was made to leave it after " + name_list(names, 8));
-        std::printf("the screen after each frame is as the set was made to leave it\n");
+            fail("the screen is not as the set was made to leave it after " + name_list(names, 8));
+        else
+            std::printf("the screen after each frame is as the set was made to leave it\n");
+        *as_made = *as_made && names.empty();
     }
     return 0;
+}
+
+} // namespace
+
+int preview_frames(const ViewOptions& options)
+{
+    const bool bundle = is_bundle(options.input);
+    if (is_within(options.out, options.input))
+        return fail(options.out + ": is in the " + (bundle ? "bundle " : "set ") + options.input
+                + ", whose copy would take the preview to the device; give another --out",
+            BAD_ARGUMENT);
+    std::vector<ViewOptions> sets { options };
+    if (bundle && (sets.clear(), true))
+        if (int status = open_bundle(options, &sets))
+            return status;
+    // One preview, or one for each set of a bundle, committed together.
+    StagedFiles staged(options.out);
+    bool as_made = true;
+    for (const ViewOptions& set : sets) {
+        const std::string folder = bundle ? fs::path(set.input).filename().string() : "";
+        if (bundle)
+            std::printf("%s:\n", folder.c_str());
+        ViewOptions one = set;
+        one.out = options.out;
+        if (int status = preview_set(one, staged, folder, &as_made))
+            return status;
+    }
+    if (std::string error = staged.commit(); !error.empty())
+        return fail(error);
+    return as_made ? 0 : 1;
 }

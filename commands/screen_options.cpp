@@ -9,16 +9,26 @@ void add_size_options(
     command->add_option("--depth", flags->depth, depth_help);
 }
 
-void add_panel_options(CLI::App* command, ScreenFlags* flags)
+void add_panel_options(
+    CLI::App* command, ScreenFlags* flags, std::vector<std::string>* panels, std::string* panels_dir)
 {
     command->add_option("--format", flags->format,
         "The panel's pixel format, as DRM names it: " + format_names()
             + " (default: what the player writes)");
     command->add_option("--line-length", flags->line_length,
         "Bytes a row takes in the device's memory (default: width x bytes a pixel)");
-    command->add_option("--panel", flags->panel,
-        "The panel as JSON: xres, yres, bits_per_pixel, line_length, format (or the channels' offsets), as "
-        "pelimora-probe writes it; flags override it");
+    const std::string panel_help
+        = "The panel as JSON: xres, yres, bits_per_pixel, line_length, format (or the channels' offsets), as "
+          "pelimora-probe writes it; flags override it";
+    if (!panels) {
+        command->add_option("--panel", flags->panel, panel_help);
+        return;
+    }
+    command->add_option("--panel", *panels,
+        panel_help
+            + ". Given again, each panel gets a set of its own in OUT/NAME/, with OUT/index.json: a bundle "
+              "for a product line, which pelimora-probe --pick chooses from on the device");
+    command->add_option("--panels", *panels_dir, "A folder of panel files (*.json), all in one bundle");
 }
 
 int parse_command_line(CLI::App& app, int argc, char** argv)

@@ -5,12 +5,15 @@
 
 #include <CLI/CLI.hpp>
 #include <string>
+#include <vector>
 
 // --size and --depth, with the help that says where the default comes from.
 void add_size_options(CLI::App* command, ScreenFlags* flags, const std::string& size_help,
     const std::string& depth_help = "Bits per pixel of the screen, 16 or 32");
-// --format, --line-length and --panel.
-void add_panel_options(CLI::App* command, ScreenFlags* flags);
+// --format, --line-length and --panel; with `panels`, --panel may be given
+// again (and --panels DIR names a folder of them), for a bundle.
+void add_panel_options(CLI::App* command, ScreenFlags* flags, std::vector<std::string>* panels = nullptr,
+    std::string* panels_dir = nullptr);
 
 // Parses the command line: -1 to go on, else the exit status (0 after
 // --help or --version, 2 for a bad argument, with CLI11's message).

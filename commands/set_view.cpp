@@ -2,6 +2,7 @@
 
 #include "artwork/still.h"
 #include "commands/command_support.h"
+#include "frames/bundle.h"
 #include "frames/panel_model.h"
 
 namespace fs = std::filesystem;
@@ -89,4 +90,34 @@ std::string first_unplayable(const FrameReport& report)
     return report.status == FrameReport::not_regular
         ? report.error + ": the player would hang on it or misread it"
         : "";
+}
+
+int open_bundle(const ViewOptions& options, std::vector<ViewOptions>* sets)
+{
+    const ScreenFlags& flags = options.screen;
+    if (!flags.size.empty() || !flags.depth.empty() || !flags.format.empty() || !flags.line_length.empty()
+        || !flags.panel.empty())
+        return fail(options.input + ": a bundle: each set is taken on the panel its " + BUNDLE_INDEX_FILE
+                + " gives, so no flag names a screen",
+            BAD_ARGUMENT);
+    std::vector<BundleEntry> entries;
+    if (std::string error = read_bundle(options.input, &entries); !error.empty())
+        return fail(error, BAD_ARGUMENT);
+    if (entries.empty())
+        return fail(options.input + ": its " + std::string(BUNDLE_INDEX_FILE) + " lists no sets");
+    for (const BundleEntry& entry : entries) {
+        ViewOptions set = options;
+        set.input = (fs::path(options.input) / entry.name).string();
+        const ScreenGeometry& panel = entry.panel;
+        set.screen = { panel.size_text(), std::to_string(panel.bits_per_pixel), panel.pixel_format().name,
+            std::to_string(panel.stride()), "" };
+        if (!options.out.empty())
+            set.out = (fs::path(options.out) / entry.name).string();
+        std::error_code ec;
+        if (!fs::is_directory(set.input, ec))
+            return fail(set.input + ": listed in " + (fs::path(options.input) / BUNDLE_INDEX_FILE).string()
+                + ", but not a directory");
+        sets->push_back(set);
+    }
+    return 0;
 }

@@ -21,6 +21,11 @@
 [[nodiscard]] int open_set(const ViewOptions& options, bool need_depth, ScreenGeometry* geometry,
     std::optional<SetDescription>* description);
 
+// A bundle's sets, each to be viewed on the panel its index gives: 0, or
+// the exit status after saying what was wrong (a flag that names a screen,
+// a bad index, a set that is not there).
+[[nodiscard]] int open_bundle(const ViewOptions& options, std::vector<ViewOptions>* sets);
+
 // The device memory as it starts: black, or showing the picture `base`. "" or the error.
 [[nodiscard]] std::string initial_screen(
     const std::string& base, const ScreenGeometry& geometry, std::vector<uint8_t>* screen);

@@ -3,6 +3,8 @@
 // what `pelimora-frames preview` predicts for the same frames.
 #include "commands/command_support.h"
 #include "commands/screen_options.h"
+#include "commands/set_view.h"
+#include "frames/bundle.h"
 #include "frames/panel_model.h"
 #include "frames/replay.h"
 #include "frames/set_description.h"
@@ -169,7 +171,7 @@ int follow_run(const VfbOptions& options, const ScreenGeometry& geometry, const 
 
 // The kernel log, what differs, and the summary: the exit status.
 int report_run(const VfbOptions& options, const ScreenGeometry& geometry,
-    const std::optional<SetDescription>& description, const FollowedRun& followed)
+    const std::optional<SetDescription>& description, const FollowedRun& followed, const std::string& folder)
 {
     const PlayerRun& run = followed.run;
     // The frames in hand against the screens the set was made to leave, as check judges them.
@@ -186,9 +188,40 @@ int report_run(const VfbOptions& options, const ScreenGeometry& geometry,
         run.pans, FRAME_COUNT, geometry.size_text().c_str(), geometry.bits_per_pixel, run.seconds, messages,
         run.exit_status, matches ? "match" : "DO NOT match",
         not_as_made.empty() ? "" : ", but NOT the screens the set was made to leave",
-        (fs::path(options.out) / ANIMATION_FILE).c_str(),
-        (fs::path(options.out) / CONTACT_SHEET_FILE).c_str());
+        (fs::path(options.out) / folder / ANIMATION_FILE).c_str(),
+        (fs::path(options.out) / folder / CONTACT_SHEET_FILE).c_str());
     return run.exit_status == 0 && matches && not_as_made.empty() ? 0 : 1;
+}
+
+// One set played and judged, its pictures staged in `folder` of the output
+// (for a bundle's set): the exit status; `*written` once the pictures are
+// staged whole, for the caller to commit.
+int play_set(const VfbOptions& options, StagedFiles& staged, const std::string& folder, bool* written)
+{
+    ScreenGeometry geometry;
+    std::optional<SetDescription> description;
+    if (int status = choose_vfb_screen(options, &geometry, &description))
+        return status;
+    // The captures go to a scratch directory inside the output, removed on every exit.
+    TempDir scratch(options.out, scratch_name("vfb"));
+    if (scratch.path().empty())
+        return fail(options.out + ": cannot make a scratch directory");
+    if (std::string error = room_for_captures(scratch.path(), geometry, options.out); !error.empty())
+        return fail(error);
+    if (!options.quiet && isatty(STDERR_FILENO))
+        std::fprintf(stderr, "%s: playing %d frames on %s at %u bpp...\r", TOOL, FRAME_COUNT,
+            geometry.size_text().c_str(), geometry.bits_per_pixel);
+    PlaybackPictures pictures(staged, geometry.width, geometry.height, FRAME_COUNT, folder);
+    FollowedRun followed;
+    if (int status = follow_run(options, geometry, scratch.path(), pictures, &followed))
+        return status;
+    std::fputs(followed.run.kmsg.c_str(), stdout);
+    if (followed.differing)
+        fail("after " + frame_name(followed.first_difference) + " the screen differs from the preview");
+    if (std::string error = pictures.finish(); !error.empty())
+        return fail(error);
+    *written = true;
+    return report_run(options, geometry, description, followed, folder);
 }
 
 int run(int argc, char** argv)
@@ -196,42 +229,42 @@ int run(int argc, char** argv)
     CLI::App app {
         "Runs the pelimora player on a virtual framebuffer, saves what the screen showed and checks it "
         "against the preview of the same frames. No screen is assumed: give --size and --depth, or use "
-        "a set made by pelimora-frames encode, which records its screen."
+        "a set made by pelimora-frames encode, which records its screen; a bundle plays each of its sets "
+        "on the panel its index gives."
     };
     VfbOptions options;
     add_options(app, options);
     if (int status = parse_command_line(app, argc, argv); status >= 0)
         return status;
     catch_interrupts();
-    ScreenGeometry geometry;
-    std::optional<SetDescription> description;
-    if (int status = choose_vfb_screen(options, &geometry, &description))
-        return status;
-    // The captures go to a scratch directory inside the output, removed on every exit.
+    const ViewOptions given { options.frames, options.flags, "", "", false };
+    std::vector<ViewOptions> sets { given };
+    const bool bundle = is_bundle(options.frames);
+    if (bundle && (sets.clear(), true))
+        if (int status = open_bundle(given, &sets))
+            return status;
     StagedFiles staged(options.out);
     if (std::string error = staged.prepare(); !error.empty())
-        return fail(error);
-    TempDir scratch(options.out, scratch_name("vfb"));
-    if (scratch.path().empty())
-        return fail(options.out + ": cannot make a scratch directory");
-    if (std::string error = room_for_captures(scratch.path(), geometry, options.out); !error.empty())
         return fail(error);
     std::string why;
     if (!enter_device_sandbox(&why))
         note(why + "; relying on the virtual devices alone");
-    if (!options.quiet && isatty(STDERR_FILENO))
-        std::fprintf(stderr, "%s: playing %d frames on %s at %u bpp...\r", TOOL, FRAME_COUNT,
-            geometry.size_text().c_str(), geometry.bits_per_pixel);
-    PlaybackPictures pictures(staged, geometry.width, geometry.height, FRAME_COUNT);
-    FollowedRun followed;
-    if (int status = follow_run(options, geometry, scratch.path(), pictures, &followed))
-        return status;
-    std::fputs(followed.run.kmsg.c_str(), stdout);
-    if (followed.differing)
-        fail("after " + frame_name(followed.first_difference) + " the screen differs from the preview");
-    if (std::string error = pictures.write(); !error.empty())
+    int status = 0;
+    for (const ViewOptions& set : sets) {
+        VfbOptions one = options;
+        one.frames = set.input;
+        one.flags = set.screen;
+        const std::string folder = bundle ? fs::path(set.input).filename().string() : "";
+        if (bundle)
+            std::printf("%s:\n", folder.c_str());
+        bool written = false;
+        status = std::max(status, play_set(one, staged, folder, &written));
+        if (!written)
+            return status;
+    }
+    if (std::string error = staged.commit(); !error.empty())
         return fail(error);
-    return report_run(options, geometry, description, followed);
+    return status;
 }
 
 } // namespace

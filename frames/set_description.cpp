@@ -89,6 +89,8 @@ std::string format_from_channels(const nlohmann::json& json, const std::string& 
 // A description's bytes: a panel or set description is a few hundred
 // bytes; a file far larger is not one.
 constexpr uint64_t MAX_DESCRIPTION_BYTES = 1 << 20;
+} // namespace
+
 std::string read_description_file(const fs::path& path, SetDescription* description)
 {
     std::vector<uint8_t> bytes;
@@ -99,8 +101,6 @@ std::string read_description_file(const fs::path& path, SetDescription* descript
             + " MiB, far more than a panel or set description holds";
     return parse_description(bytes, path.string(), description);
 }
-
-} // namespace
 
 std::string parse_description(const std::vector<uint8_t>& bytes, const std::string& name, SetDescription* d)
 {
@@ -125,6 +125,11 @@ std::string parse_description(const std::vector<uint8_t>& bytes, const std::stri
     if (named
         && (!json["format"].is_string() || !(d->format = find_format(json["format"].get<std::string>()))))
         return name + ": format must be one of " + format_names();
+    if (json.contains("name")) {
+        if (!json["name"].is_string())
+            return name + ": name must be a string";
+        d->name = json["name"].get<std::string>();
+    }
     if (json.contains("red") || json.contains("green") || json.contains("blue"))
         // The kernel's channel offsets, as the probe reports them, decide the format.
         if (std::string error = format_from_channels(json, name, d); !error.empty())

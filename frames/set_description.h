@@ -25,11 +25,17 @@ struct SetDescription {
     // The digest of the colour codes the screen holds after each frame, as
     // the set was meant to leave it (screen_digest); empty when not recorded.
     std::vector<uint64_t> screens;
+    // Panel files only: a name of its own, for the panel's set in a bundle.
+    std::string name;
 };
 
 // A panel or set description from JSON bytes; `name` is what errors call it.
 [[nodiscard]] std::string parse_description(
     const std::vector<uint8_t>& json, const std::string& name, SetDescription* description);
+
+// A panel file (or any description file); "" or the error, naming the file.
+[[nodiscard]] std::string read_description_file(
+    const std::filesystem::path& path, SetDescription* description);
 
 // The description in `dir`, nullopt when there is none; "" or the error when
 // the file is there but unreadable.

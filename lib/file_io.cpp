@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -134,6 +135,9 @@ StagedFiles::~StagedFiles()
     for (const auto& [temporary, final] : staged_)
         if (!committed_)
             fs::remove(temporary, ec);
+    for (const auto& [hidden, final] : folders_)
+        if (!committed_)
+            fs::remove_all(hidden, ec);
     if (created_ && !committed_)
         fs::remove(dir_, ec); // only when empty
     if (lock_fd_ >= 0)
@@ -192,13 +196,35 @@ int StagedFiles::create(const std::string& name, std::string* error)
     if (*error = prepare(); !error->empty())
         return -1;
     fs::path final = dir_ / name;
-    fs::path temporary = dir_ / scratch_name(name);
+    fs::path temporary;
+    if (*error = temporary_for(name, &temporary); !error->empty())
+        return -1;
     int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         *error = final.string() + ": cannot create: " + std::strerror(errno);
     else
         staged_.emplace_back(temporary, final);
     return fd;
+}
+
+std::string StagedFiles::temporary_for(const std::string& name, fs::path* temporary)
+{
+    size_t slash = name.find('/');
+    if (slash == std::string::npos) {
+        *temporary = dir_ / scratch_name(name);
+        return "";
+    }
+    const std::string folder = name.substr(0, slash);
+    fs::path hidden = dir_ / scratch_name(folder);
+    auto staged
+        = std::find_if(folders_.begin(), folders_.end(), [&](const auto& f) { return f.first == hidden; });
+    if (staged == folders_.end()) {
+        if (mkdir(hidden.c_str(), 0755) != 0)
+            return (dir_ / folder).string() + ": cannot create: " + std::strerror(errno);
+        folders_.emplace_back(hidden, dir_ / folder);
+    }
+    *temporary = hidden / name.substr(slash + 1);
+    return "";
 }
 
 std::string StagedFiles::add(const std::string& name, std::span<const uint8_t> bytes)
@@ -260,19 +286,54 @@ void StagedFiles::remove_on_commit(const std::string& name)
     removals_.push_back(dir_ / name);
 }
 
+void StagedFiles::remove_folder_on_commit(const std::string& name)
+{
+    folder_removals_.push_back(dir_ / name);
+}
+
+// A staged folder whose final one is new is renamed whole; into one that is
+// there, its files are moved one by one.
+std::string StagedFiles::commit_folders()
+{
+    std::error_code ec;
+    for (const auto& [hidden, final] : folders_) {
+        if (rename(hidden.c_str(), final.c_str()) == 0)
+            continue;
+        if (errno != EEXIST && errno != ENOTEMPTY)
+            return final.string() + ": cannot replace: " + std::strerror(errno);
+        for (const auto& entry : fs::directory_iterator(hidden, ec))
+            if (rename(entry.path().c_str(), (final / entry.path().filename()).c_str()) != 0)
+                return (final / entry.path().filename()).string()
+                    + ": cannot replace: " + std::strerror(errno);
+        fs::remove(hidden, ec);
+    }
+    return "";
+}
+
 std::string StagedFiles::commit()
 {
     stop_if_interrupted();
     if (std::string error = prepare(); !error.empty())
         return error;
     SignalsHeld held;
+    // Files of staged folders go with their folder.
+    auto in_folder = [this](const fs::path& temporary) {
+        return std::any_of(folders_.begin(), folders_.end(),
+            [&](const auto& folder) { return folder.first == temporary.parent_path(); });
+    };
     for (const auto& [temporary, final] : staged_)
-        if (rename(temporary.c_str(), final.c_str()) != 0)
+        if (!in_folder(temporary) && rename(temporary.c_str(), final.c_str()) != 0)
             return final.string() + ": cannot replace: " + std::strerror(errno);
+    if (std::string error = commit_folders(); !error.empty())
+        return error;
     committed_ = true;
     for (const fs::path& path : removals_)
         if (unlink(path.c_str()) != 0 && errno != ENOENT)
             return path.string() + ": cannot remove: " + std::strerror(errno);
+    std::error_code ec;
+    for (const fs::path& path : folder_removals_)
+        if (fs::remove_all(path, ec) == static_cast<std::uintmax_t>(-1) || ec)
+            return path.string() + ": cannot remove: " + ec.message();
     int dir = open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         (void)fsync(dir);

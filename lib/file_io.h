@@ -44,14 +44,12 @@ bool is_scratch_name(const std::string& name, long* pid = nullptr);
 enum class Claim { whole_directory, single_files };
 
 // Files that become real together. Each is written to a hidden temporary in
-// `dir` and synced; commit() renames them all into place and removes the
-// files named for removal, with the interrupting signals held back. Until
-// then nothing in `dir` changes, and whatever was not committed is removed
-// when the object goes, on an error or an interruption alike.
-// Claiming the whole directory, it holds an advisory lock on it from the
-// first write until it goes: a second writer is refused at once (its sets
-// would otherwise mix), and scratch that writers killed before they could
-// clean up left there is removed.
+// `dir` (a name "SUB/FILE" in a hidden folder for SUB) and synced; commit() renames them all into place and
+// removes the files named for removal, with the interrupting signals held back. Until then nothing in `dir`
+// changes, and whatever was not committed is removed when the object goes, on an error or an interruption
+// alike. Claiming the whole directory, it holds an advisory lock on it from the first write until it goes: a
+// second writer is refused at once (its sets would otherwise mix), and scratch that writers killed before
+// they could clean up left there is removed.
 class StagedFiles {
 public:
     // `dir` is made if it does not exist (and removed again if nothing is committed).
@@ -67,6 +65,8 @@ public:
     [[nodiscard]] std::string open_stream(const std::string& name, std::FILE** file);
     [[nodiscard]] std::string close_stream(std::FILE* file);
     void remove_on_commit(const std::string& name);
+    // A folder of `dir` removed with all it holds once the rest is committed.
+    void remove_folder_on_commit(const std::string& name);
     [[nodiscard]] std::string commit();
     // Makes the directory now, if need be; "" or the error.
     [[nodiscard]] std::string prepare();
@@ -75,6 +75,9 @@ public:
 
 private:
     int create(const std::string& name, std::string* error);
+    // The temporary for `name`, in a hidden folder of its own for "SUB/FILE"; "" or the error.
+    [[nodiscard]] std::string temporary_for(const std::string& name, std::filesystem::path* temporary);
+    [[nodiscard]] std::string commit_folders();
     [[nodiscard]] std::string lock();
 
     std::filesystem::path dir_;
@@ -82,6 +85,8 @@ private:
     int lock_fd_ = -1;
     bool prepared_ = false, created_ = false, committed_ = false;
     std::vector<std::pair<std::filesystem::path, std::filesystem::path>> staged_; // temporary, final
-    std::vector<std::filesystem::path> removals_;
+    std::vector<std::filesystem::path> removals_, folder_removals_;
+    // Folders staged whole: the hidden one, the final one.
+    std::vector<std::pair<std::filesystem::path, std::filesystem::path>> folders_;
     std::vector<std::pair<std::FILE*, std::filesystem::path>> streams_; // open streams, final names
 };

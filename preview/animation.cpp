@@ -259,9 +259,11 @@ std::string ContactSheet::finish(std::vector<uint8_t>* png)
     return encode_png_rgb(sheet_width_, sheet_height_, sheet_, png);
 }
 
-PlaybackPictures::PlaybackPictures(StagedFiles& staged, uint32_t width, uint32_t height, int frames)
+PlaybackPictures::PlaybackPictures(
+    StagedFiles& staged, uint32_t width, uint32_t height, int frames, const std::string& folder)
     : staged_(staged)
-    , error_(staged.open_stream(ANIMATION_FILE, &stream_))
+    , folder_(folder.empty() ? "" : folder + "/")
+    , error_(staged.open_stream(folder_ + ANIMATION_FILE, &stream_))
     , animation_(stream_, width, height)
     , sheet_(width, height, frames)
 {
@@ -278,14 +280,14 @@ void PlaybackPictures::add(std::vector<uint8_t> rgb, FrameOutcome outcome)
     sheet_.add(rgb, outcome);
     if (error_.empty())
         if (std::string error = animation_.add(std::move(rgb)); !error.empty())
-            error_ = (staged_.dir() / ANIMATION_FILE).string() + ": " + error;
+            error_ = (staged_.dir() / (folder_ + ANIMATION_FILE)).string() + ": " + error;
 }
 
-std::string PlaybackPictures::write()
+std::string PlaybackPictures::finish()
 {
     if (error_.empty())
         if (std::string error = animation_.finish(); !error.empty())
-            error_ = (staged_.dir() / ANIMATION_FILE).string() + ": " + error;
+            error_ = (staged_.dir() / (folder_ + ANIMATION_FILE)).string() + ": " + error;
     if (!error_.empty())
         return error_;
     if (std::string error = staged_.close_stream(stream_); !error.empty())
@@ -293,8 +295,6 @@ std::string PlaybackPictures::write()
     stream_ = nullptr;
     std::vector<uint8_t> png;
     if (std::string error = sheet_.finish(&png); !error.empty())
-        return (staged_.dir() / CONTACT_SHEET_FILE).string() + ": " + error;
-    if (std::string error = staged_.add(CONTACT_SHEET_FILE, png); !error.empty())
-        return error;
-    return staged_.commit();
+        return (staged_.dir() / (folder_ + CONTACT_SHEET_FILE)).string() + ": " + error;
+    return staged_.add(folder_ + CONTACT_SHEET_FILE, png);
 }

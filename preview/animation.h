@@ -74,21 +74,24 @@ private:
 
 class StagedFiles;
 
-// Both pictures of a playback, made together into `staged` and committed
-// together: ANIMATION_FILE and CONTACT_SHEET_FILE.
+// Both pictures of a playback, made together into `staged` (in `folder` of
+// it, for a bundle's set) for the caller to commit: ANIMATION_FILE and
+// CONTACT_SHEET_FILE.
 class PlaybackPictures {
 public:
-    PlaybackPictures(StagedFiles& staged, uint32_t width, uint32_t height, int frames);
+    PlaybackPictures(
+        StagedFiles& staged, uint32_t width, uint32_t height, int frames, const std::string& folder = "");
     ~PlaybackPictures();
     PlaybackPictures(const PlaybackPictures&) = delete;
     PlaybackPictures& operator=(const PlaybackPictures&) = delete;
     // The screen after one frame, as 8-bit RGB. A failure is kept for write().
     void add(std::vector<uint8_t> rgb, FrameOutcome outcome);
-    // "" or the first error.
-    [[nodiscard]] std::string write();
+    // Both written into the staged files: "" or the first error.
+    [[nodiscard]] std::string finish();
 
 private:
     StagedFiles& staged_;
+    const std::string folder_; // "" or "NAME/"
     std::FILE* stream_ = nullptr;
     std::string error_;
     AnimationWriter animation_;

@@ -44,7 +44,10 @@ const char* frame_status_name(FrameCheck::Status status);
 // Prints `text` as a JSON string, quoted and escaped.
 void print_json_string(const char* text);
 
-// The three things the probe does; each returns the exit status.
+// The things the probe does; each returns the exit status.
 int probe_report();
 int probe_card();
 int probe_time();
+// The set of BUNDLE made for this screen: its path on standard output and
+// 0; 1 when none is (or the screen cannot be read); 2 for a bad bundle.
+int probe_pick(const char* bundle);

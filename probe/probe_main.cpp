@@ -1,6 +1,7 @@
 // pelimora-probe: what pelimora would find on this device. No arguments: a
 // JSON report that changes nothing; --card: a test card left on the screen;
-// --time: the 40 frames played as the player plays them, timed.
+// --time: the 40 frames played as the player plays them, timed; --pick:
+// the set of a bundle made for this screen.
 #include "probe.h"
 
 #include <stdio.h>
@@ -14,12 +15,16 @@ int main(int argc, char** argv)
         return probe_card();
     if (argc == 2 && strcmp(argv[1], "--time") == 0)
         return probe_time();
+    if (argc == 3 && strcmp(argv[1], "--pick") == 0)
+        return probe_pick(argv[2]);
     bool help = argc == 2 && strcmp(argv[1], "--help") == 0;
     fprintf(help ? stdout : stderr,
-        "usage: pelimora-probe [--card | --time]\n"
+        "usage: pelimora-probe [--card | --time | --pick BUNDLE]\n"
         "  (none)  print what the player would find, as JSON (pelimora-frames --panel takes it); "
         "exit 0 when it would draw\n"
         "  --card  draw a test card as the player draws, and leave it up\n"
-        "  --time  play the frames as the player does, without its pauses, and print what each cost\n");
+        "  --time  play the frames as the player does, without its pauses, and print what each cost\n"
+        "  --pick BUNDLE  print the path of the bundle's set made for this screen; exit 1 when none is,\n"
+        "          2 when the bundle's index.json is bad\n");
     return help ? 0 : 2;
 }

@@ -1,6 +1,7 @@
 // pelimora-probe, the host build, on the virtual devices: what it reports of
 // each kind of screen, console, kernel log and frame set; the card it draws;
 // the frames it times; and its report taken by the tools as a panel.
+#include "frames/panel.h"
 #include "frames/replay.h"
 #include "frames/rle565.h"
 #include "preview/png.h"
@@ -344,6 +345,165 @@ TEST(Probe, ArgumentsAreStrict)
     Probed help = probe({}, frames.path(), { "--help" });
     EXPECT_EQ(help.run.exit_status, 0);
     EXPECT_NE(help.run.out.find("--card"), std::string::npos);
+}
+
+} // namespace
+
+namespace {
+
+// A bundle for three panels of one product line, made by encode.
+struct ProductLine {
+    Scratch scratch;
+    fs::path bundle = scratch / "bundle";
+    ProductLine()
+    {
+        EXPECT_EQ(
+            scratch.run("pelimora-frames", { "sample", "--size", "32x20", "-o", scratch / "art" }).status, 0);
+        std::ofstream(scratch / "small.json") << R"({"xres": 32, "yres": 20, "bits_per_pixel": 16})";
+        std::ofstream(scratch / "wide.json")
+            << R"({"xres": 40, "yres": 20, "bits_per_pixel": 32, "format": "XRGB8888", "line_length": 192})";
+        std::ofstream(scratch / "other.json")
+            << R"({"xres": 32, "yres": 20, "bits_per_pixel": 32, "format": "ABGR8888", "name": "second-supplier"})";
+        ToolRun made = scratch.run("pelimora-frames",
+            { "encode", scratch / "art", "--panel", scratch / "small.json", "--panel", scratch / "wide.json",
+                "--panel", scratch / "other.json", "-q", "-o", bundle });
+        EXPECT_EQ(made.status, 0) << made.err;
+    }
+};
+
+TEST(Probe, PicksTheSetMadeForExactlyThisScreen)
+{
+    REQUIRE_DEVICE_SANDBOX();
+    ProductLine line;
+    FrameDir frames;
+    struct Screen {
+        const char* fb;
+        const char* format;
+        const char* line;
+        const char* set; // "" for none
+    };
+    for (const Screen& s : { Screen { "32x20x16", "RGB565", "64", "32x20-RGB565-64" },
+             Screen { "40x20x32", "XRGB8888", "192", "40x20-XRGB8888-192" },
+             Screen { "32x20x32", "ABGR8888", "128", "second-supplier" },
+             // Alike but for one thing each: the lines, the format, the depth.
+             Screen { "40x20x32", "XRGB8888", "160", "" }, Screen { "32x20x32", "XBGR8888", "128", "" },
+             Screen { "32x20x32", "XRGB8888", "128", "" } }) {
+        VirtualDevices devices;
+        devices.fb = s.fb;
+        devices.fb_line = s.line;
+        devices.fb_channels = channels(*find_format(s.format));
+        Probed p = probe(devices, frames.path(), { "--pick", line.bundle });
+        // It reads and changes nothing: no pan, no console, no write to the screen.
+        EXPECT_EQ(p.run.count(EventKind::pan), 0u) << s.fb;
+        EXPECT_EQ(p.run.count(EventKind::open, Device::tty), 0u) << s.fb;
+        EXPECT_EQ(p.run.screens.size(), 0u) << s.fb;
+        if (*s.set) {
+            EXPECT_EQ(p.run.exit_status, 0) << s.fb << " " << s.format << ": " << p.run.err;
+            EXPECT_EQ(p.run.out, (line.bundle / s.set).string() + "\n");
+            EXPECT_EQ(p.run.err, "");
+        } else {
+            EXPECT_EQ(p.run.exit_status, 1) << s.fb << " " << s.format << " " << s.line;
+            EXPECT_EQ(p.run.out, "");
+            EXPECT_NE(p.run.err.find(std::string("with ") + s.line + "-byte lines"), std::string::npos)
+                << p.run.err;
+            EXPECT_NE(
+                p.run.err.find("32x20-RGB565-64, 40x20-XRGB8888-192, second-supplier"), std::string::npos)
+                << p.run.err;
+            EXPECT_EQ(std::count(p.run.err.begin(), p.run.err.end(), '\n'), 1);
+        }
+    }
+    // Without a screen there is nothing to match.
+    Probed none = probe({}, frames.path(), { "--pick", line.bundle });
+    EXPECT_EQ(none.run.exit_status, 1);
+    EXPECT_EQ(none.run.out, "");
+}
+
+TEST(Probe, RefusesABadBundleInOneLine)
+{
+    REQUIRE_DEVICE_SANDBOX();
+    ProductLine line;
+    FrameDir frames;
+    VirtualDevices devices;
+    devices.fb = "32x20x16";
+    const fs::path index = line.bundle / "index.json";
+    const std::string good = slurp(index);
+    for (const std::string& bad : { std::string(""), std::string("{\"sets\": [}"),
+             good.substr(0, good.size() / 2), std::string("{\"sets\": [{\"name\": \"../etc\"}]}"),
+             std::string("{\"sets\": [], \"extra\": 1}") }) {
+        std::ofstream(index, std::ios::trunc) << bad;
+        Probed p = probe(devices, frames.path(), { "--pick", line.bundle });
+        EXPECT_EQ(p.run.exit_status, 2) << bad;
+        EXPECT_EQ(p.run.out, "") << bad;
+        EXPECT_EQ(std::count(p.run.err.begin(), p.run.err.end(), '\n'), 1) << bad << ": " << p.run.err;
+        EXPECT_NE(p.run.err.find("index.json"), std::string::npos) << p.run.err;
+    }
+    fs::remove(index);
+    EXPECT_EQ(probe(devices, frames.path(), { "--pick", line.bundle }).run.exit_status, 2);
+    EXPECT_EQ(probe(devices, frames.path(), { "--pick" }).run.exit_status, 2); // usage
+}
+
+TEST(Probe, BundleChecksEachSetOnItsPanel)
+{
+    ProductLine line;
+    ToolRun checked = line.scratch.run("pelimora-frames", { "check", line.bundle });
+    EXPECT_EQ(checked.status, 0) << checked.out << checked.err;
+    EXPECT_NE(checked.out.find("each of the 3 sets"), std::string::npos) << checked.out;
+    // One set damaged: the bundle is not right, and the table says which.
+    fs::resize_file(line.bundle / "second-supplier" / "Loop_9.rle", 8);
+    checked = line.scratch.run("pelimora-frames", { "check", line.bundle });
+    EXPECT_EQ(checked.status, 1);
+    EXPECT_NE(checked.out.find("not every one of the 3 sets"), std::string::npos) << checked.out;
+    // A bundle is checked on the panels of its index, not one named by a flag.
+    EXPECT_EQ(line.scratch.run("pelimora-frames", { "check", line.bundle, "--size", "32x20" }).status, 2);
+}
+
+TEST(Probe, ABundlePreviewedIsWhatTheVirtualFramebufferShowsForEachSet)
+{
+    REQUIRE_DEVICE_SANDBOX();
+    ProductLine line;
+    ToolRun previewed = line.scratch.run(
+        "pelimora-frames", { "preview", line.bundle, "-q", "-o", line.scratch / "preview" });
+    ASSERT_EQ(previewed.status, 0) << previewed.err;
+    ToolRun played
+        = line.scratch.run("pelimora-vfb", { "--frames", line.bundle, "-q", "-o", line.scratch / "device" });
+    ASSERT_EQ(played.status, 0) << played.err;
+    for (const char* set : { "32x20-RGB565-64", "40x20-XRGB8888-192", "second-supplier" }) {
+        std::string preview = slurp(line.scratch / "preview" / set / "animation.webp");
+        EXPECT_FALSE(preview.empty()) << set;
+        EXPECT_EQ(preview, slurp(line.scratch / "device" / set / "animation.webp")) << set;
+        EXPECT_NE(played.out.find(std::string(set) + ":\n"), std::string::npos) << played.out;
+    }
+    // A bundle's previews go outside it, as a set's do.
+    EXPECT_EQ(
+        line.scratch.run("pelimora-frames", { "preview", line.bundle, "-o", line.bundle / "p" }).status, 2);
+}
+
+TEST(Probe, ABundleIsWrittenWholeOrNotAtAll)
+{
+    ProductLine line;
+    const std::string index = slurp(line.bundle / "index.json");
+    std::ofstream(line.scratch / "bad.json") << R"({"xres": 32, "yres": 20})"; // no depth
+    ToolRun refused = line.scratch.run("pelimora-frames",
+        { "encode", line.scratch / "art", "--panel", line.scratch / "small.json", "--panel",
+            line.scratch / "bad.json", "-o", line.bundle });
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("bad.json"), std::string::npos) << refused.err;
+    EXPECT_EQ(slurp(line.bundle / "index.json"), index);
+    // Made again for fewer panels: the set no longer listed goes with the old index.
+    ToolRun again = line.scratch.run("pelimora-frames",
+        { "encode", line.scratch / "art", "--panel", line.scratch / "small.json", "--panel",
+            line.scratch / "other.json", "-q", "-o", line.bundle });
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_FALSE(fs::exists(line.bundle / "40x20-XRGB8888-192"));
+    EXPECT_TRUE(fs::exists(line.bundle / "second-supplier" / "Loop_40.rle"));
+    for (const auto& entry : fs::directory_iterator(line.bundle))
+        EXPECT_FALSE(entry.path().filename().string().starts_with(".")) << entry.path();
+    // A set does not go into a bundle's folder, nor a bundle into a set's.
+    EXPECT_EQ(
+        line.scratch
+            .run("pelimora-frames", { "encode", line.scratch / "art", "--size", "32x20", "-o", line.bundle })
+            .status,
+        2);
 }
 
 } // namespace

@@ -1,0 +1,62 @@
+#include "frames/bundle.h"
+
+#include <cstdio>
+#include <memory>
+
+namespace fs = std::filesystem;
+
+std::string bundle_set_name(const ScreenGeometry& panel, const std::string& own_name)
+{
+    if (!own_name.empty())
+        return own_name;
+    return panel.size_text() + "-" + panel.pixel_format().name + "-" + std::to_string(panel.stride());
+}
+
+std::string bundle_name_refusal(const std::string& name)
+{
+    if (name.find('\0') == std::string::npos && plain_set_name(name.c_str()))
+        return "";
+    return "name \"" + name
+        + "\" cannot name a set's folder: give letters, digits, '.', '_' and '-', at most "
+        + std::to_string(BUNDLE_NAME_SIZE - 1) + ", not starting with '.'";
+}
+
+std::vector<uint8_t> bundle_index_bytes(const std::vector<BundleEntry>& sets)
+{
+    std::string text = "{\"sets\": [\n";
+    for (size_t i = 0; i < sets.size(); ++i) {
+        const ScreenGeometry& panel = sets[i].panel;
+        char line[320];
+        std::snprintf(line, sizeof line,
+            "  {\"name\": \"%s\", \"xres\": %u, \"yres\": %u, \"bits_per_pixel\": %u, \"line_length\": %u, "
+            "\"format\": \"%s\"}%s\n",
+            sets[i].name.c_str(), panel.width, panel.height, panel.bits_per_pixel, panel.stride(),
+            panel.pixel_format().name, i + 1 < sets.size() ? "," : "");
+        text += line;
+    }
+    text += "]}\n";
+    return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+bool is_bundle(const fs::path& dir)
+{
+    std::error_code ec;
+    return fs::is_regular_file(dir / BUNDLE_INDEX_FILE, ec);
+}
+
+std::string read_bundle(const fs::path& dir, std::vector<BundleEntry>* sets)
+{
+    auto index = std::make_unique<BundleIndex>();
+    if (!read_bundle_index(dir.c_str(), index.get()))
+        return index->error;
+    sets->clear();
+    for (int i = 0; i < index->count; ++i) {
+        const BundleSet& set = index->sets[i];
+        const PixelFormat* format = find_format(set.format);
+        if (!format)
+            return (dir / BUNDLE_INDEX_FILE).string() + ": " + set.name + ": format must be one of "
+                + format_names();
+        sets->push_back({ set.name, { set.xres, set.yres, set.bits_per_pixel, set.line_length, format } });
+    }
+    return "";
+}
