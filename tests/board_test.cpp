@@ -2,10 +2,14 @@
 // board boots an initramfs holding our init, the player and the frames, and
 // the host compares the display, read back through QEMU, pixel by pixel with
 // what the player's own decoder predicts.
+#include "artwork/sample.h"
+#include "commands/encode.h"
+#include "frames/bundle.h"
 #include "frames/panel.h"
 #include "frames/panel_model.h"
 #include "frames/replay.h"
 #include "frames/rle565.h"
+#include "lib/temp_dir.h"
 #include "preview/png.h"
 #include "probe/card.h"
 #include "src/render.h"
@@ -112,7 +116,8 @@ bool has_display(const BoardSetup& board)
 
 // The initramfs: our init (AArch64 on the arm64 kernel, which may run nothing
 // else), the player and probe, the virt board's GPU modules, the frames.
-std::string initramfs(const BoardCase& c, const fs::path& kernel, const std::vector<Frame>& frames)
+std::string initramfs(
+    const BoardCase& c, const fs::path& kernel, const std::vector<Frame>& frames, const fs::path& bundle = {})
 {
     Cpio cpio;
     bool aarch64 = c.player == Player::aarch64;
@@ -134,6 +139,17 @@ std::string initramfs(const BoardCase& c, const fs::path& kernel, const std::vec
         for (int n = 1; n <= FRAME_COUNT; ++n)
             cpio.add(
                 frame_path(n).substr(1), 0100644, std::string(frames[n - 1].begin(), frames[n - 1].end()));
+    }
+    // A bundle in /bootimages.d, from which the init has the probe pick.
+    if (!bundle.empty()) {
+        cpio.add("bootimages.d", 040755);
+        for (const auto& entry : fs::recursive_directory_iterator(bundle)) {
+            std::string name = "bootimages.d/" + fs::relative(entry.path(), bundle).string();
+            if (entry.is_directory())
+                cpio.add(name, 040755);
+            else
+                EXPECT_TRUE(cpio.add_file(name, entry.path(), 0100644));
+        }
     }
     return cpio.finish();
 }
@@ -434,5 +450,121 @@ INSTANTIATE_TEST_SUITE_P(Board, XrgbBoardTest,
     testing::Values(BoardCase { "Vexpress32XrgbFrames", { Machine::vexpress, "ca9-32" }, true, XRGB },
         BoardCase { "Arm64KernelAarch64XrgbFrames", VIRT64, true, XRGB, Player::aarch64 }),
     [](const testing::TestParamInfo<BoardCase>& info) { return std::string(info.param.name); });
+
+// One image for a product line: a bundle with a set for each panel the
+// boards have (and some they do not), made by encode from the sample
+// animation. Each board boots with the whole bundle, the probe picks its set
+// and the player shows it; a bundle without the board's panel shows nothing.
+struct BundleCase {
+    const char* name;
+    BoardSetup board;
+    Player player = Player::armv7;
+    bool has_panel = true; // the bundle holds a set for this board's panel
+};
+void PrintTo(const BundleCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+// The bundle, made once: every 640x480 panel the boards may report, or (for
+// `other`) a panel none of them has.
+fs::path board_bundle(bool other)
+{
+    static TempDir scratch("pelimora-board-bundle");
+    const fs::path bundle = scratch / (other ? "other" : "line");
+    if (fs::exists(bundle / "index.json"))
+        return bundle;
+    const fs::path art = scratch / "art";
+    if (!fs::exists(art)) {
+        fs::create_directories(art);
+        for (int n = 1; n <= FRAME_COUNT; ++n) {
+            char name[32];
+            std::snprintf(name, sizeof name, "spinner-%02d.png", n);
+            EXPECT_EQ(write_png_rgb(art / name, WIDTH, HEIGHT, render_sample_frame(n, WIDTH, HEIGHT)), "");
+        }
+    }
+    EncodeOptions options;
+    options.inputs = { art.string() };
+    options.out = bundle.string();
+    options.quiet = true;
+    // A folder of panel files, as --panels takes them: one bundle, however few.
+    const fs::path panels = scratch / (other ? "other-panels" : "line-panels");
+    fs::create_directories(panels);
+    for (const char* name : other
+            ? std::vector<const char*> { "RGB565" }
+            : std::vector<const char*> { "RGB565", "XRGB8888", "ARGB8888", "XBGR8888", "ABGR8888" }) {
+        const PixelFormat* format = find_format(name);
+        std::ofstream(panels / (std::string(name) + ".json"))
+            << "{\"xres\": " << (other ? 800 : WIDTH) << ", \"yres\": " << (other ? 600 : HEIGHT)
+            << ", \"bits_per_pixel\": " << format->bits_per_pixel << ", \"format\": \"" << name << "\"}";
+    }
+    options.panels_dir = panels.string();
+    EXPECT_EQ(encode_frames(options), 0);
+    return bundle;
+}
+
+class BundleBoardTest : public testing::TestWithParam<BundleCase> { };
+
+TEST_P(BundleBoardTest, EachBoardShowsItsOwnSetFromTheOneBundle)
+{
+    const BundleCase& c = GetParam();
+    const BoardCase board { c.name, c.board, false, {}, c.player };
+    fs::path kernel = board_kernel_dir(arm64_kernel(board));
+    ASSERT_TRUE(fs::exists(kernel / "ready"))
+        << "no kernel in PELIMORA_BOARD_CACHE; the board.kernel test fetches it";
+    fs::path bundle = board_bundle(!c.has_panel);
+    QemuBoard qemu;
+    ASSERT_EQ(qemu.boot(c.board, kernel, initramfs(board, kernel, {}, bundle)), "");
+    ASSERT_TRUE(qemu.read_until(INIT_READY, Clock::now() + BOOT_TIMEOUT));
+    std::string console;
+    for (const std::string& line : qemu.console)
+        console += line + "\n";
+    InitReport report = read_init_report(qemu.console);
+    EXPECT_EQ(report.exit_status, 0) << console;
+    const Layout& l = report.layout;
+    const PixelFormat* format = format_of_channels(l.bpp, { l.red, l.red_bits }, { l.green, l.green_bits },
+        { l.blue, l.blue_bits }, { l.transp, l.transp_bits });
+    ASSERT_NE(format, nullptr) << console;
+    if (!c.has_panel) {
+        // Nothing picked, so no frames: the player's message for each, nothing drawn.
+        EXPECT_EQ(report.pick_exit, 1) << console;
+        EXPECT_EQ(report.picked, "none");
+        EXPECT_EQ(report.messages.size(), size_t(FRAME_COUNT)) << console;
+        EXPECT_TRUE(qemu.power_off());
+        return;
+    }
+    const std::string set = bundle_set_name({ l.xres, l.yres, l.bpp, l.line, format });
+    EXPECT_EQ(report.pick_exit, 0) << console;
+    EXPECT_EQ(report.picked, "/bootimages.d/" + set) << console;
+    EXPECT_EQ(report.messages, std::vector<std::string> {}) << console;
+    std::vector<Frame> frames;
+    for (int n = 1; n <= FRAME_COUNT; ++n) {
+        std::ifstream in(bundle / set / frame_name(n), std::ios::binary);
+        frames.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    std::vector<uint8_t> predicted = predicted_display(frames, l), shown;
+    // DRM's framebuffer emulation reaches the display a little later: poll.
+    for (auto until = Clock::now() + std::chrono::seconds(15); Clock::now() < until;) {
+        shown = qemu.screen_dump(WIDTH, HEIGHT);
+        if (shown == predicted)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    EXPECT_TRUE(qemu.power_off());
+    std::string where;
+    EXPECT_EQ(count_differences(shown, predicted, WIDTH, &where), 0u) << set << ": " << where;
+    EXPECT_EQ(write_png_rgb(
+                  fs::path(PELIMORA_BOARD_PICTURES) / (std::string(c.name) + ".png"), WIDTH, HEIGHT, shown),
+        "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Board, BundleBoardTest,
+    testing::Values(BundleCase { "BundleVexpress16", { Machine::vexpress, "ca9-16" } },
+        BundleCase { "BundleVexpress32RedFirst", { Machine::vexpress, "ca9-32", true } },
+        BundleCase { "BundleVexpress32Xrgb", { Machine::vexpress, "ca9-32" } },
+        BundleCase { "BundleVirt32", { Machine::virt } },
+        BundleCase { "BundleArm64KernelAarch64", VIRT64, Player::aarch64 },
+        BundleCase { "BundleWithoutThisPanel", { Machine::vexpress, "ca9-16" }, Player::armv7, false }),
+    [](const testing::TestParamInfo<BundleCase>& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -4,7 +4,9 @@
 // player's exit and the dump); when the host asks, runs the probe (its
 // report, its timing, its card) for a second dump; then powers off.
 // With /pelimora-armv7 in the initramfs, first tries to run that too (on a
-// core without 32-bit execution its exec fails).
+// core without 32-bit execution its exec fails). With a bundle in
+// /bootimages.d, first points /bootimages at the set the probe picks, as a
+// device's boot script does.
 //
 // Kernel command line options it reads:
 //   pelimora.modules=a,b,c  load /modules/a.ko, b.ko, c.ko in that order
@@ -131,6 +133,39 @@ static int run(const char* program, const char* argument)
     return status;
 }
 
+// ln -sfn "$(pelimora-probe --pick /bootimages.d)" /bootimages, said on the console.
+static void pick_set()
+{
+    if (access("/bootimages.d/index.json", F_OK) != 0)
+        return;
+    int out[2];
+    if (pipe(out) != 0)
+        return;
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], 1);
+        close(out[0]);
+        close(out[1]);
+        execl("/pelimora-probe", "/pelimora-probe", "--pick", "/bootimages.d", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    char path[256] = "";
+    size_t length = 0;
+    for (ssize_t n;
+         length < sizeof path - 1 && (n = read(out[0], path + length, sizeof path - 1 - length)) > 0;)
+        length += size_t(n);
+    close(out[0]);
+    path[length] = '\0';
+    path[strcspn(path, "\n")] = '\0';
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) { }
+    int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (code == 0 && path[0] && symlink(path, "/bootimages") != 0)
+        say("pelimora-init: symlink %s: %s", path, strerror(errno));
+    say("pelimora-init: pick exit=%d set=%s", code, path[0] ? path : "none");
+}
+
 int main()
 {
     mkdir("/dev", 0755);
@@ -169,6 +204,7 @@ int main()
 
     report_platform();
     report_screen();
+    pick_set();
     int status;
     if (access("/pelimora-armv7", F_OK) == 0) {
         status = run("/pelimora-armv7", nullptr);

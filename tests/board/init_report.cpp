@@ -22,6 +22,10 @@ InitReport read_init_report(const std::vector<std::string>& console)
             == 3)
             report.machine = machine, report.aarch32_el0 = cpus;
         std::sscanf(line.c_str(), "pelimora-init: armv7 player exit=%d", &report.armv7_exit);
+        char picked[256];
+        if (std::sscanf(line.c_str(), "pelimora-init: pick exit=%d set=%255s", &report.pick_exit, picked)
+            == 2)
+            report.picked = picked;
         if (constexpr char exec[] = "pelimora-init: exec /pelimora-armv7: "; line.starts_with(exec))
             report.armv7_exec = line.substr(std::strlen(exec));
         // Kernel log records reach the console as "[    4.28] text".

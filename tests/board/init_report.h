@@ -21,6 +21,8 @@ struct InitReport {
     std::string aarch32_el0; // the kernel's list of cores with 32-bit execution, or "none"
     std::string armv7_exec; // why the ARMv7 player could not be run, when it was tried and failed
     int armv7_exit = -1; // its exit status, when it was tried
+    int pick_exit = -1; // pelimora-probe --pick's, when a bundle was there
+    std::string picked; // the set it printed, or "none"
 };
 
 InitReport read_init_report(const std::vector<std::string>& console);
