@@ -19,12 +19,15 @@ int main(int argc, char** argv)
         return probe_pick(argv[2]);
     bool help = argc == 2 && strcmp(argv[1], "--help") == 0;
     fprintf(help ? stdout : stderr,
-        "usage: pelimora-probe [--card | --time | --pick BUNDLE]\n"
-        "  (none)  print what the player would find, as JSON (pelimora-frames --panel takes it); "
-        "exit 0 when it would draw\n"
-        "  --card  draw a test card as the player draws, and leave it up\n"
-        "  --time  play the frames as the player does, without its pauses, and print what each cost\n"
-        "  --pick BUNDLE  print the path of the bundle's set made for this screen; exit 1 when none is,\n"
-        "          2 when the bundle's index.json is bad\n");
+        "Usage: pelimora-probe [--card | --time | --pick BUNDLE]\n"
+        "What the pelimora player would find on this device, learnt with its own calls; changes nothing\n"
+        "but the screen with --card.\n\n"
+        "Options:\n"
+        "  (none)         print what the player would find, as JSON (pelimora-frames --panel takes it);\n"
+        "                 exit 0 when it would draw\n"
+        "  --card         draw a test card as the player draws, and leave it up\n"
+        "  --time         play the frames as the player does, without its pauses, and print each one's cost\n"
+        "  --pick BUNDLE  print the path of the set of BUNDLE made for this screen; exit 1 when none is,\n"
+        "                 2 when BUNDLE/index.json is bad\n");
     return help ? 0 : 2;
 }

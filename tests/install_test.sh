@@ -13,7 +13,9 @@ trap 'rm -rf "$scratch"' EXIT
 cmake --install "$build" --prefix "$scratch/with space/usr" >/dev/null
 DESTDIR="$scratch/stage" cmake --install "$build" --prefix /opt/pelimora >/dev/null
 for prefix in "$scratch/with space/usr" "$scratch/stage/opt/pelimora"; do
-    for file in bin/pelimora-frames bin/pelimora-vfb libexec/pelimora/pelimora libexec/pelimora/libvdev.so; do
+    for file in bin/pelimora-frames bin/pelimora-vfb libexec/pelimora/pelimora libexec/pelimora/libvdev.so \
+        share/man/man1/pelimora-frames.1 share/man/man1/pelimora-frames-encode.1 share/man/man1/pelimora-vfb.1 \
+        share/man/man1/pelimora-probe.1; do
         [ -f "$prefix/$file" ] || { echo "not installed: $prefix/$file" >&2; exit 1; }
     done
 done

@@ -340,7 +340,7 @@ TEST(Probe, ArgumentsAreStrict)
     FrameDir frames;
     Probed bad = probe({}, frames.path(), { "--cards" });
     EXPECT_EQ(bad.run.exit_status, 2);
-    EXPECT_NE(bad.run.err.find("usage: pelimora-probe"), std::string::npos);
+    EXPECT_NE(bad.run.err.find("Usage: pelimora-probe"), std::string::npos);
     EXPECT_EQ(bad.run.count(EventKind::open, Device::fb), 0u);
     Probed help = probe({}, frames.path(), { "--help" });
     EXPECT_EQ(help.run.exit_status, 0);
