@@ -471,7 +471,7 @@ void PrintTo(const BundleCase& c, std::ostream* out)
 fs::path board_bundle(bool other)
 {
     static TempDir scratch("pelimora-board-bundle");
-    const fs::path bundle = scratch / (other ? "other" : "line");
+    fs::path bundle = scratch / (other ? "other" : "line");
     if (fs::exists(bundle / "index.json"))
         return bundle;
     const fs::path art = scratch / "art";
