@@ -1,5 +1,7 @@
 #include "bundle.h"
 
+#include "pixel_formats.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <stdarg.h>
@@ -134,7 +136,12 @@ bool IndexReader::set_entry(BundleSet* set)
         || uint64_t(set->line_length) < uint64_t(set->xres) * (set->bits_per_pixel / 8))
         return fail("%s: not a screen the player draws (%ux%u at %u bpp, %u-byte lines)", set->name,
             set->xres, set->yres, set->bits_per_pixel, set->line_length);
-    return true;
+    // Named exactly as DRM names it, and of the set's depth: one spelling a screen.
+    for (const PixelFormat& format : PIXEL_FORMATS)
+        if (strcmp(format.name, set->format) == 0)
+            return format.bits_per_pixel == set->bits_per_pixel
+                || fail("%s: %s is not a format of %u bpp", set->name, set->format, set->bits_per_pixel);
+    return fail("%s: \"%s\" is not a pixel format's name", set->name, set->format);
 }
 
 bool IndexReader::whole()

@@ -86,6 +86,19 @@ TEST(BundleIndex, RefusesAnythingElse)
              Bad { "{\"sets\": [" + set("a\\\"") + "]}", "escape" },
              Bad { "{\"sets\": [" + set(std::string(64, 'n')) + "]}", "over 63 bytes" },
              Bad { "{\"other\": []}", "an index holds only \"sets\"" },
+             // Format names exactly as the tools write them, of the set's depth.
+             Bad { "{\"sets\": ["
+                     + set("a",
+                         "\"xres\": 64, \"yres\": 48, \"bits_per_pixel\": 16, \"line_length\": "
+                         "128, \"format\": \"rgb565\"")
+                     + "]}",
+                 "not a pixel format's name" },
+             Bad { "{\"sets\": ["
+                     + set("a",
+                         "\"xres\": 64, \"yres\": 48, \"bits_per_pixel\": 16, \"line_length\": "
+                         "256, \"format\": \"XRGB8888\"")
+                     + "]}",
+                 "not a format of 16 bpp" },
          }) {
         bool ok = true;
         auto index = parsed(bad.text, &ok);
