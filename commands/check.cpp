@@ -165,15 +165,15 @@ int check_set(const ViewOptions& options)
 
 int check_frames(const ViewOptions& options)
 {
-    if (!is_bundle(options.input))
-        return check_set(options);
-    std::vector<ViewOptions> sets;
-    if (int status = open_bundle(options, &sets))
+    std::vector<SetToView> sets;
+    if (int status = sets_to_view(options, &sets))
         return status;
+    if (sets.size() == 1 && sets[0].folder.empty())
+        return check_set(options);
     int status = 0;
-    for (const ViewOptions& set : sets) {
-        std::printf("%s:\n", fs::path(set.input).filename().c_str());
-        status = std::max(status, check_set(set));
+    for (const SetToView& set : sets) {
+        std::printf("%s:\n", set.folder.c_str());
+        status = std::max(status, check_set(set.options));
     }
     std::printf("%s of the %zu sets in %s is right for its panel\n", status ? "not every one" : "each",
         sets.size(), options.input.c_str());

@@ -287,11 +287,7 @@ int choose_bundle_panels(EncodeJob& job)
         target.panel.line_length = target.panel.stride();
         target.panel.format = &target.panel.pixel_format();
         for (const SetTarget& other : job.targets)
-            if (other.name == target.name
-                || (other.panel.width == target.panel.width && other.panel.height == target.panel.height
-                    && other.panel.bits_per_pixel == target.panel.bits_per_pixel
-                    && other.panel.stride() == target.panel.stride()
-                    && other.panel.format == target.panel.format))
+            if (other.name == target.name || same_bundle_screen(other.panel, target.panel))
                 return fail(file.string() + ": "
                         + (other.name == target.name
                                 ? "its set would be named " + target.name + " as another's"

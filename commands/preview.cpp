@@ -82,20 +82,16 @@ int preview_frames(const ViewOptions& options)
         return fail(options.out + ": is in the " + (bundle ? "bundle " : "set ") + options.input
                 + ", whose copy would take the preview to the device; give another --out",
             BAD_ARGUMENT);
-    std::vector<ViewOptions> sets { options };
-    if (bundle && (sets.clear(), true))
-        if (int status = open_bundle(options, &sets))
-            return status;
+    std::vector<SetToView> sets;
+    if (int status = sets_to_view(options, &sets))
+        return status;
     // One preview, or one for each set of a bundle, committed together.
     StagedFiles staged(options.out);
     bool as_made = true;
-    for (const ViewOptions& set : sets) {
-        const std::string folder = bundle ? fs::path(set.input).filename().string() : "";
-        if (bundle)
-            std::printf("%s:\n", folder.c_str());
-        ViewOptions one = set;
-        one.out = options.out;
-        if (int status = preview_set(one, staged, folder, &as_made))
+    for (const SetToView& set : sets) {
+        if (!set.folder.empty())
+            std::printf("%s:\n", set.folder.c_str());
+        if (int status = preview_set(set.options, staged, set.folder, &as_made))
             return status;
     }
     if (std::string error = staged.commit(); !error.empty())

@@ -92,8 +92,12 @@ std::string first_unplayable(const FrameReport& report)
         : "";
 }
 
-int open_bundle(const ViewOptions& options, std::vector<ViewOptions>* sets)
+int sets_to_view(const ViewOptions& options, std::vector<SetToView>* sets)
 {
+    if (!is_bundle(options.input)) {
+        *sets = { { options, "" } };
+        return 0;
+    }
     const ScreenFlags& flags = options.screen;
     if (!flags.size.empty() || !flags.depth.empty() || !flags.format.empty() || !flags.line_length.empty()
         || !flags.panel.empty())
@@ -105,19 +109,18 @@ int open_bundle(const ViewOptions& options, std::vector<ViewOptions>* sets)
         return fail(error, BAD_ARGUMENT);
     if (entries.empty())
         return fail(options.input + ": its " + std::string(BUNDLE_INDEX_FILE) + " lists no sets");
+    sets->clear();
     for (const BundleEntry& entry : entries) {
         ViewOptions set = options;
         set.input = (fs::path(options.input) / entry.name).string();
         const ScreenGeometry& panel = entry.panel;
         set.screen = { panel.size_text(), std::to_string(panel.bits_per_pixel), panel.pixel_format().name,
             std::to_string(panel.stride()), "" };
-        if (!options.out.empty())
-            set.out = (fs::path(options.out) / entry.name).string();
         std::error_code ec;
         if (!fs::is_directory(set.input, ec))
             return fail(set.input + ": listed in " + (fs::path(options.input) / BUNDLE_INDEX_FILE).string()
                 + ", but not a directory");
-        sets->push_back(set);
+        sets->push_back({ set, entry.name });
     }
     return 0;
 }

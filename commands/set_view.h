@@ -21,10 +21,16 @@
 [[nodiscard]] int open_set(const ViewOptions& options, bool need_depth, ScreenGeometry* geometry,
     std::optional<SetDescription>* description);
 
-// A bundle's sets, each to be viewed on the panel its index gives: 0, or
-// the exit status after saying what was wrong (a flag that names a screen,
-// a bad index, a set that is not there).
-[[nodiscard]] int open_bundle(const ViewOptions& options, std::vector<ViewOptions>* sets);
+// A set to view, and its folder in a bundle ("" for a set on its own).
+struct SetToView {
+    ViewOptions options;
+    std::string folder;
+};
+// What `options.input` holds: the set itself, or each set of a bundle, to be
+// viewed on the panel its index gives. 0, or the exit status after saying
+// what was wrong (a flag that names a screen with a bundle, a bad index, a
+// set that is not there).
+[[nodiscard]] int sets_to_view(const ViewOptions& options, std::vector<SetToView>* sets);
 
 // The device memory as it starts: black, or showing the picture `base`. "" or the error.
 [[nodiscard]] std::string initial_screen(

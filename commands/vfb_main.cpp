@@ -238,11 +238,9 @@ int run(int argc, char** argv)
         return status;
     catch_interrupts();
     const ViewOptions given { options.frames, options.flags, "", "", false };
-    std::vector<ViewOptions> sets { given };
-    const bool bundle = is_bundle(options.frames);
-    if (bundle && (sets.clear(), true))
-        if (int status = open_bundle(given, &sets))
-            return status;
+    std::vector<SetToView> sets;
+    if (int status = sets_to_view(given, &sets))
+        return status;
     StagedFiles staged(options.out);
     if (std::string error = staged.prepare(); !error.empty())
         return fail(error);
@@ -250,15 +248,14 @@ int run(int argc, char** argv)
     if (!enter_device_sandbox(&why))
         note(why + "; relying on the virtual devices alone");
     int status = 0;
-    for (const ViewOptions& set : sets) {
+    for (const SetToView& set : sets) {
         VfbOptions one = options;
-        one.frames = set.input;
-        one.flags = set.screen;
-        const std::string folder = bundle ? fs::path(set.input).filename().string() : "";
-        if (bundle)
-            std::printf("%s:\n", folder.c_str());
+        one.frames = set.options.input;
+        one.flags = set.options.screen;
+        if (!set.folder.empty())
+            std::printf("%s:\n", set.folder.c_str());
         bool written = false;
-        status = std::max(status, play_set(one, staged, folder, &written));
+        status = std::max(status, play_set(one, staged, set.folder, &written));
         if (!written)
             return status;
     }

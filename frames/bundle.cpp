@@ -21,6 +21,12 @@ std::string bundle_name_refusal(const std::string& name)
         + std::to_string(BUNDLE_NAME_SIZE - 1) + ", not starting with '.'";
 }
 
+bool same_bundle_screen(const ScreenGeometry& a, const ScreenGeometry& b)
+{
+    return a.width == b.width && a.height == b.height && a.bits_per_pixel == b.bits_per_pixel
+        && a.stride() == b.stride() && &a.pixel_format() == &b.pixel_format();
+}
+
 std::vector<uint8_t> bundle_index_bytes(const std::vector<BundleEntry>& sets)
 {
     std::string text = "{\"sets\": [\n";

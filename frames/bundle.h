@@ -22,6 +22,10 @@ std::string bundle_set_name(const ScreenGeometry& panel, const std::string& own_
 // Why a name given in a panel file cannot name a folder, or "".
 std::string bundle_name_refusal(const std::string& name);
 
+// Whether a bundle's index could not tell the two panels apart: the same
+// size, depth, line length and format.
+bool same_bundle_screen(const ScreenGeometry& a, const ScreenGeometry& b);
+
 // The index's bytes, one set a line.
 std::vector<uint8_t> bundle_index_bytes(const std::vector<BundleEntry>& sets);
 

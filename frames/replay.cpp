@@ -50,13 +50,17 @@ public:
             reached = decode_frame(
                 records, count * FRAME_RECORD_BYTES, at, uint32_t(left), 1, geometry_.bits_per_pixel);
         }
-        bool fits = cover_records(records, reached, geometry_.pixels(), &coverage_) && reached == count;
+        return cover_records(records, reached, geometry_.pixels(), &coverage_) && reached == count;
+    }
+    // The report once the records are fed, for a file of `file_bytes`.
+    FrameReport finish(uint64_t file_bytes)
+    {
+        report_.file_bytes = file_bytes;
         report_.drawn_records = coverage_.drawn_records;
         report_.zero_records = coverage_.zero_records;
         report_.pixels_covered = coverage_.pixels;
-        return fits;
+        return report_;
     }
-    FrameReport& report() { return report_; }
 
 private:
     const ScreenGeometry& geometry_;
@@ -76,8 +80,7 @@ FrameReport draw_frame(
     uint32_t mapped = uint32_t(file.size());
     FrameWalker walker(mapped, geometry, screen);
     walker.feed(file.data(), mapped / FRAME_RECORD_BYTES);
-    walker.report().file_bytes = file.size();
-    return walker.report();
+    return walker.finish(file.size());
 }
 
 FrameReport draw_frame_file(
@@ -124,8 +127,7 @@ FrameReport draw_frame_file(
             break;
     }
     (void)close(fd);
-    walker.report().file_bytes = uint64_t(info.st_size);
-    return walker.report();
+    return walker.finish(uint64_t(info.st_size));
 }
 
 void play_directory(const fs::path& dir, const ScreenGeometry& geometry, std::vector<uint8_t> initial,

@@ -105,20 +105,13 @@ std::vector<std::string> player_environment(const PlayerPaths& paths, const std:
     set(VDEV_SNAPSHOTS, scratch / "screens");
     set(VDEV_BOOTIMAGES, fs::absolute(frames));
     set(VDEV_TTY, devices.tty);
-    if (!devices.fb.empty())
-        set(VDEV_FB, devices.fb);
-    if (!devices.fb_virtual.empty())
-        set(VDEV_FB_VIRTUAL, devices.fb_virtual);
-    if (!devices.fb_line.empty())
-        set(VDEV_FB_LINE, devices.fb_line);
-    if (!devices.fb_channels.empty())
-        set(VDEV_FB_CHANNELS, devices.fb_channels);
-    if (!devices.fb_id.empty())
-        set(VDEV_FB_ID, devices.fb_id);
-    if (!devices.machine.empty())
-        set(VDEV_MACHINE, devices.machine);
-    if (!devices.fail.empty())
-        set(VDEV_FAIL, devices.fail);
+    // The devices' settings that are given; the library's defaults for the rest.
+    for (const auto& [name, value] : { std::pair(VDEV_FB, &devices.fb),
+             std::pair(VDEV_FB_VIRTUAL, &devices.fb_virtual), std::pair(VDEV_FB_LINE, &devices.fb_line),
+             std::pair(VDEV_FB_CHANNELS, &devices.fb_channels), std::pair(VDEV_FB_ID, &devices.fb_id),
+             std::pair(VDEV_MACHINE, &devices.machine), std::pair(VDEV_FAIL, &devices.fail) })
+        if (!value->empty())
+            set(name, *value);
     if (devices.kmsg)
         set(VDEV_KMSG, scratch / "kmsg");
     if (devices.clock)
