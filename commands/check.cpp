@@ -5,6 +5,7 @@
 #include "frames/bundle.h"
 #include "lib/file_io.h"
 #include "lib/natural_order.h"
+#include "lib/staged_files.h"
 #include "src/schedule.h"
 
 #include <cstdio>

@@ -11,6 +11,7 @@
 #include "lib/interrupt.h"
 #include "lib/natural_order.h"
 #include "lib/progress.h"
+#include "lib/staged_files.h"
 
 #include <algorithm>
 #include <cmath>
@@ -725,7 +726,7 @@ std::string add_descriptions(
         for (const BundleEntry& old : before)
             if (std::none_of(
                     entries.begin(), entries.end(), [&](const BundleEntry& e) { return e.name == old.name; }))
-                staged.remove_folder_on_commit(old.name);
+                staged.remove_on_commit(old.name);
     return staged.add(BUNDLE_INDEX_FILE, bundle_index_bytes(entries));
 }
 
@@ -741,9 +742,13 @@ int encode_sets(EncodeJob& job)
     FramePlan plan;
     if (int status = plan_set(job, &plan))
         return status;
+    // The folder is locked before it is looked at: a writer of the other
+    // kind cannot slip in between.
+    StagedFiles staged(job.options.out);
+    if (std::string error = staged.prepare(); !error.empty())
+        return fail(error);
     if (int status = check_out_kind(job))
         return status;
-    StagedFiles staged(job.options.out);
     std::vector<std::unique_ptr<FrameMaker>> makers;
     for (const SetTarget& target : job.targets)
         makers.push_back(std::make_unique<FrameMaker>(job, target, staged));

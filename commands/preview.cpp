@@ -6,6 +6,7 @@
 #include "frames/panel_model.h"
 #include "lib/file_io.h"
 #include "lib/progress.h"
+#include "lib/staged_files.h"
 #include "preview/animation.h"
 #include "src/schedule.h"
 
@@ -87,6 +88,8 @@ int preview_frames(const ViewOptions& options)
         return status;
     // One preview, or one for each set of a bundle, committed together.
     StagedFiles staged(options.out);
+    if (std::string error = staged.prepare(); !error.empty())
+        return fail(error);
     bool as_made = true;
     for (const SetToView& set : sets) {
         if (!set.folder.empty())

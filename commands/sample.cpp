@@ -4,6 +4,7 @@
 #include "commands/command_support.h"
 #include "commands/set_view.h"
 #include "lib/file_io.h"
+#include "lib/staged_files.h"
 #include "preview/png.h"
 #include "src/schedule.h"
 

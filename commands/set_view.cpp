@@ -17,17 +17,17 @@ void print_screen_notes(const std::vector<std::string>& notes)
 
 } // namespace
 
-std::string screen_for(const fs::path& dir, const ScreenFlags& flags, bool need_depth,
-    ScreenGeometry* geometry, std::optional<SetDescription>* description)
+int screen_for(const fs::path& dir, const ScreenFlags& flags, bool need_depth, ScreenGeometry* geometry,
+    std::optional<SetDescription>* description)
 {
     std::optional<SetDescription> own;
     std::optional<SetDescription>& found = description ? *description : own;
     if (std::string error = read_set_description(dir, &found); !error.empty())
-        return error;
+        return fail(error);
     std::vector<std::string> notes;
     std::string error = choose_screen(flags, found, need_depth, geometry, &notes);
     print_screen_notes(notes);
-    return error;
+    return error.empty() ? 0 : fail(error, BAD_ARGUMENT);
 }
 
 int open_set(const ViewOptions& options, bool need_depth, ScreenGeometry* geometry,
@@ -36,10 +36,7 @@ int open_set(const ViewOptions& options, bool need_depth, ScreenGeometry* geomet
     std::error_code ec;
     if (!fs::is_directory(options.input, ec))
         return fail(options.input + ": not a directory");
-    if (std::string error = screen_for(options.input, options.screen, need_depth, geometry, description);
-        !error.empty())
-        return fail(error, BAD_ARGUMENT);
-    return 0;
+    return screen_for(options.input, options.screen, need_depth, geometry, description);
 }
 
 std::string initial_screen(
@@ -106,7 +103,7 @@ int sets_to_view(const ViewOptions& options, std::vector<SetToView>* sets)
             BAD_ARGUMENT);
     std::vector<BundleEntry> entries;
     if (std::string error = read_bundle(options.input, &entries); !error.empty())
-        return fail(error, BAD_ARGUMENT);
+        return fail(error);
     if (entries.empty())
         return fail(options.input + ": its " + std::string(BUNDLE_INDEX_FILE) + " lists no sets");
     sets->clear();

@@ -11,6 +11,7 @@
 #include "lib/file_io.h"
 #include "lib/interrupt.h"
 #include "lib/progress.h"
+#include "lib/staged_files.h"
 #include "lib/temp_dir.h"
 #include "lib/tool_main.h"
 #include "preview/animation.h"

@@ -1,5 +1,9 @@
 #include "frames/bundle.h"
 
+#include "frames/replay.h"
+#include "frames/set_description.h"
+#include "src/schedule.h"
+
 #include <cstdio>
 #include <memory>
 
@@ -12,12 +16,46 @@ std::string bundle_set_name(const ScreenGeometry& panel, const std::string& own_
     return panel.size_text() + "-" + panel.pixel_format().name + "-" + std::to_string(panel.stride());
 }
 
+namespace {
+
+// A name as it can be shown on one line: in quotes, with what is not
+// printable ASCII escaped.
+std::string quoted(const std::string& name)
+{
+    std::string text = "\"";
+    for (unsigned char c : name) {
+        char escape[8];
+        if (c == '"' || c == '\\')
+            text += { '\\', char(c) };
+        else if (c < 0x20 || c >= 0x7f) {
+            std::snprintf(escape, sizeof escape, "\\x%02x", c);
+            text += escape;
+        } else
+            text += char(c);
+    }
+    return text + "\"";
+}
+
+// Names a set's folder cannot take in a bundle, where they would read as the
+// index, or as a set's own files (the bundle would pass for a set).
+bool reserved_in_bundle(const std::string& name)
+{
+    for (int n = 1; n <= FRAME_COUNT; ++n)
+        if (name == frame_name(n))
+            return true;
+    return name == BUNDLE_INDEX_FILE || name == SET_DESCRIPTION_FILE;
+}
+
+} // namespace
+
 std::string bundle_name_refusal(const std::string& name)
 {
+    if (reserved_in_bundle(name))
+        return "name " + quoted(name) + " is the name of a file of a bundle or a set; give another";
     if (name.find('\0') == std::string::npos && plain_set_name(name.c_str()))
         return "";
-    return "name \"" + name
-        + "\" cannot name a set's folder: give letters, digits, '.', '_' and '-', at most "
+    return "name " + quoted(name)
+        + " cannot name a set's folder: give letters, digits, '.', '_' and '-', at most "
         + std::to_string(BUNDLE_NAME_SIZE - 1) + ", not starting with '.'";
 }
 

@@ -2,6 +2,7 @@
 
 #include "lib/file_io.h"
 #include "lib/interrupt.h"
+#include "lib/staged_files.h"
 #include "preview/png.h"
 #include "src/schedule.h"
 

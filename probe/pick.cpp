@@ -4,8 +4,10 @@
 #include "probe.h"
 #include "screen.h"
 
+#include <limits.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -18,6 +20,18 @@ void describe_screen(const ProbedScreen& s, char* text, size_t size)
     }
     snprintf(text, size, "this screen is %ux%u at %u bpp, %s, with %u-byte lines", s.var.xres, s.var.yres,
         s.var.bits_per_pixel, s.format ? s.format->name : "channels of no known format", s.fix.line_length);
+}
+
+// Why `path` is not a set the bundle holds, or null: only a folder of the
+// bundle's own is, since a link may lead out of it.
+const char* not_a_set_folder(const char* path)
+{
+    struct stat info;
+    if (lstat(path, &info) != 0)
+        return "not there";
+    if (S_ISLNK(info.st_mode))
+        return "a link, which may lead out of the bundle";
+    return S_ISDIR(info.st_mode) ? nullptr : "not a directory";
 }
 
 } // namespace
@@ -38,7 +52,15 @@ int probe_pick(const char* bundle)
         size_t length = strlen(bundle);
         while (length > 1 && bundle[length - 1] == '/')
             --length;
-        printf("%.*s/%s\n", int(length), bundle, index.sets[found].name);
+        char set[PATH_MAX];
+        int written = snprintf(set, sizeof set, "%.*s/%s", int(length), bundle, index.sets[found].name);
+        const char* refusal = written >= int(sizeof set) ? "a path too long" : not_a_set_folder(set);
+        if (refusal) {
+            fprintf(stderr, "pelimora-probe: %s: listed in its bundle's %s for this screen, but %s\n", set,
+                BUNDLE_INDEX_FILE, refusal);
+            return 1;
+        }
+        printf("%s\n", set);
         return 0;
     }
     char screen_text[256];

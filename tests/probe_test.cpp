@@ -442,6 +442,36 @@ TEST(Probe, RefusesABadBundleInOneLine)
     EXPECT_EQ(probe(devices, frames.path(), { "--pick" }).run.exit_status, 2); // usage
 }
 
+TEST(Probe, PicksOnlyAFolderTheBundleHolds)
+{
+    REQUIRE_DEVICE_SANDBOX();
+    ProductLine line;
+    FrameDir frames;
+    VirtualDevices devices;
+    devices.fb = "32x20x16";
+    const fs::path set = line.bundle / "32x20-RGB565-64";
+    fs::rename(set, line.scratch / "elsewhere");
+    auto refused_because = [&](const std::string& why) {
+        Probed p = probe(devices, frames.path(), { "--pick", line.bundle });
+        EXPECT_EQ(p.run.exit_status, 1) << why;
+        EXPECT_EQ(p.run.out, "") << why;
+        EXPECT_NE(
+            p.run.err.find(set.string() + ": listed in its bundle's index.json for this screen, but " + why),
+            std::string::npos)
+            << p.run.err;
+        EXPECT_EQ(std::count(p.run.err.begin(), p.run.err.end(), '\n'), 1) << p.run.err;
+    };
+    refused_because("not there");
+    std::ofstream(set) << "a file";
+    refused_because("not a directory");
+    fs::remove(set);
+    fs::create_directory_symlink(line.scratch / "elsewhere", set);
+    refused_because("a link, which may lead out of the bundle");
+    fs::remove(set);
+    fs::rename(line.scratch / "elsewhere", set);
+    EXPECT_EQ(probe(devices, frames.path(), { "--pick", line.bundle }).run.out, set.string() + "\n");
+}
+
 TEST(Probe, BundleChecksEachSetOnItsPanel)
 {
     ProductLine line;

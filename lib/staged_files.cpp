@@ -1,0 +1,396 @@
+#include "lib/staged_files.h"
+
+#include "lib/interrupt.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char SCRATCH_PREFIX[] = ".pelimora-";
+constexpr char STAGE_INSIDE[] = "staged"; // the staging folder's name inside a directory
+
+std::string cannot(const fs::path& path, const char* what, int error)
+{
+    return path.string() + ": cannot " + what + ": " + std::strerror(error);
+}
+
+void sync_directory(const fs::path& dir)
+{
+    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        (void)fsync(fd);
+        (void)close(fd);
+    }
+}
+
+// `from` again at `to` at no cost: folders made anew, everything else hard
+// linked. "" or the error.
+std::string link_tree(const fs::path& from, const fs::path& to)
+{
+    struct stat info;
+    if (lstat(from.c_str(), &info) != 0)
+        return cannot(from, "read", errno);
+    if (!S_ISDIR(info.st_mode))
+        return link(from.c_str(), to.c_str()) == 0 ? "" : cannot(from, "carry over", errno);
+    if (mkdir(to.c_str(), 0700) != 0)
+        return cannot(to, "create", errno);
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(from, ec))
+        if (std::string error = link_tree(entry.path(), to / entry.path().filename()); !error.empty())
+            return error;
+    (void)chmod(to.c_str(), info.st_mode & 07777);
+    return ec ? from.string() + ": cannot read: " + ec.message() : "";
+}
+
+// Whether `dir` and a folder beside it can be swapped in one step: not a
+// mount point, not the working directory (its shell would be left in the
+// old one), not the root.
+bool swappable(const fs::path& dir)
+{
+    struct stat own, parent, working;
+    if (dir.filename().empty() || dir.filename() == "." || dir.filename() == "..")
+        return false;
+    return stat(dir.c_str(), &own) == 0 && stat(dir.parent_path().c_str(), &parent) == 0
+        && own.st_dev == parent.st_dev && own.st_ino != parent.st_ino && stat(".", &working) == 0
+        && !(working.st_dev == own.st_dev && working.st_ino == own.st_ino);
+}
+
+// Scratch that writers killed before they could clean up left in `dir`, and
+// beside it a stage of theirs for `dir`. A live writer's (a single file
+// written beside) stays.
+void remove_stale_scratch(const fs::path& dir)
+{
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(dir, ec))
+        if (is_stale_scratch(entry.path().filename().string()))
+            fs::remove_all(entry.path(), ec);
+    const fs::path absolute = fs::absolute(dir, ec);
+    const std::string own = absolute.filename().string();
+    for (const auto& entry : fs::directory_iterator(absolute.parent_path(), ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.ends_with("-" + own) && is_stale_scratch(name)
+            && name.find('-', std::strlen(SCRATCH_PREFIX)) + 1 == name.size() - own.size())
+            fs::remove_all(entry.path(), ec);
+    }
+}
+
+} // namespace
+
+std::string scratch_name(const std::string& name)
+{
+    return SCRATCH_PREFIX + std::to_string(getpid()) + "-" + name;
+}
+
+bool is_scratch_name(const std::string& name, long* pid)
+{
+    if (!name.starts_with(SCRATCH_PREFIX))
+        return false;
+    const char* digits = name.c_str() + std::strlen(SCRATCH_PREFIX);
+    char* end = nullptr;
+    long writer = std::strtol(digits, &end, 10);
+    if (end == digits || *end != '-' || writer <= 0)
+        return false;
+    if (pid)
+        *pid = writer;
+    return true;
+}
+
+bool is_stale_scratch(const std::string& name)
+{
+    long pid = 0;
+    return is_scratch_name(name, &pid) && pid != getpid() && kill(pid_t(pid), 0) != 0 && errno == ESRCH;
+}
+
+void test_stop_point(const std::string& step)
+{
+    static const char* const wanted = std::getenv("PELIMORA_TEST_STOP");
+    if (wanted && step == wanted)
+        (void)raise(SIGSTOP);
+}
+
+FolderLock::~FolderLock()
+{
+    for (int fd : fds_)
+        (void)close(fd);
+}
+
+std::string FolderLock::take(const fs::path& dir)
+{
+    // A writer that finished while we opened may have swapped the folder for
+    // a new one: the lock that counts is the one of the folder now there.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            return cannot(dir, "open", errno);
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+            (void)close(fd);
+            return dir.string()
+                + ": another pelimora tool is writing it now; run this again when it has finished";
+        }
+        struct stat held, now;
+        if (fstat(fd, &held) == 0 && stat(dir.c_str(), &now) == 0 && held.st_dev == now.st_dev
+            && held.st_ino == now.st_ino) {
+            fds_.push_back(fd);
+            return "";
+        }
+        (void)close(fd);
+    }
+    return dir.string() + ": replaced again and again while this tool waited to write it";
+}
+
+void FolderLock::take_own(const fs::path& dir)
+{
+    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        (void)flock(fd, LOCK_EX | LOCK_NB);
+        fds_.push_back(fd);
+    }
+}
+
+StagedFiles::StagedFiles(fs::path dir, Claim claim)
+    : dir_(std::move(dir))
+    , claim_(claim)
+{
+}
+
+StagedFiles::~StagedFiles()
+{
+    std::error_code ec;
+    if (!committed_ && !stage_.empty())
+        fs::remove_all(stage_, ec);
+    if (created_ && !committed_)
+        fs::remove(dir_, ec); // only when empty
+}
+
+std::string StagedFiles::prepare()
+{
+    if (prepared_)
+        return "";
+    std::error_code ec;
+    if (fs::exists(dir_, ec) && !fs::is_directory(dir_, ec))
+        return dir_.string() + ": not a directory";
+    if (!fs::exists(dir_, ec)) {
+        if (!fs::create_directories(dir_, ec) && ec)
+            return dir_.string() + ": cannot create: " + ec.message();
+        created_ = true;
+    }
+    if (claim_ == Claim::whole_directory) {
+        if (std::string error = lock_.take(dir_); !error.empty()) {
+            created_ = false; // perhaps made at the same time by the writer that holds it
+            return error;
+        }
+        remove_stale_scratch(dir_);
+    }
+    if (std::string error = make_stage(); !error.empty())
+        return error;
+    prepared_ = true;
+    return "";
+}
+
+std::string StagedFiles::make_stage()
+{
+    std::error_code ec;
+    fs::path absolute = fs::absolute(dir_, ec).lexically_normal();
+    if (absolute.filename().empty())
+        absolute = absolute.parent_path();
+    if (claim_ == Claim::whole_directory && swappable(absolute)) {
+        fs::path beside = absolute.parent_path() / scratch_name(absolute.filename().string());
+        if (mkdir(beside.c_str(), 0755) == 0) {
+            stage_ = beside;
+            beside_ = true;
+            lock_.take_own(stage_);
+            return "";
+        }
+    }
+    fs::path inside = dir_ / scratch_name(STAGE_INSIDE);
+    if (mkdir(inside.c_str(), 0755) != 0)
+        return cannot(dir_, "write in it", errno);
+    stage_ = inside;
+    return "";
+}
+
+bool StagedFiles::replaces(const std::string& name) const
+{
+    return std::find(names_.begin(), names_.end(), name) != names_.end()
+        || std::find(removals_.begin(), removals_.end(), name) != removals_.end();
+}
+
+int StagedFiles::create(const std::string& name, std::string* error)
+{
+    stop_if_interrupted();
+    if (*error = prepare(); !error->empty())
+        return -1;
+    const std::string top = name.substr(0, name.find('/'));
+    if (top != name)
+        (void)mkdir((stage_ / top).c_str(), 0755);
+    int fd = open((stage_ / name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        *error = cannot(dir_ / name, "create", errno);
+        return -1;
+    }
+    if (std::find(names_.begin(), names_.end(), top) == names_.end())
+        names_.push_back(top);
+    if (names_.size() == 1)
+        test_stop_point("staged");
+    return fd;
+}
+
+std::string StagedFiles::add(const std::string& name, std::span<const uint8_t> bytes)
+{
+    std::string error;
+    int fd = create(name, &error);
+    if (fd < 0)
+        return error;
+    fs::path final = dir_ / name;
+    const uint8_t* at = bytes.data();
+    size_t left = bytes.size();
+    while (left > 0) {
+        ssize_t n = write(fd, at, left);
+        if (n < 0 && errno == EINTR && !interrupt_signal())
+            continue;
+        if (n <= 0) {
+            int write_error = n < 0 ? errno : ENOSPC;
+            (void)close(fd);
+            stop_if_interrupted();
+            return cannot(final, "write", write_error);
+        }
+        at += n, left -= size_t(n);
+    }
+    if (fsync(fd) != 0 || close(fd) != 0)
+        return cannot(final, "write", errno);
+    stop_if_interrupted();
+    return "";
+}
+
+std::string StagedFiles::open_stream(const std::string& name, std::FILE** file)
+{
+    std::string error;
+    int fd = create(name, &error);
+    *file = fd < 0 ? nullptr : fdopen(fd, "wb");
+    if (fd >= 0 && !*file) {
+        (void)close(fd);
+        return cannot(dir_ / name, "write", errno);
+    }
+    if (*file)
+        streams_.emplace_back(*file, name);
+    return error;
+}
+
+std::string StagedFiles::close_stream(std::FILE* file)
+{
+    std::string name;
+    for (auto& [stream, final] : streams_)
+        if (stream == file)
+            name = final, stream = nullptr;
+    bool written = std::fflush(file) == 0 && fsync(fileno(file)) == 0;
+    int error = errno;
+    written = std::fclose(file) == 0 && written;
+    stop_if_interrupted();
+    return written ? "" : cannot(dir_ / name, "write", error);
+}
+
+void StagedFiles::remove_on_commit(const std::string& name)
+{
+    removals_.push_back(name);
+}
+
+// What the new contents do not replace (the user's own files, a live
+// writer's scratch) goes along with them.
+std::string StagedFiles::carry_over()
+{
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(dir_, ec)) {
+        const std::string name = entry.path().filename().string();
+        long pid = 0;
+        if (replaces(name) || (is_scratch_name(name, &pid) && pid == getpid()))
+            continue;
+        if (std::string error = link_tree(entry.path(), stage_ / name); !error.empty())
+            return error;
+    }
+    return ec ? dir_.string() + ": cannot read: " + ec.message() : "";
+}
+
+// The staged folder and `dir` swapped in one step; then the old contents,
+// now in the stage's place, removed.
+std::string StagedFiles::swap_in()
+{
+    test_stop_point("commit-1");
+    if (std::string error = carry_over(); !error.empty())
+        return error;
+    for (const std::string& name : names_)
+        sync_directory(stage_ / name);
+    sync_directory(stage_);
+    struct stat info;
+    if (stat(dir_.c_str(), &info) == 0)
+        (void)chmod(stage_.c_str(), info.st_mode & 07777);
+    test_stop_point("commit-2");
+    if (renameat2(AT_FDCWD, stage_.c_str(), AT_FDCWD, dir_.c_str(), RENAME_EXCHANGE) != 0)
+        return cannot(dir_, "replace", errno);
+    committed_ = true;
+    sync_directory(stage_.parent_path());
+    test_stop_point("commit-3");
+    std::error_code ec;
+    fs::remove_all(stage_, ec);
+    return "";
+}
+
+// Each staged name renamed into place, a folder there before moved aside
+// first; then what is named for removal removed.
+std::string StagedFiles::move_in()
+{
+    int step = 0;
+    std::error_code ec;
+    for (const std::string& name : names_) {
+        test_stop_point("commit-" + std::to_string(++step));
+        const fs::path from = stage_ / name, to = dir_ / name;
+        if (rename(from.c_str(), to.c_str()) == 0)
+            continue;
+        const int error = errno;
+        const fs::path aside = dir_ / scratch_name(name + ".old");
+        if (!fs::is_symlink(to, ec) && !fs::exists(to, ec))
+            return cannot(to, "replace", error);
+        if (rename(to.c_str(), aside.c_str()) != 0 || rename(from.c_str(), to.c_str()) != 0)
+            return cannot(to, "replace", errno);
+        fs::remove_all(aside, ec);
+    }
+    committed_ = true;
+    for (const std::string& name : removals_) {
+        test_stop_point("commit-" + std::to_string(++step));
+        if (fs::remove_all(dir_ / name, ec) == static_cast<std::uintmax_t>(-1) || ec)
+            return (dir_ / name).string() + ": cannot remove: " + ec.message();
+    }
+    fs::remove_all(stage_, ec);
+    sync_directory(dir_);
+    return "";
+}
+
+std::string StagedFiles::commit()
+{
+    stop_if_interrupted();
+    if (std::string error = prepare(); !error.empty())
+        return error;
+    SignalsHeld held;
+    if (beside_) {
+        std::string error = swap_in();
+        // A file system that cannot swap, or a file that cannot be linked:
+        // the files are moved in one by one instead.
+        if (error.empty() || committed_)
+            return error;
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(stage_, ec))
+            if (!replaces(entry.path().filename().string()))
+                fs::remove_all(entry.path(), ec);
+    }
+    return move_in();
+}

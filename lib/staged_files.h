@@ -1,0 +1,105 @@
+// Outputs written all or nothing: against an error, an interruption, a
+// second writer and a kill.
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <vector>
+
+// The hidden name a writer gives its scratch beside what it writes:
+// ".pelimora-PID-NAME", so that scratch left by a writer that was killed is
+// known as such.
+[[nodiscard]] std::string scratch_name(const std::string& name);
+// Whether `name` is such scratch; its writer's process id in `pid`.
+bool is_scratch_name(const std::string& name, long* pid = nullptr);
+// Whether the writer of that scratch is gone (killed before it cleaned up).
+bool is_stale_scratch(const std::string& name);
+
+// The one lock every pelimora writer of a whole folder takes (a set, a
+// bundle, a preview, a run's captures): an advisory lock on the folder
+// itself, held until the object goes.
+class FolderLock {
+public:
+    FolderLock() = default;
+    ~FolderLock();
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+    // Takes the lock of the existing folder `dir` without waiting: "" or why
+    // not (another writer holds it). On a file system without locks it
+    // succeeds, as nothing can be checked there.
+    [[nodiscard]] std::string take(const std::filesystem::path& dir);
+    // The same for a folder this writer made itself, which no one else waits for.
+    void take_own(const std::filesystem::path& dir);
+
+private:
+    std::vector<int> fds_;
+};
+
+// Whether the files staged are a directory's whole contents (a set of frames,
+// a bundle, a preview), which one writer at a time replaces, or single files
+// among others (one picture in a folder of the user's).
+enum class Claim { whole_directory, single_files };
+
+// Files that become real together. Each is written to a hidden staging
+// folder and synced; commit() puts them all into place and removes what was
+// named for removal, with the interrupting signals held back. Until then
+// nothing in `dir` changes, and whatever was not committed is removed when
+// the object goes, on an error or an interruption alike.
+//
+// Claiming the whole directory, it holds FolderLock from prepare() until it
+// goes, removes the scratch of writers killed before they could clean up,
+// and stages the new contents beside `dir`: commit() carries over what it
+// does not replace and swaps the two folders in one step, so that a kill at
+// any instant leaves the old contents or the new ones. Where a swap cannot be
+// made (a mount point, the working directory, a file system without it), the
+// files are staged inside `dir` and renamed into place one by one.
+class StagedFiles {
+public:
+    // `dir` is made if it does not exist (and removed again if nothing is committed).
+    explicit StagedFiles(std::filesystem::path dir, Claim claim = Claim::whole_directory);
+    ~StagedFiles();
+    StagedFiles(const StagedFiles&) = delete;
+    StagedFiles& operator=(const StagedFiles&) = delete;
+
+    // Makes the directory if need be and takes its lock; "" or the error.
+    [[nodiscard]] std::string prepare();
+    // "" or the error, naming the file by its final name ("SUB/FILE" for a
+    // file in a folder SUB of `dir`, which the commit replaces whole).
+    [[nodiscard]] std::string add(const std::string& name, std::span<const uint8_t> bytes);
+    // The same for a file written as a stream: the caller writes it through
+    // `*file` and hands it back to close_stream.
+    [[nodiscard]] std::string open_stream(const std::string& name, std::FILE** file);
+    [[nodiscard]] std::string close_stream(std::FILE* file);
+    // A file or folder of `dir` that the commit removes.
+    void remove_on_commit(const std::string& name);
+    [[nodiscard]] std::string commit();
+
+    const std::filesystem::path& dir() const { return dir_; }
+
+private:
+    int create(const std::string& name, std::string* error);
+    [[nodiscard]] std::string make_stage();
+    [[nodiscard]] bool replaces(const std::string& name) const;
+    [[nodiscard]] std::string carry_over();
+    [[nodiscard]] std::string swap_in();
+    [[nodiscard]] std::string move_in();
+
+    std::filesystem::path dir_;
+    Claim claim_;
+    FolderLock lock_;
+    std::filesystem::path stage_; // the hidden folder the files are staged in
+    bool beside_ = false; // stage_ is beside dir_, to be swapped with it
+    bool prepared_ = false, created_ = false, committed_ = false;
+    std::vector<std::string> names_; // what is staged, by top-level name
+    std::vector<std::string> removals_;
+    std::vector<std::pair<std::FILE*, std::string>> streams_; // open streams, final names
+};
+
+// A test's handle on the steps above: with PELIMORA_TEST_STOP=STEP in the
+// environment, the writer stops itself (SIGSTOP) when it reaches STEP, for a
+// test to act at a known point. The steps: "staged" (the first file staged,
+// the lock held), then "commit-1", "commit-2", ... before each step of the
+// commit that changes `dir`.
+void test_stop_point(const std::string& step);
