@@ -31,6 +31,20 @@ long meant_frame(const std::string& name)
     return digits.size() > 6 ? 0 : std::stol(digits);
 }
 
+std::string left_by_a_killed_writer(const std::string& name)
+{
+    return name
+        + " was left by a pelimora tool stopped before it finished: the next writer into this folder "
+          "removes it; a copy made before takes it along";
+}
+
+// What a killed writer left beside the folder.
+void warn_of_scratch_beside(const fs::path& dir)
+{
+    for (const fs::path& stage : stale_scratch_beside(dir))
+        std::printf("warning: beside it, %s\n", left_by_a_killed_writer(stage.string()).c_str());
+}
+
 // What is in a set besides its frames and its description: files that look
 // like frames of the schedule but are not among its names, scratch a writer
 // left when it was killed, and anything else, all of which a copy of the
@@ -47,9 +61,7 @@ std::vector<std::string> strangers(const fs::path& dir)
         if ((n >= 1 && n <= FRAME_COUNT && name == frame_name(int(n))) || name == SET_DESCRIPTION_FILE)
             continue;
         if (is_scratch_name(name)) {
-            warnings.push_back(name
-                + " was left by a pelimora tool stopped before it finished: the next "
-                  "encode into this folder removes it; a copy made before takes it along");
+            warnings.push_back(left_by_a_killed_writer(name));
             continue;
         }
         if (n < 0) {
@@ -62,6 +74,26 @@ std::vector<std::string> strangers(const fs::path& dir)
             ? "the player shows " + frame_name(1) + " to " + frame_name(FRAME_COUNT) + " only"
             : "the player opens " + frame_name(int(n)) + " (names are exact: case, no leading zeros)";
         warnings.push_back(name + " is never played: " + std::move(why));
+    }
+    return warnings;
+}
+
+// What is in a bundle besides its index and the sets it lists.
+std::vector<std::string> bundle_strangers(const fs::path& dir, const std::vector<SetToView>& sets)
+{
+    std::vector<std::string> names, warnings;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(dir, ec))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end(), natural_less);
+    for (const std::string& name : names) {
+        if (name == BUNDLE_INDEX_FILE || std::any_of(sets.begin(), sets.end(), [&](const SetToView& set) {
+                return set.folder == name;
+            }))
+            continue;
+        warnings.push_back(is_scratch_name(name) ? left_by_a_killed_writer(name)
+                                                 : name + " is not listed in " + BUNDLE_INDEX_FILE
+                    + ": no screen picks it, and a copy of the bundle takes it to the device too");
     }
     return warnings;
 }
@@ -142,6 +174,7 @@ int check_set(const ViewOptions& options)
             frame_name(1).c_str());
     for (const std::string& warning : strangers(dir))
         std::printf("warning: %s\n", warning.c_str());
+    warn_of_scratch_beside(dir);
 
     if (!description)
         std::printf("note: no %s in %s: the pixel count is checked, not the shape\n", SET_DESCRIPTION_FILE,
@@ -176,6 +209,9 @@ int check_frames(const ViewOptions& options)
         std::printf("%s:\n", set.folder.c_str());
         status = std::max(status, check_set(set.options));
     }
+    for (const std::string& warning : bundle_strangers(options.input, sets))
+        std::printf("warning: %s\n", warning.c_str());
+    warn_of_scratch_beside(options.input);
     std::printf("%s of the %zu sets in %s is right for its panel\n", status ? "not every one" : "each",
         sets.size(), options.input.c_str());
     return status;

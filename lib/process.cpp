@@ -91,6 +91,22 @@ ProcessExit wait_process(pid_t pid)
     return exit;
 }
 
+bool wait_stopped(pid_t pid, ProcessExit* exit)
+{
+    int status = 0;
+    while (waitpid(pid, &status, WUNTRACED) < 0)
+        if (errno != EINTR)
+            return false;
+    if (WIFSTOPPED(status))
+        return true;
+    *exit = {};
+    if (WIFEXITED(status))
+        exit->exit_status = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        exit->term_signal = WTERMSIG(status);
+    return false;
+}
+
 ProcessRun run_process(const SpawnRequest& request, bool capture)
 {
     ProcessRun run;

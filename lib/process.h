@@ -24,6 +24,9 @@ struct ProcessExit {
     long peak_kib = 0; // its peak resident memory
 };
 ProcessExit wait_process(pid_t pid);
+// Waits until the child stops itself (SIGSTOP) or ends: true when it
+// stopped (it stays stopped), false with how it ended in `exit`.
+[[nodiscard]] bool wait_stopped(pid_t pid, ProcessExit* exit);
 
 struct ProcessRun : ProcessExit {
     std::string error; // why it could not be started

@@ -75,14 +75,8 @@ void remove_stale_scratch(const fs::path& dir)
     for (const auto& entry : fs::directory_iterator(dir, ec))
         if (is_stale_scratch(entry.path().filename().string()))
             fs::remove_all(entry.path(), ec);
-    const fs::path absolute = fs::absolute(dir, ec);
-    const std::string own = absolute.filename().string();
-    for (const auto& entry : fs::directory_iterator(absolute.parent_path(), ec)) {
-        const std::string name = entry.path().filename().string();
-        if (name.ends_with("-" + own) && is_stale_scratch(name)
-            && name.find('-', std::strlen(SCRATCH_PREFIX)) + 1 == name.size() - own.size())
-            fs::remove_all(entry.path(), ec);
-    }
+    for (const fs::path& stage : stale_scratch_beside(dir))
+        fs::remove_all(stage, ec);
 }
 
 } // namespace
@@ -110,6 +104,23 @@ bool is_stale_scratch(const std::string& name)
 {
     long pid = 0;
     return is_scratch_name(name, &pid) && pid != getpid() && kill(pid_t(pid), 0) != 0 && errno == ESRCH;
+}
+
+std::vector<fs::path> stale_scratch_beside(const fs::path& dir)
+{
+    std::error_code ec;
+    fs::path absolute = fs::absolute(dir, ec).lexically_normal();
+    if (absolute.filename().empty())
+        absolute = absolute.parent_path();
+    const std::string own = absolute.filename().string();
+    std::vector<fs::path> found;
+    for (const auto& entry : fs::directory_iterator(absolute.parent_path(), ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.ends_with("-" + own) && is_stale_scratch(name)
+            && name.find('-', std::strlen(SCRATCH_PREFIX)) + 1 == name.size() - own.size())
+            found.push_back(entry.path());
+    }
+    return found;
 }
 
 void test_stop_point(const std::string& step)
@@ -239,10 +250,11 @@ int StagedFiles::create(const std::string& name, std::string* error)
         *error = cannot(dir_ / name, "create", errno);
         return -1;
     }
-    if (std::find(names_.begin(), names_.end(), top) == names_.end())
+    if (std::find(names_.begin(), names_.end(), top) == names_.end()) {
         names_.push_back(top);
-    if (names_.size() == 1)
-        test_stop_point("staged");
+        if (names_.size() == 1)
+            test_stop_point("staged");
+    }
     return fd;
 }
 

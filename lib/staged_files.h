@@ -16,6 +16,9 @@
 bool is_scratch_name(const std::string& name, long* pid = nullptr);
 // Whether the writer of that scratch is gone (killed before it cleaned up).
 bool is_stale_scratch(const std::string& name);
+// Such scratch beside `dir`: what a writer of `dir` killed before its commit
+// left next to it.
+[[nodiscard]] std::vector<std::filesystem::path> stale_scratch_beside(const std::filesystem::path& dir);
 
 // The one lock every pelimora writer of a whole folder takes (a set, a
 // bundle, a preview, a run's captures): an advisory lock on the folder

@@ -14,6 +14,7 @@
 #include "tests/support/tool_run.h"
 #include "vfb/runner.h"
 
+#include <csignal>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <unistd.h>
@@ -470,6 +471,87 @@ TEST(Probe, PicksOnlyAFolderTheBundleHolds)
     fs::remove(set);
     fs::rename(line.scratch / "elsewhere", set);
     EXPECT_EQ(probe(devices, frames.path(), { "--pick", line.bundle }).run.out, set.string() + "\n");
+}
+
+TEST(Probe, AKillAtAnyStepOfABundlesCommitLeavesTheOldBundleOrTheNew)
+{
+    REQUIRE_DEVICE_SANDBOX();
+    ProductLine line;
+    FrameDir frames;
+    Scratch& s = line.scratch;
+    auto encode = [&](const char* second, const fs::path& out) {
+        return std::vector<std::string> { "pelimora-frames", "encode", s / "art", "--panel", s / "small.json",
+            "--panel", s / second, "-q", "-o", out };
+    };
+    auto run = [&](std::vector<std::string> argv) {
+        const std::string tool = argv[0];
+        argv.erase(argv.begin());
+        return s.run(tool, argv).status;
+    };
+    ASSERT_EQ(run(encode("other.json", s / "reference")), 0);
+    const auto made = contents_of(s / "reference");
+    int killed = 0;
+    for (int step = 1;; ++step) {
+        ASSERT_EQ(run(encode("wide.json", line.bundle)), 0);
+        const auto before = contents_of(line.bundle);
+        ProcessExit ended;
+        pid_t pid
+            = start_stopped_at("commit-" + std::to_string(step), encode("other.json", line.bundle), &ended);
+        if (pid < 0) {
+            EXPECT_EQ(ended.exit_status, 0);
+            EXPECT_EQ(contents_of(line.bundle), made);
+            break;
+        }
+        kill(pid, SIGKILL);
+        EXPECT_EQ(wait_process(pid).term_signal, SIGKILL);
+        ++killed;
+        const auto after = contents_of(line.bundle);
+        EXPECT_TRUE(after == before || after == made) << "killed before step " << step;
+        ToolRun check = s.run("pelimora-frames", { "check", line.bundle });
+        EXPECT_EQ(check.status, 0) << "killed before step " << step << "\n" << check.out;
+        // Every screen gets a set that is there, or none.
+        for (const char* fb : { "32x20x16", "40x20x32", "32x20x32" }) {
+            VirtualDevices devices;
+            devices.fb = fb;
+            Probed p = probe(devices, frames.path(), { "--pick", line.bundle });
+            if (p.run.exit_status == 0)
+                EXPECT_TRUE(fs::is_directory(p.run.out.substr(0, p.run.out.size() - 1))) << p.run.out;
+            else
+                EXPECT_EQ(p.run.exit_status, 1) << p.run.err;
+        }
+    }
+    EXPECT_GE(killed, 3);
+}
+
+TEST(Probe, CheckNamesWhatABundleDoesNotList)
+{
+    ProductLine line;
+    SpawnRequest gone;
+    gone.argv = { "/bin/true" };
+    std::string error;
+    pid_t dead = spawn_process(gone, &error);
+    ASSERT_GT(dead, 0) << error;
+    wait_process(dead);
+    const std::string stale = ".pelimora-" + std::to_string(dead) + "-";
+    fs::create_directories(line.bundle / (stale + "32x20-RGB565-64"));
+    fs::create_directories(line.scratch / (stale + "bundle"));
+    fs::copy(line.bundle / "second-supplier", line.bundle / "copy", fs::copy_options::recursive);
+    ToolRun checked = line.scratch.run("pelimora-frames", { "check", line.bundle });
+    EXPECT_EQ(checked.status, 0) << checked.out;
+    for (const std::string& warning :
+        { "warning: " + stale + "32x20-RGB565-64 was left by a pelimora tool stopped before it finished",
+            std::string("warning: copy is not listed in index.json"),
+            "warning: beside it, " + (line.scratch / (stale + "bundle")).string()
+                + " was left by a pelimora tool" })
+        EXPECT_NE(checked.out.find(warning), std::string::npos) << warning << "\n" << checked.out;
+    // The next writer removes what the killed one left, and nothing else.
+    ToolRun again = line.scratch.run("pelimora-frames",
+        { "encode", line.scratch / "art", "--panel", line.scratch / "small.json", "--panel",
+            line.scratch / "other.json", "-q", "-o", line.bundle });
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_FALSE(fs::exists(line.bundle / (stale + "32x20-RGB565-64")));
+    EXPECT_FALSE(fs::exists(line.scratch / (stale + "bundle")));
+    EXPECT_TRUE(fs::exists(line.bundle / "copy" / "Loop_40.rle"));
 }
 
 TEST(Probe, BundleChecksEachSetOnItsPanel)

@@ -6,6 +6,7 @@
 #include "frames/replay.h"
 #include "frames/rle565.h"
 #include "frames/set_description.h"
+#include "lib/staged_files.h"
 #include "preview/png.h"
 #include "src/schedule.h"
 #include "tests/support/frame_dir.h"
@@ -15,6 +16,7 @@
 #include "vfb/runner.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <chrono>
 #include <csignal>
@@ -90,19 +92,21 @@ bool has_temporaries(const Scratch& scratch)
     return false;
 }
 
-// Starts a tool and returns once it has begun to write beside its output.
-pid_t start_writing(const Scratch& scratch, const std::vector<std::string>& argv)
+// Starts a tool and returns once it holds its output's lock and has staged
+// its first file.
+pid_t start_writing(const std::vector<std::string>& argv)
 {
-    SpawnRequest request;
-    request.argv = argv;
-    std::string error;
-    pid_t pid = spawn_process(request, &error);
-    EXPECT_GT(pid, 0) << error;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (pid > 0 && !has_temporaries(scratch) && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    EXPECT_TRUE(has_temporaries(scratch)) << argv[0] << " wrote nothing";
+    ProcessExit ended;
+    pid_t pid = start_stopped_at("staged", argv, &ended);
+    EXPECT_GT(pid, 0) << argv[0] << " ended with status " << ended.exit_status << " before it wrote";
     return pid;
+}
+
+// Lets a stopped tool go on and waits for it.
+ProcessExit go_on(pid_t pid)
+{
+    kill(pid, SIGCONT);
+    return wait_process(pid);
 }
 
 // Error lines, not notes.
@@ -161,10 +165,58 @@ std::function<void(const Scratch&)> with_panel(const std::string& json)
     };
 }
 
+// The standard inputs, a damaged pelimora.json in the set and a bundle with a damaged index.
+void damaged_descriptions(const Scratch& s)
+{
+    standard_inputs(s);
+    write_text(s / "set" / "pelimora.json", "{\"xres\": 64, \"yres\":");
+    write_text(s / "bundle" / "index.json", "{\"sets\": [");
+}
+
+// Two panel files for a bundle, the first named `name`.
+std::function<void(const Scratch&)> with_named_panel(const std::string& name)
+{
+    return [name](const Scratch& s) {
+        standard_inputs(s);
+        write_text(s / "a.json",
+            nlohmann::json { { "xres", 64 }, { "yres", 48 }, { "bits_per_pixel", 16 }, { "name", name } }
+                .dump());
+        write_text(s / "b.json", R"({"xres": 32, "yres": 24, "bits_per_pixel": 16})");
+    };
+}
+
+BadInput bad_name(const char* test, const std::string& name, const std::string& shown)
+{
+    return { test, with_named_panel(name), "pelimora-frames",
+        { "encode", "@/art", "--panel", "@/a.json", "--panel", "@/b.json", "-o", "@/bundle" },
+        "a.json: name " + shown, 2 };
+}
+
 std::vector<BadInput> bad_inputs()
 {
     auto none = [](const Scratch& s) { standard_inputs(s); };
     return {
+        bad_name("NameOfTheIndex", "index.json", "\"index.json\" is the name of a file"),
+        bad_name("NameOfASetDescription", "pelimora.json", "\"pelimora.json\" is the name of a file"),
+        bad_name("NameOfAFrame", "Loop_7.rle", "\"Loop_7.rle\" is the name of a file"),
+        bad_name("HiddenName", ".hidden", "\".hidden\" cannot name"),
+        bad_name("NameWithASeparator", "a/b", "\"a/b\" cannot name"),
+        bad_name("NameWithANewline", "two\nlines", "\"two\\x0alines\" cannot name"),
+        bad_name("NameTooLong", std::string(64, 'x'), "\"" + std::string(64, 'x') + "\" cannot name"),
+        { "DamagedDescriptionInCheck", damaged_descriptions, "pelimora-frames", { "check", "@/set" },
+            "pelimora.json" },
+        { "DamagedDescriptionInPreview", damaged_descriptions, "pelimora-frames",
+            { "preview", "@/set", "-o", "@/p" }, "pelimora.json" },
+        { "DamagedDescriptionInDecode", damaged_descriptions, "pelimora-frames",
+            { "decode", "@/set/Loop_1.rle", "-o", "@/x.png" }, "pelimora.json" },
+        { "DamagedDescriptionInVfb", damaged_descriptions, "pelimora-vfb",
+            { "--frames", "@/set", "-o", "@/v" }, "pelimora.json" },
+        { "DamagedIndexInCheck", damaged_descriptions, "pelimora-frames", { "check", "@/bundle" },
+            "index.json" },
+        { "DamagedIndexInPreview", damaged_descriptions, "pelimora-frames",
+            { "preview", "@/bundle", "-o", "@/p" }, "index.json" },
+        { "DamagedIndexInVfb", damaged_descriptions, "pelimora-vfb", { "--frames", "@/bundle", "-o", "@/v" },
+            "index.json" },
         { "PreviewWithoutAScreen", none, "pelimora-frames", { "preview", "@/raw", "-o", "@/p" },
             "which screen?", 2 },
         { "VfbWithoutAScreen", none, "pelimora-vfb", { "--frames", "@/raw", "-o", "@/v" }, "which screen?",
@@ -467,17 +519,17 @@ TEST(ToolsMatrix, EncodeInterruptedLeavesTheOldSet)
 {
     Scratch scratch;
     write_art(scratch / "old", 2);
-    write_art(scratch / "big", FRAME_COUNT, 400, 300, true);
+    write_art(scratch / "big", 4);
     ASSERT_EQ(
         scratch.run("pelimora-frames", { "encode", scratch / "old", "-o", scratch / "frames" }).status, 0);
     auto before = scratch.contents();
     for (int signal : { SIGINT, SIGTERM, SIGHUP }) {
         // Interrupted once the new set has begun to appear beside the old one.
-        pid_t pid = start_writing(scratch,
-            { tool_path("pelimora-frames"), "encode", scratch / "big", "-o", scratch / "frames", "-q" });
+        pid_t pid
+            = start_writing({ "pelimora-frames", "encode", scratch / "big", "-o", scratch / "frames", "-q" });
         ASSERT_GT(pid, 0);
         kill(pid, signal);
-        ProcessExit exit = wait_process(pid);
+        ProcessExit exit = go_on(pid);
         EXPECT_EQ(exit.term_signal, signal) << "exit status " << exit.exit_status;
         EXPECT_EQ(scratch.contents(), before);
         EXPECT_FALSE(has_temporaries(scratch));
@@ -499,12 +551,11 @@ TEST(ToolsMatrix, VfbKeepsItsScratchInsideTheOutputAndRemovesIt)
     EXPECT_TRUE(fs::exists(scratch / "device" / "animation.webp"));
     EXPECT_FALSE(has_temporaries(scratch));
 
-    // Interrupted while the player runs: no capture is left behind.
-    pid_t pid = start_writing(
-        scratch, { tool_path("pelimora-vfb"), "--frames", scratch / "set", "-o", scratch / "stopped" });
+    // Interrupted once it has begun to write: no capture is left behind.
+    pid_t pid = start_writing({ "pelimora-vfb", "--frames", scratch / "set", "-o", scratch / "stopped" });
     ASSERT_GT(pid, 0);
     kill(pid, SIGINT);
-    EXPECT_EQ(wait_process(pid).term_signal, SIGINT);
+    EXPECT_EQ(go_on(pid).term_signal, SIGINT);
     EXPECT_FALSE(has_temporaries(scratch));
     EXPECT_FALSE(fs::exists(scratch / "stopped"));
 
@@ -822,15 +873,110 @@ TEST(ToolsMatrix, TwoEncodesIntoOneFolderNeverMixTheirSets)
         ASSERT_EQ(check.status, 0) << "run " << run << ": a set of two writers\n" << check.out;
     }
     EXPECT_FALSE(has_temporaries(scratch));
-    // While one writes, another is refused at once in one line.
-    write_art(scratch / "big", FRAME_COUNT, 400, 300, true);
-    pid_t pid = start_writing(
-        scratch, { tool_path("pelimora-frames"), "encode", scratch / "big", "-o", scratch / "set", "-q" });
+    // While one writes (stopped where it holds the lock), another is refused at once in one line.
+    pid_t pid = start_writing({ "pelimora-frames", "encode", scratch / "art", "-o", scratch / "set", "-q" });
+    ASSERT_GT(pid, 0);
     ToolRun second = scratch.run("pelimora-frames", { "encode", scratch / "art", "-o", scratch / "set" });
     EXPECT_EQ(second.status, 1);
     EXPECT_NE(second.err.find("set: another pelimora tool is writing it now"), std::string::npos)
         << second.err;
-    EXPECT_EQ(wait_process(pid).exit_status, 0);
+    EXPECT_EQ(go_on(pid).exit_status, 0);
+}
+
+TEST(ToolsMatrix, OneLockForEveryWriterOfAFolder)
+{
+    REQUIRE_DEVICE_SANDBOX();
+    Scratch scratch;
+    standard_inputs(scratch);
+    write_text(scratch / "a.json", R"({"xres": 64, "yres": 48, "bits_per_pixel": 16})");
+    write_text(scratch / "c.json", R"({"xres": 32, "yres": 24, "bits_per_pixel": 32})");
+    auto set_into = [&](const fs::path& out) {
+        return std::vector<std::string> { "pelimora-frames", "encode", scratch / "art", "--size", "64x48",
+            "-q", "-o", out };
+    };
+    auto bundle_into = [&](const fs::path& out) {
+        return std::vector<std::string> { "pelimora-frames", "encode", scratch / "art", "--panel",
+            scratch / "a.json", "--panel", scratch / "c.json", "-q", "-o", out };
+    };
+    const fs::path held_dir = scratch / "held";
+    fs::create_directories(held_dir);
+    {
+        FolderLock held;
+        ASSERT_EQ(held.take(held_dir), "");
+        for (std::vector<std::string> writer : { set_into(held_dir), bundle_into(held_dir),
+                 { "pelimora-frames", "preview", scratch / "set", "-q", "-o", held_dir },
+                 { "pelimora-vfb", "--frames", scratch / "set", "-q", "-o", held_dir },
+                 { "pelimora-frames", "sample", "--size", "8x8", "-o", held_dir } }) {
+            const std::string tool = writer[0];
+            writer.erase(writer.begin());
+            ToolRun run = scratch.run(tool, writer);
+            EXPECT_EQ(run.status, 1) << writer[0];
+            EXPECT_NE(run.err.find("held: another pelimora tool is writing it now"), std::string::npos)
+                << run.err;
+        }
+        EXPECT_TRUE(fs::is_empty(held_dir));
+    }
+    // A writer of one kind stopped while it holds the folder: one of the
+    // other kind is refused, and once the first has finished, refused again
+    // for what the folder now holds.
+    struct Pair {
+        std::vector<std::string> first, second;
+        const char* then;
+    };
+    for (const Pair& pair : { Pair { bundle_into(scratch / "X"), set_into(scratch / "X"), "holds a bundle" },
+             Pair { set_into(scratch / "Y"), bundle_into(scratch / "Y"), "holds a set of frames" } }) {
+        pid_t pid = start_writing(pair.first);
+        ASSERT_GT(pid, 0);
+        std::vector<std::string> second(pair.second.begin() + 1, pair.second.end());
+        ToolRun refused = scratch.run(pair.second[0], second);
+        EXPECT_EQ(refused.status, 1) << refused.err;
+        EXPECT_NE(refused.err.find("another pelimora tool is writing it now"), std::string::npos)
+            << refused.err;
+        EXPECT_EQ(go_on(pid).exit_status, 0);
+        ToolRun after = scratch.run(pair.second[0], second);
+        EXPECT_EQ(after.status, 2);
+        EXPECT_NE(after.err.find(pair.then), std::string::npos) << after.err;
+    }
+    EXPECT_FALSE(has_temporaries(scratch));
+}
+
+TEST(ToolsMatrix, AKillAtAnyStepOfTheCommitLeavesTheOldSetOrTheNew)
+{
+    Scratch scratch;
+    write_art(scratch / "old", 2);
+    write_art(scratch / "new", 3);
+    const fs::path set = scratch / "set";
+    auto encode = [&](const char* art, const fs::path& out) {
+        return std::vector<std::string> { "encode", scratch / art, "--size", "64x48", "-q", "-o", out };
+    };
+    ASSERT_EQ(scratch.run("pelimora-frames", encode("new", scratch / "reference")).status, 0);
+    write_text(set / "notes.txt", "the user's");
+    auto made = contents_of(scratch / "reference");
+    made["notes.txt"] = "the user's";
+    int killed = 0;
+    for (int step = 1;; ++step) {
+        // The next writer removes what the killed one left.
+        ASSERT_EQ(scratch.run("pelimora-frames", encode("old", set)).status, 0);
+        EXPECT_FALSE(has_temporaries(scratch)) << "step " << step - 1;
+        const auto before = contents_of(set);
+        std::vector<std::string> argv = encode("new", set);
+        argv.insert(argv.begin(), "pelimora-frames");
+        ProcessExit ended;
+        pid_t pid = start_stopped_at("commit-" + std::to_string(step), argv, &ended);
+        if (pid < 0) {
+            EXPECT_EQ(ended.exit_status, 0);
+            EXPECT_EQ(contents_of(set), made);
+            break;
+        }
+        kill(pid, SIGKILL);
+        EXPECT_EQ(wait_process(pid).term_signal, SIGKILL);
+        ++killed;
+        const auto after = contents_of(set);
+        EXPECT_TRUE(after == before || after == made) << "killed before step " << step;
+        ToolRun check = scratch.run("pelimora-frames", { "check", set });
+        EXPECT_EQ(check.status, 0) << "killed before step " << step << "\n" << check.out;
+    }
+    EXPECT_GE(killed, 3);
 }
 
 TEST(ToolsMatrix, ScratchOfAKilledWriterIsNamedThenRemoved)

@@ -6,9 +6,11 @@
 #include "lib/temp_dir.h"
 
 #include <algorithm>
+#include <fcntl.h>
 #include <filesystem>
 #include <map>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 struct ToolRun {
@@ -26,6 +28,17 @@ inline std::string slurp(const std::filesystem::path& path)
 inline std::string tool_path(const std::string& tool)
 {
     return (std::filesystem::path(PELIMORA_TOOLS_DIR) / tool).string();
+}
+
+// Every regular file below `dir`, by its path from there, with its contents.
+inline std::map<std::string, std::string> contents_of(const std::filesystem::path& dir)
+{
+    std::map<std::string, std::string> files;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir, ec))
+        if (entry.is_regular_file())
+            files[std::filesystem::relative(entry.path(), dir).string()] = slurp(entry.path());
+    return files;
 }
 
 class Scratch : public TempDir {
@@ -50,15 +63,31 @@ public:
     }
 
     // Every regular file below the scratch directory with its contents.
-    std::map<std::string, std::string> contents() const
-    {
-        std::map<std::string, std::string> files;
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(path()))
-            if (entry.is_regular_file())
-                files[std::filesystem::relative(entry.path(), path()).string()] = slurp(entry.path());
-        return files;
-    }
+    std::map<std::string, std::string> contents() const { return contents_of(path()); }
 };
+
+// Starts a tool that stops itself at `step` of its writing ("staged": its
+// lock held and its first file staged; "commit-N": before step N of its
+// commit) and returns once it has: a handshake, never a guess at timing.
+// -1 when the tool ended first, with how it ended in `*ended`.
+inline pid_t start_stopped_at(const std::string& step, std::vector<std::string> argv, ProcessExit* ended)
+{
+    SpawnRequest request;
+    for (char** variable = environ; *variable; ++variable)
+        request.env.emplace_back(*variable);
+    request.env.push_back("PELIMORA_TEST_STOP=" + step);
+    argv[0] = tool_path(argv[0]);
+    request.argv = std::move(argv);
+    request.stdout_fd = request.stderr_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    std::string error;
+    pid_t pid = spawn_process(request, &error);
+    (void)close(request.stdout_fd);
+    if (pid < 0) {
+        ended->exit_status = -1;
+        return -1;
+    }
+    return wait_stopped(pid, ended) ? pid : -1;
+}
 
 // A clip made by FFmpeg's own command from a filter graph of its test
 // sources: `args` are its options, `out` the file. "" or what it said.
