@@ -10,9 +10,14 @@
 
 constexpr char FRAMES_TOOL[] = "pelimora-frames";
 
-// The exit status: 1 for what went wrong with the files, 2 for a bad
-// argument or panel.
+// The exit status of every command: 0 done, 1 for what is wrong with the
+// input or the frames (files, artwork, a set's description, a bundle's
+// index, frames not as made), 2 for a bad command line (an option, a panel).
 constexpr int BAD_ARGUMENT = 2;
+constexpr char EXIT_STATUS_HELP[]
+    = "Exit status: 0 when done (and, checking, when every frame is as made); 1 when the input or the frames "
+      "are wrong: a file, the artwork, a set's pelimora.json, a bundle's index.json, frames not as made; 2 "
+      "when the command line is: an option or a panel.";
 
 // Prints "TOOL: MESSAGE" on standard error and returns `status`.
 int fail(const std::string& message, int status = 1);

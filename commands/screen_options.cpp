@@ -33,6 +33,9 @@ void add_panel_options(
 
 int parse_command_line(CLI::App& app, int argc, char** argv)
 {
+    app.footer(EXIT_STATUS_HELP);
+    for (CLI::App* command : app.get_subcommands({}))
+        command->footer(EXIT_STATUS_HELP);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
