@@ -343,9 +343,12 @@ std::string StagedFiles::swap_in()
     for (const std::string& name : names_)
         sync_directory(stage_ / name);
     sync_directory(stage_);
+    // The folder keeps its mode, and its owner where we may give it.
     struct stat info;
-    if (stat(dir_.c_str(), &info) == 0)
+    if (stat(dir_.c_str(), &info) == 0) {
+        (void)!chown(stage_.c_str(), info.st_uid, info.st_gid);
         (void)chmod(stage_.c_str(), info.st_mode & 07777);
+    }
     test_stop_point("commit-2");
     if (renameat2(AT_FDCWD, stage_.c_str(), AT_FDCWD, dir_.c_str(), RENAME_EXCHANGE) != 0)
         return cannot(dir_, "replace", errno);

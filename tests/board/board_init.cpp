@@ -18,6 +18,7 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/reboot.h>
@@ -133,6 +134,34 @@ static int run(const char* program, const char* argument)
     return status;
 }
 
+// Blocks until /dev/fb0 is there: devtmpfs makes the node when the driver
+// registers its framebuffer, which the watch on /dev hears of. No deadline:
+// a board without one fails at the host's.
+static void wait_for_fb()
+{
+    int watch = inotify_init1(IN_CLOEXEC);
+    if (watch < 0 || inotify_add_watch(watch, "/dev", IN_CREATE) < 0) {
+        say("pelimora-init: cannot watch /dev: %s", strerror(errno));
+        return;
+    }
+    struct stat fb;
+    char events[1024];
+    while (stat("/dev/fb0", &fb) != 0 && (read(watch, events, sizeof events) > 0 || errno == EINTR)) { }
+    close(watch);
+}
+
+// What the player drew, on the display before the host looks: a driver
+// that copies a shadow buffer to the display later (DRM's emulation)
+// copies it at once on fsync; a plain framebuffer is the display already.
+static void flush_display()
+{
+    int fd = open("/dev/graphics/fb0", O_RDWR | O_CLOEXEC);
+    if (fd >= 0) {
+        (void)fsync(fd);
+        close(fd);
+    }
+}
+
 // ln -sfn "$(pelimora-probe --pick /bootimages.d)" /bootimages, said on the console.
 static void pick_set()
 {
@@ -193,8 +222,7 @@ int main()
     }
     struct stat fb;
     if (strstr(cmdline, "pelimora.wait_fb"))
-        for (int i = 0; i < 200 && stat("/dev/fb0", &fb) != 0; ++i)
-            usleep(50000);
+        wait_for_fb();
     if (stat("/dev/fb0", &fb) == 0) {
         mkdir("/dev/graphics", 0755);
         mknod("/dev/graphics/fb0", S_IFCHR | 0600, fb.st_rdev);
@@ -216,6 +244,7 @@ int main()
     double elapsed = now_ms() - start;
     say("pelimora-init: player exit=%d signal=%d ms=%.1f", WIFEXITED(status) ? WEXITSTATUS(status) : -1,
         WIFSIGNALED(status) ? WTERMSIG(status) : 0, elapsed);
+    flush_display();
     say("pelimora-init: ready for the screen dump");
 
     // The host answers with a line on the console once it has the picture:
@@ -232,6 +261,7 @@ int main()
         say("pelimora-init: probe time exit=%d", WIFEXITED(status) ? WEXITSTATUS(status) : -1);
         status = run("/pelimora-probe", "--card");
         say("pelimora-init: probe card exit=%d", WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+        flush_display();
         say("pelimora-init: card ready for the screen dump");
         (void)!read(0, answer, sizeof answer - 1);
     }
