@@ -53,6 +53,17 @@ std::string link_tree(const fs::path& from, const fs::path& to)
     return ec ? from.string() + ": cannot read: " + ec.message() : "";
 }
 
+// The folder `dir` names, absolute, through any link to it: what a swap
+// replaces (a link to a folder stays a link to the new contents).
+fs::path real_folder(const fs::path& dir)
+{
+    std::error_code ec;
+    fs::path real = fs::canonical(dir, ec);
+    if (ec)
+        real = fs::absolute(dir, ec).lexically_normal();
+    return real.filename().empty() ? real.parent_path() : real;
+}
+
 // Whether `dir` and a folder beside it can be swapped in one step: not a
 // mount point, not the working directory (its shell would be left in the
 // old one), not the root.
@@ -109,9 +120,7 @@ bool is_stale_scratch(const std::string& name)
 std::vector<fs::path> stale_scratch_beside(const fs::path& dir)
 {
     std::error_code ec;
-    fs::path absolute = fs::absolute(dir, ec).lexically_normal();
-    if (absolute.filename().empty())
-        absolute = absolute.parent_path();
+    const fs::path absolute = real_folder(dir);
     const std::string own = absolute.filename().string();
     std::vector<fs::path> found;
     for (const auto& entry : fs::directory_iterator(absolute.parent_path(), ec)) {
@@ -211,13 +220,11 @@ std::string StagedFiles::prepare()
 
 std::string StagedFiles::make_stage()
 {
-    std::error_code ec;
-    fs::path absolute = fs::absolute(dir_, ec).lexically_normal();
-    if (absolute.filename().empty())
-        absolute = absolute.parent_path();
+    const fs::path absolute = real_folder(dir_);
     if (claim_ == Claim::whole_directory && swappable(absolute)) {
         fs::path beside = absolute.parent_path() / scratch_name(absolute.filename().string());
         if (mkdir(beside.c_str(), 0755) == 0) {
+            target_ = absolute;
             stage_ = beside;
             beside_ = true;
             lock_.take_own(stage_);
@@ -345,12 +352,12 @@ std::string StagedFiles::swap_in()
     sync_directory(stage_);
     // The folder keeps its mode, and its owner where we may give it.
     struct stat info;
-    if (stat(dir_.c_str(), &info) == 0) {
+    if (stat(target_.c_str(), &info) == 0) {
         (void)!chown(stage_.c_str(), info.st_uid, info.st_gid);
         (void)chmod(stage_.c_str(), info.st_mode & 07777);
     }
     test_stop_point("commit-2");
-    if (renameat2(AT_FDCWD, stage_.c_str(), AT_FDCWD, dir_.c_str(), RENAME_EXCHANGE) != 0)
+    if (renameat2(AT_FDCWD, stage_.c_str(), AT_FDCWD, target_.c_str(), RENAME_EXCHANGE) != 0)
         return cannot(dir_, "replace", errno);
     committed_ = true;
     sync_directory(stage_.parent_path());

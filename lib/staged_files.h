@@ -92,6 +92,7 @@ private:
     std::filesystem::path dir_;
     Claim claim_;
     FolderLock lock_;
+    std::filesystem::path target_; // the real folder a swap replaces
     std::filesystem::path stage_; // the hidden folder the files are staged in
     bool beside_ = false; // stage_ is beside dir_, to be swapped with it
     bool prepared_ = false, created_ = false, committed_ = false;

@@ -60,6 +60,17 @@ TEST(StagedFiles, ASwappedFolderKeepsWhatItDoesNotReplace)
         << "scratch left beside the folder";
 }
 
+TEST(StagedFiles, ALinkToTheFolderStaysALink)
+{
+    TempDir scratch;
+    const fs::path dir = scratch / "real";
+    old_output(dir);
+    fs::create_directory_symlink("real", scratch / "link");
+    commit_new(scratch / "link");
+    EXPECT_TRUE(fs::is_symlink(scratch / "link"));
+    expect_new(dir);
+}
+
 TEST(StagedFiles, TheWorkingDirectoryIsFilledFileByFile)
 {
     TempDir scratch;
