@@ -19,6 +19,14 @@ for prefix in "$scratch/with space/usr" "$scratch/stage/opt/pelimora"; do
         [ -f "$prefix/$file" ] || { echo "not installed: $prefix/$file" >&2; exit 1; }
     done
 done
+# The device's start files, each init system's, with the scripts runnable and sound.
+boot="$scratch/with space/usr/share/pelimora/boot"
+for file in pelimora-boot udev/60-pelimora.rules systemd/pelimora.service mdev/mdev.conf mdev/pelimora-mdev; do
+    [ -f "$boot/$file" ] || { echo "not installed: $boot/$file" >&2; exit 1; }
+done
+for script in pelimora-boot mdev/pelimora-mdev; do
+    [ -x "$boot/$script" ] && sh -n "$boot/$script" || { echo "not a runnable script: $boot/$script" >&2; exit 1; }
+done
 for target in arm:armv7 arm64:aarch64; do
     if [ -f "$build/${target%:*}/pelimora" ]; then
         for program in pelimora pelimora-probe; do
