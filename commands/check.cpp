@@ -38,9 +38,23 @@ std::string left_by_a_killed_writer(const std::string& name)
           "removes it; a copy made before takes it along";
 }
 
-// What a killed writer left beside the folder.
-void warn_of_scratch_beside(const fs::path& dir)
+// The names in a folder, in natural order.
+std::vector<std::string> sorted_names(const fs::path& dir)
 {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(dir, ec))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end(), natural_less);
+    return names;
+}
+
+// The warnings about a folder's contents, then about what a killed writer
+// left beside it.
+void print_warnings(const std::vector<std::string>& warnings, const fs::path& dir)
+{
+    for (const std::string& warning : warnings)
+        std::printf("warning: %s\n", warning.c_str());
     for (const fs::path& stage : stale_scratch_beside(dir))
         std::printf("warning: beside it, %s\n", left_by_a_killed_writer(stage.string()).c_str());
 }
@@ -51,12 +65,8 @@ void warn_of_scratch_beside(const fs::path& dir)
 // folder takes to the device.
 std::vector<std::string> strangers(const fs::path& dir)
 {
-    std::vector<std::string> names, warnings;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(dir, ec))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end(), natural_less);
-    for (const std::string& name : names) {
+    std::vector<std::string> warnings;
+    for (const std::string& name : sorted_names(dir)) {
         long n = meant_frame(name);
         if ((n >= 1 && n <= FRAME_COUNT && name == frame_name(int(n))) || name == SET_DESCRIPTION_FILE)
             continue;
@@ -81,12 +91,8 @@ std::vector<std::string> strangers(const fs::path& dir)
 // What is in a bundle besides its index and the sets it lists.
 std::vector<std::string> bundle_strangers(const fs::path& dir, const std::vector<SetToView>& sets)
 {
-    std::vector<std::string> names, warnings;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(dir, ec))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end(), natural_less);
-    for (const std::string& name : names) {
+    std::vector<std::string> warnings;
+    for (const std::string& name : sorted_names(dir)) {
         if (name == BUNDLE_INDEX_FILE || std::any_of(sets.begin(), sets.end(), [&](const SetToView& set) {
                 return set.folder == name;
             }))
@@ -172,9 +178,7 @@ int check_set(const ViewOptions& options)
         std::printf("note: frames after %s draw only part of the screen and rely on the frames before: the "
                     "set needs every frame, in order\n",
             frame_name(1).c_str());
-    for (const std::string& warning : strangers(dir))
-        std::printf("warning: %s\n", warning.c_str());
-    warn_of_scratch_beside(dir);
+    print_warnings(strangers(dir), dir);
 
     if (!description)
         std::printf("note: no %s in %s: the pixel count is checked, not the shape\n", SET_DESCRIPTION_FILE,
@@ -209,9 +213,7 @@ int check_frames(const ViewOptions& options)
         std::printf("%s:\n", set.folder.c_str());
         status = std::max(status, check_set(set.options));
     }
-    for (const std::string& warning : bundle_strangers(options.input, sets))
-        std::printf("warning: %s\n", warning.c_str());
-    warn_of_scratch_beside(options.input);
+    print_warnings(bundle_strangers(options.input, sets), options.input);
     std::printf("%s of the %zu sets in %s is right for its panel\n", status ? "not every one" : "each",
         sets.size(), options.input.c_str());
     return status;

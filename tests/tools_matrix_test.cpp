@@ -983,12 +983,8 @@ TEST(ToolsMatrix, ScratchOfAKilledWriterIsNamedThenRemoved)
 {
     Scratch scratch;
     standard_inputs(scratch);
-    SpawnRequest gone;
-    gone.argv = { "/bin/true" };
-    std::string error;
-    pid_t dead = spawn_process(gone, &error);
-    ASSERT_GT(dead, 0) << error;
-    wait_process(dead);
+    const pid_t dead = gone_process_id();
+    ASSERT_GT(dead, 0);
     const std::string stale = ".pelimora-" + std::to_string(dead) + "-" + frame_name(4);
     const std::string live = ".pelimora-" + std::to_string(getpid()) + "-picture.png";
     for (const std::string& name : { stale, live, std::string("notes.txt") })

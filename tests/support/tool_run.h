@@ -66,6 +66,17 @@ public:
     std::map<std::string, std::string> contents() const { return contents_of(path()); }
 };
 
+// The id of a process that has ended: the writer of stale scratch.
+inline pid_t gone_process_id()
+{
+    SpawnRequest gone;
+    gone.argv = { "/bin/true" };
+    std::string error;
+    pid_t pid = spawn_process(gone, &error);
+    (void)wait_process(pid);
+    return pid;
+}
+
 // Starts a tool that stops itself at `step` of its writing ("staged": its
 // lock held and its first file staged; "commit-N": before step N of its
 // commit) and returns once it has: a handshake, never a guess at timing.
