@@ -12,10 +12,11 @@
 //   pelimora.modules=a,b,c  load /modules/a.ko, b.ko, c.ko in that order
 //   pelimora.wait_fb        wait for /dev/fb0 to appear (modular drivers)
 //   pelimora.rgba           ask for red at offset 0, blue at 16 on 32-bit screens
+#include "tests/board/guest.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/fb.h>
-#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/inotify.h>
@@ -23,47 +24,10 @@
 #include <sys/mount.h>
 #include <sys/reboot.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
-
-static void say(const char* format, ...) __attribute__((format(printf, 1, 2)));
-static void say(const char* format, ...)
-{
-    char line[256];
-    va_list args;
-    va_start(args, format);
-    int n = vsnprintf(line, sizeof line - 1, format, args);
-    va_end(args);
-    if (n > static_cast<int>(sizeof line) - 2)
-        n = sizeof line - 2;
-    line[n++] = '\n';
-    (void)!write(1, line, n);
-}
-
-static double now_ms()
-{
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
-}
-
-static void load_modules(char* list)
-{
-    char* rest = nullptr;
-    for (char* name = strtok_r(list, ",", &rest); name; name = strtok_r(nullptr, ",", &rest)) {
-        char path[128];
-        snprintf(path, sizeof path, "/modules/%s.ko", name);
-        int fd = open(path, O_RDONLY | O_CLOEXEC);
-        long rc = fd < 0 ? -1 : syscall(SYS_finit_module, fd, "", 0);
-        say("pelimora-init: module %s %s", name, rc == 0 ? "loaded" : strerror(errno));
-        if (fd >= 0)
-            close(fd);
-    }
-}
 
 static void set_rgba_order()
 {
@@ -76,25 +40,6 @@ static void set_rgba_order()
         var.blue.offset = 16;
         if (ioctl(fd, FBIOPUT_VSCREENINFO, &var) != 0)
             say("pelimora-init: FBIOPUT_VSCREENINFO: %s", strerror(errno));
-    }
-    if (fd >= 0)
-        close(fd);
-}
-
-static void report_screen()
-{
-    int fd = open("/dev/fb0", O_RDONLY);
-    fb_var_screeninfo var;
-    fb_fix_screeninfo fix;
-    if (fd < 0 || ioctl(fd, FBIOGET_VSCREENINFO, &var) != 0 || ioctl(fd, FBIOGET_FSCREENINFO, &fix) != 0) {
-        say("pelimora-init: screen none");
-    } else {
-        say("pelimora-init: screen %ux%u bpp=%u line=%u red=%u/%u green=%u/%u blue=%u/%u transp=%u/%u",
-            var.xres, var.yres, var.bits_per_pixel, fix.line_length, var.red.offset, var.red.length,
-            var.green.offset, var.green.length, var.blue.offset, var.blue.length, var.transp.offset,
-            var.transp.length);
-        // The same pan the player asks for, to see whether this driver has one.
-        say("pelimora-init: pan %s", ioctl(fd, FBIOPAN_DISPLAY, &var) == 0 ? "works" : strerror(errno));
     }
     if (fd >= 0)
         close(fd);
@@ -118,22 +63,6 @@ static void report_platform()
         sysconf(_SC_PAGESIZE), cpus);
 }
 
-// Runs `program` (with one argument or none) and waits: its wait status. A
-// failed exec is said on the console and exits 127.
-static int run(const char* program, const char* argument)
-{
-    pid_t pid = fork();
-    if (pid == 0) {
-        char* argv[] = { const_cast<char*>(program), const_cast<char*>(argument), nullptr };
-        execv(argv[0], argv);
-        say("pelimora-init: exec %s: %s", program, strerror(errno));
-        _exit(127);
-    }
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) { }
-    return status;
-}
-
 // Blocks until /dev/fb0 is there: devtmpfs makes the node when the driver
 // registers its framebuffer, which the watch on /dev hears of. No deadline:
 // a board without one fails at the host's.
@@ -148,18 +77,6 @@ static void wait_for_fb()
     char events[1024];
     while (stat("/dev/fb0", &fb) != 0 && (read(watch, events, sizeof events) > 0 || errno == EINTR)) { }
     close(watch);
-}
-
-// What the player drew, on the display before the host looks: a driver
-// that copies a shadow buffer to the display later (DRM's emulation)
-// copies it at once on fsync; a plain framebuffer is the display already.
-static void flush_display()
-{
-    int fd = open("/dev/graphics/fb0", O_RDWR | O_CLOEXEC);
-    if (fd >= 0) {
-        (void)fsync(fd);
-        close(fd);
-    }
 }
 
 // ln -sfn "$(pelimora-probe --pick /bootimages.d)" /bootimages, said on the console.
@@ -208,13 +125,8 @@ int main()
             close(console);
     }
 
-    char cmdline[1024] = "";
-    int fd = open("/proc/cmdline", O_RDONLY);
-    if (fd >= 0) {
-        ssize_t n = read(fd, cmdline, sizeof cmdline - 1);
-        cmdline[n > 0 ? n : 0] = '\0';
-        close(fd);
-    }
+    char cmdline[1024];
+    read_cmdline(cmdline, sizeof cmdline);
     if (char* modules = strstr(cmdline, "pelimora.modules=")) {
         char list[256];
         sscanf(modules + 17, "%255s", list);
@@ -231,7 +143,7 @@ int main()
     }
 
     report_platform();
-    report_screen();
+    report_screen("/dev/fb0");
     pick_set();
     int status;
     if (access("/pelimora-armv7", F_OK) == 0) {

@@ -3,6 +3,7 @@
 #include "lib/file_io.h"
 
 #include <cstdio>
+#include <sys/stat.h>
 #include <vector>
 
 void Cpio::add(const std::string& name, uint32_t mode, const std::string& content)
@@ -23,6 +24,25 @@ bool Cpio::add_file(const std::string& name, const std::filesystem::path& from, 
         return false;
     add(name, mode, std::string(content.begin(), content.end()));
     return true;
+}
+
+bool Cpio::add_tree(const std::string& prefix, const std::filesystem::path& from)
+{
+    std::error_code error;
+    for (std::filesystem::recursive_directory_iterator it(from, error), end; !error && it != end;
+         it.increment(error)) {
+        struct stat info;
+        std::string name = prefix + std::filesystem::relative(it->path(), from).string();
+        if (lstat(it->path().c_str(), &info) != 0)
+            return false;
+        if (S_ISLNK(info.st_mode))
+            add(name, info.st_mode, std::filesystem::read_symlink(it->path(), error).string());
+        else if (S_ISDIR(info.st_mode))
+            add(name, info.st_mode);
+        else if (!S_ISREG(info.st_mode) || !add_file(name, it->path(), info.st_mode))
+            return false;
+    }
+    return !error;
 }
 
 std::string Cpio::finish()

@@ -12,6 +12,9 @@ public:
     // Adds a file of the host's; false if it cannot be read.
     [[nodiscard]] bool add_file(
         const std::string& name, const std::filesystem::path& from, uint32_t mode = 0100755);
+    // Adds the tree under `from` (folders, files and links, with their
+    // modes) below `prefix`; false if some part cannot be read.
+    [[nodiscard]] bool add_tree(const std::string& prefix, const std::filesystem::path& from);
     // The archive with its trailer.
     [[nodiscard]] std::string finish();
 

@@ -23,6 +23,9 @@ struct InitReport {
     int armv7_exit = -1; // its exit status, when it was tried
     int pick_exit = -1; // pelimora-probe --pick's, when a bundle was there
     std::string picked; // the set it printed, or "none"
+    // Under a real init system, by the kernel log's clock: when the
+    // framebuffer was registered and when the player was started.
+    double fb_registered_ms = -1, player_started_ms = -1;
 };
 
 InitReport read_init_report(const std::vector<std::string>& console);

@@ -45,12 +45,15 @@ std::string QemuBoard::boot(const BoardSetup& setup, const fs::path& kernel_dir,
         return "cannot make a scratch directory";
     std::ofstream(scratch_ / "initramfs.cpio", std::ios::binary) << initramfs;
 
-    std::string append = "console=ttyAMA0 quiet rdinit=/init";
+    // The last console is /dev/console, where the init reports.
+    std::string append = std::string(setup.console_text ? "console=tty0 pelimora.burst " : "")
+        + "console=ttyAMA0 quiet rdinit=" + setup.init;
     SpawnRequest request;
     request.search_path = true;
     bool arm64 = setup.machine == Machine::virt64;
-    request.argv = { arm64 ? "qemu-system-aarch64" : "qemu-system-arm", "-m", "256M", "-display", "none",
-        "-serial", "stdio", "-monitor", "none", "-no-reboot", "-nic", "none" };
+    request.argv
+        = { arm64 ? "qemu-system-aarch64" : "qemu-system-arm", "-m", std::to_string(setup.memory_mb) + "M",
+              "-display", "none", "-serial", "stdio", "-monitor", "none", "-no-reboot", "-nic", "none" };
     if (setup.machine == Machine::vexpress) {
         request.argv.insert(request.argv.end(),
             { "-M", "vexpress-a9", "-dtb", (kernel_dir / (setup.tree + ".dtb")).string() });

@@ -23,6 +23,9 @@ struct BoardSetup {
     bool rgba = false; // the init asks for red at offset 0 on 32-bit screens
     const char* cpu = "cortex-a72"; // virt64: the core (a64fx runs no 32-bit code at EL0)
     bool gpu = true; // virt boards: with the virtio GPU
+    const char* init = "/init"; // the initramfs's first program
+    unsigned memory_mb = 256;
+    bool console_text = false; // the kernel's console on the display too, and text for it
 };
 
 // The cached kernel's directory (from PELIMORA_BOARD_CACHE) for the armhf or

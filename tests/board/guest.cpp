@@ -1,0 +1,103 @@
+#include "tests/board/guest.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/fb.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+void say(const char* format, ...)
+{
+    char line[256];
+    va_list args;
+    va_start(args, format);
+    int n = vsnprintf(line, sizeof line - 1, format, args);
+    va_end(args);
+    if (n > static_cast<int>(sizeof line) - 2)
+        n = sizeof line - 2;
+    line[n++] = '\n';
+    (void)!write(1, line, n);
+}
+
+double now_ms()
+{
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+void read_cmdline(char* line, size_t size)
+{
+    line[0] = '\0';
+    int fd = open("/proc/cmdline", O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        ssize_t n = read(fd, line, size - 1);
+        line[n > 0 ? n : 0] = '\0';
+        close(fd);
+    }
+}
+
+void load_modules(char* list)
+{
+    char* rest = nullptr;
+    for (char* name = strtok_r(list, ",", &rest); name; name = strtok_r(nullptr, ",", &rest)) {
+        char path[128];
+        snprintf(path, sizeof path, "/modules/%s.ko", name);
+        int fd = open(path, O_RDONLY | O_CLOEXEC);
+        long rc = fd < 0 ? -1 : syscall(SYS_finit_module, fd, "", 0);
+        say("pelimora-init: module %s %s", name, rc == 0 ? "loaded" : strerror(errno));
+        if (fd >= 0)
+            close(fd);
+    }
+}
+
+void report_screen(const char* device)
+{
+    int fd = open(device, O_RDONLY | O_CLOEXEC);
+    fb_var_screeninfo var;
+    fb_fix_screeninfo fix;
+    if (fd < 0 || ioctl(fd, FBIOGET_VSCREENINFO, &var) != 0 || ioctl(fd, FBIOGET_FSCREENINFO, &fix) != 0) {
+        say("pelimora-init: screen none");
+    } else {
+        say("pelimora-init: screen %ux%u bpp=%u line=%u red=%u/%u green=%u/%u blue=%u/%u transp=%u/%u",
+            var.xres, var.yres, var.bits_per_pixel, fix.line_length, var.red.offset, var.red.length,
+            var.green.offset, var.green.length, var.blue.offset, var.blue.length, var.transp.offset,
+            var.transp.length);
+        // The same pan the player asks for, to see whether this driver has one.
+        say("pelimora-init: pan %s", ioctl(fd, FBIOPAN_DISPLAY, &var) == 0 ? "works" : strerror(errno));
+    }
+    if (fd >= 0)
+        close(fd);
+}
+
+// A driver that copies a shadow buffer to the display later (DRM's
+// emulation) copies it at once on fsync; a plain framebuffer is the display
+// already.
+void flush_display()
+{
+    int fd = open("/dev/graphics/fb0", O_RDWR | O_CLOEXEC);
+    if (fd >= 0) {
+        (void)fsync(fd);
+        close(fd);
+    }
+}
+
+int run(const char* program, const char* argument)
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        char* argv[] = { const_cast<char*>(program), const_cast<char*>(argument), nullptr };
+        execv(argv[0], argv);
+        say("pelimora-init: exec %s: %s", program, strerror(errno));
+        _exit(127);
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) { }
+    return status;
+}

@@ -1,0 +1,22 @@
+// What the programs of ours that run on the emulated board share: lines on
+// the console, the guest's clock, the kernel's modules, the screen as the
+// kernel reports it.
+#pragma once
+
+#include <stddef.h>
+
+// One line on standard output (the console), whole.
+void say(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// CLOCK_MONOTONIC in milliseconds.
+double now_ms();
+// The kernel's command line, or an empty string.
+void read_cmdline(char* line, size_t size);
+// Loads /modules/a.ko, b.ko, ... for "a,b,..." in that order, each said.
+void load_modules(char* list);
+// "pelimora-init: screen ..." and "pelimora-init: pan ..." for `device`, or "screen none".
+void report_screen(const char* device);
+// What the player drew, on the display before the host looks.
+void flush_display();
+// Runs `program` (with one argument or none) and waits: its wait status. A
+// failed exec is said on the console and exits 127.
+int run(const char* program, const char* argument);

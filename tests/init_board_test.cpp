@@ -1,0 +1,280 @@
+// The player started by real init systems with our start files, on the
+// emulated boards: systemd with udev (Debian's arm64 packages) and BusyBox
+// init with mdev (Debian's busybox-static for armhf). The display driver is
+// kept out of the boot's coldplug and loaded seconds later, as a slow or
+// modular driver would be: the framebuffer's event must start the player,
+// which then draws every frame with the kernel's console drawing text at it.
+// The same player started naively, early in the boot, must find no screen.
+#include "frames/bundle.h"
+#include "frames/panel_model.h"
+#include "frames/replay.h"
+#include "frames/rle565.h"
+#include "preview/png.h"
+#include "src/render.h"
+#include "tests/board/board_art.h"
+#include "tests/board/cpio.h"
+#include "tests/board/init_report.h"
+#include "tests/board/qemu_board.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <thread>
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr auto BOOT_TIMEOUT = std::chrono::seconds(240);
+const fs::path BOOT_FILES = fs::path(PELIMORA_SOURCE_DIR) / "boot";
+constexpr char DISPLAY_LOADED[] = "pelimora-board: display loaded";
+
+enum class InitSystem { systemd, busybox };
+enum class Start {
+    display_event, // our start files: udev and systemd, or mdev
+    naive, // a start early in the boot, before the display is there
+};
+
+struct StartCase {
+    const char* name;
+    InitSystem init;
+    Start start;
+    bool bundle = false; // a bundle in /bootimages.d instead of frames in /bootimages
+};
+void PrintTo(const StartCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+// Waits, then loads the display driver: after the basic target (systemd),
+// or in the background of the start-up script (BusyBox).
+constexpr int DISPLAY_DELAY_S = 3;
+
+fs::path cached_root(InitSystem init)
+{
+    const char* cache = std::getenv("PELIMORA_BOARD_CACHE");
+    std::ifstream current(fs::path(cache ? cache : "")
+        / (init == InitSystem::systemd ? "current-systemd-arm64" : "current-busybox-armhf"));
+    std::string name;
+    current >> name;
+    return name.empty() ? fs::path() : fs::path(cache) / name;
+}
+
+void add_text(Cpio& cpio, const std::string& name, const std::string& text, uint32_t mode = 0100644)
+{
+    cpio.add(name, mode, text);
+}
+
+// systemd's part: the root's identity, a target that loads the display late,
+// and either our rule and unit or a naive unit after sysinit.target.
+void add_systemd(Cpio& cpio, Start start)
+{
+    add_text(cpio, "etc/passwd", "root:x:0:0:root:/root:/bin/sh\n");
+    add_text(cpio, "etc/group", "root:x:0:\nvideo:x:44:\ntty:x:5:\n");
+    add_text(cpio, "etc/os-release", "NAME=\"pelimora board\"\nID=pelimora-board\n");
+    add_text(cpio, "etc/machine-id", "8a3d1c2e5f6b4a7980c1d2e3f4a5b6c7\n");
+    cpio.add("etc/systemd", 040755);
+    cpio.add("etc/systemd/system", 040755);
+    cpio.add("etc/systemd/system/default.target", 0120777, "board.target");
+    std::string wants = "board-display.service";
+    if (start == Start::naive) {
+        add_text(cpio, "etc/systemd/system/naive-pelimora.service",
+            "[Unit]\nDescription=Boot animation, started early\nAfter=sysinit.target\n"
+            "[Service]\nType=exec\nExecStart=/usr/bin/pelimora-boot\n");
+        wants += " naive-pelimora.service";
+    } else {
+        EXPECT_TRUE(cpio.add_file(
+            "lib/udev/rules.d/60-pelimora.rules", BOOT_FILES / "udev/60-pelimora.rules", 0100644));
+        EXPECT_TRUE(cpio.add_file(
+            "lib/systemd/system/pelimora.service", BOOT_FILES / "systemd/pelimora.service", 0100644));
+    }
+    add_text(cpio, "etc/systemd/system/board.target",
+        "[Unit]\nDescription=Board test\nRequires=basic.target\nAfter=basic.target\nWants=" + wants + "\n");
+    add_text(cpio, "etc/systemd/system/board-display.service",
+        "[Unit]\nDescription=The display driver, late\nAfter=basic.target\n"
+        "[Service]\nType=oneshot\nExecStart=/usr/lib/pelimora-board/board_watch load "
+            + std::to_string(DISPLAY_DELAY_S) + "\n");
+}
+
+// BusyBox's part: init, its start-up script with mdev as the hot-plug
+// helper, and either our mdev line and script or a naive start.
+void add_busybox(Cpio& cpio, Start start)
+{
+    for (const char* dir : { "sbin", "usr/sbin" })
+        cpio.add(dir, 040755);
+    cpio.add("sbin/init", 0120777, "/bin/busybox");
+    cpio.add("bin/sh", 0120777, "busybox");
+    add_text(cpio, "etc/inittab", "::sysinit:/etc/init.d/rcS\n");
+    cpio.add("etc/init.d", 040755);
+    std::string naive = start == Start::naive ? "/usr/bin/pelimora-boot &\n" : "";
+    add_text(cpio, "etc/init.d/rcS",
+        "#!/bin/sh\n/bin/busybox mount -t proc proc /proc\n/bin/busybox --install -s\n"
+        "mount -t sysfs sysfs /sys\nmount -t devtmpfs devtmpfs /dev\n"
+        // Debian's kernels have no uevent helper: mdev hears of devices from BusyBox's netlink listener.
+        "uevent mdev &\nmdev -s\n"
+            + naive + "/usr/lib/pelimora-board/board_watch load " + std::to_string(DISPLAY_DELAY_S) + " &\n",
+        0100755);
+    if (start == Start::display_event) {
+        EXPECT_TRUE(cpio.add_file("etc/mdev.conf", BOOT_FILES / "mdev/mdev.conf", 0100644));
+        cpio.add("usr/libexec", 040755);
+        cpio.add("usr/libexec/pelimora", 040755);
+        EXPECT_TRUE(cpio.add_file("usr/libexec/pelimora/pelimora-mdev", BOOT_FILES / "mdev/pelimora-mdev"));
+    } else {
+        add_text(cpio, "etc/mdev.conf", "");
+    }
+}
+
+// The whole root: Debian's packages, the init system's part, the player
+// behind our stand-in, the probe and pelimora-boot, the display driver's
+// modules, and the frames or the bundle.
+std::string root(const StartCase& c, const fs::path& kernel, const std::vector<Frame>& frames)
+{
+    Cpio cpio;
+    EXPECT_TRUE(cpio.add_tree("", cached_root(c.init)));
+    for (const char* dir : { "dev", "proc", "sys", "run", "tmp", "etc", "var", "modules", "usr", "usr/bin",
+             "usr/lib", "usr/lib/pelimora-board", "lib", "lib/udev", "lib/udev/rules.d", "lib/systemd",
+             "lib/systemd/system" })
+        cpio.add(dir, 040755);
+    bool systemd = c.init == InitSystem::systemd;
+    const char* player = systemd ? PELIMORA_ARM64_BINARY : PELIMORA_ARM_BINARY;
+    const char* watch = systemd ? PELIMORA_ARM64_BOARD_WATCH : PELIMORA_BOARD_WATCH;
+    EXPECT_TRUE(cpio.add_file("usr/lib/pelimora-board/pelimora", player));
+    EXPECT_TRUE(cpio.add_file("usr/lib/pelimora-board/board_watch", watch));
+    EXPECT_TRUE(cpio.add_file("usr/bin/pelimora", watch));
+    EXPECT_TRUE(cpio.add_file("usr/bin/pelimora-probe", systemd ? PELIMORA_ARM64_PROBE : PELIMORA_ARM_PROBE));
+    EXPECT_TRUE(cpio.add_file("usr/bin/pelimora-boot", BOOT_FILES / "pelimora-boot"));
+    for (const auto& module : fs::directory_iterator(kernel / "modules"))
+        EXPECT_TRUE(cpio.add_file("modules/" + module.path().filename().string(), module.path(), 0100644));
+    if (c.bundle) {
+        cpio.add("bootimages.d", 040755);
+        EXPECT_TRUE(cpio.add_tree("bootimages.d/", board_bundle(false)));
+    } else {
+        cpio.add("bootimages", 040755);
+        for (int n = 1; n <= FRAME_COUNT; ++n)
+            cpio.add(
+                frame_path(n).substr(1), 0100644, std::string(frames[n - 1].begin(), frames[n - 1].end()));
+    }
+    systemd ? add_systemd(cpio, c.start) : add_busybox(cpio, c.start);
+    return cpio.finish();
+}
+
+BoardSetup board_of(InitSystem init)
+{
+    BoardSetup board;
+    board.machine = init == InitSystem::systemd ? Machine::virt64 : Machine::virt;
+    board.init = init == InitSystem::systemd ? "/lib/systemd/systemd" : "/sbin/init";
+    board.memory_mb = init == InitSystem::systemd ? 1024 : 256;
+    board.console_text = true;
+    return board;
+}
+
+std::string console_text(const std::vector<std::string>& console)
+{
+    std::string text;
+    for (const std::string& line : console)
+        text += line + "\n";
+    return text;
+}
+
+// The frames of the set the board showed: ours, or the picked set's.
+std::vector<Frame> shown_frames(
+    const StartCase& c, const InitReport& report, const std::vector<Frame>& frames)
+{
+    if (!c.bundle)
+        return frames;
+    const Layout& l = report.layout;
+    const PixelFormat* format = format_of_channels(l.bpp, { l.red, l.red_bits }, { l.green, l.green_bits },
+        { l.blue, l.blue_bits }, { l.transp, l.transp_bits });
+    EXPECT_NE(format, nullptr);
+    if (!format)
+        return {};
+    std::vector<Frame> picked;
+    const fs::path set = board_bundle(false) / bundle_set_name({ l.xres, l.yres, l.bpp, l.line, format });
+    for (int n = 1; n <= FRAME_COUNT; ++n) {
+        std::ifstream in(set / frame_name(n), std::ios::binary);
+        picked.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    return picked;
+}
+
+// DRM's framebuffer emulation reaches the display a little later: dumps
+// until the display is what is predicted, or the time is up.
+std::vector<uint8_t> dump_until(QemuBoard& board, const std::vector<uint8_t>& predicted)
+{
+    std::vector<uint8_t> shown;
+    for (auto until = Clock::now() + std::chrono::seconds(15); Clock::now() < until;) {
+        shown = board.screen_dump(WIDTH, HEIGHT);
+        if (shown == predicted)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    return shown;
+}
+
+class InitBoardTest : public testing::TestWithParam<StartCase> { };
+
+TEST_P(InitBoardTest, StartsWhenTheDisplayArrives)
+{
+    const StartCase& c = GetParam();
+    bool systemd = c.init == InitSystem::systemd;
+    fs::path kernel = board_kernel_dir(systemd);
+    ASSERT_TRUE(fs::exists(kernel / "ready")) << "no kernel in PELIMORA_BOARD_CACHE; board.kernel fetches it";
+    ASSERT_TRUE(fs::exists(cached_root(c.init) / "ready"))
+        << "no root in PELIMORA_BOARD_CACHE; board.kernel fetches it";
+    std::vector<Frame> frames = board_frames();
+    QemuBoard board;
+    ASSERT_EQ(board.boot(board_of(c.init), kernel, root(c, kernel, frames)), "");
+    bool ready = board.read_until(INIT_READY, Clock::now() + BOOT_TIMEOUT);
+    ASSERT_TRUE(ready) << "the player was never run:\n" << console_text(board.console);
+    InitReport report = read_init_report(board.console);
+    EXPECT_EQ(report.exit_status, 0) << console_text(board.console);
+
+    if (c.start == Start::naive) {
+        // Before the display: the player's one line, and then nothing drawn once the display is there.
+        EXPECT_EQ(report.messages, std::vector<std::string> { "pelimora: cannot open '/dev/graphics/fb0'" })
+            << console_text(board.console);
+        EXPECT_EQ(report.layout.bpp, 0u);
+        ASSERT_TRUE(board.read_until(DISPLAY_LOADED, Clock::now() + BOOT_TIMEOUT));
+        std::vector<uint8_t> shown = board.screen_dump(WIDTH, HEIGHT);
+        EXPECT_GT(count_differences(shown,
+                      predicted_display(frames, { WIDTH, HEIGHT, 32, WIDTH * 4, 16, 8, 8, 8, 0, 8 }), WIDTH),
+            size_t(WIDTH) * HEIGHT / 2)
+            << "the frames are on the screen";
+        return;
+    }
+    EXPECT_EQ(report.messages, std::vector<std::string> {}) << console_text(board.console);
+    EXPECT_TRUE(std::any_of(board.console.begin(), board.console.end(), [](const std::string& line) {
+        return line.find("pelimora-board: text for the console") != std::string::npos;
+    })) << "no text for the console was written";
+    ASSERT_EQ(report.layout.xres, WIDTH) << console_text(board.console);
+    if (c.bundle) {
+        EXPECT_EQ(report.pick_exit, -1) << "pelimora-boot picks, not the board";
+    }
+    std::cout << "board " << c.name << ": fb0 registered at " << report.fb_registered_ms
+              << " ms, the player started at " << report.player_started_ms
+              << " ms: " << report.player_started_ms - report.fb_registered_ms
+              << " ms later (kernel log clock)\n";
+    EXPECT_GE(report.fb_registered_ms, 0) << "no framebuffer registration in the kernel log";
+    EXPECT_GE(report.player_started_ms, report.fb_registered_ms);
+
+    std::vector<uint8_t> predicted = predicted_display(shown_frames(c, report, frames), report.layout);
+    std::vector<uint8_t> shown = dump_until(board, predicted);
+    std::string where;
+    EXPECT_EQ(count_differences(shown, predicted, WIDTH, &where), 0u) << where;
+    EXPECT_EQ(write_png_rgb(
+                  fs::path(PELIMORA_BOARD_PICTURES) / (std::string(c.name) + ".png"), WIDTH, HEIGHT, shown),
+        "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Board, InitBoardTest,
+    testing::Values(StartCase { "SystemdUdev", InitSystem::systemd, Start::display_event },
+        StartCase { "SystemdNaiveUnit", InitSystem::systemd, Start::naive },
+        StartCase { "SystemdUdevBundle", InitSystem::systemd, Start::display_event, true },
+        StartCase { "BusyboxMdev", InitSystem::busybox, Start::display_event },
+        StartCase { "BusyboxNaiveStart", InitSystem::busybox, Start::naive },
+        StartCase { "BusyboxMdevBundle", InitSystem::busybox, Start::display_event, true }),
+    [](const testing::TestParamInfo<StartCase>& info) { return std::string(info.param.name); });
+
+} // namespace
