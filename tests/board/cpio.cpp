@@ -32,7 +32,7 @@ bool Cpio::add_tree(const std::string& prefix, const std::filesystem::path& from
     for (std::filesystem::recursive_directory_iterator it(from, error), end; !error && it != end;
          it.increment(error)) {
         struct stat info;
-        std::string name = prefix + std::filesystem::relative(it->path(), from).string();
+        std::string name = prefix + it->path().lexically_relative(from).string();
         if (lstat(it->path().c_str(), &info) != 0)
             return false;
         if (S_ISLNK(info.st_mode))
