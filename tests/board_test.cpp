@@ -47,6 +47,7 @@ struct BoardCase {
     Layout expected; // the channel layout the kernel reports
     Player player = Player::armv7; // the player and probe on the board
     bool try_armv7 = false; // the init tries the ARMv7 player first (a core without AArch32)
+    const char* series = ""; // the kernel: Debian 12's default (6.1), or "6.12"
 };
 void PrintTo(const BoardCase& c, std::ostream* out)
 {
@@ -243,7 +244,7 @@ void check_platform(const BoardCase& c, const InitReport& report)
 TEST_P(BoardTest, PlaysOnARealKernel)
 {
     const BoardCase& c = GetParam();
-    fs::path kernel = board_kernel_dir(arm64_kernel(c));
+    fs::path kernel = board_kernel_dir(arm64_kernel(c), c.series);
     ASSERT_TRUE(fs::exists(kernel / "ready"))
         << "no kernel in PELIMORA_BOARD_CACHE; the board.kernel test fetches it";
     std::vector<Frame> frames = board_frames();
@@ -345,7 +346,16 @@ INSTANTIATE_TEST_SUITE_P(Board, BoardTest,
         BoardCase { "Arm64KernelArmv7NoDisplay", VIRT64_NO_GPU, true, {} },
         BoardCase { "Arm64KernelAarch64NoDisplay", VIRT64_NO_GPU, true, {}, Player::aarch64 },
         // A core with no 32-bit execution at EL0.
-        BoardCase { "Arm64OnlyCoreAarch64", VIRT64_A64FX, true, XRGB, Player::aarch64, true }),
+        BoardCase { "Arm64OnlyCoreAarch64", VIRT64_A64FX, true, XRGB, Player::aarch64, true },
+        // The same on Linux 6.12, the kernel devices ship now.
+        BoardCase { "Arm64Kernel612Armv7", VIRT64, true, XRGB, Player::armv7, false, "6.12" },
+        BoardCase { "Arm64Kernel612Aarch64", VIRT64, true, XRGB, Player::aarch64, false, "6.12" },
+        BoardCase { "Arm64Kernel612Armv7NoFrames", VIRT64, false, XRGB, Player::armv7, false, "6.12" },
+        BoardCase { "Arm64Kernel612Aarch64NoFrames", VIRT64, false, XRGB, Player::aarch64, false, "6.12" },
+        BoardCase { "Arm64Kernel612Armv7NoDisplay", VIRT64_NO_GPU, true, {}, Player::armv7, false, "6.12" },
+        BoardCase {
+            "Arm64Kernel612Aarch64NoDisplay", VIRT64_NO_GPU, true, {}, Player::aarch64, false, "6.12" },
+        BoardCase { "Arm64OnlyCore612Aarch64", VIRT64_A64FX, true, XRGB, Player::aarch64, true, "6.12" }),
     [](const testing::TestParamInfo<BoardCase>& info) { return std::string(info.param.name); });
 
 // Frames made by the tools for an X,R,G,B panel show the artwork's colours

@@ -219,7 +219,8 @@ TEST_P(InitBoardTest, StartsWhenTheDisplayArrives)
 {
     const StartCase& c = GetParam();
     bool systemd = c.init == InitSystem::systemd;
-    fs::path kernel = board_kernel_dir(systemd);
+    // The kernel devices ship now.
+    fs::path kernel = board_kernel_dir(systemd, "6.12");
     ASSERT_TRUE(fs::exists(kernel / "ready")) << "no kernel in PELIMORA_BOARD_CACHE; board.kernel fetches it";
     ASSERT_TRUE(fs::exists(cached_root(c.init) / "ready"))
         << "no root in PELIMORA_BOARD_CACHE; board.kernel fetches it";

@@ -17,12 +17,13 @@
 
 namespace fs = std::filesystem;
 
-fs::path board_kernel_dir(bool arm64)
+fs::path board_kernel_dir(bool arm64, const std::string& series)
 {
     const char* cache = std::getenv("PELIMORA_BOARD_CACHE");
     if (!cache)
         return {};
-    std::ifstream current(fs::path(cache) / (arm64 ? "current-arm64" : "current"));
+    std::ifstream current(
+        fs::path(cache) / ((arm64 ? "current-arm64" : "current") + (series.empty() ? "" : "-" + series)));
     std::string version;
     current >> version;
     return version.empty() ? fs::path() : fs::path(cache) / version;

@@ -29,8 +29,9 @@ struct BoardSetup {
 };
 
 // The cached kernel's directory (from PELIMORA_BOARD_CACHE) for the armhf or
-// the arm64 kernel, or empty.
-std::filesystem::path board_kernel_dir(bool arm64 = false);
+// the arm64 kernel, of Debian 12's default series (6.1) or of `series`
+// ("6.12"), or empty.
+std::filesystem::path board_kernel_dir(bool arm64 = false, const std::string& series = "");
 
 class QemuBoard {
 public:
