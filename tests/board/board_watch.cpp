@@ -92,10 +92,12 @@ int play()
     char cmdline[1024];
     read_cmdline(cmdline, sizeof cmdline);
     int kmsg = open("/dev/kmsg", O_WRONLY | O_CLOEXEC);
+    // Both records read now, before the bursts can push them out of the log.
+    kernel_line(kmsg, "<6>pelimora-board: the player starts\n");
+    double registered_ms = record_ms("fb0: ", "frame buffer device"), started_ms = record_ms(STARTS, nullptr);
     bool text = strstr(cmdline, "pelimora.burst") != nullptr;
     pid_t bursts = text ? start_bursts(kmsg) : -1;
 
-    kernel_line(kmsg, "<6>pelimora-board: the player starts\n");
     say("pelimora-init: starting the player");
     double start = now_ms();
     int status = run(PLAYER, nullptr);
@@ -108,8 +110,7 @@ int play()
     say("pelimora-init: player exit=%d signal=%d ms=%.1f", WIFEXITED(status) ? WEXITSTATUS(status) : -1,
         WIFSIGNALED(status) ? WTERMSIG(status) : 0, elapsed);
     report_screen("/dev/graphics/fb0");
-    say("pelimora-init: fb0 registered at %.1f ms, player started at %.1f ms",
-        record_ms("fb0: ", "frame buffer device"), record_ms(STARTS, nullptr));
+    say("pelimora-init: fb0 registered at %.1f ms, player started at %.1f ms", registered_ms, started_ms);
     flush_display();
     say("pelimora-init: ready for the screen dump");
     return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
