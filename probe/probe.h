@@ -41,6 +41,14 @@ struct FrameCheck {
 FrameCheck check_frame(const char* path, uint32_t pixels);
 const char* frame_status_name(FrameCheck::Status status);
 
+// The report's advice: what to do about what was found, a line each.
+struct Advice {
+    static constexpr int MAX_LINES = 20, LINE_LENGTH = 256;
+    char lines[MAX_LINES][LINE_LENGTH];
+    int count = 0;
+    void add(const char* format, ...) __attribute__((format(printf, 2, 3)));
+};
+
 // Prints `text` as a JSON string, quoted and escaped.
 void print_json_string(const char* text);
 

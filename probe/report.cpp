@@ -1,5 +1,6 @@
 // The report: one JSON object on standard output, which the host tools take
 // as a panel description (pelimora-frames --panel FILE).
+#include "boot_view.h"
 #include "platform.h"
 #include "probe.h"
 
@@ -12,25 +13,17 @@
 #include <stdio.h>
 #include <string.h>
 
-namespace {
-
-constexpr int MAX_ADVICE = 12, ADVICE_LENGTH = 256;
-
-struct Advice {
-    char lines[MAX_ADVICE][ADVICE_LENGTH];
-    int count = 0;
-    void add(const char* format, ...) __attribute__((format(printf, 2, 3)));
-};
-
 void Advice::add(const char* format, ...)
 {
-    if (count == MAX_ADVICE)
+    if (count == MAX_LINES)
         return;
     va_list args;
     va_start(args, format);
-    vsnprintf(lines[count++], ADVICE_LENGTH, format, args);
+    vsnprintf(lines[count++], LINE_LENGTH, format, args);
     va_end(args);
 }
+
+namespace {
 
 void print_field(const char* name, const fb_bitfield& field)
 {
@@ -101,6 +94,23 @@ void advise(const ProbedScreen& s, const ProbedPlatform& platform, const char* c
             other);
 }
 
+// The screen's fields of the report, when it could be read.
+void print_screen(const ProbedScreen& s, const char* driver)
+{
+    const fb_var_screeninfo& v = s.var;
+    printf("  \"driver\": ");
+    print_json_string(driver);
+    printf(",\n  \"xres\": %u,\n  \"yres\": %u,\n  \"xres_virtual\": %u,\n  \"yres_virtual\": %u,\n"
+           "  \"bits_per_pixel\": %u,\n  \"line_length\": %u,\n",
+        v.xres, v.yres, v.xres_virtual, v.yres_virtual, v.bits_per_pixel, s.fix.line_length);
+    print_field("red", v.red);
+    print_field("green", v.green);
+    print_field("blue", v.blue);
+    print_field("transp", v.transp);
+    printf("  \"format\": \"%s\",\n  \"pans\": %s,\n  \"emulated\": %s,\n",
+        s.format ? s.format->name : "unknown", s.pans ? "true" : "false", emulated(s) ? "true" : "false");
+}
+
 } // namespace
 
 int probe_report()
@@ -118,8 +128,14 @@ int probe_report()
     }
     ProbedPlatform platform;
     probe_platform(&platform);
+    char driver[sizeof s.fix.id + 1] = {};
+    if (s.read)
+        memcpy(driver, s.fix.id, sizeof s.fix.id);
+    BootView boot;
+    probe_boot(&boot, driver);
     Advice advice;
     advise(s, platform, console, kmsg, frames, &advice);
+    boot_advice(boot, driver, &advice);
     const bool draws = s.mapped && !s.refusal[0];
 
     printf("{\n  \"device\": ");
@@ -140,22 +156,9 @@ int probe_report()
         print_json_string(s.error);
         printf(",\n");
     }
-    if (s.read) {
-        const fb_var_screeninfo& v = s.var;
-        char driver[sizeof s.fix.id + 1] = {};
-        memcpy(driver, s.fix.id, sizeof s.fix.id);
-        printf("  \"driver\": ");
-        print_json_string(driver);
-        printf(",\n  \"xres\": %u,\n  \"yres\": %u,\n  \"xres_virtual\": %u,\n  \"yres_virtual\": %u,\n"
-               "  \"bits_per_pixel\": %u,\n  \"line_length\": %u,\n",
-            v.xres, v.yres, v.xres_virtual, v.yres_virtual, v.bits_per_pixel, s.fix.line_length);
-        print_field("red", v.red);
-        print_field("green", v.green);
-        print_field("blue", v.blue);
-        print_field("transp", v.transp);
-        printf("  \"format\": \"%s\",\n  \"pans\": %s,\n  \"emulated\": %s,\n",
-            s.format ? s.format->name : "unknown", s.pans ? "true" : "false", emulated(s) ? "true" : "false");
-    }
+    if (s.read)
+        print_screen(s, driver);
+    print_boot_view(boot);
     printf("  \"player\": ");
     print_json_string(draws ? "ok" : s.refusal[0] ? s.refusal : "cannot use the screen");
     printf(",\n  \"advice\": [");

@@ -143,6 +143,32 @@ std::string probe_output(const std::vector<std::string>& console, const std::str
     return text;
 }
 
+// What the probe read of the command line the board booted with, and of
+// the kernel's console on the display.
+void check_boot_view(const nlohmann::json& report, const BoardSetup& board)
+{
+    const nlohmann::json& boot = report["boot"];
+    EXPECT_EQ(boot["cmdline"], true);
+    EXPECT_EQ(boot["fbcon_bound"], true) << "Debian's kernels have fbcon built in";
+    EXPECT_EQ(boot["quiet"], true);
+    EXPECT_EQ(boot["handover"], false);
+    bool spoiling = board.console_text;
+    EXPECT_EQ(boot["consoles"], spoiling ? "tty0,ttyAMA0" : "ttyAMA0");
+    EXPECT_EQ(boot["console_on_display"], spoiling);
+    EXPECT_EQ(boot["cursor"], spoiling ? nlohmann::json(1) : nlohmann::json());
+    EXPECT_EQ(boot["fbcon_rotate"], spoiling ? 1 : 0);
+    bool text = false, cursor = false, turned = false;
+    for (const auto& line : report["advice"]) {
+        std::string words = line.get<std::string>();
+        text |= words.find("keep console=tty0") != std::string::npos;
+        cursor |= words.find("add vt.global_cursor_default=0") != std::string::npos;
+        turned |= words.find("turned by 90 degrees") != std::string::npos;
+    }
+    EXPECT_EQ(text, spoiling) << report["advice"];
+    EXPECT_EQ(cursor, true) << "the board's command line leaves the cursor on";
+    EXPECT_EQ(turned, spoiling) << report["advice"];
+}
+
 // The static probe on the board after the player: its report against what
 // the kernel told the init, its timing of the frames, and its card on the
 // display against the card the host's build of it draws.
@@ -193,6 +219,7 @@ void check_probe(QemuBoard& board, const BoardCase& c, const InitReport& init)
     EXPECT_EQ(report["pans"], init.pan == "works");
     EXPECT_EQ(report["emulated"], c.board.machine != Machine::vexpress) << "virtio-gpu's fbdev emulation";
     EXPECT_EQ(report["console"], "graphics") << "the player left it so";
+    check_boot_view(report, c.board);
     for (int n = 1; n <= FRAME_COUNT; ++n)
         EXPECT_EQ(report["frames"][n - 1]["status"], !c.frames ? "missing" : n == 1 ? "exact" : "short") << n;
 
@@ -328,6 +355,8 @@ TEST_P(BoardTest, PlaysOnARealKernel)
 }
 
 const BoardSetup VIRT64 { Machine::virt64, "", false, "cortex-a72", true };
+const BoardSetup VIRT32_SPOILING { Machine::virt, "", false, "cortex-a72", true, "/init", 256, true,
+    "fbcon=rotate:1 vt.global_cursor_default=1" };
 const BoardSetup VIRT64_NO_GPU { Machine::virt64, "", false, "cortex-a72", false };
 const BoardSetup VIRT64_A64FX { Machine::virt64, "", false, "a64fx", true };
 
@@ -336,6 +365,9 @@ INSTANTIATE_TEST_SUITE_P(Board, BoardTest,
         BoardCase { "Vexpress32RedFirst", { Machine::vexpress, "ca9-32", true }, true, RGBA },
         BoardCase { "Vexpress32RedAt16", { Machine::vexpress, "ca9-32" }, true, XRGB },
         BoardCase { "Virt32WithPan", { Machine::virt }, true, XRGB },
+        // Kernel text, a cursor and a turned console on the display: the
+        // animation shows all the same, and the probe names each.
+        BoardCase { "Virt32SpoilingCommandLine", VIRT32_SPOILING, true, XRGB },
         BoardCase { "Vexpress16NoFrames", { Machine::vexpress, "ca9-16" }, false, RGB565 },
         BoardCase { "VexpressNoDisplay", { Machine::vexpress, "ca9" }, true, {} },
         // The arm64 kernel: the ARMv7 player in compat mode and the AArch64 one.

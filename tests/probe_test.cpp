@@ -4,6 +4,7 @@
 #include "frames/panel.h"
 #include "frames/replay.h"
 #include "frames/rle565.h"
+#include "lib/temp_dir.h"
 #include "preview/png.h"
 #include "probe/card.h"
 #include "src/pixel_formats.h"
@@ -21,6 +22,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <tuple>
 
 namespace fs = std::filesystem;
 using nlohmann::json;
@@ -210,6 +212,88 @@ TEST(Probe, ConsoleAndKernelLogAsThePlayerWouldFindThem)
     refusing.tty = "refuse";
     p = probe(refusing, frames.path());
     EXPECT_EQ(p.report["console"], "unusable");
+}
+
+// A stand-in for the kernel's command line and its console's sysfs.
+fs::path fake_system(const fs::path& root, const std::string& cmdline, int rotate)
+{
+    fs::create_directories(root / "proc");
+    std::ofstream(root / "proc/cmdline") << cmdline << "\n";
+    for (auto [n, name, bind] :
+        { std::tuple(0, "(S) dummy device", "0"), std::tuple(1, "(M) frame buffer device", "1") }) {
+        fs::path vtcon = root / ("sys/class/vtconsole/vtcon" + std::to_string(n));
+        fs::create_directories(vtcon);
+        std::ofstream(vtcon / "name") << name << "\n";
+        std::ofstream(vtcon / "bind") << bind << "\n";
+    }
+    fs::create_directories(root / "sys/class/graphics/fbcon");
+    std::ofstream(root / "sys/class/graphics/fbcon/rotate") << rotate << "\n";
+    return root;
+}
+
+TEST(Probe, NamesWhatWillSpoilTheSplash)
+{
+    REQUIRE_DEVICE_SANDBOX();
+    FrameDir frames;
+    TempDir scratch("pelimora-probe-boot");
+    VirtualDevices devices;
+    devices.system = fake_system(scratch / "spoiling",
+        "root=/dev/vda console=ttyAMA0,115200 console=tty0 fbcon=rotate:1 vt.global_cursor_default=1 "
+        "loglevel=7",
+        1);
+    Probed p = probe(devices, frames.path());
+    const json& boot = p.report["boot"];
+    EXPECT_EQ(boot["cmdline"], true);
+    EXPECT_EQ(boot["consoles"], "ttyAMA0,tty0");
+    EXPECT_EQ(boot["console_on_display"], true);
+    EXPECT_EQ(boot["fbcon_bound"], true);
+    EXPECT_EQ(boot["cursor"], 1);
+    EXPECT_EQ(boot["logo"], true);
+    EXPECT_EQ(boot["quiet"], false);
+    EXPECT_EQ(boot["loglevel"], 7);
+    EXPECT_EQ(boot["fbcon_rotate"], 1);
+    EXPECT_EQ(boot["handover"], false);
+    for (const char* advice : { "(console=ttyAMA0,tty0): keep console=tty0 and the other virtual terminals "
+                                "off the command line, and add quiet",
+             "add vt.global_cursor_default=0", "add logo.nologo", "turned by 90 degrees" })
+        EXPECT_TRUE(has_advice(p.report, advice)) << advice << ": " << p.report["advice"];
+
+    // A command line that keeps the display clean: no advice of the kind.
+    devices.system
+        = fake_system(scratch / "clean", "console=ttyAMA0 quiet vt.global_cursor_default=0 logo.nologo", 0);
+    p = probe(devices, frames.path());
+    EXPECT_EQ(p.report["boot"]["console_on_display"], false);
+    for (const char* advice : { "console=", "cursor", "logo", "turned", "hand-over", "nodefer" })
+        EXPECT_FALSE(has_advice(p.report, advice)) << advice << ": " << p.report["advice"];
+
+    // No console= at all: the kernel's console is tty0. And fbcon=nodefer.
+    devices.system = fake_system(scratch / "default", "quiet fbcon=nodefer", 0);
+    p = probe(devices, frames.path());
+    EXPECT_TRUE(has_advice(p.report, "no console= given, so tty0")) << p.report["advice"];
+    EXPECT_TRUE(has_advice(p.report, "fbcon=nodefer")) << p.report["advice"];
+
+    // Nothing to read: nothing claimed.
+    devices.system.clear();
+    p = probe(devices, frames.path());
+    EXPECT_EQ(p.report["boot"]["cmdline"], false);
+    EXPECT_TRUE(p.report["boot"]["fbcon_bound"].is_null());
+    EXPECT_FALSE(has_advice(p.report, "console")) << p.report["advice"];
+}
+
+TEST(Probe, NamesAHandOverFramebuffer)
+{
+    REQUIRE_DEVICE_SANDBOX();
+    FrameDir frames;
+    for (auto [id, handover] : { std::pair("simple", true), std::pair("simpledrmdrmfb", true),
+             std::pair("EFI VGA", true), std::pair("OFfb ATY,Rage", true),
+             std::pair("virtio_gpudrmfb", false), std::pair("pl111", false) }) {
+        VirtualDevices devices;
+        devices.fb_id = id;
+        Probed p = probe(devices, frames.path());
+        EXPECT_EQ(p.report["boot"]["handover"], handover) << id;
+        EXPECT_EQ(has_advice(p.report, "a hand-over framebuffer"), handover)
+            << id << ": " << p.report["advice"];
+    }
 }
 
 TEST(Probe, FramesAreCheckedAsTheToolsCheckThem)

@@ -106,10 +106,11 @@ std::vector<std::string> player_environment(const PlayerPaths& paths, const std:
     set(VDEV_BOOTIMAGES, fs::absolute(frames));
     set(VDEV_TTY, devices.tty);
     // The devices' settings that are given; the library's defaults for the rest.
-    for (const auto& [name, value] : { std::pair(VDEV_FB, &devices.fb),
-             std::pair(VDEV_FB_VIRTUAL, &devices.fb_virtual), std::pair(VDEV_FB_LINE, &devices.fb_line),
-             std::pair(VDEV_FB_CHANNELS, &devices.fb_channels), std::pair(VDEV_FB_ID, &devices.fb_id),
-             std::pair(VDEV_MACHINE, &devices.machine), std::pair(VDEV_FAIL, &devices.fail) })
+    for (const auto& [name, value] :
+        { std::pair(VDEV_FB, &devices.fb), std::pair(VDEV_FB_VIRTUAL, &devices.fb_virtual),
+            std::pair(VDEV_FB_LINE, &devices.fb_line), std::pair(VDEV_FB_CHANNELS, &devices.fb_channels),
+            std::pair(VDEV_FB_ID, &devices.fb_id), std::pair(VDEV_MACHINE, &devices.machine),
+            std::pair(VDEV_SYSTEM, &devices.system), std::pair(VDEV_FAIL, &devices.fail) })
         if (!value->empty())
             set(name, *value);
     if (devices.kmsg)

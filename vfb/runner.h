@@ -21,6 +21,9 @@ struct VirtualDevices {
     std::string fb_channels; // "OFFSET/LENGTH," for red, green, blue, transp; empty: the player's layout
     std::string fb_id; // the driver's id; empty: "vdev"
     std::string machine; // what uname says the machine is; empty: the host's
+    // A folder standing in for /proc/cmdline and the console's sysfs
+    // (FOLDER/proc/cmdline, FOLDER/sys/class/...); empty: none can be opened.
+    std::string system;
     // Comma-separated failure points: fb-open, fb-fix, fb-var, fb-mmap, fb-pan,
     // and frame-open:N, frame-fstat:N, frame-mmap:N for frame N.
     std::string fail;

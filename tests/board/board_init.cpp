@@ -116,8 +116,10 @@ int main()
 {
     mkdir("/dev", 0755);
     mkdir("/proc", 0755);
+    mkdir("/sys", 0755);
     mount("devtmpfs", "/dev", "devtmpfs", 0, nullptr);
     mount("proc", "/proc", "proc", 0, nullptr);
+    mount("sysfs", "/sys", "sysfs", 0, nullptr);
     int console = open("/dev/console", O_RDWR);
     if (console >= 0) {
         dup2(console, 0), dup2(console, 1), dup2(console, 2);

@@ -48,7 +48,7 @@ std::string QemuBoard::boot(const BoardSetup& setup, const fs::path& kernel_dir,
 
     // The last console is /dev/console, where the init reports.
     std::string append = std::string(setup.console_text ? "console=tty0 pelimora.burst " : "")
-        + "console=ttyAMA0 quiet rdinit=" + setup.init;
+        + "console=ttyAMA0 quiet rdinit=" + setup.init + (setup.options[0] ? " " : "") + setup.options;
     SpawnRequest request;
     request.search_path = true;
     bool arm64 = setup.machine == Machine::virt64;

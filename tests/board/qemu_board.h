@@ -26,6 +26,7 @@ struct BoardSetup {
     const char* init = "/init"; // the initramfs's first program
     unsigned memory_mb = 256;
     bool console_text = false; // the kernel's console on the display too, and text for it
+    const char* options = ""; // more kernel command line options
 };
 
 // The cached kernel's directory (from PELIMORA_BOARD_CACHE) for the armhf or

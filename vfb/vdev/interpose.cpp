@@ -18,6 +18,23 @@
 namespace vdev {
 namespace {
 
+// The kernel's command line and the console's sysfs, from the caller's
+// stand-in; never the host's.
+bool is_system_path(const char* path)
+{
+    return !strcmp(path, "/proc/cmdline") || !strncmp(path, "/sys/class/graphics/", 20)
+        || !strncmp(path, "/sys/class/vtconsole/", 21);
+}
+
+int open_system(const char* path, int flags, int (*real_open)(const char*, int, ...))
+{
+    char stand_in[512];
+    if (!config.system
+        || snprintf(stand_in, sizeof stand_in, "%s%s", config.system, path) >= int(sizeof stand_in))
+        return fail(ENOENT);
+    return real_open(stand_in, flags & ~(O_CREAT | O_TRUNC | O_WRONLY | O_RDWR));
+}
+
 int open_device(const char* path, int flags, mode_t mode)
 {
     int fd = frame_open(path, flags, mode);
@@ -40,6 +57,8 @@ int open_device(const char* path, int flags, mode_t mode)
 
 int do_open(const char* path, int flags, mode_t mode, int (*real_open)(const char*, int, ...))
 {
+    if (path && is_system_path(path))
+        return open_system(path, flags, real_open);
     int fd = path ? open_device(path, flags, mode) : -2;
     return fd != -2 ? fd : real_open(path, flags, mode);
 }
@@ -112,6 +131,8 @@ extern "C" {
         va_start(args, flags);                                                                               \
         mode_t mode = mode_arg(flags, args);                                                                 \
         va_end(args);                                                                                        \
+        if (path[0] == '/' && is_system_path(path))                                                          \
+            return open_system(path, flags, next<int (*)(const char*, int, ...)>("open"));                   \
         int fd = path[0] == '/' ? open_device(path, flags, mode) : -2;                                       \
         return fd != -2 ? fd : next<int (*)(int, const char*, int, ...)>(#name)(dirfd, path, flags, mode);   \
     }

@@ -20,6 +20,10 @@ constexpr char VDEV_FB_LINE[] = "VDEV_FB_LINE"; // line length in bytes
 constexpr char VDEV_FB_CHANNELS[] = "VDEV_FB_CHANNELS"; // "OFFSET/LENGTH," for red, green, blue, transp
 constexpr char VDEV_FB_ID[] = "VDEV_FB_ID"; // the driver's id; absent: "vdev"
 constexpr char VDEV_MACHINE[] = "VDEV_MACHINE"; // what uname says the machine is; absent: the host's
+// directory standing in for the kernel's command line and its console's
+// sysfs: /proc/cmdline, /sys/class/graphics/... and /sys/class/vtconsole/...
+// are read below it; absent: they cannot be opened.
+constexpr char VDEV_SYSTEM[] = "VDEV_SYSTEM";
 constexpr char VDEV_FAIL[] = "VDEV_FAIL"; // failure points, see VirtualDevices::fail
 constexpr char VDEV_TTY[] = "VDEV_TTY"; // ok, missing, refuse
 constexpr char VDEV_KMSG[] = "VDEV_KMSG"; // file standing in for the kernel log; absent: unopenable

@@ -124,6 +124,7 @@ __attribute__((constructor)) void load()
     config.clock = getenv(VDEV_CLOCK) != nullptr;
     config.fb_id = getenv(VDEV_FB_ID);
     config.machine = getenv(VDEV_MACHINE);
+    config.system = getenv(VDEV_SYSTEM);
     Event started = event(EventKind::start, Device::none);
     started.clock_ns = config.clock ? monotonic_ns() : 0;
     log_event(started);

@@ -26,6 +26,7 @@ struct Config {
     bool clock = false;
     const char* fb_id = nullptr;
     const char* machine = nullptr;
+    const char* system = nullptr;
 };
 extern Config config;
 
