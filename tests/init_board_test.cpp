@@ -82,7 +82,7 @@ void add_systemd(Cpio& cpio, Start start)
     if (start == Start::naive) {
         add_text(cpio, "etc/systemd/system/naive-pelimora.service",
             "[Unit]\nDescription=Boot animation, started early\nAfter=sysinit.target\n"
-            "[Service]\nType=exec\nExecStart=/usr/bin/pelimora-boot\n");
+            "[Service]\nType=oneshot\nExecStart=/usr/bin/pelimora-boot\n");
         wants += " naive-pelimora.service";
     } else {
         EXPECT_TRUE(cpio.add_file(
@@ -93,7 +93,8 @@ void add_systemd(Cpio& cpio, Start start)
     add_text(cpio, "etc/systemd/system/board.target",
         "[Unit]\nDescription=Board test\nRequires=basic.target\nAfter=basic.target\nWants=" + wants + "\n");
     add_text(cpio, "etc/systemd/system/board-display.service",
-        "[Unit]\nDescription=The display driver, late\nAfter=basic.target\n"
+        // After the naive start has ended, where there is one: a handshake, not a race.
+        "[Unit]\nDescription=The display driver, late\nAfter=basic.target naive-pelimora.service\n"
         "[Service]\nType=oneshot\nExecStart=/usr/lib/pelimora-board/board_watch load "
             + std::to_string(DISPLAY_DELAY_S) + "\n");
 }
@@ -108,7 +109,8 @@ void add_busybox(Cpio& cpio, Start start)
     cpio.add("bin/sh", 0120777, "busybox");
     add_text(cpio, "etc/inittab", "::sysinit:/etc/init.d/rcS\n");
     cpio.add("etc/init.d", 040755);
-    std::string naive = start == Start::naive ? "/usr/bin/pelimora-boot &\n" : "";
+    // The naive start runs to its end before the display is loaded.
+    std::string naive = start == Start::naive ? "/usr/bin/pelimora-boot\n" : "";
     add_text(cpio, "etc/init.d/rcS",
         "#!/bin/sh\n/bin/busybox mount -t proc proc /proc\n/bin/busybox --install -s\n"
         "mount -t sysfs sysfs /sys\nmount -t devtmpfs devtmpfs /dev\n"
