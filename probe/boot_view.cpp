@@ -26,7 +26,8 @@ bool read_text(const char* path, char* text, size_t size)
 }
 
 // The drivers that keep the bootloader's picture until the real driver
-// replaces them: simplefb, simpledrm, efifb, vesafb, offb.
+// replaces them: simplefb, simpledrm, efifb, vesafb, offb. The same names
+// as the start files' in share/pelimora/boot.
 bool is_handover(const char* driver)
 {
     static const char* const names[] = { "simple", "EFI VGA", "VESA VGA" };

@@ -20,8 +20,10 @@
 #include <nlohmann/json.hpp>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <tuple>
 
 namespace fs = std::filesystem;
@@ -278,6 +280,51 @@ TEST(Probe, NamesWhatWillSpoilTheSplash)
     EXPECT_EQ(p.report["boot"]["cmdline"], false);
     EXPECT_TRUE(p.report["boot"]["fbcon_bound"].is_null());
     EXPECT_FALSE(has_advice(p.report, "console")) << p.report["advice"];
+}
+
+// The names after `marker` on the line that holds it, up to `end`, split at `separator`, quotes dropped.
+std::vector<std::string> names_on_line(
+    const fs::path& file, const std::string& marker, const std::string& end, char separator)
+{
+    std::ifstream in(file);
+    std::vector<std::string> names;
+    for (std::string line; std::getline(in, line);) {
+        size_t at = line.find(marker);
+        if (at == std::string::npos || line.starts_with("#"))
+            continue;
+        std::string list = line.substr(at + marker.size());
+        if (list.find(end) == std::string::npos)
+            continue;
+        list = list.substr(0, list.find(end));
+        std::stringstream words(list);
+        for (std::string name; std::getline(words, name, separator);) {
+            std::erase(name, '"');
+            name.erase(0, name.find_first_not_of(' '));
+            name.erase(name.find_last_not_of(' ') + 1);
+            names.push_back(name);
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The udev rule and the mdev script pass over the same hand-over drivers,
+// and the probe names each of them.
+TEST(Probe, KnowsEveryHandOverDriverTheStartFilesPassOver)
+{
+    REQUIRE_DEVICE_SANDBOX();
+    const fs::path boot = fs::path(PELIMORA_SOURCE_DIR) / "boot";
+    std::vector<std::string> rule
+        = names_on_line(boot / "udev/60-pelimora.rules", "ATTR{name}==\"", "\"", '|');
+    std::vector<std::string> script = names_on_line(boot / "mdev/pelimora-mdev", "", ") exit 0 ;;", '|');
+    ASSERT_GE(rule.size(), 5u);
+    EXPECT_EQ(rule, script);
+    FrameDir frames;
+    for (std::string pattern : rule) {
+        VirtualDevices devices;
+        devices.fb_id = pattern.ends_with('*') ? pattern.substr(0, pattern.size() - 1) + "x" : pattern;
+        EXPECT_EQ(probe(devices, frames.path()).report["boot"]["handover"], true) << devices.fb_id;
+    }
 }
 
 TEST(Probe, NamesAHandOverFramebuffer)
