@@ -105,7 +105,10 @@ void read_vtconsoles(BootView* view)
         if (view->fbcon_bound < 0)
             view->fbcon_bound = 0;
         snprintf(path, sizeof path, "/sys/class/vtconsole/vtcon%d/bind", n);
-        if (strstr(name, "frame buffer") && read_text(path, bind, sizeof bind) && bind[0] == '1')
+        // "(M) frame buffer device", "(S) dummy device".
+        const char* kind = strchr(name, ' ');
+        if (kind && !strncmp(kind + 1, "frame buffer", 12) && read_text(path, bind, sizeof bind)
+            && bind[0] == '1')
             view->fbcon_bound = 1;
     }
 }

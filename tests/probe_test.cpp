@@ -295,7 +295,7 @@ std::vector<std::string> names_on_line(
         std::string list = line.substr(at + marker.size());
         if (list.find(end) == std::string::npos)
             continue;
-        list = list.substr(0, list.find(end));
+        list.resize(list.find(end));
         std::stringstream words(list);
         for (std::string name; std::getline(words, name, separator);) {
             std::erase(name, '"');
@@ -320,7 +320,7 @@ TEST(Probe, KnowsEveryHandOverDriverTheStartFilesPassOver)
     ASSERT_GE(rule.size(), 5u);
     EXPECT_EQ(rule, script);
     FrameDir frames;
-    for (std::string pattern : rule) {
+    for (const std::string& pattern : rule) {
         VirtualDevices devices;
         devices.fb_id = pattern.ends_with('*') ? pattern.substr(0, pattern.size() - 1) + "x" : pattern;
         EXPECT_EQ(probe(devices, frames.path()).report["boot"]["handover"], true) << devices.fb_id;
