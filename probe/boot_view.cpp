@@ -147,7 +147,7 @@ void boot_advice(const BootView& view, const char* driver, Advice* advice)
                     "vt.global_cursor_default=0");
     if (!view.nologo)
         advice->add("the kernel draws its logo on the display before the player starts: add logo.nologo");
-    int turn = view.rotate >= 0 ? view.rotate : view.rotate_option;
+    int turn = view.turn();
     if (turn > 0 && turn < 4)
         advice->add("the console is turned by %d degrees clockwise (fbcon rotation %d): the panel is mounted "
                     "turned, so frames must be turned by %d degrees to show upright",
@@ -176,6 +176,6 @@ void print_boot_view(const BootView& view)
         view.quiet ? "true" : "false");
     number(view.loglevel);
     printf(",\n    \"deferred_takeover\": %s,\n    \"fbcon_rotate\": ", view.nodefer ? "false" : "true");
-    number(view.rotate >= 0 ? view.rotate : view.rotate_option);
+    number(view.turn());
     printf(",\n    \"handover\": %s\n  },\n", view.handover ? "true" : "false");
 }

@@ -18,6 +18,8 @@ struct BootView {
     int rotate_option = -1; // fbcon=rotate:N; -1: not given
     int rotate = -1; // fbcon's rotation now, in quarter turns clockwise; -1: unknown
     bool handover = false; // the framebuffer's driver is a hand-over one
+    // The console's turn in quarter turns clockwise: as it is now, else as asked; -1: unknown.
+    int turn() const { return rotate >= 0 ? rotate : rotate_option; }
 };
 
 // Reads /proc/cmdline, /sys/class/vtconsole and /sys/class/graphics/fbcon;

@@ -94,6 +94,16 @@ void advise(const ProbedScreen& s, const ProbedPlatform& platform, const char* c
             other);
 }
 
+// Each frame file against a screen of `pixels` (0: none).
+void check_frames(uint32_t pixels, FrameCheck (&frames)[FRAME_COUNT])
+{
+    char path[FRAME_PATH_BUFFER_SIZE];
+    for (int n = 1; n <= FRAME_COUNT; ++n) {
+        format_frame_path(path, n);
+        frames[n - 1] = check_frame(path, pixels);
+    }
+}
+
 // The screen's fields of the report, when it could be read.
 void print_screen(const ProbedScreen& s, const char* driver)
 {
@@ -119,13 +129,8 @@ int probe_report()
     probe_screen(&s, true);
     const char* console = probe_console();
     bool kmsg = probe_kmsg();
-    uint32_t pixels = s.read && !s.refusal[0] ? s.var.xres * s.var.yres : 0;
     FrameCheck frames[FRAME_COUNT];
-    char path[FRAME_PATH_BUFFER_SIZE];
-    for (int n = 1; n <= FRAME_COUNT; ++n) {
-        format_frame_path(path, n);
-        frames[n - 1] = check_frame(path, pixels);
-    }
+    check_frames(s.read && !s.refusal[0] ? s.var.xres * s.var.yres : 0, frames);
     ProbedPlatform platform;
     probe_platform(&platform);
     char driver[sizeof s.fix.id + 1] = {};

@@ -212,8 +212,7 @@ void check_probe(QemuBoard& board, const BoardCase& c, const InitReport& init)
     EXPECT_EQ(report["red"]["offset"], l.red);
     EXPECT_EQ(report["green"]["offset"], l.green);
     EXPECT_EQ(report["blue"]["offset"], l.blue);
-    const PixelFormat* format = format_of_channels(l.bpp, { l.red, l.red_bits }, { l.green, l.green_bits },
-        { l.blue, l.blue_bits }, { l.transp, l.transp_bits });
+    const PixelFormat* format = layout_format(l);
     ASSERT_NE(format, nullptr);
     EXPECT_EQ(report["format"], format->name);
     EXPECT_EQ(report["pans"], init.pan == "works");
@@ -235,13 +234,8 @@ void check_probe(QemuBoard& board, const BoardCase& c, const InitReport& init)
     card_text(l.xres, l.yres, l.bpp, l.line, format, &text);
     std::vector<uint8_t> card(size_t(l.xres) * l.yres * l.bpp / 8);
     draw_card(card.data(), l.xres, l.yres, l.bpp, text.lines);
-    std::vector<uint8_t> predicted = displayed(card, l), shown;
-    for (auto until = Clock::now() + std::chrono::seconds(15); Clock::now() < until;) {
-        shown = board.screen_dump(l.xres, l.yres);
-        if (shown == predicted)
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(250));
-    }
+    std::vector<uint8_t> predicted = displayed(card, l);
+    std::vector<uint8_t> shown = board.dump_until(l.xres, l.yres, predicted);
     std::string where;
     EXPECT_EQ(count_differences(shown, predicted, l.xres, &where), 0u) << where;
     fs::path pictures = fs::path(PELIMORA_BOARD_PICTURES);
@@ -318,16 +312,10 @@ TEST_P(BoardTest, PlaysOnARealKernel)
     // The player has exited and nothing has touched the screen since. DRM's
     // framebuffer emulation copies its shadow buffer to the display from a
     // worker: poll, so a late copy passes and a lost last frame fails.
-    std::vector<uint8_t> predicted = predicted_display(frames, report.layout), shown;
+    std::vector<uint8_t> predicted = predicted_display(frames, report.layout);
     auto exited = Clock::now();
     int dumps = 0;
-    for (auto until = exited + std::chrono::seconds(15); Clock::now() < until;) {
-        shown = board.screen_dump(WIDTH, HEIGHT);
-        ++dumps;
-        if (shown == predicted)
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(250));
-    }
+    std::vector<uint8_t> shown = board.dump_until(WIDTH, HEIGHT, predicted, &dumps);
     std::cout << "board " << c.name << ": the display showed the last frame at dump " << dumps << ", "
               << std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - exited).count()
               << " ms after the player's exit was read\n";
@@ -482,8 +470,7 @@ TEST_P(BundleBoardTest, EachBoardShowsItsOwnSetFromTheOneBundle)
     InitReport report = read_init_report(qemu.console);
     EXPECT_EQ(report.exit_status, 0) << console;
     const Layout& l = report.layout;
-    const PixelFormat* format = format_of_channels(l.bpp, { l.red, l.red_bits }, { l.green, l.green_bits },
-        { l.blue, l.blue_bits }, { l.transp, l.transp_bits });
+    const PixelFormat* format = layout_format(l);
     ASSERT_NE(format, nullptr) << console;
     if (!c.has_panel) {
         // Nothing picked, so no frames: the player's message for each, nothing drawn.
@@ -497,19 +484,8 @@ TEST_P(BundleBoardTest, EachBoardShowsItsOwnSetFromTheOneBundle)
     EXPECT_EQ(report.pick_exit, 0) << console;
     EXPECT_EQ(report.picked, "/bootimages.d/" + set) << console;
     EXPECT_EQ(report.messages, std::vector<std::string> {}) << console;
-    std::vector<Frame> frames;
-    for (int n = 1; n <= FRAME_COUNT; ++n) {
-        std::ifstream in(bundle / set / frame_name(n), std::ios::binary);
-        frames.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    std::vector<uint8_t> predicted = predicted_display(frames, l), shown;
-    // DRM's framebuffer emulation reaches the display a little later: poll.
-    for (auto until = Clock::now() + std::chrono::seconds(15); Clock::now() < until;) {
-        shown = qemu.screen_dump(WIDTH, HEIGHT);
-        if (shown == predicted)
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(250));
-    }
+    std::vector<uint8_t> predicted = predicted_display(read_set_frames(bundle / set), l);
+    std::vector<uint8_t> shown = qemu.dump_until(WIDTH, HEIGHT, predicted);
     EXPECT_TRUE(qemu.power_off());
     std::string where;
     EXPECT_EQ(count_differences(shown, predicted, WIDTH, &where), 0u) << set << ": " << where;

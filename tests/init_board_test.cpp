@@ -20,7 +20,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <thread>
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -54,12 +53,7 @@ constexpr int DISPLAY_DELAY_S = 3;
 
 fs::path cached_root(InitSystem init)
 {
-    const char* cache = std::getenv("PELIMORA_BOARD_CACHE");
-    std::ifstream current(fs::path(cache ? cache : "")
-        / (init == InitSystem::systemd ? "current-systemd-arm64" : "current-busybox-armhf"));
-    std::string name;
-    current >> name;
-    return name.empty() ? fs::path() : fs::path(cache) / name;
+    return board_cache_entry(init == InitSystem::systemd ? "current-systemd-arm64" : "current-busybox-armhf");
 }
 
 void add_text(Cpio& cpio, const std::string& name, const std::string& text, uint32_t mode = 0100644)
@@ -187,32 +181,11 @@ std::vector<Frame> shown_frames(
     if (!c.bundle)
         return frames;
     const Layout& l = report.layout;
-    const PixelFormat* format = format_of_channels(l.bpp, { l.red, l.red_bits }, { l.green, l.green_bits },
-        { l.blue, l.blue_bits }, { l.transp, l.transp_bits });
+    const PixelFormat* format = layout_format(l);
     EXPECT_NE(format, nullptr);
     if (!format)
         return {};
-    std::vector<Frame> picked;
-    const fs::path set = board_bundle(false) / bundle_set_name({ l.xres, l.yres, l.bpp, l.line, format });
-    for (int n = 1; n <= FRAME_COUNT; ++n) {
-        std::ifstream in(set / frame_name(n), std::ios::binary);
-        picked.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    return picked;
-}
-
-// DRM's framebuffer emulation reaches the display a little later: dumps
-// until the display is what is predicted, or the time is up.
-std::vector<uint8_t> dump_until(QemuBoard& board, const std::vector<uint8_t>& predicted)
-{
-    std::vector<uint8_t> shown;
-    for (auto until = Clock::now() + std::chrono::seconds(15); Clock::now() < until;) {
-        shown = board.screen_dump(WIDTH, HEIGHT);
-        if (shown == predicted)
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(250));
-    }
-    return shown;
+    return read_set_frames(board_bundle(false) / bundle_set_name({ l.xres, l.yres, l.bpp, l.line, format }));
 }
 
 class InitBoardTest : public testing::TestWithParam<StartCase> { };
@@ -263,7 +236,7 @@ TEST_P(InitBoardTest, StartsWhenTheDisplayArrives)
     EXPECT_GE(report.player_started_ms, report.fb_registered_ms);
 
     std::vector<uint8_t> predicted = predicted_display(shown_frames(c, report, frames), report.layout);
-    std::vector<uint8_t> shown = dump_until(board, predicted);
+    std::vector<uint8_t> shown = board.dump_until(WIDTH, HEIGHT, predicted);
     std::string where;
     EXPECT_EQ(count_differences(shown, predicted, WIDTH, &where), 0u) << where;
     EXPECT_EQ(write_png_rgb(

@@ -3,6 +3,7 @@
 #include "artwork/sample.h"
 #include "commands/encode.h"
 #include "frames/panel_model.h"
+#include "frames/replay.h"
 #include "frames/rle565.h"
 #include "lib/temp_dir.h"
 #include "preview/png.h"
@@ -98,4 +99,14 @@ fs::path board_bundle(bool other)
     options.panels_dir = panels.string();
     EXPECT_EQ(encode_frames(options), 0);
     return bundle;
+}
+
+std::vector<Frame> read_set_frames(const fs::path& dir)
+{
+    std::vector<Frame> frames;
+    for (int n = 1; n <= FRAME_COUNT; ++n) {
+        std::ifstream in(dir / frame_name(n), std::ios::binary);
+        frames.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    return frames;
 }

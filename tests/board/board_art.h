@@ -19,3 +19,5 @@ std::vector<Frame> board_frames();
 // The bundle, made once: every 640x480 panel the boards may report, or (for
 // `other`) a panel none of them has.
 std::filesystem::path board_bundle(bool other);
+// The frames of the set in `dir`, in order.
+std::vector<Frame> read_set_frames(const std::filesystem::path& dir);

@@ -129,11 +129,7 @@ int main()
 
     char cmdline[1024];
     read_cmdline(cmdline, sizeof cmdline);
-    if (char* modules = strstr(cmdline, "pelimora.modules=")) {
-        char list[256];
-        sscanf(modules + 17, "%255s", list);
-        load_modules(list);
-    }
+    load_named_modules(cmdline);
     struct stat fb;
     if (strstr(cmdline, "pelimora.wait_fb"))
         wait_for_fb();

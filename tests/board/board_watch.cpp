@@ -86,9 +86,7 @@ double record_ms(const char* text, const char* also)
 
 int play()
 {
-    int console = open("/dev/console", O_WRONLY | O_CLOEXEC);
-    if (console >= 0)
-        dup2(console, 1);
+    output_to_console();
     char cmdline[1024];
     read_cmdline(cmdline, sizeof cmdline);
     int kmsg = open("/dev/kmsg", O_WRONLY | O_CLOEXEC);
@@ -118,17 +116,13 @@ int play()
 
 int load(const char* seconds)
 {
-    int console = open("/dev/console", O_WRONLY | O_CLOEXEC);
-    if (console >= 0)
-        dup2(console, 1);
+    output_to_console();
     timespec wait = { atoi(seconds), 0 };
     while (nanosleep(&wait, &wait) != 0 && errno == EINTR) { }
-    char cmdline[1024], list[256] = "";
+    char cmdline[1024];
     read_cmdline(cmdline, sizeof cmdline);
-    if (const char* modules = strstr(cmdline, "pelimora.modules="))
-        sscanf(modules + 17, "%255s", list);
     say("pelimora-board: loading the display");
-    load_modules(list);
+    load_named_modules(cmdline);
     say("pelimora-board: display loaded");
     return 0;
 }

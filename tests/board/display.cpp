@@ -68,3 +68,9 @@ size_t count_differences(const std::vector<uint8_t>& shown, const std::vector<ui
         }
     return differences;
 }
+
+const PixelFormat* layout_format(const Layout& l)
+{
+    return format_of_channels(l.bpp, { l.red, l.red_bits }, { l.green, l.green_bits },
+        { l.blue, l.blue_bits }, { l.transp, l.transp_bits });
+}

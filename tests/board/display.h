@@ -2,6 +2,8 @@
 // screen layout the kernel reports, and read back from QEMU's screen dump.
 #pragma once
 
+#include "src/pixel_formats.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -16,6 +18,9 @@ struct Layout {
     uint32_t red = 0, red_bits = 0, green = 0, green_bits = 0, blue = 0, blue_bits = 0;
     uint32_t transp = 0, transp_bits = 0;
 };
+
+// The pixel format of this layout's channels, or null for none of them.
+const PixelFormat* layout_format(const Layout& layout);
 
 // The display, as 8-bit RGB, after the player has drawn `frames` in order
 // into screen memory of this layout. QEMU widens short channels by shifting,

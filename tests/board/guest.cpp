@@ -25,6 +25,23 @@ void say(const char* format, ...)
     (void)!write(1, line, n);
 }
 
+void output_to_console()
+{
+    int console = open("/dev/console", O_WRONLY | O_CLOEXEC);
+    if (console >= 0 && console != 1) {
+        dup2(console, 1);
+        close(console);
+    }
+}
+
+void load_named_modules(const char* cmdline)
+{
+    char list[256] = "";
+    if (const char* modules = strstr(cmdline, "pelimora.modules="))
+        sscanf(modules + strlen("pelimora.modules="), "%255s", list);
+    load_modules(list);
+}
+
 double now_ms()
 {
     timespec t;

@@ -5,6 +5,10 @@
 
 #include <stddef.h>
 
+// Standard output to /dev/console, for a program the init system started elsewhere.
+void output_to_console();
+// Loads the modules the kernel command line names (pelimora.modules=a,b,c).
+void load_named_modules(const char* cmdline);
 // One line on standard output (the console), whole.
 void say(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // CLOCK_MONOTONIC in milliseconds.

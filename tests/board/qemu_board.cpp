@@ -17,16 +17,20 @@
 
 namespace fs = std::filesystem;
 
-fs::path board_kernel_dir(bool arm64, const std::string& series)
+fs::path board_cache_entry(const std::string& current)
 {
     const char* cache = std::getenv("PELIMORA_BOARD_CACHE");
     if (!cache)
         return {};
-    std::ifstream current(
-        fs::path(cache) / ((arm64 ? "current-arm64" : "current") + (series.empty() ? "" : "-" + series)));
-    std::string version;
-    current >> version;
-    return version.empty() ? fs::path() : fs::path(cache) / version;
+    std::ifstream file(fs::path(cache) / current);
+    std::string name;
+    file >> name;
+    return name.empty() ? fs::path() : fs::path(cache) / name;
+}
+
+fs::path board_kernel_dir(bool arm64, const std::string& series)
+{
+    return board_cache_entry((arm64 ? "current-arm64" : "current") + (series.empty() ? "" : "-" + series));
 }
 
 QemuBoard::~QemuBoard()
@@ -120,6 +124,23 @@ std::vector<uint8_t> QemuBoard::screen_dump(uint32_t width, uint32_t height)
     if (!qmp("{\"execute\":\"screendump\",\"arguments\":{\"filename\":\"" + file.string() + "\"}}"))
         return {};
     return read_ppm(file, width, height);
+}
+
+std::vector<uint8_t> QemuBoard::dump_until(
+    uint32_t width, uint32_t height, const std::vector<uint8_t>& predicted, int* dumps)
+{
+    std::vector<uint8_t> shown;
+    int taken = 0;
+    for (auto until = Clock::now() + std::chrono::seconds(15); Clock::now() < until;) {
+        shown = screen_dump(width, height);
+        ++taken;
+        if (shown == predicted)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    if (dumps)
+        *dumps = taken;
+    return shown;
 }
 
 bool QemuBoard::send_line(const std::string& line)

@@ -33,6 +33,9 @@ struct BoardSetup {
 // the arm64 kernel, of Debian 12's default series (6.1) or of `series`
 // ("6.12"), or empty.
 std::filesystem::path board_kernel_dir(bool arm64 = false, const std::string& series = "");
+// The cache's entry that the file `current` (as fetch-kernel and fetch-root
+// leave it) names, or empty.
+std::filesystem::path board_cache_entry(const std::string& current);
 
 class QemuBoard {
 public:
@@ -49,6 +52,11 @@ public:
     [[nodiscard]] bool read_until(const std::string& marker, Clock::time_point deadline);
     // The display through QMP's screendump, as 8-bit RGB of the given size, or empty.
     std::vector<uint8_t> screen_dump(uint32_t width, uint32_t height);
+    // Dumps until the display shows `predicted`, for at most 15 s: a driver
+    // that copies a shadow buffer to the display (DRM's emulation) may copy
+    // a little later. The last dump; `dumps` gets how many were taken.
+    std::vector<uint8_t> dump_until(
+        uint32_t width, uint32_t height, const std::vector<uint8_t>& predicted, int* dumps = nullptr);
     // A line to the init on the serial console.
     [[nodiscard]] bool send_line(const std::string& line);
     // Lets the init power off; true when QEMU exits in time.
