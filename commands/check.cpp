@@ -126,6 +126,9 @@ std::vector<std::string> made_for_mismatches(
     if (line_pixels(made) != line_pixels(geometry) && made.width == geometry.width)
         mismatches.push_back("lines of " + std::to_string(line_pixels(made)) + " pixels, not for "
             + std::to_string(line_pixels(geometry)));
+    if (made.rotate != geometry.rotate)
+        mismatches.push_back("a panel turned " + std::to_string(made.rotate) + " degrees, not for one turned "
+            + std::to_string(geometry.rotate));
     return mismatches;
 }
 
@@ -189,8 +192,9 @@ int check_set(const ViewOptions& options)
             description->bits_per_pixel, geometry.bits_per_pixel);
     for (const std::string& mismatch : mismatches)
         std::printf("the set was made for %s\n", mismatch.c_str());
-    std::string verdict = partial ? "leaves the screen as intended on " + geometry.size_text()
-                                  : "covers " + geometry.size_text() + " exactly";
+    std::string verdict = (partial ? "leaves the screen as intended on " + geometry.size_text()
+                                   : "covers " + geometry.size_text() + " exactly")
+        + rotation_text(geometry);
     if (all_right && !mismatches.empty())
         std::printf("every frame %s, but the set was made for another screen\n",
             (partial ? "draws its records whole" : "covers " + geometry.size_text() + " exactly").c_str());

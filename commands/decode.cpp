@@ -33,11 +33,11 @@ int decode_frame_file(const ViewOptions& options)
     if (report.status == FrameReport::missing || report.status == FrameReport::unreadable
         || report.status == FrameReport::not_regular || report.status == FrameReport::directory)
         return fail(report.error);
-    if (std::string error
-        = write_png_rgb(options.out, geometry.width, geometry.height, panel_rgb(screen, geometry));
+    if (std::string error = write_png_rgb(
+            options.out, geometry.upright_width(), geometry.upright_height(), upright_rgb(screen, geometry));
         !error.empty())
         return fail(error);
-    std::printf(
-        "%s: %u records, %s\n", input.c_str(), report.records, describe_coverage(report, geometry).c_str());
+    std::printf("%s: %u records, %s%s\n", input.c_str(), report.records,
+        describe_coverage(report, geometry).c_str(), rotation_text(geometry, true).c_str());
     return 0;
 }

@@ -211,8 +211,10 @@ int target_for(const EncodeJob& job, const ScreenFlags& flags, const std::string
             + panel.size_text() + "x" + std::to_string(panel.bits_per_pixel) + " panel with "
             + std::to_string(panel.stride()) + "-byte lines: the player draws "
             + std::to_string(panel.pixels()) + " pixels of stream (--reachable fits the artwork above them)");
-    target->fitting
-        = { panel.width, job.options.reachable ? reached : panel.height, job.fit, job.background };
+    // The artwork is fitted upright, into what those rows show of it.
+    const uint32_t rows = job.options.reachable ? reached : panel.height;
+    target->fitting = { panel.turned_sideways() ? rows : panel.width,
+        panel.turned_sideways() ? panel.width : rows, job.fit, job.background };
     return 0;
 }
 
@@ -262,9 +264,11 @@ int bundle_panel_files(const EncodeOptions& options, std::vector<fs::path>* file
 int choose_bundle_panels(EncodeJob& job)
 {
     const ScreenFlags& flags = job.options.screen;
-    if (!flags.size.empty() || !flags.depth.empty() || !flags.format.empty() || !flags.line_length.empty())
-        return fail("--size, --depth, --format and --line-length name one panel: give each panel of a bundle "
-                    "in a file of its own",
+    if (!flags.size.empty() || !flags.depth.empty() || !flags.format.empty() || !flags.line_length.empty()
+        || !flags.rotate.empty())
+        return fail(
+            "--size, --depth, --format, --line-length and --rotate name one panel: give each panel of "
+            "a bundle in a file of its own",
             BAD_ARGUMENT);
     std::vector<fs::path> files;
     if (int status = bundle_panel_files(job.options, &files))
@@ -679,9 +683,9 @@ void report_set(const EncodeJob& job, const FrameMaker& maker, int held_from)
         maker.written(written).c_str(), job.options.trim ? "untrimmed" : "with --trim",
         maker.written(other).c_str());
     const SetTarget& target = maker.target();
-    std::printf("%d frames for %s%s (%s, fit %s) in %s\n", FRAME_COUNT, target.panel.size_text().c_str(),
+    std::printf("%d frames for %s%s%s (%s, fit %s) in %s\n", FRAME_COUNT, target.panel.size_text().c_str(),
         target.depth ? (" at " + std::to_string(target.depth) + " bpp").c_str() : "",
-        job.artwork->kind().c_str(), job.options.fit.c_str(),
+        rotation_text(target.panel).c_str(), job.artwork->kind().c_str(), job.options.fit.c_str(),
         (fs::path(job.options.out) / target.name).c_str());
 }
 
@@ -712,7 +716,7 @@ std::string add_descriptions(
         const SetTarget& target = maker->target();
         const ScreenGeometry& panel = target.panel;
         SetDescription description { panel.width, panel.height, target.depth, panel.line_length, panel.format,
-            maker->partial(), maker->digests(), {} };
+            panel.rotate, maker->partial(), maker->digests(), {} };
         if (std::string error
             = staged.add(target.prefix() + SET_DESCRIPTION_FILE, set_description_bytes(description));
             !error.empty())

@@ -35,7 +35,8 @@ int preview_set(const ViewOptions& options, StagedFiles& staged, const std::stri
     std::vector<uint8_t> initial;
     if (std::string error = initial_screen(options.base, geometry, &initial); !error.empty())
         return fail(error);
-    PlaybackPictures pictures(staged, geometry.width, geometry.height, FRAME_COUNT, folder);
+    PlaybackPictures pictures(
+        staged, geometry.upright_width(), geometry.upright_height(), FRAME_COUNT, folder);
     Progress progress(TOOL, "previewing frame", FRAME_COUNT, options.quiet);
     std::string error;
     int drawn = 0;
@@ -44,7 +45,7 @@ int preview_set(const ViewOptions& options, StagedFiles& staged, const std::stri
             if (error.empty())
                 error = first_unplayable(report);
             if (error.empty())
-                pictures.add(panel_rgb(screen, geometry), report.outcome());
+                pictures.add(upright_rgb(screen, geometry), report.outcome());
             drawn += report.status == FrameReport::drawn;
             progress.step(n);
         });
@@ -54,9 +55,9 @@ int preview_set(const ViewOptions& options, StagedFiles& staged, const std::stri
     if (std::string e = pictures.finish(); !e.empty())
         return fail(e);
     fs::path out = fs::path(options.out) / folder;
-    std::printf("%d of %d frames drawn on %s at %u bpp; %s (%ld ms a frame), %s\n", drawn, FRAME_COUNT,
-        geometry.size_text().c_str(), geometry.bits_per_pixel, (out / ANIMATION_FILE).c_str(),
-        FRAME_DELAY_US / 1000, (out / CONTACT_SHEET_FILE).c_str());
+    std::printf("%d of %d frames drawn on %s at %u bpp%s; %s (%ld ms a frame), %s\n", drawn, FRAME_COUNT,
+        geometry.size_text().c_str(), geometry.bits_per_pixel, rotation_text(geometry, true).c_str(),
+        (out / ANIMATION_FILE).c_str(), FRAME_DELAY_US / 1000, (out / CONTACT_SHEET_FILE).c_str());
     // What a set made to draw only the changes shows depends on every frame before.
     if (description && description->partial_frames)
         std::printf("frames after %s draw only part of the screen: the set needs every frame, in order\n",

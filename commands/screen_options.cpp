@@ -17,9 +17,12 @@ void add_panel_options(
             + " (default: what the player writes)");
     command->add_option("--line-length", flags->line_length,
         "Bytes a row takes in the device's memory (default: width x bytes a pixel)");
+    command->add_option("--rotate", flags->rotate,
+        "Degrees the picture is turned clockwise in the panel's memory, for a panel mounted turned: 0, 90, "
+        "180 or 270, as fbcon=rotate:1, 2, 3 turns the console (default: the panel file's, else 0)");
     const std::string panel_help
         = "The panel as JSON: xres, yres, bits_per_pixel, line_length, format (or the channels' offsets), as "
-          "pelimora-probe writes it; flags override it";
+          "pelimora-probe writes it, and rotate; flags override it";
     if (!panels) {
         command->add_option("--panel", flags->panel, panel_help);
         return;

@@ -46,7 +46,9 @@ std::string initial_screen(
     if (base.empty())
         return "";
     RgbaImage image;
-    if (std::string error = read_picture(base, geometry.width, geometry.height, &image); !error.empty())
+    // The picture as it shows, upright.
+    if (std::string error = read_picture(base, geometry.upright_width(), geometry.upright_height(), &image);
+        !error.empty())
         return error;
     std::vector<uint8_t> rgb(geometry.pixels() * 3);
     for (size_t i = 0; i < geometry.pixels(); ++i)
@@ -97,7 +99,7 @@ int sets_to_view(const ViewOptions& options, std::vector<SetToView>* sets)
     }
     const ScreenFlags& flags = options.screen;
     if (!flags.size.empty() || !flags.depth.empty() || !flags.format.empty() || !flags.line_length.empty()
-        || !flags.panel.empty())
+        || !flags.panel.empty() || !flags.rotate.empty())
         return fail(options.input + ": a bundle: each set is taken on the panel its " + BUNDLE_INDEX_FILE
                 + " gives, so no flag names a screen",
             BAD_ARGUMENT);
@@ -112,7 +114,7 @@ int sets_to_view(const ViewOptions& options, std::vector<SetToView>* sets)
         set.input = (fs::path(options.input) / entry.name).string();
         const ScreenGeometry& panel = entry.panel;
         set.screen = { panel.size_text(), std::to_string(panel.bits_per_pixel), panel.pixel_format().name,
-            std::to_string(panel.stride()), "" };
+            std::to_string(panel.stride()), "", "" };
         std::error_code ec;
         if (!fs::is_directory(set.input, ec))
             return fail(set.input + ": listed in " + (fs::path(options.input) / BUNDLE_INDEX_FILE).string()

@@ -151,7 +151,7 @@ int follow_run(const VfbOptions& options, const ScreenGeometry& geometry, const 
         if (screen != expected && !followed->differing++)
             followed->first_difference = n;
         std::copy(screen.begin(), screen.begin() + std::min(screen.size(), memory.size()), memory.begin());
-        pictures.add(panel_rgb(memory, geometry), outcome);
+        pictures.add(upright_rgb(memory, geometry), outcome);
         progress.step(n);
     });
     while (running.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {
@@ -184,10 +184,11 @@ int report_run(const VfbOptions& options, const ScreenGeometry& geometry,
     size_t messages = std::count(run.kmsg.begin(), run.kmsg.end(), '\n');
     bool matches = followed.differing == 0 && followed.shown == FRAME_COUNT;
     std::printf(
-        "pelimora: %zu of %d frames drawn on %s at %u bpp in %.2f s, %zu kernel messages, exit status "
+        "pelimora: %zu of %d frames drawn on %s at %u bpp%s in %.2f s, %zu kernel messages, exit status "
         "%d; the screens %s the preview%s; %s, %s\n",
-        run.pans, FRAME_COUNT, geometry.size_text().c_str(), geometry.bits_per_pixel, run.seconds, messages,
-        run.exit_status, matches ? "match" : "DO NOT match",
+        run.pans, FRAME_COUNT, geometry.size_text().c_str(), geometry.bits_per_pixel,
+        rotation_text(geometry, true).c_str(), run.seconds, messages, run.exit_status,
+        matches ? "match" : "DO NOT match",
         not_as_made.empty() ? "" : ", but NOT the screens the set was made to leave",
         (fs::path(options.out) / folder / ANIMATION_FILE).c_str(),
         (fs::path(options.out) / folder / CONTACT_SHEET_FILE).c_str());
@@ -212,7 +213,8 @@ int play_set(const VfbOptions& options, StagedFiles& staged, const std::string& 
     if (!options.quiet && isatty(STDERR_FILENO))
         std::fprintf(stderr, "%s: playing %d frames on %s at %u bpp...\r", TOOL, FRAME_COUNT,
             geometry.size_text().c_str(), geometry.bits_per_pixel);
-    PlaybackPictures pictures(staged, geometry.width, geometry.height, FRAME_COUNT, folder);
+    PlaybackPictures pictures(
+        staged, geometry.upright_width(), geometry.upright_height(), FRAME_COUNT, folder);
     FollowedRun followed;
     if (int status = follow_run(options, geometry, scratch.path(), pictures, &followed))
         return status;

@@ -73,6 +73,24 @@ std::string parse_depth(const std::string& text, uint32_t* bits_per_pixel)
     return "";
 }
 
+std::string parse_rotation(const std::string& text, uint32_t* degrees)
+{
+    for (uint32_t angle : { 0u, 90u, 180u, 270u })
+        if (text == std::to_string(angle)) {
+            *degrees = angle;
+            return "";
+        }
+    return "rotate '" + text + "': expected 0, 90, 180 or 270 (degrees clockwise)";
+}
+
+std::string rotation_text(const ScreenGeometry& geometry, bool shown_upright)
+{
+    if (!geometry.rotate)
+        return "";
+    return ", turned " + std::to_string(geometry.rotate) + " degrees clockwise in the panel's memory"
+        + (shown_upright ? ", shown upright" : "");
+}
+
 std::string player_refusal(const ScreenGeometry& geometry)
 {
     uint64_t bits = uint64_t(geometry.width) * geometry.height * geometry.bits_per_pixel;
@@ -153,6 +171,11 @@ std::vector<std::string> panel_caveats(const ScreenGeometry& panel, const Screen
             + std::to_string(line_pixels(made_for))
             + " the frames were made for: each row starts elsewhere in the player's stream, so the picture "
               "shears");
+    if (panel.rotate != made_for.rotate)
+        caveats.push_back("the frames were made turned " + std::to_string(made_for.rotate)
+            + " degrees clockwise in the panel's memory; on a panel turned " + std::to_string(panel.rotate)
+            + " degrees they show turned " + std::to_string((made_for.rotate + 360 - panel.rotate) % 360)
+            + " degrees clockwise");
     if (uint32_t full_rows = rows_drawn_in_full(panel); full_rows < panel.height)
         caveats.push_back(rows_text(full_rows, panel.height - 1)
             + (full_rows + 1 == panel.height ? " of this panel is" : " of this panel are")

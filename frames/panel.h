@@ -19,6 +19,9 @@ struct ScreenGeometry {
     uint32_t width = 0, height = 0, bits_per_pixel = 16;
     uint32_t line_length = 0; // bytes a row takes in the device's memory; 0: width * bytes a pixel
     const PixelFormat* format = nullptr; // null: what the player writes at this depth
+    // Degrees the picture is turned clockwise in the panel's memory (0, 90,
+    // 180, 270): for a panel mounted turned, as fbcon=rotate turns the console.
+    uint32_t rotate = 0;
     // What the player maps and draws: one contiguous stream of width * height pixels.
     size_t bytes() const { return size_t(width) * height * bits_per_pixel / 8; }
     uint32_t stride() const { return line_length ? line_length : width * (bits_per_pixel / 8); }
@@ -27,7 +30,17 @@ struct ScreenGeometry {
     const PixelFormat& pixel_format() const { return format ? *format : player_format(bits_per_pixel); }
     size_t pixels() const { return size_t(width) * height; }
     std::string size_text() const { return std::to_string(width) + "x" + std::to_string(height); }
+    // The picture as a person in front of the device sees it.
+    bool turned_sideways() const { return rotate == 90 || rotate == 270; }
+    uint32_t upright_width() const { return turned_sideways() ? height : width; }
+    uint32_t upright_height() const { return turned_sideways() ? width : height; }
 };
+
+// "0", "90", "180" or "270": degrees clockwise.
+[[nodiscard]] std::string parse_rotation(const std::string& text, uint32_t* degrees);
+// "" unturned, else ", turned 90 degrees clockwise in the panel's memory"
+// and, for pictures of what it shows, ", shown upright".
+std::string rotation_text(const ScreenGeometry& geometry, bool shown_upright = false);
 
 // The format of this name (in any case), or null.
 const PixelFormat* find_format(const std::string& name);

@@ -59,8 +59,21 @@ std::vector<uint8_t> panel_rgb(std::span<const uint8_t> memory, const ScreenGeom
     return panel_view(memory, geometry.width, geometry.height, geometry.stride(), geometry.pixel_format());
 }
 
-std::vector<uint8_t> panel_memory(std::span<const uint8_t> rgb, const ScreenGeometry& geometry)
+std::vector<uint8_t> upright_rgb(std::span<const uint8_t> memory, const ScreenGeometry& geometry)
 {
+    std::vector<uint8_t> rgb = panel_rgb(memory, geometry);
+    if (!geometry.rotate)
+        return rgb;
+    return turn_clockwise(rgb, geometry.width, geometry.height, 3, 360 - geometry.rotate);
+}
+
+std::vector<uint8_t> panel_memory(std::span<const uint8_t> upright, const ScreenGeometry& geometry)
+{
+    std::vector<uint8_t> turned;
+    if (geometry.rotate)
+        turned = turn_clockwise(
+            upright, geometry.upright_width(), geometry.upright_height(), 3, geometry.rotate);
+    std::span<const uint8_t> rgb = geometry.rotate ? turned : upright;
     std::vector<uint8_t> memory
         = panel_memory(rgb, geometry.width, geometry.height, geometry.stride(), geometry.pixel_format());
     memory.resize(geometry.memory_bytes());
@@ -172,16 +185,47 @@ std::vector<uint16_t> panel_stream(const uint8_t* pixels, uint32_t width, uint32
 
 } // namespace
 
+std::vector<uint8_t> turn_clockwise(
+    std::span<const uint8_t> pixels, uint32_t width, uint32_t height, uint32_t channels, uint32_t degrees)
+{
+    degrees %= 360;
+    if (!degrees)
+        return { pixels.begin(), pixels.end() };
+    std::vector<uint8_t> turned(pixels.size());
+    const bool quarter = degrees != 180;
+    const uint32_t out_width = quarter ? height : width;
+    // Each row of the picture becomes a column (a quarter turn) or a row read backwards.
+    for (uint32_t y = 0; y < height; ++y)
+        for (uint32_t x = 0; x < width; ++x) {
+            uint32_t to_x = degrees == 90 ? height - 1 - y : degrees == 180 ? width - 1 - x : y;
+            uint32_t to_y = degrees == 90 ? x : degrees == 180 ? height - 1 - y : width - 1 - x;
+            std::memcpy(&turned[(size_t(to_y) * out_width + to_x) * channels],
+                &pixels[(size_t(y) * width + x) * channels], channels);
+        }
+    return turned;
+}
+
 std::vector<uint16_t> image_to_panel_stream(
     const RgbaImage& image, Rgb background, bool dither, const ScreenGeometry& panel)
 {
-    return panel_stream<4>(image.rgba.data(), image.width, image.height, background, dither, panel);
+    if (!panel.rotate)
+        return panel_stream<4>(image.rgba.data(), image.width, image.height, background, dither, panel);
+    std::vector<uint8_t> turned = turn_clockwise(image.rgba, image.width, image.height, 4, panel.rotate);
+    bool quarter = panel.turned_sideways();
+    return panel_stream<4>(turned.data(), quarter ? image.height : image.width,
+        quarter ? image.width : image.height, background, dither, panel);
 }
 
 std::vector<uint16_t> rgb_to_panel_stream(
     std::span<const uint8_t> rgb, uint32_t width, Rgb background, bool dither, const ScreenGeometry& panel)
 {
-    return panel_stream<3>(rgb.data(), width, uint32_t(rgb.size() / 3 / width), background, dither, panel);
+    uint32_t height = uint32_t(rgb.size() / 3 / width);
+    if (!panel.rotate)
+        return panel_stream<3>(rgb.data(), width, height, background, dither, panel);
+    std::vector<uint8_t> turned = turn_clockwise(rgb, width, height, 3, panel.rotate);
+    bool quarter = panel.turned_sideways();
+    return panel_stream<3>(
+        turned.data(), quarter ? height : width, quarter ? width : height, background, dither, panel);
 }
 
 std::vector<uint16_t> image_to_rgb565(const RgbaImage& image, Rgb background, bool dither)

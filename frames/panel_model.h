@@ -24,13 +24,19 @@ constexpr uint16_t rgb565(uint8_t r, uint8_t g, uint8_t b)
         ((r * 31 + 127) / 255) << 11 | ((g * 63 + 127) / 255) << 5 | (b * 31 + 127) / 255);
 }
 
+// Pixels of `channels` bytes, `width` x `height`, turned `degrees` (0, 90,
+// 180, 270) clockwise: height x width for a quarter turn.
+std::vector<uint8_t> turn_clockwise(
+    std::span<const uint8_t> pixels, uint32_t width, uint32_t height, uint32_t channels, uint32_t degrees);
+
 // An image in RGB565, alpha composited over `background`; each channel rounded
 // to the nearest level, or with `dither` spread by an 8x8 ordered pattern
 // (smoother gradients, shorter runs).
 std::vector<uint16_t> image_to_rgb565(const RgbaImage& image, Rgb background, bool dither);
 
-// The stream of RGB565 codes that makes `panel` show the image (of the
-// panel's width, and its height or fewer rows, the background below them): each code chosen so that the bytes
+// The stream of RGB565 codes that makes `panel` show the image, given upright
+// and turned into the panel's memory by its `rotate` (there of the panel's
+// width, and its height or fewer rows, the background below them): each code chosen so that the bytes
 // the player stores for it are read by the panel's format as the pixel's colour, rounded (or dithered) to the
 // precision that survives; laid into the panel's lines, the padding pixels of each line joining the run
 // before them; cut at the player's budget of width x height pixels.
@@ -57,5 +63,9 @@ std::vector<uint8_t> panel_memory(std::span<const uint8_t> rgb, uint32_t width, 
 
 // What this panel shows for the device memory `memory` (memory_bytes() long).
 std::vector<uint8_t> panel_rgb(std::span<const uint8_t> memory, const ScreenGeometry& geometry);
-// The device memory (memory_bytes() long) that shows `rgb` on this panel.
+// The same as a person in front of the device sees it: turned back by the
+// panel's `rotate`, upright_width() x upright_height().
+std::vector<uint8_t> upright_rgb(std::span<const uint8_t> memory, const ScreenGeometry& geometry);
+// The device memory (memory_bytes() long) that shows `rgb` on this panel,
+// `rgb` as seen upright.
 std::vector<uint8_t> panel_memory(std::span<const uint8_t> rgb, const ScreenGeometry& geometry);

@@ -125,6 +125,10 @@ std::string parse_description(const std::vector<uint8_t>& bytes, const std::stri
     if (named
         && (!json["format"].is_string() || !(d->format = find_format(json["format"].get<std::string>()))))
         return name + ": format must be one of " + format_names();
+    if (json.contains("rotate")
+        && (!number(json, "rotate", 0, 270, &d->rotate)
+            || !parse_rotation(std::to_string(d->rotate), &d->rotate).empty()))
+        return name + ": rotate must be 0, 90, 180 or 270 (degrees clockwise)";
     if (json.contains("name")) {
         if (!json["name"].is_string())
             return name + ": name must be a string";
@@ -183,6 +187,8 @@ std::vector<uint8_t> set_description_bytes(const SetDescription& description)
         json["line_length"] = description.line_length;
     if (description.format)
         json["format"] = description.format->name;
+    if (description.rotate)
+        json["rotate"] = description.rotate;
     if (description.partial_frames)
         json["partial_frames"] = true;
     if (!description.screens.empty()) {
@@ -205,7 +211,8 @@ ScreenGeometry made_for(const std::optional<SetDescription>& description, const 
     uint32_t depth = description->format ? description->format->bits_per_pixel
         : description->bits_per_pixel    ? description->bits_per_pixel
                                          : panel.bits_per_pixel;
-    return { description->xres, description->yres, depth, description->line_length, description->format };
+    return { description->xres, description->yres, depth, description->line_length, description->format,
+        description->rotate };
 }
 
 namespace {
@@ -226,15 +233,15 @@ void note_overrides(
     if (made.line_length && made.line_length != geometry.stride())
         notes->push_back("the set was made for " + std::to_string(made.line_length) + "-byte lines; using "
             + std::to_string(geometry.stride()) + " as given");
+    if (made.rotate != geometry.rotate)
+        notes->push_back("the set was made turned " + std::to_string(made.rotate) + " degrees; using "
+            + std::to_string(geometry.rotate) + " as given");
 }
 
-} // namespace
-
-std::string choose_screen(const ScreenFlags& flags, const std::optional<SetDescription>& description,
-    bool need_depth, ScreenGeometry* geometry, std::vector<std::string>* notes, bool* depth_known)
+// The panel file, then each flag given, laid over `chosen`: "" or the error.
+std::string lay_flags_over(const ScreenFlags& flags, SetDescription* described)
 {
-    // Layers, each over the one before: the set's description, the panel file, the flags.
-    SetDescription chosen = description.value_or(SetDescription {});
+    SetDescription& chosen = *described;
     if (!flags.panel.empty()) {
         SetDescription panel;
         if (std::string error = read_description_file(flags.panel, &panel); !error.empty())
@@ -242,6 +249,7 @@ std::string choose_screen(const ScreenFlags& flags, const std::optional<SetDescr
         chosen.xres = panel.xres, chosen.yres = panel.yres;
         chosen.bits_per_pixel = panel.bits_per_pixel ? panel.bits_per_pixel : chosen.bits_per_pixel;
         chosen.line_length = panel.line_length, chosen.format = panel.format;
+        chosen.rotate = panel.rotate;
     }
     if (!flags.size.empty()) {
         ScreenGeometry size;
@@ -252,6 +260,9 @@ std::string choose_screen(const ScreenFlags& flags, const std::optional<SetDescr
     if (!flags.depth.empty())
         if (std::string error = parse_depth(flags.depth, &chosen.bits_per_pixel); !error.empty())
             return error;
+    if (!flags.rotate.empty())
+        if (std::string error = parse_rotation(flags.rotate, &chosen.rotate); !error.empty())
+            return "--" + error;
     if (!flags.format.empty()) {
         if (!(chosen.format = find_format(flags.format)))
             return "--format '" + flags.format + "': expected one of " + format_names();
@@ -268,6 +279,18 @@ std::string choose_screen(const ScreenFlags& flags, const std::optional<SetDescr
                 + std::to_string(MAX_LINE_LENGTH);
         chosen.line_length = length;
     }
+    return "";
+}
+
+} // namespace
+
+std::string choose_screen(const ScreenFlags& flags, const std::optional<SetDescription>& description,
+    bool need_depth, ScreenGeometry* geometry, std::vector<std::string>* notes, bool* depth_known)
+{
+    // Layers, each over the one before: the set's description, the panel file, the flags.
+    SetDescription chosen = description.value_or(SetDescription {});
+    if (std::string error = lay_flags_over(flags, &chosen); !error.empty())
+        return error;
     if (!chosen.xres)
         return "which screen? give --size WIDTHxHEIGHT (and --depth) or --panel FILE: there is no "
             + std::string(SET_DESCRIPTION_FILE)
@@ -293,6 +316,7 @@ std::string choose_screen(const ScreenFlags& flags, const std::optional<SetDescr
     geometry->bits_per_pixel = chosen.bits_per_pixel ? chosen.bits_per_pixel : 16;
     geometry->format = chosen.format;
     geometry->line_length = chosen.line_length;
+    geometry->rotate = chosen.rotate;
     if (chosen.format && chosen.format->bits_per_pixel != geometry->bits_per_pixel)
         return "format " + std::string(chosen.format->name) + " is "
             + std::to_string(chosen.format->bits_per_pixel) + " bpp, not "

@@ -19,6 +19,7 @@ struct SetDescription {
     uint32_t bits_per_pixel = 0; // 0: not known
     uint32_t line_length = 0; // 0: not known
     const PixelFormat* format = nullptr; // null: not known
+    uint32_t rotate = 0; // degrees clockwise the picture is turned in the panel's memory
     // Sets only. Frames after the first that draw only part of the screen
     // (trimmed or held), relying on what the frame before left.
     bool partial_frames = false;
@@ -51,7 +52,7 @@ ScreenGeometry made_for(const std::optional<SetDescription>& description, const 
 
 // The screen flags every tool takes; empty when not given.
 struct ScreenFlags {
-    std::string size, depth, format, line_length, panel;
+    std::string size, depth, format, line_length, panel, rotate;
 };
 
 // The screen to use: each flag given, else the panel file (--panel), else the

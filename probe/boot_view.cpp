@@ -150,7 +150,7 @@ void boot_advice(const BootView& view, const char* driver, Advice* advice)
     int turn = view.turn();
     if (turn > 0 && turn < 4)
         advice->add("the console is turned by %d degrees clockwise (fbcon rotation %d): the panel is mounted "
-                    "turned, so frames must be turned by %d degrees to show upright",
+                    "turned: make the frames with encode --rotate %d to show upright",
             turn * 90, turn, turn * 90);
 }
 

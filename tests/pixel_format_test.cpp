@@ -114,3 +114,42 @@ TEST(PixelFormat, KernelChannelOffsetsNameTheFormat)
 }
 
 } // namespace
+
+TEST(PixelFormat, TurnedClockwiseAsFbconTurnsTheConsole)
+{
+    // 3 x 2, one byte a pixel:  a b c
+    //                           d e f
+    Bytes upright = { 'a', 'b', 'c', 'd', 'e', 'f' };
+    EXPECT_EQ(turn_clockwise(upright, 3, 2, 1, 0), upright);
+    EXPECT_EQ(turn_clockwise(upright, 3, 2, 1, 90), (Bytes { 'd', 'a', 'e', 'b', 'f', 'c' })); // 2 x 3
+    EXPECT_EQ(turn_clockwise(upright, 3, 2, 1, 180), (Bytes { 'f', 'e', 'd', 'c', 'b', 'a' }));
+    EXPECT_EQ(turn_clockwise(upright, 3, 2, 1, 270), (Bytes { 'c', 'f', 'b', 'e', 'a', 'd' }));
+    // Whole pixels move: two bytes a pixel.
+    EXPECT_EQ(turn_clockwise(Bytes { 1, 2, 3, 4 }, 2, 1, 2, 90), (Bytes { 1, 2, 3, 4 }));
+    EXPECT_EQ(turn_clockwise(Bytes { 1, 2, 3, 4 }, 2, 1, 2, 180), (Bytes { 3, 4, 1, 2 }));
+}
+
+TEST(PixelFormat, ATurnedPanelShowsThePictureUpright)
+{
+    // An upright 3 x 2 picture of colours each panel holds exactly.
+    RgbaImage image { 3, 2, {} };
+    const Bytes colours = { 255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 0, 0, 255, 255, 255, 255, 255 };
+    for (size_t i = 0; i < 6; ++i)
+        image.rgba.insert(image.rgba.end(), { colours[i * 3], colours[i * 3 + 1], colours[i * 3 + 2], 255 });
+    for (uint32_t rotate : { 0u, 90u, 180u, 270u })
+        for (uint32_t depth : { 16u, 32u }) {
+            ScreenGeometry panel { rotate % 180 ? 2u : 3u, rotate % 180 ? 3u : 2u, depth };
+            panel.rotate = rotate;
+            std::vector<uint16_t> stream = image_to_panel_stream(image, {}, false, panel);
+            Bytes memory(panel.memory_bytes());
+            for (size_t j = 0; j < stream.size(); ++j)
+                if (depth == 16) {
+                    memory[j * 2] = uint8_t(stream[j]), memory[j * 2 + 1] = uint8_t(stream[j] >> 8);
+                } else {
+                    Bytes rgb = screen_to_rgb(Bytes { uint8_t(stream[j]), uint8_t(stream[j] >> 8) }, 16);
+                    std::copy(rgb.begin(), rgb.end(), &memory[j * 4]), memory[j * 4 + 3] = 0xFF;
+                }
+            EXPECT_EQ(upright_rgb(memory, panel), colours) << rotate << " degrees at " << depth << " bpp";
+            EXPECT_EQ(upright_rgb(panel_memory(colours, panel), panel), colours) << rotate << " degrees";
+        }
+}
