@@ -25,5 +25,18 @@ int preview_frames(const ViewOptions& options);
 // A table of every frame against the screen; 0 only when each covers it
 // exactly and the set was made for this screen.
 int check_frames(const ViewOptions& options);
+struct LogosOptions {
+    std::string input; // the artwork
+    ScreenFlags screen;
+    std::string fit = "contain", background = "000000";
+    double start_seconds = 0;
+    bool dither = false;
+    std::string out; // directory, replaced as a whole
+};
+// The bootloader's splash (BMP) and the kernel's logo (PPM) from the
+// artwork, fitted as encode fits frame 1, with the kernel command line and
+// a README, into `out`.
+int write_boot_logos(const LogosOptions& options);
+
 // The built-in sample animation as PNG images.
 int write_sample(const std::string& out, const ScreenGeometry& geometry);

@@ -16,6 +16,42 @@ namespace {
 // Where a view command's screen comes from when no flag gives it.
 const char SIZE_HELP[] = "Screen size, WIDTHxHEIGHT (default: the set's pelimora.json)";
 
+const char DITHER_HELP[] = "Ordered dithering: smoother gradients, larger files";
+
+// How the artwork is fitted to the panel, alike for the frames and the logos.
+void add_fitting_options(CLI::App* command, std::string* fit, std::string* background, double* start_seconds)
+{
+    command
+        ->add_option("--fit", *fit,
+            "contain: whole, centred on the background; cover: fills the panel, cropped centrally; fill: "
+            "stretched; none: pixels as they are, centred")
+        ->capture_default_str();
+    command
+        ->add_option(
+            "--background", *background, "Colour around the picture and under its transparent pixels, RRGGBB")
+        ->capture_default_str();
+    command->add_option("--start", *start_seconds, "Seconds into an animation or video to begin")
+        ->capture_default_str();
+}
+
+CLI::App* add_logos_command(CLI::App& app, LogosOptions& logos)
+{
+    CLI::App* command = app.add_subcommand("logos",
+        "The bootloader's splash screen (BMP, for U-Boot) and the kernel's boot logo (PPM) from the artwork, "
+        "fitted as encode fits "
+            + frame_name(1)
+            + " (give the same panel, --fit, --background and --dither), with the kernel command line that "
+              "places the logo where the frame has it and a README: OUT/splash.bmp, splash-8bit.bmp, "
+              "logo_linux_clut224.ppm, cmdline.txt");
+    command->add_option("input", logos.input, "A picture, an animation or a video")->required();
+    add_size_options(command, &logos.screen, "The panel's size, WIDTHxHEIGHT");
+    add_panel_options(command, &logos.screen);
+    add_fitting_options(command, &logos.fit, &logos.background, &logos.start_seconds);
+    command->add_flag("--dither", logos.dither, DITHER_HELP);
+    command->add_option("-o,--out", logos.out, "Output directory, replaced as a whole")->required();
+    return command;
+}
+
 CLI::App* add_encode_command(CLI::App& app, EncodeOptions& encode)
 {
     CLI::App* encode_command = app.add_subcommand("encode",
@@ -32,17 +68,7 @@ CLI::App* add_encode_command(CLI::App& app, EncodeOptions& encode)
     add_size_options(encode_command, &encode.screen,
         "The panel's size, WIDTHxHEIGHT (default: a raster picture's own size; needed for SVG and video)");
     add_panel_options(encode_command, &encode.screen, &encode.panels, &encode.panels_dir);
-    encode_command
-        ->add_option("--fit", encode.fit,
-            "contain: whole, centred on the background; cover: fills the panel, cropped centrally; fill: "
-            "stretched; none: pixels as they are, centred")
-        ->capture_default_str();
-    encode_command
-        ->add_option("--background", encode.background,
-            "Colour around the picture and under its transparent pixels, RRGGBB")
-        ->capture_default_str();
-    encode_command->add_option("--start", encode.start_seconds, "Seconds into an animation or video to begin")
-        ->capture_default_str();
+    add_fitting_options(encode_command, &encode.fit, &encode.background, &encode.start_seconds);
     CLI::Option* every = encode_command
                              ->add_option("--every", encode.every_ms,
                                  "Milliseconds of the source between frames (the player's own pace is "
@@ -68,8 +94,7 @@ CLI::App* add_encode_command(CLI::App& app, EncodeOptions& encode)
         "reaches, so that nothing of it is cut off at the bottom");
     encode_command->add_flag("--allow-short", encode.allow_short,
         "Use a damaged or cut clip as far as its frames go (it is refused otherwise)");
-    encode_command->add_flag(
-        "--dither", encode.dither, "Ordered dithering: smoother gradients, larger files");
+    encode_command->add_flag("--dither", encode.dither, DITHER_HELP);
     encode_command->add_flag("-q,--quiet", encode.quiet, "No progress line");
     return encode_command;
 }
@@ -140,8 +165,10 @@ int run(int argc, char** argv)
     EncodeOptions encode;
     ViewOptions view;
     std::string sample_size;
+    LogosOptions logos;
     CLI::App* encode_command = add_encode_command(app, encode);
     ViewCommands commands = add_view_commands(app, view, sample_size);
+    CLI::App* logos_command = add_logos_command(app, logos);
     if (int status = parse_command_line(app, argc, argv); status >= 0)
         return status;
     catch_interrupts();
@@ -153,6 +180,8 @@ int run(int argc, char** argv)
         return preview_frames(view);
     if (*commands.check)
         return check_frames(view);
+    if (*logos_command)
+        return write_boot_logos(logos);
     return write_sample_command(sample_size, view.out);
 }
 

@@ -146,7 +146,9 @@ void boot_advice(const BootView& view, const char* driver, Advice* advice)
         advice->add("the console's cursor shows on the display until the player starts: add "
                     "vt.global_cursor_default=0");
     if (!view.nologo)
-        advice->add("the kernel draws its logo on the display before the player starts: add logo.nologo");
+        advice->add(
+            "the kernel draws its logo on the display before the player starts: add logo.nologo, or make "
+            "the logo from the artwork (pelimora-frames logos)");
     int turn = view.turn();
     if (turn > 0 && turn < 4)
         advice->add("the console is turned by %d degrees clockwise (fbcon rotation %d): the panel is mounted "

@@ -257,7 +257,8 @@ TEST(Probe, NamesWhatWillSpoilTheSplash)
     EXPECT_EQ(boot["handover"], false);
     for (const char* advice : { "(console=ttyAMA0,tty0): keep console=tty0 and the other virtual terminals "
                                 "off the command line, and add quiet",
-             "add vt.global_cursor_default=0", "add logo.nologo", "turned by 90 degrees", "encode --rotate 90" })
+             "add vt.global_cursor_default=0", "add logo.nologo", "turned by 90 degrees",
+             "encode --rotate 90" })
         EXPECT_TRUE(has_advice(p.report, advice)) << advice << ": " << p.report["advice"];
 
     // A command line that keeps the display clean: no advice of the kind.

@@ -446,6 +446,8 @@ std::vector<BadInput> bad_inputs()
             with_panel(R"({"xres": 64, "yres": 48, "notes": ")" + std::string(2 << 20, 'x') + "\"}"),
             "pelimora-frames", { "check", "@/set", "--panel", "@/panel.json" },
             "panel.json: over 1 MiB, far more than a panel or set description holds", 2 },
+        { "LogosWithoutAScreen", none, "pelimora-frames", { "logos", "@/art/a1.png", "-o", "@/logos" },
+            "which screen?", 2 },
         { "RotateNotAQuarterTurn", none, "pelimora-frames",
             { "encode", "@/art", "--size", "64x48", "--rotate", "45", "-o", "@/turned" },
             "--rotate '45': expected 0, 90, 180 or 270 (degrees clockwise)", 2 },
