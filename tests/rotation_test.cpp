@@ -1,6 +1,7 @@
 // Panels mounted turned: frames made turned in the panel's memory as fbcon
 // turns the console, and every tool showing them upright.
 #include "artwork/still.h"
+#include "frames/panel_model.h"
 #include "frames/replay.h"
 #include "lib/file_io.h"
 #include "preview/png.h"
@@ -8,6 +9,7 @@
 #include "tests/support/sandboxed.h"
 #include "tests/support/tool_run.h"
 #include "tests/support/webp_frames.h"
+#include "vfb/runner.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
@@ -181,4 +183,43 @@ TEST(Rotation, ABundleCarriesEachPanelsTurn)
     // A turn names one panel: a bundle's come from its panel files.
     ToolRun refused = scratch.run("pelimora-frames", { "check", scratch / "bundle", "--rotate", "90" });
     EXPECT_EQ(refused.status, 2);
+}
+
+TEST(Rotation, TheRealPlayerShowsItUprightInEachFormatFamily)
+{
+    REQUIRE_DEVICE_SANDBOX();
+    Scratch scratch;
+    const std::vector<uint8_t> art = upright_picture(UW, UH);
+    ASSERT_EQ(write_png_rgb(scratch / "art.png", UW, UH, art), "");
+    for (const char* name : { "RGB565", "BGR565", "XRGB1555", "XBGR8888", "XRGB8888" }) {
+        SCOPED_TRACE(name);
+        const PixelFormat& format = *find_format(name);
+        // A landscape panel turned 90 degrees, with lines 8 pixels longer than a row.
+        ScreenGeometry panel { UH, UW, format.bits_per_pixel, (UH + 8) * format.bits_per_pixel / 8, &format,
+            90 };
+        fs::remove_all(scratch / "set");
+        ToolRun encoded = scratch.run("pelimora-frames",
+            { "encode", scratch / "art.png", "--size", "64x48", "--format", name, "--line-length",
+                std::to_string(panel.line_length), "--rotate", "90", "-o", scratch / "set/" });
+        ASSERT_EQ(encoded.status, 0) << encoded.err;
+        VirtualDevices devices;
+        devices.fb = "64x48x" + std::to_string(format.bits_per_pixel);
+        devices.fb_line = std::to_string(panel.line_length);
+        PlayerRun run = run_player(installed_player(), devices, scratch / "set");
+        ASSERT_EQ(run.screens.size(), size_t(FRAME_COUNT)) << run.error;
+        std::vector<uint8_t> memory(panel.memory_bytes());
+        std::copy(run.screens.back().begin(), run.screens.back().end(), memory.begin());
+        std::vector<uint8_t> shown = upright_rgb(memory, panel);
+        // The memory rows the stream reaches in full are the upright picture's first columns.
+        const uint32_t reached = rows_drawn_in_full(panel);
+        ASSERT_GT(reached, UW / 2);
+        const uint32_t bits[3] = { 5, format.bits_per_pixel == 16 ? format.green.length : 6, 5 };
+        for (uint32_t y = 0; y < UH; ++y)
+            for (uint32_t x = 0; x < reached; ++x)
+                for (int c = 0; c < 3; ++c)
+                    ASSERT_LE(std::abs(int(shown[(size_t(y) * UW + x) * 3 + c])
+                                  - int(art[(size_t(y) * UW + x) * 3 + c])),
+                        256 >> bits[c])
+                        << "upright " << x << "," << y << " channel " << c;
+    }
 }
