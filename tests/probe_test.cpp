@@ -255,10 +255,11 @@ TEST(Probe, NamesWhatWillSpoilTheSplash)
     EXPECT_EQ(boot["loglevel"], 7);
     EXPECT_EQ(boot["fbcon_rotate"], 1);
     EXPECT_EQ(boot["handover"], false);
-    for (const char* advice : { "(console=ttyAMA0,tty0): keep console=tty0 and the other virtual terminals "
-                                "off the command line, and add quiet",
-             "add vt.global_cursor_default=0", "add logo.nologo", "turned by 90 degrees",
-             "encode --rotate 90" })
+    const std::string text_on_display = "(console=ttyAMA0,tty0): keep console=tty0 and the other virtual "
+                                        "terminals off the command line, and add quiet";
+    for (const std::string& advice :
+        { text_on_display, std::string("add vt.global_cursor_default=0"), std::string("add logo.nologo"),
+            std::string("turned by 90 degrees"), std::string("encode --rotate 90") })
         EXPECT_TRUE(has_advice(p.report, advice)) << advice << ": " << p.report["advice"];
 
     // A command line that keeps the display clean: no advice of the kind.
