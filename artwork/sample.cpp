@@ -1,6 +1,6 @@
 #include "artwork/sample.h"
 
-#include "src/schedule.h"
+#include "core/schedule.h"
 
 #include <algorithm>
 #include <cmath>

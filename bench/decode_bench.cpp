@@ -6,7 +6,7 @@
 // reports the ratio of the medians. Absolute times on a shared machine mean
 // little; the ratio is the figure.
 #include "bench/bench_frames.h"
-#include "src/render.h"
+#include "core/decode.h"
 
 #include <benchmark/benchmark.h>
 

@@ -7,7 +7,7 @@
 // "memset" times the C library's memset over the same bytes instead, as the
 // baseline.
 #include "bench/bench_frames.h"
-#include "src/render.h"
+#include "core/decode.h"
 
 #include <stdio.h>
 #include <stdlib.h>

@@ -3,8 +3,8 @@
 // the schedule's pauses. Prints medians; one process, ratios and per-run times.
 //   startup_bench [RUNS]
 #include "bench/bench_frames.h"
+#include "core/schedule.h"
 #include "lib/process.h"
-#include "src/schedule.h"
 #include "tests/support/frame_dir.h"
 #include "vfb/runner.h"
 #include "vfb/sandbox.h"

@@ -2,11 +2,11 @@
 // number of frames and the size of the inputs grow: it must stay a small
 // multiple of one screen, whatever the input. Prints ratios from one run.
 //   tools_memory TOOLS_DIR
+#include "core/schedule.h"
 #include "frames/replay.h"
 #include "frames/rle565.h"
 #include "lib/process.h"
 #include "preview/png.h"
-#include "src/schedule.h"
 #include "tests/support/frame_dir.h"
 
 #include <cstdio>

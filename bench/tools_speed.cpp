@@ -7,11 +7,11 @@
 //   decoding of the same clip and of the same PNGs, at four sizes.
 //   tools_speed TOOLS_DIR
 #include "artwork/still.h"
+#include "core/schedule.h"
 #include "frames/replay.h"
 #include "lib/process.h"
 #include "lib/temp_dir.h"
 #include "preview/png.h"
-#include "src/schedule.h"
 
 #include <algorithm>
 #include <chrono>

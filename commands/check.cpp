@@ -2,11 +2,11 @@
 
 #include "commands/command_support.h"
 #include "commands/set_view.h"
+#include "core/schedule.h"
 #include "frames/bundle.h"
 #include "lib/file_io.h"
 #include "lib/natural_order.h"
 #include "lib/staged_files.h"
-#include "src/schedule.h"
 
 #include <cstdio>
 

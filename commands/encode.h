@@ -2,8 +2,8 @@
 // a set the player shows as meant, in as few bytes of screen memory as asked.
 #pragma once
 
+#include "core/schedule.h"
 #include "frames/set_description.h"
-#include "src/schedule.h"
 
 #include <string>
 #include <vector>

@@ -3,10 +3,10 @@
 #include "commands/command_support.h"
 #include "commands/frame_commands.h"
 #include "commands/screen_options.h"
+#include "core/schedule.h"
 #include "frames/replay.h"
 #include "lib/interrupt.h"
 #include "lib/tool_main.h"
-#include "src/schedule.h"
 
 #include <CLI/CLI.hpp>
 #include <cstdio>

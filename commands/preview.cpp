@@ -2,13 +2,13 @@
 
 #include "commands/command_support.h"
 #include "commands/set_view.h"
+#include "core/schedule.h"
 #include "frames/bundle.h"
 #include "frames/panel_model.h"
 #include "lib/file_io.h"
 #include "lib/progress.h"
 #include "lib/staged_files.h"
 #include "preview/animation.h"
-#include "src/schedule.h"
 
 #include <cstdio>
 

@@ -3,10 +3,10 @@
 #include "artwork/sample.h"
 #include "commands/command_support.h"
 #include "commands/set_view.h"
+#include "core/schedule.h"
 #include "lib/file_io.h"
 #include "lib/staged_files.h"
 #include "preview/png.h"
-#include "src/schedule.h"
 
 #include <cstdio>
 

@@ -4,6 +4,7 @@
 #include "commands/command_support.h"
 #include "commands/screen_options.h"
 #include "commands/set_view.h"
+#include "core/schedule.h"
 #include "frames/bundle.h"
 #include "frames/panel_model.h"
 #include "frames/replay.h"
@@ -15,7 +16,6 @@
 #include "lib/temp_dir.h"
 #include "lib/tool_main.h"
 #include "preview/animation.h"
-#include "src/schedule.h"
 #include "vfb/runner.h"
 #include "vfb/sandbox.h"
 

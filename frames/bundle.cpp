@@ -1,8 +1,8 @@
 #include "frames/bundle.h"
 
+#include "core/schedule.h"
 #include "frames/replay.h"
 #include "frames/set_description.h"
-#include "src/schedule.h"
 
 #include <cstdio>
 #include <memory>
@@ -59,10 +59,22 @@ std::string bundle_name_refusal(const std::string& name)
         + std::to_string(BUNDLE_NAME_SIZE - 1) + ", not starting with '.'";
 }
 
+namespace {
+
+BundleSet as_listed(const ScreenGeometry& panel)
+{
+    BundleSet set {};
+    set.xres = panel.width, set.yres = panel.height, set.bits_per_pixel = panel.bits_per_pixel;
+    set.line_length = panel.stride();
+    std::snprintf(set.format, sizeof set.format, "%s", panel.pixel_format().name);
+    return set;
+}
+
+} // namespace
+
 bool same_bundle_screen(const ScreenGeometry& a, const ScreenGeometry& b)
 {
-    return a.width == b.width && a.height == b.height && a.bits_per_pixel == b.bits_per_pixel
-        && a.stride() == b.stride() && &a.pixel_format() == &b.pixel_format();
+    return same_bundle_screen(as_listed(a), as_listed(b));
 }
 
 std::vector<uint8_t> bundle_index_bytes(const std::vector<BundleEntry>& sets)

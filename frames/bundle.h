@@ -3,8 +3,8 @@
 // probe's reader (probe/bundle.h), on the device and in the tools alike.
 #pragma once
 
+#include "core/bundle_index.h"
 #include "frames/panel.h"
-#include "probe/bundle.h"
 
 #include <filesystem>
 #include <optional>

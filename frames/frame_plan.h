@@ -2,7 +2,7 @@
 // when a set is made from artwork: decided before anything is read.
 #pragma once
 
-#include "src/schedule.h"
+#include "core/schedule.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "frames/panel.h"
 
+#include "core/decode.h"
 #include "frames/panel_model.h"
-#include "src/render.h"
 
 #include <cctype>
 #include <charconv>

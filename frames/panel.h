@@ -2,7 +2,7 @@
 // length and pixel format, as the host tools take and judge it.
 #pragma once
 
-#include "src/pixel_formats.h"
+#include "core/pixel_formats.h"
 
 #include <algorithm>
 #include <cstddef>

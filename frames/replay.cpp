@@ -1,10 +1,10 @@
 #include "frames/replay.h"
 
+#include "core/coverage.h"
+#include "core/decode.h"
+#include "core/schedule.h"
 #include "lib/file_io.h"
 #include "lib/interrupt.h"
-#include "src/coverage.h"
-#include "src/render.h"
-#include "src/schedule.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -4,9 +4,9 @@
 // file read no further than the player reads it.
 #pragma once
 
+#include "core/frame_outcome.h"
 #include "frames/panel.h"
 #include "frames/set_description.h"
-#include "src/frame_outcome.h"
 
 #include <cstdint>
 #include <filesystem>

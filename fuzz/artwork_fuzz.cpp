@@ -3,9 +3,9 @@
 // small panel, encode them and decode the frames with the player's decoder.
 // The SVG reference check sees the same bytes.
 #include "artwork/artwork.h"
+#include "core/decode.h"
 #include "frames/panel_model.h"
 #include "frames/rle565.h"
-#include "src/render.h"
 
 #include <cstdlib>
 #include <cstring>

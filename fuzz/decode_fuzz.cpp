@@ -3,7 +3,7 @@
 // byte 4); the rest is the frame file. The screen sits
 // between guard pages with its last byte against the trailing one, and the
 // result must equal the pixel-by-pixel reference decoder's.
-#include "src/render.h"
+#include "core/decode.h"
 #include "tests/support/reference_decoder.h"
 
 #include <cstddef>

@@ -1,10 +1,10 @@
 #include "preview/animation.h"
 
+#include "core/schedule.h"
 #include "lib/file_io.h"
 #include "lib/interrupt.h"
 #include "lib/staged_files.h"
 #include "preview/png.h"
-#include "src/schedule.h"
 
 #include <algorithm>
 #include <cerrno>

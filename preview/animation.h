@@ -3,7 +3,7 @@
 // number. Both hold compressed frames or thumbnails, never whole screens.
 #pragma once
 
-#include "src/frame_outcome.h"
+#include "core/frame_outcome.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "boot_view.h"
+#include "probe/boot_view.h"
 
-#include "probe.h"
+#include "probe/probe.h"
 
 #include <fcntl.h>
 #include <stdio.h>

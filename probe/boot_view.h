@@ -3,7 +3,7 @@
 // kernel's logo, fbcon's rotation, and a hand-over framebuffer.
 #pragma once
 
-#include "probe.h"
+#include "probe/probe.h"
 
 struct BootView {
     bool cmdline = false; // /proc/cmdline could be read

@@ -1,7 +1,7 @@
-#include "card.h"
+#include "probe/card.h"
 
-#include "font.h"
-#include "render.h"
+#include "core/decode.h"
+#include "probe/font.h"
 
 #include <stdio.h>
 

@@ -5,7 +5,7 @@
 // shows the bar labelled RED in blue, a longer line shears the grid.
 #pragma once
 
-#include "pixel_formats.h"
+#include "core/pixel_formats.h"
 
 #include <stdint.h>
 

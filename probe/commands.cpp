@@ -1,9 +1,10 @@
 // --card and --time: the screen taken as the player takes it.
-#include "card.h"
-#include "probe.h"
-#include "render.h"
-#include "schedule.h"
-#include "screen.h"
+#include "core/decode.h"
+#include "core/schedule.h"
+#include "probe/card.h"
+#include "probe/probe.h"
+#include "src/render.h"
+#include "src/screen.h"
 
 #include <stdio.h>
 #include <sys/ioctl.h>

@@ -1,8 +1,8 @@
 // --pick BUNDLE: the set of a bundle made for exactly this screen, chosen at
 // boot before the player starts. Reads, changes nothing.
-#include "bundle.h"
-#include "probe.h"
-#include "screen.h"
+#include "core/bundle_index.h"
+#include "probe/probe.h"
+#include "src/screen.h"
 
 #include <limits.h>
 #include <stdio.h>

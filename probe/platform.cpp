@@ -1,4 +1,4 @@
-#include "platform.h"
+#include "probe/platform.h"
 
 #include <fcntl.h>
 #include <stdio.h>

@@ -1,9 +1,10 @@
-#include "probe.h"
+#include "probe/probe.h"
 
-#include "coverage.h"
-#include "kmsg.h"
-#include "render.h"
-#include "screen.h"
+#include "core/coverage.h"
+#include "core/decode.h"
+#include "src/kmsg.h"
+#include "src/render.h"
+#include "src/screen.h"
 
 #include <errno.h>
 #include <fcntl.h>

@@ -2,7 +2,7 @@
 // player's own calls and flags, and reported without changing anything.
 #pragma once
 
-#include "pixel_formats.h"
+#include "core/pixel_formats.h"
 
 #include <linux/fb.h>
 #include <stdint.h>

@@ -2,7 +2,7 @@
 // JSON report that changes nothing; --card: a test card left on the screen;
 // --time: the 40 frames played as the player plays them, timed; --pick:
 // the set of a bundle made for this screen.
-#include "probe.h"
+#include "probe/probe.h"
 
 #include <stdio.h>
 #include <string.h>

@@ -1,13 +1,13 @@
 // The report: one JSON object on standard output, which the host tools take
 // as a panel description (pelimora-frames --panel FILE).
-#include "boot_view.h"
-#include "platform.h"
-#include "probe.h"
+#include "probe/boot_view.h"
+#include "probe/platform.h"
+#include "probe/probe.h"
 
-#include "kmsg.h"
-#include "render.h"
-#include "schedule.h"
-#include "screen.h"
+#include "core/schedule.h"
+#include "src/kmsg.h"
+#include "src/render.h"
+#include "src/screen.h"
 
 #include <stdarg.h>
 #include <stdio.h>

@@ -1,4 +1,4 @@
-#include "kmsg.h"
+#include "src/kmsg.h"
 
 #include <fcntl.h>
 #include <stdarg.h>

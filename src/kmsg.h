@@ -1,7 +1,8 @@
 // Kernel log writer: the player's only diagnostic channel.
 #pragma once
 
-constexpr char KMSG_PATH[] = "/dev/kmsg";
+#include "core/devices.h"
+
 constexpr int KMSG_BUFFER_SIZE = 512;
 // The one message the player has; the priority "<3>" travels inside the text.
 constexpr char CANNOT_OPEN_FORMAT[] = "<3>pelimora: cannot open '%s'\n";

@@ -1,7 +1,7 @@
 // pelimora: plays the start-up animation from /bootimages on the framebuffer.
-#include "render.h"
-#include "schedule.h"
-#include "screen.h"
+#include "core/schedule.h"
+#include "src/render.h"
+#include "src/screen.h"
 
 #include <errno.h>
 #include <stdio.h>

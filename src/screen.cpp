@@ -1,6 +1,6 @@
-#include "screen.h"
+#include "src/screen.h"
 
-#include "kmsg.h"
+#include "src/kmsg.h"
 
 #include <fcntl.h>
 #include <sys/ioctl.h>

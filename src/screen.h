@@ -1,10 +1,10 @@
 // The framebuffer the player draws on, held open and mapped for the whole run.
 #pragma once
 
+#include "core/devices.h"
+
 #include <linux/fb.h>
 #include <stdint.h>
-
-constexpr char FB_PATH[] = "/dev/graphics/fb0";
 
 // The kernel records are handed to the device as they are; their layout is ABI.
 static_assert(sizeof(fb_fix_screeninfo) == (sizeof(long) == 4 ? 68 : 80));

@@ -2,9 +2,9 @@
 // FFmpeg, through `pelimora-frames encode` for a panel, and what the screens
 // then show, frame by frame, through the player's own decoder.
 #include "artwork/artwork_vips.h"
+#include "core/schedule.h"
 #include "frames/panel_model.h"
 #include "frames/replay.h"
-#include "src/schedule.h"
 #include "tests/support/tool_run.h"
 
 #include <gtest/gtest.h>

@@ -4,6 +4,8 @@
 // what the player's own decoder predicts.
 #include "artwork/sample.h"
 #include "commands/encode.h"
+#include "core/decode.h"
+#include "core/schedule.h"
 #include "frames/bundle.h"
 #include "frames/panel.h"
 #include "frames/panel_model.h"
@@ -12,8 +14,6 @@
 #include "lib/temp_dir.h"
 #include "preview/png.h"
 #include "probe/card.h"
-#include "src/render.h"
-#include "src/schedule.h"
 #include "tests/board/board_art.h"
 #include "tests/board/cpio.h"
 #include "tests/board/display.h"

@@ -1,5 +1,5 @@
+#include "core/decode.h"
 #include "frames/rle565.h"
-#include "src/render.h"
 #include "tests/support/decode_sweep.h"
 #include "tests/support/reference_decoder.h"
 

@@ -1,10 +1,10 @@
 // Every way a run can fail, crossed with both depths: exit status, the exact
 // kernel-log messages, the pixels at every pan, nothing written outside the
 // mapping, and no descriptor left open at exit.
+#include "core/schedule.h"
 #include "frames/replay.h"
 #include "frames/rle565.h"
 #include "src/render.h"
-#include "src/schedule.h"
 #include "tests/support/frame_dir.h"
 #include "tests/support/sandboxed.h"
 #include "vfb/runner.h"

@@ -1,4 +1,4 @@
-#include "src/render.h"
+#include "core/decode.h"
 #include "tests/support/fill_sweep.h"
 
 #include <gtest/gtest.h>

@@ -1,11 +1,11 @@
 // pelimora-frames and pelimora-vfb, run as a user runs them.
 #include "artwork/still.h"
+#include "core/decode.h"
+#include "core/schedule.h"
 #include "frames/panel_model.h"
 #include "frames/replay.h"
 #include "frames/rle565.h"
 #include "lib/file_io.h"
-#include "src/render.h"
-#include "src/schedule.h"
 #include "tests/support/frame_dir.h"
 #include "tests/support/sandboxed.h"
 #include "tests/support/tool_run.h"

@@ -5,12 +5,12 @@
 // modular driver would be: the framebuffer's event must start the player,
 // which then draws every frame with the kernel's console drawing text at it.
 // The same player started naively, early in the boot, must find no screen.
+#include "core/decode.h"
 #include "frames/bundle.h"
 #include "frames/panel_model.h"
 #include "frames/replay.h"
 #include "frames/rle565.h"
 #include "preview/png.h"
-#include "src/render.h"
 #include "tests/board/board_art.h"
 #include "tests/board/cpio.h"
 #include "tests/board/init_report.h"

@@ -1,8 +1,8 @@
 // Black-box runs of the host player on the virtual devices.
+#include "core/decode.h"
+#include "core/schedule.h"
 #include "frames/replay.h"
 #include "frames/rle565.h"
-#include "src/render.h"
-#include "src/schedule.h"
 #include "tests/support/frame_dir.h"
 #include "tests/support/sandboxed.h"
 #include "vfb/runner.h"

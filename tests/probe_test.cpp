@@ -1,15 +1,15 @@
 // pelimora-probe, the host build, on the virtual devices: what it reports of
 // each kind of screen, console, kernel log and frame set; the card it draws;
 // the frames it times; and its report taken by the tools as a panel.
+#include "core/decode.h"
+#include "core/pixel_formats.h"
+#include "core/schedule.h"
 #include "frames/panel.h"
 #include "frames/replay.h"
 #include "frames/rle565.h"
 #include "lib/temp_dir.h"
 #include "preview/png.h"
 #include "probe/card.h"
-#include "src/pixel_formats.h"
-#include "src/render.h"
-#include "src/schedule.h"
 #include "tests/support/frame_dir.h"
 #include "tests/support/sandboxed.h"
 #include "tests/support/tool_run.h"

@@ -1,11 +1,11 @@
 // Panels mounted turned: frames made turned in the panel's memory as fbcon
 // turns the console, and every tool showing them upright.
 #include "artwork/still.h"
+#include "core/schedule.h"
 #include "frames/panel_model.h"
 #include "frames/replay.h"
 #include "lib/file_io.h"
 #include "preview/png.h"
-#include "src/schedule.h"
 #include "tests/support/sandboxed.h"
 #include "tests/support/tool_run.h"
 #include "tests/support/webp_frames.h"

@@ -2,13 +2,13 @@
 // each case asserts the exit status, the one-line message, that what was
 // there before is intact, and that no temporary file is left.
 #include "artwork/still.h"
+#include "core/schedule.h"
 #include "frames/panel_model.h"
 #include "frames/replay.h"
 #include "frames/rle565.h"
 #include "frames/set_description.h"
 #include "lib/staged_files.h"
 #include "preview/png.h"
-#include "src/schedule.h"
 #include "tests/support/frame_dir.h"
 #include "tests/support/sandboxed.h"
 #include "tests/support/tool_run.h"

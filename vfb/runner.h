@@ -3,7 +3,7 @@
 // log and the screen as it was at every pan.
 #pragma once
 
-#include "src/frame_outcome.h"
+#include "core/frame_outcome.h"
 #include "vfb/vdev/protocol.h"
 
 #include <cstdint>

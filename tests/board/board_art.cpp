@@ -2,12 +2,12 @@
 
 #include "artwork/sample.h"
 #include "commands/encode.h"
+#include "core/decode.h"
 #include "frames/panel_model.h"
 #include "frames/replay.h"
 #include "frames/rle565.h"
 #include "lib/temp_dir.h"
 #include "preview/png.h"
-#include "src/render.h"
 
 #include <gtest/gtest.h>
 

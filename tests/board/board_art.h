@@ -2,7 +2,7 @@
 // order, to the pixel; and a bundle made by encode from the sample animation.
 #pragma once
 
-#include "src/schedule.h"
+#include "core/schedule.h"
 #include "tests/board/display.h"
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "tests/board/display.h"
 
-#include "src/render.h"
+#include "core/decode.h"
 
 #include <algorithm>
 #include <cstdint>

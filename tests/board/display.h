@@ -2,7 +2,7 @@
 // screen layout the kernel reports, and read back from QEMU's screen dump.
 #pragma once
 
-#include "src/pixel_formats.h"
+#include "core/pixel_formats.h"
 
 #include <cstdint>
 #include <filesystem>

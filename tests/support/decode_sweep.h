@@ -7,7 +7,7 @@
 // player.
 #pragma once
 
-#include "src/render.h"
+#include "core/decode.h"
 #include "tests/support/reference_decoder.h"
 
 #include <stdint.h>

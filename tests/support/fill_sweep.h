@@ -4,7 +4,7 @@
 // outside it may change. C library only: the ARM check links like the player.
 #pragma once
 
-#include "src/render.h"
+#include "core/decode.h"
 
 #include <stdint.h>
 #include <string.h>

@@ -1,9 +1,8 @@
 // The framebuffer: a geometry chosen by the test, memory in a memfd that
 // exists before the player starts, a guard page and a canary after the
 // mapping, and the screen captured at every pan.
+#include "core/devices.h"
 #include "vfb/vdev/vdev.h"
-
-#include "src/screen.h"
 
 #include <errno.h>
 #include <fcntl.h>

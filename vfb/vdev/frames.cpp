@@ -2,7 +2,7 @@
 // opening, sizing or mapping one chosen frame can be made to fail.
 #include "vfb/vdev/vdev.h"
 
-#include "src/schedule.h"
+#include "core/schedule.h"
 
 #include <errno.h>
 #include <fcntl.h>

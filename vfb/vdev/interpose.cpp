@@ -1,10 +1,7 @@
 // The C library entry points the virtual devices interpose, each handing the
 // call to the device it is for; every other call goes on to the C library.
+#include "core/devices.h"
 #include "vfb/vdev/vdev.h"
-
-#include "src/kmsg.h"
-#include "src/render.h"
-#include "src/screen.h"
 
 #include <errno.h>
 #include <fcntl.h>

@@ -1,8 +1,7 @@
 // The kernel log: a file of the runner's, appended to, or unopenable. Each
 // write the player makes is recorded, so one message is seen to be one write.
+#include "core/devices.h"
 #include "vfb/vdev/vdev.h"
-
-#include "src/kmsg.h"
 
 #include <errno.h>
 #include <fcntl.h>

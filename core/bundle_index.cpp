@@ -1,6 +1,6 @@
-#include "bundle.h"
+#include "core/bundle_index.h"
 
-#include "pixel_formats.h"
+#include "core/pixel_formats.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -172,13 +172,13 @@ bool IndexReader::whole()
     return true;
 }
 
-bool same_screen(const BundleSet& a, const BundleSet& b)
+} // namespace
+
+bool same_bundle_screen(const BundleSet& a, const BundleSet& b)
 {
     return a.xres == b.xres && a.yres == b.yres && a.bits_per_pixel == b.bits_per_pixel
         && a.line_length == b.line_length && strcmp(a.format, b.format) == 0;
 }
-
-} // namespace
 
 bool plain_set_name(const char* name)
 {
@@ -202,7 +202,7 @@ bool parse_bundle_index(const char* text, size_t length, BundleIndex* index)
         for (int j = 0; j < i; ++j) {
             if (strcmp(index->sets[i].name, index->sets[j].name) == 0)
                 return reader.fail("two sets named %s", index->sets[i].name);
-            if (same_screen(index->sets[i], index->sets[j]))
+            if (same_bundle_screen(index->sets[i], index->sets[j]))
                 return reader.fail(
                     "%s and %s are made for the same screen", index->sets[j].name, index->sets[i].name);
         }
@@ -256,7 +256,7 @@ int find_bundle_set(const BundleIndex& index, uint32_t xres, uint32_t yres, uint
     screen.line_length = line_length;
     snprintf(screen.format, sizeof screen.format, "%s", format ? format : "");
     for (int i = 0; i < index.count; ++i)
-        if (same_screen(index.sets[i], screen))
+        if (same_bundle_screen(index.sets[i], screen))
             return i;
     return -1;
 }

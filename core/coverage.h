@@ -4,7 +4,7 @@
 // the probe, which judge frames without drawing them.
 #pragma once
 
-#include "render.h"
+#include "core/decode.h"
 
 #include <stdint.h>
 

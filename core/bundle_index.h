@@ -34,6 +34,10 @@ struct BundleIndex {
 // '-', shorter than BUNDLE_NAME_SIZE, not starting with '.'.
 bool plain_set_name(const char* name);
 
+// Whether two sets are made for the same screen, which an index cannot tell
+// apart: the same size, depth, line length and format.
+bool same_bundle_screen(const BundleSet& a, const BundleSet& b);
+
 // Reads and parses DIR/index.json.
 [[nodiscard]] bool read_bundle_index(const char* dir, BundleIndex* index);
 
