@@ -137,10 +137,9 @@ bool IndexReader::set_entry(BundleSet* set)
         return fail("%s: not a screen the player draws (%ux%u at %u bpp, %u-byte lines)", set->name,
             set->xres, set->yres, set->bits_per_pixel, set->line_length);
     // Named exactly as DRM names it, and of the set's depth: one spelling a screen.
-    for (const PixelFormat& format : PIXEL_FORMATS)
-        if (strcmp(format.name, set->format) == 0)
-            return format.bits_per_pixel == set->bits_per_pixel
-                || fail("%s: %s is not a format of %u bpp", set->name, set->format, set->bits_per_pixel);
+    if (const PixelFormat* format = pixel_format_named(set->format, strlen(set->format), Spelling::exact))
+        return format->bits_per_pixel == set->bits_per_pixel
+            || fail("%s: %s is not a format of %u bpp", set->name, set->format, set->bits_per_pixel);
     return fail("%s: \"%s\" is not a pixel format's name", set->name, set->format);
 }
 

@@ -4,6 +4,7 @@
 // one table the on-device probe and the host tools share.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 struct ChannelField {
@@ -39,6 +40,32 @@ inline constexpr PixelFormat PIXEL_FORMATS[] = {
     { "RGBA8888", 32, { 24, 8 }, { 16, 8 }, { 8, 8 }, { 0, 8 }, PADDING_BYTE_REFUSAL },
     { "BGRA8888", 32, { 8, 8 }, { 16, 8 }, { 24, 8 }, { 0, 8 }, PADDING_BYTE_REFUSAL },
 };
+
+// How a format's name may be written: a bundle's index spells it as DRM
+// does, exactly, one spelling a screen; a person (a flag, a panel file) may
+// write it in any case.
+enum class Spelling { exact, any_case };
+
+// The format named by `length` bytes from `name`, or null.
+constexpr const PixelFormat* pixel_format_named(const char* name, size_t length, Spelling spelling)
+{
+    for (const PixelFormat& format : PIXEL_FORMATS) {
+        size_t i = 0;
+        for (; i < length && format.name[i]; ++i) {
+            char c = name[i];
+            if (spelling == Spelling::any_case && c >= 'a' && c <= 'z')
+                c = char(c - 'a' + 'A');
+            if (c != format.name[i])
+                break;
+        }
+        if (i == length && !format.name[i])
+            return &format;
+    }
+    return nullptr;
+}
+static_assert(pixel_format_named("xrgb8888", 8, Spelling::any_case) == &PIXEL_FORMATS[7]
+    && !pixel_format_named("xrgb8888", 8, Spelling::exact)
+    && !pixel_format_named("XRGB888", 7, Spelling::exact));
 
 // What the player writes: RGB565 at 16 bpp, bytes R, G, B, 0xFF at 32.
 constexpr const PixelFormat& player_format(uint32_t bits_per_pixel)

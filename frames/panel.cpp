@@ -19,28 +19,9 @@ bool parse_decimal(std::string_view text, uint32_t* value)
 
 } // namespace
 
-namespace {
-
-// "xrgb8888" names XRGB8888: names are compared in any case.
-bool names_alike(const std::string& given, const char* name)
-{
-    size_t length = std::strlen(name);
-    if (given.size() != length)
-        return false;
-    for (size_t i = 0; i < length; ++i)
-        if (std::toupper(static_cast<unsigned char>(given[i])) != static_cast<unsigned char>(name[i]))
-            return false;
-    return true;
-}
-
-} // namespace
-
 const PixelFormat* find_format(const std::string& name)
 {
-    for (const PixelFormat& format : PIXEL_FORMATS)
-        if (names_alike(name, format.name))
-            return &format;
-    return nullptr;
+    return pixel_format_named(name.data(), name.size(), Spelling::any_case);
 }
 
 std::string format_names()
