@@ -21,7 +21,8 @@ int decode_frame_file(const ViewOptions& options)
         (void)close(fd);
     ScreenGeometry geometry;
     std::optional<SetDescription> description;
-    if (int status = screen_for(input.parent_path(), options.screen, true, &geometry, &description))
+    if (int status
+        = screen_for(input.parent_path(), options.screen, options.listed, true, &geometry, &description))
         return status;
     print_panel_caveats(geometry, description);
     if (same_file(options.out, input) || (!options.base.empty() && same_file(options.out, options.base)))

@@ -185,16 +185,16 @@ int open_inputs(EncodeJob& job)
     return 0;
 }
 
-// The panel a set is made for, from `flags`, and the fitting into it; notes
-// and errors begin with `label` (a bundle's panel file). 0, or the exit status.
-int target_for(const EncodeJob& job, const ScreenFlags& flags, const std::string& label, SetTarget* target)
+// The panel a set is made for, from what is given, and the fitting into it;
+// notes and errors begin with `label` (a bundle's panel file). 0, or the exit status.
+int target_for(
+    const EncodeJob& job, const ScreenOverrides& given, const std::string& label, SetTarget* target)
 {
-    ScreenGeometry& panel = target->panel;
-    std::vector<std::string> notes;
-    bool depth_known = false;
-    if (std::string error = choose_screen(flags, std::nullopt, false, &panel, &notes, &depth_known);
-        !error.empty())
+    ChosenScreen chosen;
+    if (std::string error = choose_screen(given, std::nullopt, false, &chosen); !error.empty())
         return fail(error, BAD_ARGUMENT);
+    ScreenGeometry& panel = target->panel = chosen.geometry;
+    const bool depth_known = chosen.depth_known;
     if (const char* refusal = panel.pixel_format().refusal)
         return fail(label + "a " + panel.pixel_format().name + " panel cannot show the player's frames: it "
                 + refusal,
@@ -225,17 +225,18 @@ int choose_panel(EncodeJob& job)
     ScreenFlags flags = job.options.screen;
     if (job.options.panels.size() == 1)
         flags.panel = job.options.panels[0];
-    if (flags.size.empty() && flags.panel.empty()) {
-        uint32_t width = 0, height = 0;
-        job.artwork->native_size(&width, &height);
-        if (!width || !height || job.artwork->source_kind() == SourceKind::video)
+    ScreenOverrides given;
+    if (std::string error = parse_screen_flags(flags, &given); !error.empty())
+        return fail(error, BAD_ARGUMENT);
+    if (!given.width && !given.panel) {
+        job.artwork->native_size(&given.width, &given.height);
+        if (!given.width || !given.height || job.artwork->source_kind() == SourceKind::video)
             return fail(job.inputs[0].string() + ": a " + job.artwork->kind()
                     + " says nothing of the panel: give it with --size WxH or --panel FILE",
                 BAD_ARGUMENT);
-        flags.size = std::to_string(width) + "x" + std::to_string(height);
     }
     job.targets.resize(1);
-    return target_for(job, flags, "", &job.targets[0]);
+    return target_for(job, given, "", &job.targets[0]);
 }
 
 // The panel files of a bundle: each --panel, then --panels DIR's *.json in natural order.
@@ -275,20 +276,19 @@ int choose_bundle_panels(EncodeJob& job)
         return status;
     for (const fs::path& file : files) {
         SetTarget target;
-        ScreenFlags own;
-        own.panel = file.string();
+        ScreenOverrides own;
+        own.panel.emplace();
+        if (std::string error = read_panel_file(file, &*own.panel); !error.empty())
+            return fail(error, BAD_ARGUMENT);
         if (int status = target_for(job, own, file.string() + ": ", &target))
             return status;
         if (!target.depth)
             return fail(file.string() + ": gives no bits_per_pixel, which a bundle's sets are told apart by",
                 BAD_ARGUMENT);
-        SetDescription described;
-        if (std::string error = read_description_file(file, &described); !error.empty())
-            return fail(error, BAD_ARGUMENT);
-        if (std::string refusal = bundle_name_refusal(described.name);
-            !described.name.empty() && !refusal.empty())
+        const std::string& own_name = own.panel->name;
+        if (std::string refusal = bundle_name_refusal(own_name); !own_name.empty() && !refusal.empty())
             return fail(file.string() + ": " + refusal, BAD_ARGUMENT);
-        target.name = bundle_set_name(target.panel, described.name);
+        target.name = bundle_set_name(target.panel, own_name);
         target.panel.line_length = target.panel.stride();
         target.panel.format = &target.panel.pixel_format();
         for (const SetTarget& other : job.targets)
@@ -715,8 +715,11 @@ std::string add_descriptions(
     for (const auto& maker : makers) {
         const SetTarget& target = maker->target();
         const ScreenGeometry& panel = target.panel;
-        SetDescription description { panel.width, panel.height, target.depth, panel.line_length, panel.format,
-            panel.rotate, maker->partial(), maker->digests(), {} };
+        SetDescription description;
+        static_cast<DescribedScreen&>(description)
+            = { panel.width, panel.height, target.depth, panel.line_length, panel.format, panel.rotate };
+        description.partial_frames = maker->partial();
+        description.screens = maker->digests();
         if (std::string error
             = staged.add(target.prefix() + SET_DESCRIPTION_FILE, set_description_bytes(description));
             !error.empty())

@@ -8,12 +8,15 @@
 #include "commands/encode.h"
 #include "frames/set_description.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
 struct ViewOptions {
     std::string input; // frame file (decode) or set directory (preview, check)
     ScreenFlags screen;
+    // A bundle's set: the panel its index lists, in place of the flags.
+    std::optional<ScreenGeometry> listed;
     std::string base; // PNG the screen shows first; "" for black
     std::string out;
     bool quiet = false;

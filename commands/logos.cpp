@@ -229,9 +229,14 @@ int write_boot_logos(const LogosOptions& options)
         return fail("--start must be a number of seconds from 0", BAD_ARGUMENT);
     FirstFrame first;
     Staged made;
-    if (std::string error = choose_screen(options.screen, std::nullopt, false, &first.panel, &made.notes);
-        !error.empty())
+    ScreenOverrides given;
+    ChosenScreen chosen;
+    if (std::string error = parse_screen_flags(options.screen, &given); !error.empty())
         return fail(error, BAD_ARGUMENT);
+    if (std::string error = choose_screen(given, std::nullopt, false, &chosen); !error.empty())
+        return fail(error, BAD_ARGUMENT);
+    first.panel = chosen.geometry;
+    made.notes = chosen.notes;
     if (const char* refusal = first.panel.pixel_format().refusal)
         return fail("a " + std::string(first.panel.pixel_format().name)
                 + " panel cannot show the player's frames: it " + refusal,

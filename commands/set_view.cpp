@@ -17,16 +17,22 @@ void print_screen_notes(const std::vector<std::string>& notes)
 
 } // namespace
 
-int screen_for(const fs::path& dir, const ScreenFlags& flags, bool need_depth, ScreenGeometry* geometry,
-    std::optional<SetDescription>* description)
+int screen_for(const fs::path& dir, const ScreenFlags& flags, const std::optional<ScreenGeometry>& listed,
+    bool need_depth, ScreenGeometry* geometry, std::optional<SetDescription>* description)
 {
     std::optional<SetDescription> own;
     std::optional<SetDescription>& found = description ? *description : own;
     if (std::string error = read_set_description(dir, &found); !error.empty())
         return fail(error);
-    std::vector<std::string> notes;
-    std::string error = choose_screen(flags, found, need_depth, geometry, &notes);
-    print_screen_notes(notes);
+    ScreenOverrides given;
+    if (listed)
+        given = listed_panel(*listed);
+    else if (std::string error = parse_screen_flags(flags, &given); !error.empty())
+        return fail(error, BAD_ARGUMENT);
+    ChosenScreen chosen;
+    std::string error = choose_screen(given, found, need_depth, &chosen);
+    print_screen_notes(chosen.notes);
+    *geometry = chosen.geometry;
     return error.empty() ? 0 : fail(error, BAD_ARGUMENT);
 }
 
@@ -36,7 +42,7 @@ int open_set(const ViewOptions& options, bool need_depth, ScreenGeometry* geomet
     std::error_code ec;
     if (!fs::is_directory(options.input, ec))
         return fail(options.input + ": not a directory");
-    return screen_for(options.input, options.screen, need_depth, geometry, description);
+    return screen_for(options.input, options.screen, options.listed, need_depth, geometry, description);
 }
 
 std::string initial_screen(
@@ -112,9 +118,7 @@ int sets_to_view(const ViewOptions& options, std::vector<SetToView>* sets)
     for (const BundleEntry& entry : entries) {
         ViewOptions set = options;
         set.input = (fs::path(options.input) / entry.name).string();
-        const ScreenGeometry& panel = entry.panel;
-        set.screen = { panel.size_text(), std::to_string(panel.bits_per_pixel), panel.pixel_format().name,
-            std::to_string(panel.stride()), "", "" };
+        set.listed = entry.panel;
         std::error_code ec;
         if (!fs::is_directory(set.input, ec))
             return fail(set.input + ": listed in " + (fs::path(options.input) / BUNDLE_INDEX_FILE).string()

@@ -11,11 +11,13 @@
 #include <string>
 #include <vector>
 
-// The screen for a set or a frame in `dir`: flags first, then the set's
-// description; its notes are said. 0, or the exit status after saying why
-// not: 1 for a damaged description, 2 for flags that name no screen.
-[[nodiscard]] int screen_for(const std::filesystem::path& dir, const ScreenFlags& flags, bool need_depth,
-    ScreenGeometry* geometry, std::optional<SetDescription>* description = nullptr);
+// The screen for a set or a frame in `dir`: the panel a bundle's index
+// lists (`listed`) or the flags, over the set's description; its notes are
+// said. 0, or the exit status after saying why not: 1 for a damaged
+// description, 2 for flags that name no screen.
+[[nodiscard]] int screen_for(const std::filesystem::path& dir, const ScreenFlags& flags,
+    const std::optional<ScreenGeometry>& listed, bool need_depth, ScreenGeometry* geometry,
+    std::optional<SetDescription>* description = nullptr);
 
 // A set's directory and the screen to judge it on: 0, or the exit status
 // after saying what was wrong.

@@ -48,6 +48,7 @@ std::string unplayable_frame(const fs::path& dir)
 struct VfbOptions {
     std::string frames, out;
     ScreenFlags flags;
+    std::optional<ScreenGeometry> listed; // a bundle's set: the panel its index lists
     bool quiet = false;
     PlayerPaths paths = installed_player();
     std::string player = paths.player.string();
@@ -77,10 +78,16 @@ int choose_vfb_screen(
         return fail(frames + ": not a directory");
     if (std::string error = read_set_description(frames, description); !error.empty())
         return fail(error);
-    std::vector<std::string> notes;
-    if (std::string error = choose_screen(options.flags, *description, true, geometry, &notes);
-        !error.empty())
+    ScreenOverrides given;
+    if (options.listed)
+        given = listed_panel(*options.listed);
+    else if (std::string error = parse_screen_flags(options.flags, &given); !error.empty())
         return fail(error, BAD_ARGUMENT);
+    ChosenScreen chosen;
+    if (std::string error = choose_screen(given, *description, true, &chosen); !error.empty())
+        return fail(error, BAD_ARGUMENT);
+    *geometry = chosen.geometry;
+    std::vector<std::string>& notes = chosen.notes;
     for (const std::string& line : panel_caveats(*geometry, made_for(*description, *geometry)))
         notes.push_back(line);
     for (const std::string& line : notes)
@@ -240,7 +247,8 @@ int run(int argc, char** argv)
     if (int status = parse_command_line(app, argc, argv); status >= 0)
         return status;
     catch_interrupts();
-    const ViewOptions given { options.frames, options.flags, "", "", false };
+    ViewOptions given;
+    given.input = options.frames, given.screen = options.flags;
     std::vector<SetToView> sets;
     if (int status = sets_to_view(given, &sets))
         return status;
@@ -254,7 +262,7 @@ int run(int argc, char** argv)
     for (const SetToView& set : sets) {
         VfbOptions one = options;
         one.frames = set.options.input;
-        one.flags = set.options.screen;
+        one.listed = set.options.listed;
         if (!set.folder.empty())
             std::printf("%s:\n", set.folder.c_str());
         bool written = false;

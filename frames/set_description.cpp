@@ -67,7 +67,7 @@ std::string parse_strictly(const std::vector<uint8_t>& bytes, const std::string&
 
 // The format the channel offsets give, when the description has them; a
 // named format must agree. "" or the error.
-std::string format_from_channels(const nlohmann::json& json, const std::string& name, SetDescription* d)
+std::string format_from_channels(const nlohmann::json& json, const std::string& name, DescribedScreen* d)
 {
     ChannelField red, green, blue, transp;
     uint32_t bits = d->bits_per_pixel ? d->bits_per_pixel : d->format ? d->format->bits_per_pixel : 0;
@@ -91,23 +91,22 @@ std::string format_from_channels(const nlohmann::json& json, const std::string& 
 constexpr uint64_t MAX_DESCRIPTION_BYTES = 1 << 20;
 } // namespace
 
-std::string read_description_file(const fs::path& path, SetDescription* description)
+namespace {
+
+// A panel file's or a description's bytes, at most MAX_DESCRIPTION_BYTES: "" or the error.
+std::string read_description_bytes(const fs::path& path, std::vector<uint8_t>* bytes)
 {
-    std::vector<uint8_t> bytes;
-    if (std::string error = read_file_start(path, MAX_DESCRIPTION_BYTES + 1, &bytes); !error.empty())
+    if (std::string error = read_file_start(path, MAX_DESCRIPTION_BYTES + 1, bytes); !error.empty())
         return error;
-    if (bytes.size() > MAX_DESCRIPTION_BYTES)
+    if (bytes->size() > MAX_DESCRIPTION_BYTES)
         return path.string() + ": over " + std::to_string(MAX_DESCRIPTION_BYTES >> 20)
             + " MiB, far more than a panel or set description holds";
-    return parse_description(bytes, path.string(), description);
+    return "";
 }
 
-std::string parse_description(const std::vector<uint8_t>& bytes, const std::string& name, SetDescription* d)
+// The screen's keys of a panel file or a set's description: "" or the error.
+std::string parse_screen_keys(const nlohmann::json& json, const std::string& name, DescribedScreen* d)
 {
-    nlohmann::json json;
-    *d = {};
-    if (std::string error = parse_strictly(bytes, name, &json); !error.empty())
-        return error;
     // A probe's report of a screen it could not use.
     if (json.contains("error") && json["error"].is_string() && !json.contains("xres"))
         return name + ": the probe could not use the screen: " + json["error"].get<std::string>();
@@ -129,15 +128,50 @@ std::string parse_description(const std::vector<uint8_t>& bytes, const std::stri
         && (!number(json, "rotate", 0, 270, &d->rotate)
             || !parse_rotation(std::to_string(d->rotate), &d->rotate).empty()))
         return name + ": rotate must be 0, 90, 180 or 270 (degrees clockwise)";
-    if (json.contains("name")) {
-        if (!json["name"].is_string())
-            return name + ": name must be a string";
-        d->name = json["name"].get<std::string>();
-    }
     if (json.contains("red") || json.contains("green") || json.contains("blue"))
         // The kernel's channel offsets, as the probe reports them, decide the format.
         if (std::string error = format_from_channels(json, name, d); !error.empty())
             return error;
+    if (d->format && d->bits_per_pixel && d->format->bits_per_pixel != d->bits_per_pixel)
+        return name + ": format " + d->format->name + " is " + std::to_string(d->format->bits_per_pixel)
+            + " bpp, not " + std::to_string(d->bits_per_pixel);
+    return "";
+}
+
+} // namespace
+
+std::string parse_panel_file(const std::vector<uint8_t>& bytes, const std::string& name, PanelFile* panel)
+{
+    nlohmann::json json;
+    *panel = {};
+    if (std::string error = parse_strictly(bytes, name, &json); !error.empty())
+        return error;
+    if (std::string error = parse_screen_keys(json, name, panel); !error.empty())
+        return error;
+    if (json.contains("name")) {
+        if (!json["name"].is_string())
+            return name + ": name must be a string";
+        panel->name = json["name"].get<std::string>();
+    }
+    return "";
+}
+
+std::string read_panel_file(const fs::path& path, PanelFile* panel)
+{
+    std::vector<uint8_t> bytes;
+    if (std::string error = read_description_bytes(path, &bytes); !error.empty())
+        return error;
+    return parse_panel_file(bytes, path.string(), panel);
+}
+
+std::string parse_description(const std::vector<uint8_t>& bytes, const std::string& name, SetDescription* d)
+{
+    nlohmann::json json;
+    *d = {};
+    if (std::string error = parse_strictly(bytes, name, &json); !error.empty())
+        return error;
+    if (std::string error = parse_screen_keys(json, name, d); !error.empty())
+        return error;
     if (json.contains("partial_frames")) {
         if (!json["partial_frames"].is_boolean())
             return name + ": partial_frames must be true or false";
@@ -156,9 +190,6 @@ std::string parse_description(const std::vector<uint8_t>& bytes, const std::stri
             d->screens.push_back(value);
         }
     }
-    if (d->format && d->bits_per_pixel && d->format->bits_per_pixel != d->bits_per_pixel)
-        return name + ": format " + d->format->name + " is " + std::to_string(d->format->bits_per_pixel)
-            + " bpp, not " + std::to_string(d->bits_per_pixel);
     return "";
 }
 
@@ -170,7 +201,10 @@ std::string read_set_description(const fs::path& dir, std::optional<SetDescripti
     if (!fs::exists(fs::symlink_status(path, ec)))
         return "";
     SetDescription d;
-    if (std::string error = read_description_file(path, &d); !error.empty())
+    std::vector<uint8_t> bytes;
+    if (std::string error = read_description_bytes(path, &bytes); !error.empty())
+        return error;
+    if (std::string error = parse_description(bytes, path.string(), &d); !error.empty())
         return error;
     *description = d;
     return "";
@@ -238,80 +272,34 @@ void note_overrides(
             + std::to_string(geometry.rotate) + " as given");
 }
 
-// The panel file, then each flag given, laid over `chosen`: "" or the error.
-std::string lay_flags_over(const ScreenFlags& flags, SetDescription* described)
+// What is given, laid over what the set's description says.
+void lay_over(const ScreenOverrides& given, DescribedScreen* chosen)
 {
-    SetDescription& chosen = *described;
-    if (!flags.panel.empty()) {
-        SetDescription panel;
-        if (std::string error = read_description_file(flags.panel, &panel); !error.empty())
-            return error;
-        chosen.xres = panel.xres, chosen.yres = panel.yres;
-        chosen.bits_per_pixel = panel.bits_per_pixel ? panel.bits_per_pixel : chosen.bits_per_pixel;
-        chosen.line_length = panel.line_length, chosen.format = panel.format;
-        chosen.rotate = panel.rotate;
+    if (given.panel) {
+        const PanelFile& panel = *given.panel;
+        chosen->xres = panel.xres, chosen->yres = panel.yres;
+        chosen->bits_per_pixel = panel.bits_per_pixel ? panel.bits_per_pixel : chosen->bits_per_pixel;
+        chosen->line_length = panel.line_length, chosen->format = panel.format;
+        chosen->rotate = panel.rotate;
     }
-    if (!flags.size.empty()) {
-        ScreenGeometry size;
-        if (std::string error = parse_screen_size(flags.size, &size); !error.empty())
-            return error;
-        chosen.xres = size.width, chosen.yres = size.height;
+    if (given.width)
+        chosen->xres = given.width, chosen->yres = given.height;
+    if (given.bits_per_pixel)
+        chosen->bits_per_pixel = given.bits_per_pixel;
+    if (given.rotate)
+        chosen->rotate = *given.rotate;
+    if (given.format) {
+        chosen->format = given.format;
+        if (!given.bits_per_pixel)
+            chosen->bits_per_pixel = given.format->bits_per_pixel;
     }
-    if (!flags.depth.empty())
-        if (std::string error = parse_depth(flags.depth, &chosen.bits_per_pixel); !error.empty())
-            return error;
-    if (!flags.rotate.empty())
-        if (std::string error = parse_rotation(flags.rotate, &chosen.rotate); !error.empty())
-            return "--" + error;
-    if (!flags.format.empty()) {
-        if (!(chosen.format = find_format(flags.format)))
-            return "--format '" + flags.format + "': expected one of " + format_names();
-        if (flags.depth.empty())
-            chosen.bits_per_pixel = chosen.format->bits_per_pixel;
-    }
-    if (!flags.line_length.empty()) {
-        uint32_t length = 0;
-        const char* end = flags.line_length.data() + flags.line_length.size();
-        if (flags.line_length.find_first_not_of("0123456789") != std::string::npos
-            || std::from_chars(flags.line_length.data(), end, length).ptr != end || length == 0
-            || length > MAX_LINE_LENGTH)
-            return "--line-length '" + flags.line_length + "': expected a number of bytes, 1 to "
-                + std::to_string(MAX_LINE_LENGTH);
-        chosen.line_length = length;
-    }
-    return "";
+    if (given.line_length)
+        chosen->line_length = given.line_length;
 }
 
-} // namespace
-
-std::string choose_screen(const ScreenFlags& flags, const std::optional<SetDescription>& description,
-    bool need_depth, ScreenGeometry* geometry, std::vector<std::string>* notes, bool* depth_known)
+// The panel the chosen screen describes, once it is whole: "" or why it is not a panel.
+std::string panel_of(const DescribedScreen& chosen, ScreenGeometry* geometry)
 {
-    // Layers, each over the one before: the set's description, the panel file, the flags.
-    SetDescription chosen = description.value_or(SetDescription {});
-    if (std::string error = lay_flags_over(flags, &chosen); !error.empty())
-        return error;
-    if (!chosen.xres)
-        return "which screen? give --size WIDTHxHEIGHT (and --depth) or --panel FILE: there is no "
-            + std::string(SET_DESCRIPTION_FILE)
-            + " beside the frames (encode records the screen for a set, not for one frame file)";
-    if (!chosen.bits_per_pixel && chosen.format)
-        chosen.bits_per_pixel = chosen.format->bits_per_pixel;
-    if (depth_known)
-        *depth_known = chosen.bits_per_pixel != 0;
-    if (chosen.line_length && !chosen.bits_per_pixel)
-        return "line length " + std::to_string(chosen.line_length)
-            + ": give --depth or --format too, so that it is in pixels";
-    // A set made in the player's own format, with no depth recorded, is the
-    // same picture at 16 and 32 bpp: the player expands its codes as the
-    // panel widens them.
-    if (!chosen.bits_per_pixel && need_depth && description && !description->bits_per_pixel && !chosen.format
-        && !chosen.line_length) {
-        chosen.bits_per_pixel = 16;
-        notes->push_back("the set was made for either depth, which shows it the same; shown at 16 bpp");
-    }
-    if (!chosen.bits_per_pixel && need_depth)
-        return "which depth? give --depth 16 or 32, or --format (encode --depth records it)";
     geometry->width = chosen.xres, geometry->height = chosen.yres;
     geometry->bits_per_pixel = chosen.bits_per_pixel ? chosen.bits_per_pixel : 16;
     geometry->format = chosen.format;
@@ -326,8 +314,88 @@ std::string choose_screen(const ScreenFlags& flags, const std::optional<SetDescr
         return "line length " + std::to_string(chosen.line_length) + ": a row of " + geometry->size_text()
             + " at " + std::to_string(geometry->bits_per_pixel) + " bpp takes " + std::to_string(row)
             + " bytes, and a line must hold it in whole pixels";
+    return "";
+}
 
+} // namespace
+
+std::string parse_screen_flags(const ScreenFlags& flags, ScreenOverrides* given)
+{
+    *given = {};
+    if (!flags.panel.empty()) {
+        PanelFile panel;
+        if (std::string error = read_panel_file(flags.panel, &panel); !error.empty())
+            return error;
+        given->panel = panel;
+    }
+    if (!flags.size.empty()) {
+        ScreenGeometry size;
+        if (std::string error = parse_screen_size(flags.size, &size); !error.empty())
+            return error;
+        given->width = size.width, given->height = size.height;
+    }
+    if (!flags.depth.empty())
+        if (std::string error = parse_depth(flags.depth, &given->bits_per_pixel); !error.empty())
+            return error;
+    if (!flags.rotate.empty()) {
+        uint32_t degrees = 0;
+        if (std::string error = parse_rotation(flags.rotate, &degrees); !error.empty())
+            return "--" + error;
+        given->rotate = degrees;
+    }
+    if (!flags.format.empty() && !(given->format = find_format(flags.format)))
+        return "--format '" + flags.format + "': expected one of " + format_names();
+    if (!flags.line_length.empty()) {
+        const char* end = flags.line_length.data() + flags.line_length.size();
+        if (flags.line_length.find_first_not_of("0123456789") != std::string::npos
+            || std::from_chars(flags.line_length.data(), end, given->line_length).ptr != end
+            || given->line_length == 0 || given->line_length > MAX_LINE_LENGTH)
+            return "--line-length '" + flags.line_length + "': expected a number of bytes, 1 to "
+                + std::to_string(MAX_LINE_LENGTH);
+    }
+    return "";
+}
+
+ScreenOverrides listed_panel(const ScreenGeometry& panel)
+{
+    ScreenOverrides given;
+    given.width = panel.width, given.height = panel.height, given.bits_per_pixel = panel.bits_per_pixel;
+    given.format = &panel.pixel_format();
+    given.line_length = panel.stride();
+    return given;
+}
+
+std::string choose_screen(const ScreenOverrides& given, const std::optional<SetDescription>& description,
+    bool need_depth, ChosenScreen* out)
+{
+    // Layers, each over the one before: the set's description, the panel file, the flags.
+    DescribedScreen chosen
+        = description ? static_cast<const DescribedScreen&>(*description) : DescribedScreen {};
+    lay_over(given, &chosen);
+    *out = {};
+    if (!chosen.xres)
+        return "which screen? give --size WIDTHxHEIGHT (and --depth) or --panel FILE: there is no "
+            + std::string(SET_DESCRIPTION_FILE)
+            + " beside the frames (encode records the screen for a set, not for one frame file)";
+    if (!chosen.bits_per_pixel && chosen.format)
+        chosen.bits_per_pixel = chosen.format->bits_per_pixel;
+    out->depth_known = chosen.bits_per_pixel != 0;
+    if (chosen.line_length && !chosen.bits_per_pixel)
+        return "line length " + std::to_string(chosen.line_length)
+            + ": give --depth or --format too, so that it is in pixels";
+    // A set made in the player's own format, with no depth recorded, is the
+    // same picture at 16 and 32 bpp: the player expands its codes as the
+    // panel widens them.
+    if (!chosen.bits_per_pixel && need_depth && description && !description->bits_per_pixel && !chosen.format
+        && !chosen.line_length) {
+        chosen.bits_per_pixel = 16;
+        out->notes.push_back("the set was made for either depth, which shows it the same; shown at 16 bpp");
+    }
+    if (!chosen.bits_per_pixel && need_depth)
+        return "which depth? give --depth 16 or 32, or --format (encode --depth records it)";
+    if (std::string error = panel_of(chosen, &out->geometry); !error.empty())
+        return error;
     if (description)
-        note_overrides(*description, *geometry, notes);
-    return player_refusal(*geometry);
+        note_overrides(*description, out->geometry, &out->notes);
+    return player_refusal(out->geometry);
 }

@@ -1,6 +1,7 @@
 // The description encode leaves beside a set of frames: the screen the set
 // was made for, so that the other tools need no flags and can tell when they
-// are pointed at the wrong screen. The player ignores the file.
+// are pointed at the wrong screen (the player ignores the file); the panel
+// files the tools take; and the choice of screen from both and the flags.
 #pragma once
 
 #include "frames/panel.h"
@@ -12,31 +13,38 @@
 
 constexpr char SET_DESCRIPTION_FILE[] = "pelimora.json";
 
-// Also the form of a panel description (--panel FILE), whose further keys,
-// such as the kernel's channel offsets, may decide the format.
-struct SetDescription {
+// The screen a panel file or a set's description names.
+struct DescribedScreen {
     uint32_t xres = 0, yres = 0;
     uint32_t bits_per_pixel = 0; // 0: not known
     uint32_t line_length = 0; // 0: not known
     const PixelFormat* format = nullptr; // null: not known
     uint32_t rotate = 0; // degrees clockwise the picture is turned in the panel's memory
-    // Sets only. Frames after the first that draw only part of the screen
-    // (trimmed or held), relying on what the frame before left.
+};
+
+// What encode records beside a set.
+struct SetDescription : DescribedScreen {
+    // Frames after the first that draw only part of the screen (trimmed or
+    // held), relying on what the frame before left.
     bool partial_frames = false;
     // The digest of the colour codes the screen holds after each frame, as
     // the set was meant to leave it (screen_digest); empty when not recorded.
     std::vector<uint64_t> screens;
-    // Panel files only: a name of its own, for the panel's set in a bundle.
-    std::string name;
 };
 
-// A panel or set description from JSON bytes; `name` is what errors call it.
+// A panel file (--panel FILE, a probe's report), whose further keys, such as
+// the kernel's channel offsets, may decide the format.
+struct PanelFile : DescribedScreen {
+    std::string name; // a name of its own, for the panel's set in a bundle
+};
+
+// A set's description from JSON bytes; `name` is what errors call it.
 [[nodiscard]] std::string parse_description(
     const std::vector<uint8_t>& json, const std::string& name, SetDescription* description);
-
-// A panel file (or any description file); "" or the error, naming the file.
-[[nodiscard]] std::string read_description_file(
-    const std::filesystem::path& path, SetDescription* description);
+// A panel file from JSON bytes, and from its path; errors name the file.
+[[nodiscard]] std::string parse_panel_file(
+    const std::vector<uint8_t>& json, const std::string& name, PanelFile* panel);
+[[nodiscard]] std::string read_panel_file(const std::filesystem::path& path, PanelFile* panel);
 
 // The description in `dir`, nullopt when there is none; "" or the error when
 // the file is there but unreadable.
@@ -50,17 +58,33 @@ std::vector<uint8_t> set_description_bytes(const SetDescription& description);
 // were made for another panel than this one.
 ScreenGeometry made_for(const std::optional<SetDescription>& description, const ScreenGeometry& panel);
 
-// The screen flags every tool takes; empty when not given.
+// The screen flags every tool takes, as given; empty when not given.
 struct ScreenFlags {
     std::string size, depth, format, line_length, panel, rotate;
 };
 
-// The screen to use: each flag given, else the panel file (--panel), else the
-// set's description. Without
-// either for the size, or for the depth when `need_depth`, it refuses with a
-// message that says how to give it. `notes` gets a line for each flag that
-// overrides the description.
-// `depth_known` (when given) says whether a depth was given at all.
-[[nodiscard]] std::string choose_screen(const ScreenFlags& flags,
-    const std::optional<SetDescription>& description, bool need_depth, ScreenGeometry* geometry,
-    std::vector<std::string>* notes, bool* depth_known = nullptr);
+// What is given for the screen, typed: the panel file read, each flag
+// parsed; 0, null or nullopt when not given.
+struct ScreenOverrides {
+    std::optional<PanelFile> panel;
+    uint32_t width = 0, height = 0, bits_per_pixel = 0, line_length = 0;
+    const PixelFormat* format = nullptr;
+    std::optional<uint32_t> rotate;
+};
+// The flags parsed and the panel file read: "" or the error, naming the flag or the file.
+[[nodiscard]] std::string parse_screen_flags(const ScreenFlags& flags, ScreenOverrides* given);
+// The panel a bundle's index lists for a set: its size, depth, format and line length.
+ScreenOverrides listed_panel(const ScreenGeometry& panel);
+
+// The screen chosen, notes for each thing given that overrides the set's
+// description, and whether a depth was given at all.
+struct ChosenScreen {
+    ScreenGeometry geometry;
+    std::vector<std::string> notes;
+    bool depth_known = false;
+};
+// The screen to use: what is given (the flags over the panel file) over the
+// set's description. Without either for the size, or for the depth when
+// `need_depth`, it refuses with a message that says how to give it.
+[[nodiscard]] std::string choose_screen(const ScreenOverrides& given,
+    const std::optional<SetDescription>& description, bool need_depth, ChosenScreen* chosen);

@@ -1,0 +1,128 @@
+// The choice of screen: what the flags and a panel file give, laid over a
+// set's description, and the refusals that say how to give what is missing.
+#include "frames/set_description.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+SetDescription described(uint32_t xres, uint32_t yres, uint32_t bits, const char* format = nullptr)
+{
+    SetDescription description;
+    description.xres = xres, description.yres = yres, description.bits_per_pixel = bits;
+    description.format = format ? find_format(format) : nullptr;
+    return description;
+}
+
+std::string refusal(
+    const ScreenOverrides& given, const std::optional<SetDescription>& description, bool need_depth = true)
+{
+    ChosenScreen chosen;
+    return choose_screen(given, description, need_depth, &chosen);
+}
+
+} // namespace
+
+TEST(SetDescription, FlagsOverThePanelFileOverTheDescription)
+{
+    SetDescription made = described(64, 48, 32, "XRGB8888");
+    made.line_length = 300, made.rotate = 90;
+    // Nothing given: the set's own screen, without a note.
+    ChosenScreen chosen;
+    ASSERT_EQ(choose_screen({}, made, true, &chosen), "");
+    EXPECT_EQ(chosen.geometry.size_text(), "64x48");
+    EXPECT_EQ(chosen.geometry.stride(), 300u);
+    EXPECT_EQ(chosen.geometry.rotate, 90u);
+    EXPECT_TRUE(chosen.notes.empty());
+    // A panel file replaces the screen, keeping the depth it leaves unsaid.
+    ScreenOverrides given;
+    given.panel.emplace();
+    given.panel->xres = 32, given.panel->yres = 24;
+    ASSERT_EQ(choose_screen(given, made, true, &chosen), "");
+    EXPECT_EQ(chosen.geometry.size_text(), "32x24");
+    EXPECT_EQ(chosen.geometry.bits_per_pixel, 32u);
+    EXPECT_EQ(chosen.geometry.format, nullptr);
+    EXPECT_EQ(chosen.geometry.rotate, 0u);
+    EXPECT_EQ(chosen.notes.size(), 4u); // size, format, line length, turn
+    // Flags over the panel file; a format gives its depth unless one is given.
+    given.width = 16, given.height = 8, given.format = find_format("rgb565"), given.rotate = 180;
+    ASSERT_EQ(choose_screen(given, made, true, &chosen), "");
+    EXPECT_EQ(chosen.geometry.size_text(), "16x8");
+    EXPECT_EQ(chosen.geometry.bits_per_pixel, 16u);
+    EXPECT_EQ(chosen.geometry.rotate, 180u);
+    EXPECT_TRUE(chosen.depth_known);
+    given.bits_per_pixel = 32;
+    EXPECT_EQ(refusal(given, made), "format RGB565 is 16 bpp, not 32");
+}
+
+TEST(SetDescription, RefusesSayingHowToGiveWhatIsMissing)
+{
+    EXPECT_NE(refusal({}, std::nullopt).find("which screen? give --size"), std::string::npos);
+    ScreenOverrides sized;
+    sized.width = 64, sized.height = 48;
+    EXPECT_NE(refusal(sized, std::nullopt).find("which depth?"), std::string::npos);
+    ChosenScreen chosen;
+    ASSERT_EQ(choose_screen(sized, std::nullopt, false, &chosen), ""); // encode: a set for either depth
+    EXPECT_FALSE(chosen.depth_known);
+    sized.line_length = 300;
+    EXPECT_EQ(refusal(sized, std::nullopt),
+        "line length 300: give --depth or --format too, so that it is in pixels");
+    sized.bits_per_pixel = 32, sized.line_length = 250;
+    EXPECT_EQ(refusal(sized, std::nullopt),
+        "line length 250: a row of 64x48 at 32 bpp takes 256 bytes, and a line must hold it in whole pixels");
+    // A set made in the player's own format with no depth recorded shows the same at either.
+    ASSERT_EQ(choose_screen({}, described(64, 48, 0), true, &chosen), "");
+    EXPECT_EQ(chosen.geometry.bits_per_pixel, 16u);
+    EXPECT_EQ(chosen.notes,
+        std::vector<std::string> {
+            "the set was made for either depth, which shows it the same; shown at 16 bpp" });
+    // Beyond what the player maps in 32 bits.
+    ScreenOverrides vast;
+    vast.width = 16384, vast.height = 16384, vast.bits_per_pixel = 32;
+    EXPECT_NE(refusal(vast, std::nullopt), "");
+}
+
+TEST(SetDescription, EachFlagIsParsedOnceAndNamedWhenBad)
+{
+    ScreenOverrides given;
+    ASSERT_EQ(parse_screen_flags({ "640X480", "32", "xbgr8888", "2560", "", "270" }, &given), "");
+    EXPECT_EQ(given.width, 640u);
+    EXPECT_EQ(given.height, 480u);
+    EXPECT_EQ(given.format, find_format("XBGR8888"));
+    EXPECT_EQ(given.line_length, 2560u);
+    EXPECT_EQ(given.rotate, 270u);
+    const std::pair<ScreenFlags, std::string> bad[] = {
+        { { "640x", "", "", "", "", "" }, "screen size '640x'" },
+        { { "", "24", "", "", "", "" }, "depth '24'" },
+        { { "", "", "RGB888", "", "", "" }, "--format 'RGB888'" },
+        { { "", "", "", "0x100", "", "" }, "--line-length '0x100'" },
+        { { "", "", "", "", "", "45" }, "--rotate '45'" },
+        { { "", "", "", "", "/nonexistent/panel.json", "" }, "/nonexistent/panel.json" },
+    };
+    for (const auto& [flags, message] : bad) {
+        std::string error = parse_screen_flags(flags, &given);
+        EXPECT_TRUE(error.starts_with(message)) << error;
+    }
+}
+
+TEST(SetDescription, PanelFilesAndSetsKeepTheirOwnKeys)
+{
+    auto bytes = [](const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); };
+    PanelFile panel;
+    ASSERT_EQ(
+        parse_panel_file(bytes(R"({"xres": 480, "yres": 800, "rotate": 90, "name": "tablet"})"), "p", &panel),
+        "");
+    EXPECT_EQ(panel.name, "tablet");
+    EXPECT_EQ(panel.rotate, 90u);
+    EXPECT_EQ(parse_panel_file(bytes(R"({"xres": 4, "yres": 8, "name": 7})"), "p", &panel),
+        "p: name must be a string");
+    // A set's description: its turn and screens written and read back alike.
+    SetDescription made = described(480, 800, 16, "RGB565");
+    made.rotate = 270, made.partial_frames = true, made.screens = { 1, 0xFFFFFFFFFFFFFFFFull };
+    SetDescription again;
+    ASSERT_EQ(parse_description(set_description_bytes(made), "again", &again), "");
+    EXPECT_EQ(again.rotate, 270u);
+    EXPECT_TRUE(again.partial_frames);
+    EXPECT_EQ(again.screens, made.screens);
+    EXPECT_EQ(again.format, made.format);
+}
