@@ -539,6 +539,53 @@ private:
     int64_t duration_us_ = 0;
 };
 
+// The picture format libvips would load `fd` (or `bytes`) as; nullopt for
+// anything else, and for an APNG, of which libvips shows only the first
+// frame. "" or the error (a truncated PNG).
+std::string sniff_picture(
+    int fd, std::span<const uint8_t> bytes, const std::string& name, std::optional<PictureFormat>* format)
+{
+    format->reset();
+    try {
+        vips::VSource probe = fd >= 0 ? vips::VSource::new_from_descriptor(fd)
+                                      : vips::VSource::new_from_memory(bytes.data(), bytes.size());
+        const char* loader = vips_foreign_find_load_source(probe.get_source());
+        vips_error_clear();
+        if (loader)
+            *format = format_of_loader(loader);
+    } catch (const VError& error) {
+        vips_message(error);
+    }
+    if (*format == PictureFormat::png) {
+        PngLayout layout = png_layout({ fd, bytes });
+        if (!layout.complete)
+            return name + ": a truncated PNG: it ends before its last chunk";
+        if (layout.animated)
+            format->reset();
+    }
+    return "";
+}
+
+// An SVG read whole, so it is drawn from memory with nothing to resolve
+// references against, after refusing any it makes. "" or the error.
+std::string read_svg(
+    int fd, std::span<const uint8_t> bytes, const std::string& name, std::vector<uint8_t>* svg)
+{
+    if (fd >= 0) {
+        struct stat info { };
+        if (fstat(fd, &info) != 0 || uint64_t(info.st_size) > MAX_SVG_BYTES)
+            return name + ": an SVG of over " + std::to_string(MAX_SVG_BYTES >> 20) + " MiB";
+        svg->resize(size_t(info.st_size));
+        if (pread(fd, svg->data(), svg->size(), 0) != ssize_t(svg->size()))
+            return name + ": cannot read: " + std::strerror(errno);
+    } else {
+        svg->assign(bytes.begin(), bytes.end());
+    }
+    if (std::string outside = svg_outside_reference(*svg); !outside.empty())
+        return name + ": " + outside;
+    return "";
+}
+
 // `fd` (or, when -1, `bytes`) holds the artwork.
 std::string open_any(
     int fd, std::span<const uint8_t> bytes, const std::string& name, std::unique_ptr<Artwork>* artwork)
@@ -548,25 +595,9 @@ std::string open_any(
     uint8_t first = 0;
     if (!Bytes { fd, bytes }.read(0, 1, &first))
         return name + ": empty file";
-
     std::optional<PictureFormat> format;
-    try {
-        vips::VSource probe = fd >= 0 ? vips::VSource::new_from_descriptor(fd)
-                                      : vips::VSource::new_from_memory(bytes.data(), bytes.size());
-        const char* loader = vips_foreign_find_load_source(probe.get_source());
-        vips_error_clear();
-        if (loader)
-            format = format_of_loader(loader);
-    } catch (const VError& error) {
-        vips_message(error);
-    }
-    if (format == PictureFormat::png) {
-        PngLayout layout = png_layout({ fd, bytes });
-        if (!layout.complete)
-            return name + ": a truncated PNG: it ends before its last chunk";
-        if (layout.animated)
-            format.reset(); // libvips shows only an APNG's first frame
-    }
+    if (std::string error = sniff_picture(fd, bytes, name, &format); !error.empty())
+        return error;
     if (!format) {
         // Not a picture libvips takes: video, or an APNG, or nothing we read.
         std::string why;
@@ -578,24 +609,10 @@ std::string open_any(
             + ": not a picture or video this tool reads (PNG, JPEG, WebP, GIF, TIFF, SVG, "
               "APNG, or video such as MP4, WebM, MOV, MKV)";
     }
-
     std::vector<uint8_t> svg;
-    if (format == PictureFormat::svg) {
-        // Read whole, so it is drawn from memory with nothing to resolve
-        // references against, after refusing any it makes.
-        if (fd >= 0) {
-            struct stat info { };
-            if (fstat(fd, &info) != 0 || uint64_t(info.st_size) > MAX_SVG_BYTES)
-                return name + ": an SVG of over " + std::to_string(MAX_SVG_BYTES >> 20) + " MiB";
-            svg.resize(size_t(info.st_size));
-            if (pread(fd, svg.data(), svg.size(), 0) != ssize_t(svg.size()))
-                return name + ": cannot read: " + std::strerror(errno);
-        } else {
-            svg.assign(bytes.begin(), bytes.end());
-        }
-        if (std::string outside = svg_outside_reference(svg); !outside.empty())
-            return name + ": " + outside;
-    }
+    if (format == PictureFormat::svg)
+        if (std::string error = read_svg(fd, bytes, name, &svg); !error.empty())
+            return error;
     try {
         vips::VSource source = !svg.empty() ? vips::VSource::new_from_memory(svg.data(), svg.size())
             : fd >= 0                       ? vips::VSource::new_from_descriptor(fd)

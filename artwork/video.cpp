@@ -191,67 +191,78 @@ public:
             return false;
         if (!error->empty())
             return true;
-        int code = avformat_find_stream_info(format_, nullptr);
-        if (code < 0) {
-            *error = name_ + ": cannot read its streams: " + av_message(code);
-            return true;
-        }
         const AVCodec* decoder = nullptr;
-        stream_ = av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
-        bool unreadable = format_->nb_streams == 0;
-        for (unsigned i = 0; i < format_->nb_streams; ++i)
-            unreadable = unreadable || format_->streams[i]->codecpar->codec_id == AV_CODEC_ID_NONE;
-        if (unreadable && stream_ < 0) {
-            *error = name_ + ": its streams cannot be read: damaged or truncated";
-            return true;
-        }
-        if (stream_ < 0 || !decoder) {
-            *error = name_
-                + (stream_ == AVERROR_DECODER_NOT_FOUND
-                        ? ": its video is in a format this FFmpeg cannot decode"
-                        : ": has no video stream");
+        if (std::string why = find_video(&decoder); !why.empty()) {
+            *error = why;
             return true;
         }
         AVStream* stream = format_->streams[stream_];
-        const AVCodecParameters* parameters = stream->codecpar;
+        *error = open_decoder(decoder, *stream);
+        if (error->empty())
+            note_timing(*stream);
+        return true;
+    }
+
+    // The best video stream and its decoder: "" or why there is none.
+    std::string find_video(const AVCodec** decoder)
+    {
+        if (int code = avformat_find_stream_info(format_, nullptr); code < 0)
+            return name_ + ": cannot read its streams: " + av_message(code);
+        stream_ = av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, decoder, 0);
+        bool unreadable = format_->nb_streams == 0;
+        for (unsigned i = 0; i < format_->nb_streams; ++i)
+            unreadable = unreadable || format_->streams[i]->codecpar->codec_id == AV_CODEC_ID_NONE;
+        if (unreadable && stream_ < 0)
+            return name_ + ": its streams cannot be read: damaged or truncated";
+        if (stream_ < 0 || !*decoder)
+            return name_
+                + (stream_ == AVERROR_DECODER_NOT_FOUND
+                        ? ": its video is in a format this FFmpeg cannot decode"
+                        : ": has no video stream");
+        const AVCodecParameters* parameters = format_->streams[stream_]->codecpar;
         if (parameters->width <= 0 || parameters->height <= 0
-            || uint64_t(parameters->width) * uint64_t(parameters->height) > MAX_SOURCE_PIXELS) {
-            *error = name_ + ": video of " + std::to_string(parameters->width) + "x"
+            || uint64_t(parameters->width) * uint64_t(parameters->height) > MAX_SOURCE_PIXELS)
+            return name_ + ": video of " + std::to_string(parameters->width) + "x"
                 + std::to_string(parameters->height) + " is over the limit of "
                 + std::to_string(MAX_SOURCE_PIXELS) + " pixels";
-            return true;
-        }
+        return "";
+    }
+
+    // The decoder opened on the stream, with its frames and packet: "" or why not.
+    std::string open_decoder(const AVCodec* decoder, const AVStream& stream)
+    {
         codec_ = avcodec_alloc_context3(decoder);
         packet_ = av_packet_alloc();
         current_ = av_frame_alloc();
         next_ = av_frame_alloc();
-        if (!codec_ || !packet_ || !current_ || !next_) {
-            *error = name_ + ": out of memory";
-            return true;
-        }
+        if (!codec_ || !packet_ || !current_ || !next_)
+            return name_ + ": out of memory";
         // Slices, not frames, in parallel: frame threads hold a frame each,
         // which at 4K is more memory than the rest of the tool.
         codec_->thread_type = FF_THREAD_SLICE;
-        if ((code = avcodec_parameters_to_context(codec_, parameters)) < 0
-            || (code = avcodec_open2(codec_, decoder, nullptr)) < 0) {
-            *error = name_ + ": cannot decode its " + decoder->name + " video: " + av_message(code);
-            return true;
-        }
+        int code = 0;
+        if ((code = avcodec_parameters_to_context(codec_, stream.codecpar)) < 0
+            || (code = avcodec_open2(codec_, decoder, nullptr)) < 0)
+            return name_ + ": cannot decode its " + decoder->name + " video: " + av_message(code);
         codec_name_ = decoder->name;
-        time_base_ = stream->time_base;
-        first_pts_ = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
-        claimed_us_ = video_length_claimed(*format_, *stream);
+        return "";
+    }
+
+    // When the stream starts, how long it claims to play, and how it is turned.
+    void note_timing(const AVStream& stream)
+    {
+        time_base_ = stream.time_base;
+        first_pts_ = stream.start_time != AV_NOPTS_VALUE ? stream.start_time : 0;
+        claimed_us_ = video_length_claimed(*format_, stream);
         duration_us_ = claimed_us_ ? claimed_us_ : std::max<int64_t>(format_->duration, 0);
-        frames_ = stream->nb_frames;
-        rate_ = stream->avg_frame_rate.num > 0 ? stream->avg_frame_rate : stream->r_frame_rate;
-        if (const uint8_t* matrix = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr)) {
+        frames_ = stream.nb_frames;
+        rate_ = stream.avg_frame_rate.num > 0 ? stream.avg_frame_rate : stream.r_frame_rate;
+        if (const uint8_t* matrix = av_stream_get_side_data(&stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr)) {
             // The angle to turn it to be shown upright, clockwise.
             double counter_clockwise = av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
             if (!std::isnan(counter_clockwise))
                 quarter_turns_ = int(std::lround(-counter_clockwise / 90)) & 3;
         }
-        *error = "";
-        return true;
     }
 
     std::string kind() const override

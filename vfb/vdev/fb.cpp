@@ -151,71 +151,82 @@ void fb_unmapping(const Mapping& mapping)
         current = nullptr;
 }
 
+namespace {
+
+int get_fix(void* arg)
+{
+    if (faults.fb_fix) {
+        log_event(event(EventKind::fix, Device::fb, -1));
+        return fail(EIO);
+    }
+    fb_fix_screeninfo fix = {};
+    snprintf(fix.id, sizeof fix.id, "%s", config.fb_id ? config.fb_id : "vdev");
+    fix.smem_len = smem_len();
+    fix.type = FB_TYPE_PACKED_PIXELS;
+    fix.visual = FB_VISUAL_TRUECOLOR;
+    fix.line_length = config.line_length;
+    fix.ypanstep = 1;
+    memcpy(arg, &fix, sizeof fix);
+    log_event(event(EventKind::fix, Device::fb));
+    return 0;
+}
+
+int get_var(void* arg)
+{
+    if (faults.fb_var) {
+        log_event(event(EventKind::var, Device::fb, -1));
+        return fail(EIO);
+    }
+    fb_var_screeninfo var = {};
+    var.xres = config.xres, var.yres = config.yres;
+    var.xres_virtual = config.xres_virtual, var.yres_virtual = config.yres_virtual;
+    var.bits_per_pixel = config.bpp;
+    if (config.bpp == 16)
+        var.red = { 11, 5, 0 }, var.green = { 5, 6, 0 }, var.blue = { 0, 5, 0 };
+    else
+        var.red = { 0, 8, 0 }, var.green = { 8, 8, 0 }, var.blue = { 16, 8, 0 }, var.transp = { 24, 8, 0 };
+    // A panel of another layout, when the test gives one.
+    if (const char* channels = getenv(VDEV_FB_CHANNELS)) {
+        fb_bitfield* fields[] = { &var.red, &var.green, &var.blue, &var.transp };
+        for (fb_bitfield* f : fields) {
+            unsigned offset = 0, length = 0;
+            int used = 0;
+            if (sscanf(channels, "%u/%u,%n", &offset, &length, &used) == 2 && used > 0)
+                *f = { offset, length, 0 }, channels += used;
+        }
+    }
+    memcpy(arg, &var, sizeof var);
+    log_event(event(EventKind::var, Device::fb));
+    return 0;
+}
+
+int pan(const fb_var_screeninfo* var)
+{
+    Event e = event(EventKind::pan, Device::fb, faults.fb_pan ? -1 : 0);
+    e.clock_ns = config.clock ? monotonic_ns() : 0;
+    e.number = ++pans;
+    e.xres = var->xres, e.yres = var->yres, e.bits_per_pixel = var->bits_per_pixel;
+    e.xoffset = var->xoffset, e.yoffset = var->yoffset;
+    log_event(e);
+    if (current) {
+        check_canary(*current);
+        snapshot(*current);
+    } else {
+        Event error = event(EventKind::error, Device::fb, -1);
+        snprintf(error.path, sizeof error.path, "pan without a mapping");
+        log_event(error);
+    }
+    return e.rc ? fail(EINVAL) : 0;
+}
+
+} // namespace
+
 int fb_ioctl(unsigned long request, void* arg)
 {
     switch (request) {
-    case FBIOGET_FSCREENINFO: {
-        if (faults.fb_fix) {
-            log_event(event(EventKind::fix, Device::fb, -1));
-            return fail(EIO);
-        }
-        fb_fix_screeninfo fix = {};
-        snprintf(fix.id, sizeof fix.id, "%s", config.fb_id ? config.fb_id : "vdev");
-        fix.smem_len = smem_len();
-        fix.type = FB_TYPE_PACKED_PIXELS;
-        fix.visual = FB_VISUAL_TRUECOLOR;
-        fix.line_length = config.line_length;
-        fix.ypanstep = 1;
-        memcpy(arg, &fix, sizeof fix);
-        log_event(event(EventKind::fix, Device::fb));
-        return 0;
-    }
-    case FBIOGET_VSCREENINFO: {
-        if (faults.fb_var) {
-            log_event(event(EventKind::var, Device::fb, -1));
-            return fail(EIO);
-        }
-        fb_var_screeninfo var = {};
-        var.xres = config.xres, var.yres = config.yres;
-        var.xres_virtual = config.xres_virtual, var.yres_virtual = config.yres_virtual;
-        var.bits_per_pixel = config.bpp;
-        if (config.bpp == 16)
-            var.red = { 11, 5, 0 }, var.green = { 5, 6, 0 }, var.blue = { 0, 5, 0 };
-        else
-            var.red = { 0, 8, 0 }, var.green = { 8, 8, 0 }, var.blue = { 16, 8, 0 },
-            var.transp = { 24, 8, 0 };
-        // A panel of another layout, when the test gives one.
-        if (const char* channels = getenv(VDEV_FB_CHANNELS)) {
-            fb_bitfield* fields[] = { &var.red, &var.green, &var.blue, &var.transp };
-            for (fb_bitfield* f : fields) {
-                unsigned offset = 0, length = 0;
-                int used = 0;
-                if (sscanf(channels, "%u/%u,%n", &offset, &length, &used) == 2 && used > 0)
-                    *f = { offset, length, 0 }, channels += used;
-            }
-        }
-        memcpy(arg, &var, sizeof var);
-        log_event(event(EventKind::var, Device::fb));
-        return 0;
-    }
-    case FBIOPAN_DISPLAY: {
-        const fb_var_screeninfo* var = static_cast<const fb_var_screeninfo*>(arg);
-        Event e = event(EventKind::pan, Device::fb, faults.fb_pan ? -1 : 0);
-        e.clock_ns = config.clock ? monotonic_ns() : 0;
-        e.number = ++pans;
-        e.xres = var->xres, e.yres = var->yres, e.bits_per_pixel = var->bits_per_pixel;
-        e.xoffset = var->xoffset, e.yoffset = var->yoffset;
-        log_event(e);
-        if (current) {
-            check_canary(*current);
-            snapshot(*current);
-        } else {
-            Event error = event(EventKind::error, Device::fb, -1);
-            snprintf(error.path, sizeof error.path, "pan without a mapping");
-            log_event(error);
-        }
-        return e.rc ? fail(EINVAL) : 0;
-    }
+    case FBIOGET_FSCREENINFO: return get_fix(arg);
+    case FBIOGET_VSCREENINFO: return get_var(arg);
+    case FBIOPAN_DISPLAY: return pan(static_cast<const fb_var_screeninfo*>(arg));
     default: {
         Event e = event(EventKind::ioctl, Device::fb, -1);
         e.request = int64_t(request);
