@@ -49,13 +49,15 @@ struct FrameReport {
 // geometry's depth; null only to count) exactly as the player would.
 FrameReport draw_frame(
     std::span<const uint8_t> file, const ScreenGeometry& geometry, std::vector<uint8_t>* screen);
-// The same for a file on disk, read only as far as the player reads it.
+// The same for a file on disk, read only as far as the player reads it;
+// throws Interrupted when a signal stops a read.
 FrameReport draw_frame_file(
     const std::filesystem::path& path, const ScreenGeometry& geometry, std::vector<uint8_t>* screen);
 
 // Plays the schedule's frame files from `dir` onto a screen that starts as
 // `initial` (or black when empty) and calls `on_frame` after each, with what
-// the screen then shows. A frame that is not drawn leaves the screen as it
+// the screen then shows; throws Interrupted between frames when a signal
+// asked to stop. A frame that is not drawn leaves the screen as it
 // was, as on the device. Without `draw`, the frames are only counted and
 // `on_frame` sees an empty screen.
 using FrameCallback
@@ -68,7 +70,8 @@ void play_directory(const std::filesystem::path& dir, const ScreenGeometry& geom
 uint64_t screen_digest(std::span<const uint16_t> codes);
 
 // Plays the set in `dir`, made for `width` x `height`, and returns the
-// frames after which the screen is not as `screens` records.
+// frames after which the screen is not as `screens` records (throwing
+// Interrupted as play_directory does).
 std::vector<int> frames_not_as_intended(
     const std::filesystem::path& dir, uint32_t width, uint32_t height, const std::vector<uint64_t>& screens);
 

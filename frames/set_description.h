@@ -42,6 +42,7 @@ struct PanelFile : DescribedScreen {
 [[nodiscard]] std::string parse_description(
     const std::vector<uint8_t>& json, const std::string& name, SetDescription* description);
 // A panel file from JSON bytes, and from its path; errors name the file.
+// The readers of files here throw Interrupted as lib/file_io.h's do.
 [[nodiscard]] std::string parse_panel_file(
     const std::vector<uint8_t>& json, const std::string& name, PanelFile* panel);
 [[nodiscard]] std::string read_panel_file(const std::filesystem::path& path, PanelFile* panel);

@@ -21,7 +21,8 @@ bool is_within(const std::filesystem::path& inner, const std::filesystem::path& 
 int open_regular_file(const std::filesystem::path& path, std::string* error, struct stat* info = nullptr);
 
 // Reads a whole regular file, or at most `limit` bytes of it; returns an
-// empty string, or what went wrong.
+// empty string, or what went wrong. Throws Interrupted when a signal asked
+// to stop during the read.
 [[nodiscard]] std::string read_whole_file(const std::filesystem::path& path, std::vector<uint8_t>* bytes);
 [[nodiscard]] std::string read_file_start(
     const std::filesystem::path& path, uint64_t limit, std::vector<uint8_t>* bytes);

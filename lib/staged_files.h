@@ -58,6 +58,10 @@ enum class Claim { whole_directory, single_files };
 // any instant leaves the old contents or the new ones. Where a swap cannot be
 // made (a mount point, the working directory, a file system without it), the
 // files are staged inside `dir` and renamed into place one by one.
+//
+// add(), open_stream() and commit() throw Interrupted when a signal asked to
+// stop before they begin (lib/interrupt.h): the destructor then removes what
+// was staged, and the tool dies of the signal.
 class StagedFiles {
 public:
     // `dir` is made if it does not exist (and removed again if nothing is committed).
