@@ -7,6 +7,7 @@
 #include "frames/panel_model.h"
 #include "frames/replay.h"
 #include "frames/rle565.h"
+#include "frames/set_writer.h"
 #include "lib/file_io.h"
 #include "lib/interrupt.h"
 #include "lib/natural_order.h"
@@ -26,7 +27,6 @@ namespace {
 
 // A file of 1 to 3 bytes holds no whole record: the player maps it, draws
 // nothing, pans, and the screen keeps the frame before.
-const std::vector<uint8_t> NO_RECORDS = { 0 };
 
 // How the frame file compares with raw RGB565, in the direction that is true.
 std::string size_against_raw(size_t frame_bytes, size_t raw_bytes)
@@ -441,15 +441,14 @@ private:
     std::deque<Reading> reading_;
 };
 
-// Makes each frame from the picture read for it: its codes, the trim
-// against the screen the frame before left, its file and its report line.
+// Makes each frame from the picture read for it: its codes, written by the
+// set's writer, and its report line.
 class FrameMaker {
 public:
     FrameMaker(const EncodeJob& job, const SetTarget& target, StagedFiles& staged)
         : job_(job)
         , target_(target)
-        , staged_(staged)
-        , digests_(FRAME_COUNT)
+        , writer_(staged, target.prefix(), job.options.trim, FRAME_COUNT)
         , lines_(FRAME_COUNT)
     {
     }
@@ -457,48 +456,25 @@ public:
     [[nodiscard]] std::string make(int i, PlannedFrame frame, const Fetched* fetched)
     {
         std::string source = frame.input < 0 ? "held: draws nothing" : source_text(frame, fetched->which);
-        std::span<const uint8_t> file = NO_RECORDS;
-        uint64_t whole = 0, trimmed = 0;
-        bool changed = false;
+        FrameWritten written;
         if (frame.input < 0) {
-            partial_ = true;
+            if (std::string error = writer_.add_held(i, &written); !error.empty())
+                return error;
         } else {
             make_codes(frame, *fetched);
-            // The frame ends after the last pixel that differs from the screen
-            // the frame before left; frame 1 is whole, drawn over whatever the
-            // boot loader left.
-            size_t last = stream_.size();
-            if (i > 0)
-                while (last > 0 && stream_[last - 1] == screen_[last - 1])
-                    --last;
-            whole = stream_.size();
-            trimmed = last;
-            size_t drawn = job_.options.trim ? last : stream_.size();
-            if (drawn)
-                file = encode_rle565_into(std::span(stream_).first(drawn), records_);
-            else
+            if (std::string error = writer_.add_frame(i, &stream_, &written); !error.empty())
+                return error;
+            // The codes went to the screen unless the frame changed nothing.
+            stream_on_screen_ = i == 0 || written.trimmed > 0;
+            if (written.draws_nothing)
                 source += ", unchanged: draws nothing";
-            partial_ = partial_ || drawn < stream_.size();
-            changed = i == 0 || last > 0;
-            if (changed) {
-                // The codes become the screen, without a copy of a screen's worth.
-                screen_.swap(stream_);
-                stream_on_screen_ = true;
-            }
         }
-        // A screen left as it was has the digest it had.
-        digests_[size_t(i)] = changed || i == 0 ? screen_digest(screen_) : digests_[size_t(i) - 1];
-        total_whole_ += whole;
-        total_trimmed_ += trimmed;
-        std::string name = frame_name(i + 1);
-        if (std::string error = staged_.add(target_.prefix() + name, file); !error.empty())
-            return error;
         const bool trim = job_.options.trim;
         char line[768];
         std::snprintf(line, sizeof line, "%-12s <- %-40s %7zu records %9zu bytes  writes %s (%s %s)",
-            name.c_str(), source.c_str(), file.size() / 4, file.size(),
-            written(trim ? trimmed : whole).c_str(), trim ? "untrimmed" : "with --trim",
-            written(trim ? whole : trimmed).c_str());
+            frame_name(i + 1).c_str(), source.c_str(), written.file_bytes / 4, written.file_bytes,
+            this->written(trim ? written.trimmed : written.whole).c_str(), trim ? "untrimmed" : "with --trim",
+            this->written(trim ? written.whole : written.trimmed).c_str());
         lines_[size_t(i)] = line;
         return "";
     }
@@ -512,13 +488,13 @@ public:
     // The screen memory all frames write, and the same the other way (--trim or not).
     std::pair<uint64_t, uint64_t> totals() const
     {
-        return job_.options.trim ? std::pair(total_trimmed_, total_whole_)
-                                 : std::pair(total_whole_, total_trimmed_);
+        return job_.options.trim ? std::pair(writer_.trimmed_pixels(), writer_.whole_pixels())
+                                 : std::pair(writer_.whole_pixels(), writer_.trimmed_pixels());
     }
-    const std::vector<uint64_t>& digests() const { return digests_; }
     const std::vector<std::string>& lines() const { return lines_; }
-    bool partial() const { return partial_; }
+    bool partial() const { return writer_.partial(); }
     const SetTarget& target() const { return target_; }
+    SetWriter& writer() { return writer_; }
 
 private:
     std::string source_text(PlannedFrame frame, const SourceFrame& which) const
@@ -549,24 +525,20 @@ private:
                     to_srgb(picture, frame.weight, job_.background), job_.background, dither, target_.panel);
             made_ = { frame.input, fetched.which.index, frame.weight };
         } else if (stream_on_screen_) {
-            stream_ = screen_;
+            stream_ = writer_.screen();
         }
         stream_on_screen_ = false;
     }
 
     const EncodeJob& job_;
     const SetTarget& target_;
-    StagedFiles& staged_;
-    std::vector<uint16_t> stream_, screen_; // the frame's codes; the screen's after the frame before
+    SetWriter writer_;
+    std::vector<uint16_t> stream_; // the frame's codes
     struct {
         int input = -1, index = -1;
         float weight = -1;
     } made_; // what `stream_` was made from
-    bool stream_on_screen_ = false; // those codes were swapped into `screen_`
-    bool partial_ = false;
-    uint64_t total_whole_ = 0, total_trimmed_ = 0;
-    std::vector<uint8_t> records_; // the frame files are made in one buffer, room for a record a pixel
-    std::vector<uint64_t> digests_;
+    bool stream_on_screen_ = false; // those codes were swapped into the writer's screen
     std::vector<std::string> lines_;
 };
 
@@ -715,13 +687,8 @@ std::string add_descriptions(
     for (const auto& maker : makers) {
         const SetTarget& target = maker->target();
         const ScreenGeometry& panel = target.panel;
-        SetDescription description;
-        static_cast<DescribedScreen&>(description)
-            = { panel.width, panel.height, target.depth, panel.line_length, panel.format, panel.rotate };
-        description.partial_frames = maker->partial();
-        description.screens = maker->digests();
-        if (std::string error
-            = staged.add(target.prefix() + SET_DESCRIPTION_FILE, set_description_bytes(description));
+        if (std::string error = maker->writer().add_description(
+                { panel.width, panel.height, target.depth, panel.line_length, panel.format, panel.rotate });
             !error.empty())
             return error;
         entries.push_back({ target.name, panel });

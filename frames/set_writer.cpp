@@ -1,0 +1,71 @@
+#include "frames/set_writer.h"
+
+#include "frames/replay.h"
+#include "frames/rle565.h"
+
+namespace {
+
+// A frame that draws nothing is one byte, not none: the player maps it, lays
+// no record and pans, keeping the pace (an empty file would not be panned).
+const std::vector<uint8_t> NOTHING_TO_DRAW = { 0 };
+
+} // namespace
+
+SetWriter::SetWriter(StagedFiles& staged, std::string prefix, bool trim, int frames)
+    : staged_(staged)
+    , prefix_(std::move(prefix))
+    , trim_(trim)
+    , digests_(size_t(frames))
+{
+}
+
+std::string SetWriter::add_frame(int i, std::vector<uint16_t>* codes, FrameWritten* written)
+{
+    const std::vector<uint16_t>& stream = *codes;
+    // The frame ends after the last pixel that differs from the screen the frame before left.
+    size_t last = stream.size();
+    if (i > 0 && screen_.size() == stream.size())
+        while (last > 0 && stream[last - 1] == screen_[last - 1])
+            --last;
+    *written = {};
+    written->whole = stream.size();
+    written->trimmed = last;
+    const size_t drawn = trim_ ? last : stream.size();
+    std::span<const uint8_t> file = NOTHING_TO_DRAW;
+    if (drawn)
+        file = encode_rle565_into(std::span(stream).first(drawn), records_);
+    written->draws_nothing = drawn == 0;
+    partial_ = partial_ || drawn < stream.size();
+    whole_ += written->whole, trimmed_ += written->trimmed;
+    if (i == 0 || last > 0) {
+        screen_.swap(*codes);
+        digests_[size_t(i)] = screen_digest(screen_);
+    } else {
+        digests_[size_t(i)] = digests_[size_t(i) - 1]; // a screen left as it was keeps its digest
+    }
+    return stage(i, file, written);
+}
+
+std::string SetWriter::add_held(int i, FrameWritten* written)
+{
+    *written = {};
+    written->draws_nothing = true;
+    partial_ = true;
+    digests_[size_t(i)] = i > 0 ? digests_[size_t(i) - 1] : screen_digest(screen_);
+    return stage(i, NOTHING_TO_DRAW, written);
+}
+
+std::string SetWriter::stage(int i, std::span<const uint8_t> file, FrameWritten* written)
+{
+    written->file_bytes = file.size();
+    return staged_.add(prefix_ + frame_name(i + 1), file);
+}
+
+std::string SetWriter::add_description(const DescribedScreen& screen)
+{
+    SetDescription description;
+    static_cast<DescribedScreen&>(description) = screen;
+    description.partial_frames = partial_;
+    description.screens = digests_;
+    return staged_.add(prefix_ + SET_DESCRIPTION_FILE, set_description_bytes(description));
+}

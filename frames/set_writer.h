@@ -1,0 +1,56 @@
+// A set's format, written in one place: each frame's file from the codes of
+// the panel's stream (ending after its last pixel that changes the screen,
+// when trimmed), the digest of the screen each frame leaves, whether frames
+// after the first draw only part of the screen, and the set's description.
+// Files are staged under a prefix ("" for a set alone, "NAME/" in a bundle).
+#pragma once
+
+#include "frames/set_description.h"
+#include "lib/staged_files.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// What a frame's file holds and writes: for the report.
+struct FrameWritten {
+    size_t file_bytes = 0;
+    uint64_t whole = 0; // pixels the untrimmed frame writes
+    uint64_t trimmed = 0; // pixels it writes trimmed (0: it changes nothing)
+    bool draws_nothing = false;
+};
+
+class SetWriter {
+public:
+    SetWriter(StagedFiles& staged, std::string prefix, bool trim, int frames);
+
+    // Frame i (from 0) from the codes of the whole stream in `*codes`. When
+    // the frame changes the screen the codes become it, and `*codes` is left
+    // holding the screen before (swapped, not copied). Frame 1 is whole,
+    // drawn over whatever the boot loader left. "" or the error.
+    [[nodiscard]] std::string add_frame(int i, std::vector<uint16_t>* codes, FrameWritten* written);
+    // Frame i draws nothing and keeps the screen (it still pans, as the pace wants).
+    [[nodiscard]] std::string add_held(int i, FrameWritten* written);
+    // The set's description: `screen` with the digests and the partial flag. "" or the error.
+    [[nodiscard]] std::string add_description(const DescribedScreen& screen);
+
+    // The codes the screen holds after the last frame added.
+    const std::vector<uint16_t>& screen() const { return screen_; }
+    bool partial() const { return partial_; }
+    const std::vector<uint64_t>& digests() const { return digests_; }
+    // Pixels all frames write untrimmed, and trimmed.
+    uint64_t whole_pixels() const { return whole_; }
+    uint64_t trimmed_pixels() const { return trimmed_; }
+
+private:
+    [[nodiscard]] std::string stage(int i, std::span<const uint8_t> file, FrameWritten* written);
+
+    StagedFiles& staged_;
+    const std::string prefix_;
+    const bool trim_;
+    std::vector<uint16_t> screen_;
+    std::vector<uint8_t> records_; // the files are made in one buffer, room for a record a pixel
+    std::vector<uint64_t> digests_;
+    bool partial_ = false;
+    uint64_t whole_ = 0, trimmed_ = 0;
+};
