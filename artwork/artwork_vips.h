@@ -10,8 +10,15 @@
 // operation cache off (every picture is used once). "" or why not.
 [[nodiscard]] std::string start_vips();
 
+// The warning a library logged since the last call, or "": libvips's and
+// its loaders' messages are kept, never printed.
+std::string take_library_warning();
+
 // The first line of a libvips error, and the error buffer cleared.
 std::string vips_message(const vips::VError& error);
+
+// A colour of the background in linear light, as libvips takes it.
+std::vector<double> linear_background(Rgb colour);
 
 // Fits a decoded picture (any colour space, with or without alpha) to the
 // panel: ICC profile to sRGB, into linear light, laid over the background,

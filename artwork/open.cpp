@@ -1,0 +1,133 @@
+// Opening artwork by its content: libvips's pictures, else video and APNG
+// through FFmpeg, else a one-line error saying what the file is not.
+#include "artwork/artwork.h"
+#include "artwork/artwork_vips.h"
+#include "artwork/sniff.h"
+#include "artwork/video.h"
+#include "artwork/vips_artwork.h"
+#include "lib/file_io.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using vips::VError;
+
+namespace {
+
+// The picture format libvips would load `fd` (or `bytes`) as; nullopt for
+// anything else, and for an APNG, of which libvips shows only the first
+// frame. "" or the error (a truncated PNG).
+std::string sniff_picture(
+    int fd, std::span<const uint8_t> bytes, const std::string& name, std::optional<PictureFormat>* format)
+{
+    format->reset();
+    try {
+        vips::VSource probe = fd >= 0 ? vips::VSource::new_from_descriptor(fd)
+                                      : vips::VSource::new_from_memory(bytes.data(), bytes.size());
+        const char* loader = vips_foreign_find_load_source(probe.get_source());
+        vips_error_clear();
+        if (loader)
+            *format = format_of_loader(loader);
+    } catch (const VError& error) {
+        vips_message(error);
+    }
+    if (*format == PictureFormat::png) {
+        PngLayout layout = png_layout({ fd, bytes });
+        if (!layout.complete)
+            return name + ": a truncated PNG: it ends before its last chunk";
+        if (layout.animated)
+            format->reset();
+    }
+    return "";
+}
+
+// An SVG read whole, so it is drawn from memory with nothing to resolve
+// references against, after refusing any it makes. "" or the error.
+std::string read_svg(
+    int fd, std::span<const uint8_t> bytes, const std::string& name, std::vector<uint8_t>* svg)
+{
+    if (fd >= 0) {
+        struct stat info { };
+        if (fstat(fd, &info) != 0 || uint64_t(info.st_size) > MAX_SVG_BYTES)
+            return name + ": an SVG of over " + std::to_string(MAX_SVG_BYTES >> 20) + " MiB";
+        svg->resize(size_t(info.st_size));
+        if (pread(fd, svg->data(), svg->size(), 0) != ssize_t(svg->size()))
+            return name + ": cannot read: " + std::strerror(errno);
+    } else {
+        svg->assign(bytes.begin(), bytes.end());
+    }
+    if (std::string outside = svg_outside_reference(*svg); !outside.empty())
+        return name + ": " + outside;
+    return "";
+}
+
+// `fd` (or, when -1, `bytes`) holds the artwork.
+std::string open_any(
+    int fd, std::span<const uint8_t> bytes, const std::string& name, std::unique_ptr<Artwork>* artwork)
+{
+    if (std::string error = start_vips(); !error.empty())
+        return error;
+    uint8_t first = 0;
+    if (!Bytes { fd, bytes }.read(0, 1, &first))
+        return name + ": empty file";
+    std::optional<PictureFormat> format;
+    if (std::string error = sniff_picture(fd, bytes, name, &format); !error.empty())
+        return error;
+    if (!format) {
+        // Not a picture libvips takes: video, or an APNG, or nothing we read.
+        std::string why;
+        if (open_video(fd, bytes, name, artwork, &why))
+            return why;
+        if (std::optional<PictureFormat> looks_like = format_by_signature({ fd, bytes }))
+            return name + ": a damaged or truncated " + format_name(*looks_like);
+        return name
+            + ": not a picture or video this tool reads (PNG, JPEG, WebP, GIF, TIFF, SVG, "
+              "APNG, or video such as MP4, WebM, MOV, MKV)";
+    }
+    std::vector<uint8_t> svg;
+    if (format == PictureFormat::svg)
+        if (std::string error = read_svg(fd, bytes, name, &svg); !error.empty())
+            return error;
+    try {
+        vips::VSource source = !svg.empty() ? vips::VSource::new_from_memory(svg.data(), svg.size())
+            : fd >= 0                       ? vips::VSource::new_from_descriptor(fd)
+                                            : vips::VSource::new_from_memory(bytes.data(), bytes.size());
+        return open_vips_artwork(name, *format, source, std::move(svg), artwork);
+    } catch (const VError& error) {
+        return name + ": " + vips_message(error);
+    }
+}
+
+} // namespace
+
+std::string open_artwork(const fs::path& path, std::unique_ptr<Artwork>* artwork)
+{
+    std::string error;
+    int fd = open_regular_file(path, &error);
+    if (fd < 0)
+        return error;
+    std::string result = open_any(fd, {}, path.string(), artwork);
+    // libvips and FFmpeg keep their own descriptors.
+    (void)close(fd);
+    return result;
+}
+
+std::string open_artwork(
+    std::span<const uint8_t> bytes, const std::string& name, std::unique_ptr<Artwork>* artwork)
+{
+    return open_any(-1, bytes, name, artwork);
+}
+
+bool is_artwork_name(const fs::path& path)
+{
+    std::string extension = path.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(), ::tolower);
+    for (const char* known : { ".png", ".apng", ".jpg", ".jpeg", ".webp", ".gif", ".tif", ".tiff", ".svg" })
+        if (extension == known)
+            return true;
+    return false;
+}
