@@ -80,7 +80,7 @@ std::string open_any(
     if (!format) {
         // Not a picture libvips takes: video, or an APNG, or nothing we read.
         std::string why;
-        if (open_video(fd, bytes, name, artwork, &why))
+        if (open_video(fd, bytes, name, artwork, &why) != Opened::not_mine)
             return why;
         if (std::optional<PictureFormat> looks_like = format_by_signature({ fd, bytes }))
             return name + ": a damaged or truncated " + format_name(*looks_like);

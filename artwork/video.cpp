@@ -123,6 +123,22 @@ int refuse_open(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary*
     return AVERROR(EPERM);
 }
 
+// FFmpeg's objects, each freed by its own function.
+struct FreeAv {
+    void operator()(AVIOContext* io) const
+    {
+        av_freep(&io->buffer);
+        avio_context_free(&io);
+    }
+    void operator()(AVFormatContext* format) const { avformat_close_input(&format); }
+    void operator()(AVCodecContext* codec) const { avcodec_free_context(&codec); }
+    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+    void operator()(SwsContext* scaler) const { sws_freeContext(scaler); }
+};
+template <typename T> using AvHandle = std::unique_ptr<T, FreeAv>;
+using SwsHandle = AvHandle<SwsContext>;
+
 class VideoArtwork : public Artwork {
 public:
     VideoArtwork(std::string name, const Input& input)
@@ -132,83 +148,78 @@ public:
     }
     ~VideoArtwork() override
     {
-        sws_freeContext(scaler_);
-        av_frame_free(&current_);
-        av_frame_free(&next_);
-        av_packet_free(&packet_);
-        avcodec_free_context(&codec_);
-        avformat_close_input(&format_);
-        if (io_) {
-            av_freep(&io_->buffer);
-            avio_context_free(&io_);
-        }
+        // The handles go first, the container before its reader.
+        scaler_.reset(), next_.reset(), current_.reset(), packet_.reset(), codec_.reset();
+        format_.reset(), io_.reset();
         if (input_.fd >= 0)
             (void)close(input_.fd);
     }
     VideoArtwork(const VideoArtwork&) = delete;
     VideoArtwork& operator=(const VideoArtwork&) = delete;
 
-    // Our input as one of the containers read here: false when it is none,
-    // else `error` set when it cannot be opened.
-    bool open_container(std::string* error)
+    // Our input as one of the containers read here.
+    Opened open_container(std::string* error)
     {
         constexpr int BUFFER = 1 << 16;
         auto* buffer = static_cast<uint8_t*>(av_malloc(BUFFER));
-        io_ = buffer ? avio_alloc_context(buffer, BUFFER, 0, &input_, read_input, nullptr, seek_input)
-                     : nullptr;
-        format_ = avformat_alloc_context();
+        io_.reset(buffer ? avio_alloc_context(buffer, BUFFER, 0, &input_, read_input, nullptr, seek_input)
+                         : nullptr);
+        format_.reset(avformat_alloc_context());
         if (!io_ || !format_) {
             if (!io_)
                 av_free(buffer);
             *error = name_ + ": out of memory";
-            return true;
+            return Opened::failed;
         }
-        format_->pb = io_;
+        format_->pb = io_.get();
         format_->flags |= AVFMT_FLAG_CUSTOM_IO;
         format_->format_whitelist = av_strdup(CONTAINERS);
         format_->io_open = refuse_open;
         // What the file claims to be first: one of ours that cannot be
         // opened is damaged or cut, not something else.
         const AVInputFormat* container = nullptr;
-        if (av_probe_input_buffer2(io_, &container, name_.c_str(), nullptr, 0, 0) < 0 || !container
+        if (av_probe_input_buffer2(io_.get(), &container, name_.c_str(), nullptr, 0, 0) < 0 || !container
             || !is_allowed(container->name)) {
-            avformat_free_context(format_);
-            format_ = nullptr;
-            return false;
+            format_.reset();
+            return Opened::not_mine;
         }
-        if (int code = avformat_open_input(&format_, name_.c_str(), container, nullptr); code < 0) {
+        // Frees the context when it fails.
+        AVFormatContext* opening = format_.release();
+        int code = avformat_open_input(&opening, name_.c_str(), container, nullptr);
+        format_.reset(opening);
+        if (code < 0) {
             *error = name_ + ": a damaged or cut " + container->long_name
                 + " file: its header cannot be read (" + av_message(code) + ")";
-            return true; // frees format_
+            return Opened::failed; // format_ freed
         }
-        return true;
+        return Opened::opened;
     }
 
-    // false: not a container read here. Otherwise `error` says the rest.
-    bool start(std::string* error)
+    // The container opened, its video stream found and its decoder opened.
+    Opened start(std::string* error)
     {
-        if (!open_container(error))
-            return false;
-        if (!error->empty())
-            return true;
+        if (Opened container = open_container(error); container != Opened::opened)
+            return container;
         const AVCodec* decoder = nullptr;
         if (std::string why = find_video(&decoder); !why.empty()) {
             *error = why;
-            return true;
+            return Opened::failed;
         }
         AVStream* stream = format_->streams[stream_];
-        *error = open_decoder(decoder, *stream);
-        if (error->empty())
-            note_timing(*stream);
-        return true;
+        if (std::string why = open_decoder(decoder, *stream); !why.empty()) {
+            *error = why;
+            return Opened::failed;
+        }
+        note_timing(*stream);
+        return Opened::opened;
     }
 
     // The best video stream and its decoder: "" or why there is none.
     std::string find_video(const AVCodec** decoder)
     {
-        if (int code = avformat_find_stream_info(format_, nullptr); code < 0)
+        if (int code = avformat_find_stream_info(format_.get(), nullptr); code < 0)
             return name_ + ": cannot read its streams: " + av_message(code);
-        stream_ = av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, decoder, 0);
+        stream_ = av_find_best_stream(format_.get(), AVMEDIA_TYPE_VIDEO, -1, -1, decoder, 0);
         bool unreadable = format_->nb_streams == 0;
         for (unsigned i = 0; i < format_->nb_streams; ++i)
             unreadable = unreadable || format_->streams[i]->codecpar->codec_id == AV_CODEC_ID_NONE;
@@ -231,18 +242,18 @@ public:
     // The decoder opened on the stream, with its frames and packet: "" or why not.
     std::string open_decoder(const AVCodec* decoder, const AVStream& stream)
     {
-        codec_ = avcodec_alloc_context3(decoder);
-        packet_ = av_packet_alloc();
-        current_ = av_frame_alloc();
-        next_ = av_frame_alloc();
+        codec_.reset(avcodec_alloc_context3(decoder));
+        packet_.reset(av_packet_alloc());
+        current_.reset(av_frame_alloc());
+        next_.reset(av_frame_alloc());
         if (!codec_ || !packet_ || !current_ || !next_)
             return name_ + ": out of memory";
         // Slices, not frames, in parallel: frame threads hold a frame each,
         // which at 4K is more memory than the rest of the tool.
         codec_->thread_type = FF_THREAD_SLICE;
         int code = 0;
-        if ((code = avcodec_parameters_to_context(codec_, stream.codecpar)) < 0
-            || (code = avcodec_open2(codec_, decoder, nullptr)) < 0)
+        if ((code = avcodec_parameters_to_context(codec_.get(), stream.codecpar)) < 0
+            || (code = avcodec_open2(codec_.get(), decoder, nullptr)) < 0)
             return name_ + ": cannot decode its " + decoder->name + " video: " + av_message(code);
         codec_name_ = decoder->name;
         return "";
@@ -286,24 +297,24 @@ public:
     std::string picture_at(
         int64_t time_us, const Fitting& fitting, LinearPicture* picture, SourceFrame* which) override
     {
-        if (has_current_ && time_us < time_of(current_)) {
+        if (has_current_ && time_us < time_of(current_.get())) {
             // Looped back: decode again from the start.
-            if (int code = av_seek_frame(format_, stream_, first_pts_, AVSEEK_FLAG_BACKWARD); code < 0)
+            if (int code = av_seek_frame(format_.get(), stream_, first_pts_, AVSEEK_FLAG_BACKWARD); code < 0)
                 return name_ + ": cannot go back to its start: " + av_message(code);
-            avcodec_flush_buffers(codec_);
+            avcodec_flush_buffers(codec_.get());
             has_current_ = has_next_ = draining_ = false;
             index_ = -1;
         } else if (!has_current_ && time_us > 0 && index_ < 0) {
             // Straight to the key frame before the time, rather than decoding the way there.
             int64_t target = first_pts_ + av_rescale_q(time_us, AV_TIME_BASE_Q, time_base_);
-            if (av_seek_frame(format_, stream_, target, AVSEEK_FLAG_BACKWARD) >= 0) {
-                avcodec_flush_buffers(codec_);
+            if (av_seek_frame(format_.get(), stream_, target, AVSEEK_FLAG_BACKWARD) >= 0) {
+                avcodec_flush_buffers(codec_.get());
                 seeked_ = true;
             }
         }
         for (;;) {
             if (!has_next_) {
-                int got = decode(next_);
+                int got = decode(next_.get());
                 if (got < 0)
                     return name_ + ": cannot decode frame " + std::to_string(index_ + 2) + ": "
                         + av_message(got);
@@ -311,7 +322,7 @@ public:
                     break;
                 has_next_ = true;
             }
-            if (has_current_ && time_of(next_) > time_us)
+            if (has_current_ && time_of(next_.get()) > time_us)
                 break;
             std::swap(current_, next_);
             has_current_ = true;
@@ -326,16 +337,16 @@ public:
                 ? av_rescale_q(current_->pkt_duration, time_base_, AV_TIME_BASE_Q)
                 : rate_.num > 0 ? av_rescale_q(1, av_inv_q(rate_), AV_TIME_BASE_Q)
                                 : 0;
-            end_us_ = time_of(current_) + shown;
+            end_us_ = time_of(current_.get()) + shown;
         }
         which->past_end = end_us_ && time_us >= end_us_;
-        which->time_us = time_of(current_);
+        which->time_us = time_of(current_.get());
         which->index = seeked_ && rate_.num > 0
             ? int(std::llround(double(which->time_us) * rate_.num / rate_.den / 1e6))
             : index_;
         // Converted afresh for each call: a screen's worth of copying saved
         // on every frame costs a conversion on the rare one asked for twice.
-        if (std::string error = convert(current_, fitting, picture); !error.empty())
+        if (std::string error = convert(current_.get(), fitting, picture); !error.empty())
             return name_ + ": " + error;
         return "";
     }
@@ -365,7 +376,7 @@ private:
     int decode(AVFrame* frame)
     {
         for (;;) {
-            int code = avcodec_receive_frame(codec_, frame);
+            int code = avcodec_receive_frame(codec_.get(), frame);
             if (code == 0)
                 return 1;
             if (code == AVERROR_EOF)
@@ -375,15 +386,15 @@ private:
             if (draining_)
                 return 0;
             for (;;) {
-                if (av_read_frame(format_, packet_) < 0) {
+                if (av_read_frame(format_.get(), packet_.get()) < 0) {
                     // The end, or a truncated file: what was read is decoded.
-                    avcodec_send_packet(codec_, nullptr);
+                    avcodec_send_packet(codec_.get(), nullptr);
                     draining_ = true;
                     break;
                 }
                 bool ours = packet_->stream_index == stream_;
-                code = ours ? avcodec_send_packet(codec_, packet_) : 0;
-                av_packet_unref(packet_);
+                code = ours ? avcodec_send_packet(codec_.get(), packet_.get()) : 0;
+                av_packet_unref(packet_.get());
                 if (code < 0 && code != AVERROR(EAGAIN) && code != AVERROR_INVALIDDATA)
                     return code;
                 if (ours)
@@ -400,9 +411,10 @@ private:
             return "a frame in an unknown pixel format";
         bool alpha = description->flags & AV_PIX_FMT_FLAG_ALPHA;
         int bands = alpha ? 4 : 3;
-        scaler_
-            = sws_getCachedContext(scaler_, frame->width, frame->height, source, frame->width, frame->height,
-                alpha ? AV_PIX_FMT_RGBA : AV_PIX_FMT_RGB24, SWS_BICUBIC, nullptr, nullptr, nullptr);
+        // Frees the context it replaces.
+        scaler_ = SwsHandle(sws_getCachedContext(scaler_.release(), frame->width, frame->height, source,
+            frame->width, frame->height, alpha ? AV_PIX_FMT_RGBA : AV_PIX_FMT_RGB24, SWS_BICUBIC, nullptr,
+            nullptr, nullptr));
         if (!scaler_)
             return "cannot convert its frames to RGB";
         if (!(description->flags & AV_PIX_FMT_FLAG_RGB)) {
@@ -412,7 +424,7 @@ private:
                 : frame->colorspace == AVCOL_SPC_BT2020_NCL ? SWS_CS_BT2020
                 : frame->height >= 720                      ? SWS_CS_ITU709
                                                             : SWS_CS_ITU601;
-            sws_setColorspaceDetails(scaler_, sws_getCoefficients(matrix),
+            sws_setColorspaceDetails(scaler_.get(), sws_getCoefficients(matrix),
                 frame->color_range == AVCOL_RANGE_JPEG, sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16,
                 1 << 16);
         }
@@ -423,7 +435,7 @@ private:
         into.resize(size_t(frame->width) * frame->height * bands);
         uint8_t* planes[4] = { into.data(), nullptr, nullptr, nullptr };
         int strides[4] = { frame->width * bands, 0, 0, 0 };
-        sws_scale(scaler_, frame->data, frame->linesize, 0, frame->height, planes, strides);
+        sws_scale(scaler_.get(), frame->data, frame->linesize, 0, frame->height, planes, strides);
         if (as_is) {
             picture->width = fitting.width, picture->height = fitting.height;
             picture->rgb.clear();
@@ -435,12 +447,12 @@ private:
 
     std::string name_;
     Input input_;
-    AVIOContext* io_ = nullptr;
-    AVFormatContext* format_ = nullptr;
-    AVCodecContext* codec_ = nullptr;
-    AVPacket* packet_ = nullptr;
-    AVFrame *current_ = nullptr, *next_ = nullptr;
-    SwsContext* scaler_ = nullptr;
+    AvHandle<AVIOContext> io_;
+    AvHandle<AVFormatContext> format_;
+    AvHandle<AVCodecContext> codec_;
+    AvHandle<AVPacket> packet_;
+    AvHandle<AVFrame> current_, next_;
+    SwsHandle scaler_;
     int stream_ = -1;
     std::string codec_name_;
     AVRational time_base_ {}, rate_ {};
@@ -455,7 +467,7 @@ private:
 
 } // namespace
 
-bool open_video(int fd, std::span<const uint8_t> bytes, const std::string& name,
+Opened open_video(int fd, std::span<const uint8_t> bytes, const std::string& name,
     std::unique_ptr<Artwork>* artwork, std::string* error)
 {
     av_log_set_level(AV_LOG_QUIET);
@@ -464,7 +476,7 @@ bool open_video(int fd, std::span<const uint8_t> bytes, const std::string& name,
         struct stat info { };
         if (fstat(fd, &info) != 0 || (input.fd = dup(fd)) < 0) {
             *error = name + ": cannot read: " + std::strerror(errno);
-            return true;
+            return Opened::failed;
         }
         input.size = info.st_size;
     } else {
@@ -472,9 +484,8 @@ bool open_video(int fd, std::span<const uint8_t> bytes, const std::string& name,
         input.size = int64_t(bytes.size());
     }
     auto video = std::make_unique<VideoArtwork>(name, input);
-    if (!video->start(error))
-        return false;
-    if (error->empty())
+    Opened opened = video->start(error);
+    if (opened == Opened::opened)
         *artwork = std::move(video);
-    return true;
+    return opened;
 }

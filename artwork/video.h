@@ -3,8 +3,12 @@
 
 #include "artwork/artwork.h"
 
-// Opens `fd` (duplicated; or, when -1, `bytes`) as video. Returns false when
-// it is no container FFmpeg is allowed to read here, so the caller names the
-// formats it takes; true with `error` set ("" when opened) otherwise.
-[[nodiscard]] bool open_video(int fd, std::span<const uint8_t> bytes, const std::string& name,
+enum class Opened {
+    not_mine, // no container FFmpeg is allowed to read here: the caller names the formats it takes
+    opened,
+    failed, // one of ours that cannot be read: `error` says why
+};
+
+// Opens `fd` (duplicated; or, when -1, `bytes`) as video or APNG.
+[[nodiscard]] Opened open_video(int fd, std::span<const uint8_t> bytes, const std::string& name,
     std::unique_ptr<Artwork>* artwork, std::string* error);
