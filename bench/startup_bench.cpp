@@ -41,7 +41,7 @@ int main(int argc, char** argv)
 
     const double schedule_seconds = FRAME_COUNT * FRAME_DELAY_US / 1e6;
     VirtualDevices devices;
-    devices.fb = "800x480x16";
+    devices.fb = FbSettings { .xres = 800, .yres = 480, .bits_per_pixel = 16 };
     devices.clock = true;
     std::vector<double> first_pan_ms, in_process_ms, run_ratio, floor_ms;
     for (int i = 0; i < runs; ++i) {

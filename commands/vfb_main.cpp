@@ -118,11 +118,7 @@ std::string room_for_captures(const fs::path& scratch, const ScreenGeometry& geo
 VirtualDevices devices_for(const ScreenGeometry& geometry)
 {
     VirtualDevices devices;
-    devices.fb = geometry.size_text() + "x" + std::to_string(geometry.bits_per_pixel);
-    devices.fb_line = std::to_string(geometry.stride());
-    const PixelFormat& format = geometry.pixel_format();
-    for (ChannelField field : { format.red, format.green, format.blue, format.transp })
-        devices.fb_channels += std::to_string(field.offset) + "/" + std::to_string(field.length) + ",";
+    devices.fb = fb_of_format(geometry.width, geometry.height, geometry.pixel_format(), geometry.stride());
     return devices;
 }
 

@@ -140,7 +140,7 @@ std::vector<Case> cases()
             .plays = false,
             .also = ends_at_the_screen(true, true) },
         { .name = "NoScreenAndNoKernelLog",
-            .devices = [](VirtualDevices& d) { d.fb.clear(), d.kmsg = false; },
+            .devices = [](VirtualDevices& d) { d.fb.reset(), d.kmsg = false; },
             .plays = false },
         { .name = "ConsoleMissing",
             .devices = [](VirtualDevices& d) { d.tty = "missing"; },
@@ -206,7 +206,7 @@ TEST_P(FailureMatrix, ExitsCleanlyWithTheRightMessagesAndPixels)
     }
 
     VirtualDevices devices;
-    devices.fb = std::to_string(WIDTH) + "x" + std::to_string(HEIGHT) + "x" + std::to_string(bpp);
+    devices.fb = FbSettings { .xres = WIDTH, .yres = HEIGHT, .bits_per_pixel = bpp };
     c.devices(devices);
     PlayerRun run = run_player(installed_player(), devices, dir.path());
 

@@ -323,7 +323,7 @@ TEST(FrameTools, EncodedFramesPlayOnTheVirtualDeviceAsPreviewShows)
     for (uint32_t depth : { 16u, 32u }) {
         ScreenGeometry geometry { 96, 64, depth };
         VirtualDevices devices;
-        devices.fb = "96x64x" + std::to_string(depth);
+        devices.fb = FbSettings { .xres = 96, .yres = 64, .bits_per_pixel = depth };
         PlayerRun run = run_player(installed_player(), devices, scratch / "frames");
         ASSERT_EQ(run.screens.size(), size_t(FRAME_COUNT - 1));
         size_t pan = 0;

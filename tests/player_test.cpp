@@ -48,9 +48,9 @@ std::vector<std::vector<uint8_t>> expected_screens(
     return screens;
 }
 
-std::string fb_geometry(uint32_t bpp)
+FbSettings fb_geometry(uint32_t bpp)
 {
-    return std::to_string(WIDTH) + "x" + std::to_string(HEIGHT) + "x" + std::to_string(bpp);
+    return { .xres = WIDTH, .yres = HEIGHT, .bits_per_pixel = bpp };
 }
 
 PlayerRun play(
@@ -169,7 +169,7 @@ TEST_P(Player, DrawsTheFormatsBytes)
     append_run(second, 1, 0xFFFF);
     ASSERT_TRUE(dir.write({ { 1, first }, { 2, second } }));
     VirtualDevices d;
-    d.fb = "4x2x" + std::to_string(bpp);
+    d.fb = FbSettings { .xres = 4, .yres = 2, .bits_per_pixel = bpp };
     PlayerRun run = play(d, dir);
     ASSERT_EQ(run.screens.size(), 2u);
     using Bytes = std::vector<uint8_t>;
@@ -211,8 +211,8 @@ TEST_P(Player, OnlyTheVisibleScreenIsMapped)
     FrameDir dir;
     auto frames = write_all(dir);
     VirtualDevices d = devices();
-    d.fb_virtual = "64x96";
-    d.fb_line = std::to_string(WIDTH * bpp / 8 + 64); // padded lines are not consulted
+    d.fb->xres_virtual = 64, d.fb->yres_virtual = 96;
+    d.fb->line_length = WIDTH * bpp / 8 + 64; // padded lines are not consulted
     PlayerRun run = play(d, dir);
     auto mappings = run.of(EventKind::mmap, Device::fb);
     ASSERT_EQ(mappings.size(), 1u);
@@ -228,7 +228,7 @@ INSTANTIATE_TEST_SUITE_P(Depth, Player, testing::Values(16u, 32u), testing::Prin
 // frames or the clock.
 struct ScreenFailure {
     const char* name;
-    std::string fb;
+    std::optional<FbSettings> fb; // nullopt: no framebuffer at all
     std::string fail;
     bool reaches_mmap;
 };
@@ -256,7 +256,7 @@ TEST_P(UnusableScreen, GivesOneMessageAndEndsTheRun)
     EXPECT_EQ(run.count(EventKind::sleep), 0u);
     EXPECT_EQ(run.count(EventKind::pan), 0u);
     EXPECT_EQ(run.count(EventKind::munmap), 0u);
-    if (GetParam().fail != "fb-open" && !GetParam().fb.empty()) {
+    if (GetParam().fail != "fb-open" && GetParam().fb) {
         EXPECT_EQ(run.count(EventKind::close, Device::fb), 1u);
     }
 
@@ -266,11 +266,15 @@ TEST_P(UnusableScreen, GivesOneMessageAndEndsTheRun)
 }
 
 INSTANTIATE_TEST_SUITE_P(Screen, UnusableScreen,
-    testing::Values(ScreenFailure { "NoDevice", "", "", false },
-        ScreenFailure { "ZeroResolution", "0x0x16", "", true },
-        ScreenFailure { "EightBitDepth", "64x48x8", "", false },
-        ScreenFailure { "TwentyFourBitDepth", "64x48x24", "", false },
-        ScreenFailure { "SizeBeyond32Bits", "65536x65536x16", "", false }),
+    testing::Values(ScreenFailure { "NoDevice", std::nullopt, "", false },
+        ScreenFailure {
+            "ZeroResolution", FbSettings { .xres = 0, .yres = 0, .bits_per_pixel = 16 }, "", true },
+        ScreenFailure {
+            "EightBitDepth", FbSettings { .xres = 64, .yres = 48, .bits_per_pixel = 8 }, "", false },
+        ScreenFailure {
+            "TwentyFourBitDepth", FbSettings { .xres = 64, .yres = 48, .bits_per_pixel = 24 }, "", false },
+        ScreenFailure { "SizeBeyond32Bits", FbSettings { .xres = 65536, .yres = 65536, .bits_per_pixel = 16 },
+            "", false }),
     [](const testing::TestParamInfo<ScreenFailure>& info) { return std::string(info.param.name); });
 
 // The virtual devices fail closed: no other device is reachable through them.

@@ -49,14 +49,6 @@ Probed probe(const VirtualDevices& devices, const fs::path& frames, const std::v
     return p;
 }
 
-std::string channels(const PixelFormat& f)
-{
-    std::string text;
-    for (ChannelField c : { f.red, f.green, f.blue, f.transp })
-        text += std::to_string(c.offset) + "/" + std::to_string(c.length) + ",";
-    return text;
-}
-
 bool has_advice(const json& report, const std::string& words)
 {
     for (const json& line : report["advice"])
@@ -71,8 +63,7 @@ TEST(Probe, ReportsEachFormatAsTheKernelDescribesIt)
     FrameDir frames;
     for (const PixelFormat& format : PIXEL_FORMATS) {
         VirtualDevices devices;
-        devices.fb = "64x48x" + std::to_string(format.bits_per_pixel);
-        devices.fb_channels = channels(format);
+        devices.fb = fb_of_format(64, 48, format);
         Probed p = probe(devices, frames.path());
         const json& r = p.report;
         ASSERT_FALSE(r.is_discarded()) << p.run.out;
@@ -111,9 +102,12 @@ TEST(Probe, ReportsEachFormatAsTheKernelDescribesIt)
 
     // Lines longer than a row, a taller virtual screen, a driver that cannot pan.
     VirtualDevices devices;
-    devices.fb = "64x48x16";
-    devices.fb_line = "160";
-    devices.fb_virtual = "64x96";
+    devices.fb = FbSettings { .xres = 64,
+        .yres = 48,
+        .bits_per_pixel = 16,
+        .xres_virtual = 64,
+        .yres_virtual = 96,
+        .line_length = 160 };
     devices.fail = "fb-pan";
     Probed p = probe(devices, frames.path());
     EXPECT_EQ(p.run.exit_status, 0);
@@ -142,7 +136,7 @@ TEST(Probe, ScreenFailuresAreReportedNotCrashedOn)
         if (*fail)
             devices.fail = fail;
         else
-            devices.fb.clear();
+            devices.fb.reset();
         Probed p = probe(devices, frames.path());
         ASSERT_FALSE(p.report.is_discarded()) << p.run.out;
         EXPECT_EQ(p.run.exit_status, 1) << fail;
@@ -160,7 +154,7 @@ TEST(Probe, SaysWhyThePlayerWouldRefuseAScreen)
     REQUIRE_DEVICE_SANDBOX();
     FrameDir frames;
     VirtualDevices devices;
-    devices.fb = "64x48x24";
+    devices.fb = FbSettings { .xres = 64, .yres = 48, .bits_per_pixel = 24 };
     Probed p = probe(devices, frames.path());
     ASSERT_FALSE(p.report.is_discarded()) << p.run.out;
     EXPECT_EQ(p.run.exit_status, 1);
@@ -378,9 +372,7 @@ TEST(Probe, TheReportIsAPanelForTheTools)
     FrameDir frames;
     Scratch scratch;
     VirtualDevices devices;
-    devices.fb = "64x48x32";
-    devices.fb_line = "320";
-    devices.fb_channels = channels(PIXEL_FORMATS[7]); // XRGB8888
+    devices.fb = fb_of_format(64, 48, PIXEL_FORMATS[7], 320); // XRGB8888
     Probed p = probe(devices, frames.path());
     ASSERT_EQ(p.report["format"], "XRGB8888");
     std::ofstream(scratch / "panel.json") << p.run.out;
@@ -411,7 +403,7 @@ TEST(Probe, CardIsDrawnAsThePlayerWrites)
     constexpr uint32_t W = 320, H = 240;
     for (uint32_t bpp : { 16u, 32u }) {
         VirtualDevices devices;
-        devices.fb = "320x240x" + std::to_string(bpp);
+        devices.fb = FbSettings { .xres = 320, .yres = 240, .bits_per_pixel = bpp };
         Probed p = probe(devices, frames.path(), { "--card" });
         EXPECT_EQ(p.run.exit_status, 0) << p.run.err;
         EXPECT_EQ(p.run.count(EventKind::kdsetmode), 1u) << "the console to graphics, as the player";
@@ -447,7 +439,7 @@ TEST(Probe, TimePlaysTheFramesAsThePlayerWithoutItsPauses)
             append_run(set[n], uint16_t(n * 50), uint16_t(0x0841 * n));
     ASSERT_TRUE(frames.write(set));
     VirtualDevices devices;
-    devices.fb = "64x48x32";
+    devices.fb = FbSettings { .xres = 64, .yres = 48, .bits_per_pixel = 32 };
     Probed p = probe(devices, frames.path(), { "--time" });
     ASSERT_FALSE(p.report.is_discarded()) << p.run.out;
     EXPECT_EQ(p.run.exit_status, 0);
@@ -511,34 +503,34 @@ TEST(Probe, PicksTheSetMadeForExactlyThisScreen)
     ProductLine line;
     FrameDir frames;
     struct Screen {
-        const char* fb;
+        uint32_t xres;
         const char* format;
-        const char* line;
+        uint32_t line;
         const char* set; // "" for none
     };
-    for (const Screen& s : { Screen { "32x20x16", "RGB565", "64", "32x20-RGB565-64" },
-             Screen { "40x20x32", "XRGB8888", "192", "40x20-XRGB8888-192" },
-             Screen { "32x20x32", "ABGR8888", "128", "second-supplier" },
+    for (const Screen& s : { Screen { .xres = 32, .format = "RGB565", .line = 64, .set = "32x20-RGB565-64" },
+             Screen { .xres = 40, .format = "XRGB8888", .line = 192, .set = "40x20-XRGB8888-192" },
+             Screen { .xres = 32, .format = "ABGR8888", .line = 128, .set = "second-supplier" },
              // Alike but for one thing each: the lines, the format, the depth.
-             Screen { "40x20x32", "XRGB8888", "160", "" }, Screen { "32x20x32", "XBGR8888", "128", "" },
-             Screen { "32x20x32", "XRGB8888", "128", "" } }) {
+             Screen { .xres = 40, .format = "XRGB8888", .line = 160, .set = "" },
+             Screen { .xres = 32, .format = "XBGR8888", .line = 128, .set = "" },
+             Screen { .xres = 32, .format = "XRGB8888", .line = 128, .set = "" } }) {
+        SCOPED_TRACE(std::to_string(s.xres) + "x20 " + s.format + " " + std::to_string(s.line));
         VirtualDevices devices;
-        devices.fb = s.fb;
-        devices.fb_line = s.line;
-        devices.fb_channels = channels(*find_format(s.format));
+        devices.fb = fb_of_format(s.xres, 20, *find_format(s.format), s.line);
         Probed p = probe(devices, frames.path(), { "--pick", line.bundle });
         // It reads and changes nothing: no pan, no console, no write to the screen.
-        EXPECT_EQ(p.run.count(EventKind::pan), 0u) << s.fb;
-        EXPECT_EQ(p.run.count(EventKind::open, Device::tty), 0u) << s.fb;
-        EXPECT_EQ(p.run.screens.size(), 0u) << s.fb;
+        EXPECT_EQ(p.run.count(EventKind::pan), 0u);
+        EXPECT_EQ(p.run.count(EventKind::open, Device::tty), 0u);
+        EXPECT_EQ(p.run.screens.size(), 0u);
         if (*s.set) {
-            EXPECT_EQ(p.run.exit_status, 0) << s.fb << " " << s.format << ": " << p.run.err;
+            EXPECT_EQ(p.run.exit_status, 0) << p.run.err;
             EXPECT_EQ(p.run.out, (line.bundle / s.set).string() + "\n");
             EXPECT_EQ(p.run.err, "");
         } else {
-            EXPECT_EQ(p.run.exit_status, 1) << s.fb << " " << s.format << " " << s.line;
+            EXPECT_EQ(p.run.exit_status, 1);
             EXPECT_EQ(p.run.out, "");
-            EXPECT_NE(p.run.err.find(std::string("with ") + s.line + "-byte lines"), std::string::npos)
+            EXPECT_NE(p.run.err.find("with " + std::to_string(s.line) + "-byte lines"), std::string::npos)
                 << p.run.err;
             EXPECT_NE(
                 p.run.err.find("32x20-RGB565-64, 40x20-XRGB8888-192, second-supplier"), std::string::npos)
@@ -558,7 +550,7 @@ TEST(Probe, RefusesABadBundleInOneLine)
     ProductLine line;
     FrameDir frames;
     VirtualDevices devices;
-    devices.fb = "32x20x16";
+    devices.fb = FbSettings { .xres = 32, .yres = 20, .bits_per_pixel = 16 };
     const fs::path index = line.bundle / "index.json";
     const std::string good = slurp(index);
     for (const std::string& bad : { std::string(""), std::string("{\"sets\": [}"),
@@ -582,7 +574,7 @@ TEST(Probe, PicksOnlyAFolderTheBundleHolds)
     ProductLine line;
     FrameDir frames;
     VirtualDevices devices;
-    devices.fb = "32x20x16";
+    devices.fb = FbSettings { .xres = 32, .yres = 20, .bits_per_pixel = 16 };
     const fs::path set = line.bundle / "32x20-RGB565-64";
     fs::rename(set, line.scratch / "elsewhere");
     auto refused_because = [&](const std::string& why) {
@@ -643,7 +635,9 @@ TEST(Probe, AKillAtAnyStepOfABundlesCommitLeavesTheOldBundleOrTheNew)
         ToolRun check = s.run("pelimora-frames", { "check", line.bundle });
         EXPECT_EQ(check.status, 0) << "killed before step " << step << "\n" << check.out;
         // Every screen gets a set that is there, or none.
-        for (const char* fb : { "32x20x16", "40x20x32", "32x20x32" }) {
+        for (const FbSettings& fb : { FbSettings { .xres = 32, .yres = 20, .bits_per_pixel = 16 },
+                 FbSettings { .xres = 40, .yres = 20, .bits_per_pixel = 32 },
+                 FbSettings { .xres = 32, .yres = 20, .bits_per_pixel = 32 } }) {
             VirtualDevices devices;
             devices.fb = fb;
             Probed p = probe(devices, frames.path(), { "--pick", line.bundle });

@@ -203,8 +203,9 @@ TEST(Rotation, TheRealPlayerShowsItUprightInEachFormatFamily)
                 std::to_string(panel.line_length), "--rotate", "90", "-o", scratch / "set/" });
         ASSERT_EQ(encoded.status, 0) << encoded.err;
         VirtualDevices devices;
-        devices.fb = "64x48x" + std::to_string(format.bits_per_pixel);
-        devices.fb_line = std::to_string(panel.line_length);
+        devices.fb = FbSettings {
+            .xres = 64, .yres = 48, .bits_per_pixel = format.bits_per_pixel, .line_length = panel.line_length
+        };
         PlayerRun run = run_player(installed_player(), devices, scratch / "set");
         ASSERT_EQ(run.screens.size(), size_t(FRAME_COUNT)) << run.error;
         std::vector<uint8_t> memory(panel.memory_bytes());

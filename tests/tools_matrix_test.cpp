@@ -793,8 +793,8 @@ TEST_P(PanelFrames, ShowTheArtworkOnThatPanel)
 
     ScreenGeometry panel { W, H, format.bits_per_pixel, line, &format };
     VirtualDevices devices;
-    devices.fb = "64x48x" + std::to_string(format.bits_per_pixel);
-    devices.fb_line = std::to_string(line);
+    devices.fb
+        = FbSettings { .xres = 64, .yres = 48, .bits_per_pixel = format.bits_per_pixel, .line_length = line };
     PlayerRun run = run_player(installed_player(), devices, scratch / "set");
     // One picture, held: frame 1 draws it and the other frames keep it.
     ASSERT_EQ(run.screens.size(), size_t(FRAME_COUNT)) << run.error;

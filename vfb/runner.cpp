@@ -106,13 +106,17 @@ std::vector<std::string> player_environment(const PlayerPaths& paths, const std:
     set(VDEV_BOOTIMAGES, fs::absolute(frames));
     set(VDEV_TTY, devices.tty);
     // The devices' settings that are given; the library's defaults for the rest.
+    FbEnv fb {};
+    if (devices.fb)
+        fb_to_env(*devices.fb, &fb);
     for (const auto& [name, value] :
-        { std::pair(VDEV_FB, &devices.fb), std::pair(VDEV_FB_VIRTUAL, &devices.fb_virtual),
-            std::pair(VDEV_FB_LINE, &devices.fb_line), std::pair(VDEV_FB_CHANNELS, &devices.fb_channels),
-            std::pair(VDEV_FB_ID, &devices.fb_id), std::pair(VDEV_MACHINE, &devices.machine),
-            std::pair(VDEV_SYSTEM, &devices.system), std::pair(VDEV_FAIL, &devices.fail) })
-        if (!value->empty())
-            set(name, *value);
+        { std::pair(VDEV_FB, std::string(fb.fb)), std::pair(VDEV_FB_VIRTUAL, std::string(fb.fb_virtual)),
+            std::pair(VDEV_FB_LINE, std::string(fb.fb_line)),
+            std::pair(VDEV_FB_CHANNELS, std::string(fb.fb_channels)), std::pair(VDEV_FB_ID, devices.fb_id),
+            std::pair(VDEV_MACHINE, devices.machine), std::pair(VDEV_SYSTEM, devices.system),
+            std::pair(VDEV_FAIL, devices.fail) })
+        if (!value.empty())
+            set(name, value);
     if (devices.kmsg)
         set(VDEV_KMSG, scratch / "kmsg");
     if (devices.clock)
@@ -123,6 +127,16 @@ std::vector<std::string> player_environment(const PlayerPaths& paths, const std:
 }
 
 } // namespace
+
+FbSettings fb_of_format(uint32_t xres, uint32_t yres, const PixelFormat& format, uint32_t line_length)
+{
+    FbSettings fb;
+    fb.xres = xres, fb.yres = yres, fb.bits_per_pixel = format.bits_per_pixel, fb.line_length = line_length;
+    const ChannelField fields[] = { format.red, format.green, format.blue, format.transp };
+    for (size_t i = 0; i < 4; ++i)
+        fb.channels[i][0] = fields[i].offset, fb.channels[i][1] = fields[i].length;
+    return fb;
+}
 
 PlayerRun run_player(const PlayerPaths& paths, const VirtualDevices& devices, const fs::path& frames,
     const std::vector<std::string>& args, const fs::path& kept)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/frame_outcome.h"
+#include "core/pixel_formats.h"
 #include "vfb/vdev/protocol.h"
 
 #include <cstdint>
@@ -14,11 +15,7 @@
 #include <vector>
 
 struct VirtualDevices {
-    // "WIDTHxHEIGHTxBPP"; empty: there is no framebuffer.
-    std::string fb = "64x48x16";
-    std::string fb_virtual; // "WIDTHxHEIGHT", larger than the visible screen
-    std::string fb_line; // line length in bytes, when not the natural one
-    std::string fb_channels; // "OFFSET/LENGTH," for red, green, blue, transp; empty: the player's layout
+    std::optional<FbSettings> fb = FbSettings {}; // nullopt: there is no framebuffer
     std::string fb_id; // the driver's id; empty: "vdev"
     std::string machine; // what uname says the machine is; empty: the host's
     // A folder standing in for /proc/cmdline and the console's sysfs
@@ -32,6 +29,10 @@ struct VirtualDevices {
     long signal_us = 0; // interrupt the player with SIGUSR1 this often
     bool clock = false; // the start and every pan carry the monotonic clock
 };
+
+// A framebuffer of this size in this pixel format, with lines of
+// `line_length` bytes (0: a row's).
+FbSettings fb_of_format(uint32_t xres, uint32_t yres, const PixelFormat& format, uint32_t line_length = 0);
 
 struct PlayerRun {
     int exit_status = -1; // -1 when the player did not exit normally

@@ -71,19 +71,17 @@ void snapshot(const Mapping& m)
 
 void fb_load()
 {
-    const char* fb = getenv(VDEV_FB);
-    if (!fb)
+    FbSettings& s = config.fb_settings;
+    if (!(config.fb = fb_from_env(
+              getenv(VDEV_FB), getenv(VDEV_FB_VIRTUAL), getenv(VDEV_FB_LINE), getenv(VDEV_FB_CHANNELS), &s)))
         return;
-    config.fb = sscanf(fb, "%ux%ux%u", &config.xres, &config.yres, &config.bpp) == 3;
-    config.xres_virtual = config.xres, config.yres_virtual = config.yres;
-    if (const char* size = getenv(VDEV_FB_VIRTUAL))
-        sscanf(size, "%ux%u", &config.xres_virtual, &config.yres_virtual);
+    config.xres = s.xres, config.yres = s.yres, config.bpp = s.bits_per_pixel;
+    config.xres_virtual = s.xres_virtual ? s.xres_virtual : s.xres;
+    config.yres_virtual = s.yres_virtual ? s.yres_virtual : s.yres;
     uint64_t line = uint64_t(config.xres_virtual) * config.bpp / 8;
-    config.line_length = line > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(line);
-    if (const char* length = getenv(VDEV_FB_LINE))
-        config.line_length = static_cast<uint32_t>(strtoul(length, nullptr, 0));
-    if (!config.fb)
-        return;
+    config.line_length = s.line_length ? s.line_length
+        : line > UINT32_MAX            ? UINT32_MAX
+                                       : static_cast<uint32_t>(line);
     // Allocated up front, as device memory is, unless absurdly large.
     off_t size = static_cast<off_t>(round_up(smem_len(), page_size()));
     memory = memfd_create("vdev-fb0", MFD_CLOEXEC);
@@ -185,16 +183,14 @@ int get_var(void* arg)
         var.red = { 11, 5, 0 }, var.green = { 5, 6, 0 }, var.blue = { 0, 5, 0 };
     else
         var.red = { 0, 8, 0 }, var.green = { 8, 8, 0 }, var.blue = { 16, 8, 0 }, var.transp = { 24, 8, 0 };
-    // A panel of another layout, when the test gives one.
-    if (const char* channels = getenv(VDEV_FB_CHANNELS)) {
-        fb_bitfield* fields[] = { &var.red, &var.green, &var.blue, &var.transp };
-        for (fb_bitfield* f : fields) {
-            unsigned offset = 0, length = 0;
-            int used = 0;
-            if (sscanf(channels, "%u/%u,%n", &offset, &length, &used) == 2 && used > 0)
-                *f = { offset, length, 0 }, channels += used;
-        }
-    }
+    // A panel of another layout, when one is given.
+    fb_bitfield* fields[] = { &var.red, &var.green, &var.blue, &var.transp };
+    const auto& channels = config.fb_settings.channels;
+    bool given = false;
+    for (const auto& channel : channels)
+        given = given || channel[0] || channel[1];
+    for (size_t i = 0; given && i < 4; ++i)
+        *fields[i] = { channels[i][0], channels[i][1], 0 };
     memcpy(arg, &var, sizeof var);
     log_event(event(EventKind::var, Device::fb));
     return 0;

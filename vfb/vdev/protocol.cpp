@@ -46,6 +46,41 @@ const char* device_name(Device device)
     return DEVICE_NAMES[size_t(device)];
 }
 
+void fb_to_env(const FbSettings& s, FbEnv* env)
+{
+    snprintf(env->fb, sizeof env->fb, "%ux%ux%u", s.xres, s.yres, s.bits_per_pixel);
+    env->fb_virtual[0] = env->fb_line[0] = env->fb_channels[0] = 0;
+    if (s.xres_virtual || s.yres_virtual)
+        snprintf(env->fb_virtual, sizeof env->fb_virtual, "%ux%u", s.xres_virtual, s.yres_virtual);
+    if (s.line_length)
+        snprintf(env->fb_line, sizeof env->fb_line, "%u", s.line_length);
+    bool given = false;
+    for (const auto& channel : s.channels)
+        given = given || channel[0] || channel[1];
+    for (size_t i = 0, at = 0; given && i < 4; ++i)
+        at += size_t(snprintf(env->fb_channels + at, sizeof env->fb_channels - at, "%u/%u,", s.channels[i][0],
+            s.channels[i][1]));
+}
+
+bool fb_from_env(
+    const char* fb, const char* fb_virtual, const char* fb_line, const char* fb_channels, FbSettings* s)
+{
+    *s = {};
+    if (!fb || sscanf(fb, "%ux%ux%u", &s->xres, &s->yres, &s->bits_per_pixel) != 3)
+        return false;
+    if (fb_virtual)
+        (void)sscanf(fb_virtual, "%ux%u", &s->xres_virtual, &s->yres_virtual);
+    if (fb_line)
+        s->line_length = static_cast<uint32_t>(strtoul(fb_line, nullptr, 0));
+    for (size_t i = 0; fb_channels && i < 4; ++i) {
+        int used = 0;
+        if (sscanf(fb_channels, "%u/%u,%n", &s->channels[i][0], &s->channels[i][1], &used) != 2 || used <= 0)
+            break;
+        fb_channels += used;
+    }
+    return true;
+}
+
 int format_event(const Event& event, char* line, size_t size)
 {
     size_t n = 0;

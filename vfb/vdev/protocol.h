@@ -14,10 +14,11 @@
 constexpr char VDEV_LOG[] = "VDEV_LOG"; // file for the event log
 constexpr char VDEV_SNAPSHOTS[] = "VDEV_SNAPSHOTS"; // file the screen is appended to at each pan
 constexpr char VDEV_BOOTIMAGES[] = "VDEV_BOOTIMAGES"; // directory standing in for the frames' directory
-constexpr char VDEV_FB[] = "VDEV_FB"; // "WIDTHxHEIGHTxBPP"; absent: no framebuffer
-constexpr char VDEV_FB_VIRTUAL[] = "VDEV_FB_VIRTUAL"; // "WIDTHxHEIGHT"
-constexpr char VDEV_FB_LINE[] = "VDEV_FB_LINE"; // line length in bytes
-constexpr char VDEV_FB_CHANNELS[] = "VDEV_FB_CHANNELS"; // "OFFSET/LENGTH," for red, green, blue, transp
+// The framebuffer, written by fb_to_env and read by fb_from_env (below).
+constexpr char VDEV_FB[] = "VDEV_FB"; // absent: no framebuffer
+constexpr char VDEV_FB_VIRTUAL[] = "VDEV_FB_VIRTUAL";
+constexpr char VDEV_FB_LINE[] = "VDEV_FB_LINE";
+constexpr char VDEV_FB_CHANNELS[] = "VDEV_FB_CHANNELS";
 constexpr char VDEV_FB_ID[] = "VDEV_FB_ID"; // the driver's id; absent: "vdev"
 constexpr char VDEV_MACHINE[] = "VDEV_MACHINE"; // what uname says the machine is; absent: the host's
 // directory standing in for the kernel's command line and its console's
@@ -34,6 +35,25 @@ constexpr char VDEV_SIGNAL_US[] = "VDEV_SIGNAL_US"; // interrupt the player with
 constexpr char VDEV_LOAD_CHECK[] = "VDEV_LOAD_CHECK";
 constexpr int VDEV_LOADED_STATUS = 86;
 constexpr char VDEV_PREFIX[] = "VDEV_";
+
+// The framebuffer the devices present.
+struct FbSettings {
+    uint32_t xres = 64, yres = 48, bits_per_pixel = 16;
+    uint32_t xres_virtual = 0, yres_virtual = 0; // 0: the visible size
+    uint32_t line_length = 0; // 0: a virtual row's bytes
+    // Offset and length of red, green, blue and transp, as the kernel
+    // reports them; all 0: the player's own layout at this depth.
+    uint32_t channels[4][2] = {};
+};
+// The settings as the environment carries them, each "" when not given.
+struct FbEnv {
+    char fb[40], fb_virtual[24], fb_line[12], fb_channels[64];
+};
+void fb_to_env(const FbSettings& settings, FbEnv* env);
+// Back from the environment's values (null when absent): false when there
+// is no framebuffer (VDEV_FB absent or not one).
+[[nodiscard]] bool fb_from_env(const char* fb, const char* fb_virtual, const char* fb_line,
+    const char* fb_channels, FbSettings* settings);
 
 // The record.
 enum class EventKind : uint8_t {

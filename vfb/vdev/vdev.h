@@ -19,6 +19,7 @@ namespace vdev {
 struct Config {
     bool fb = false;
     uint32_t xres = 0, yres = 0, bpp = 0, xres_virtual = 0, yres_virtual = 0, line_length = 0;
+    FbSettings fb_settings; // as given
     enum { tty_ok, tty_missing, tty_refuse } tty = tty_ok;
     const char* kmsg = nullptr;
     const char* bootimages = nullptr;
