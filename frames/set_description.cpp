@@ -138,15 +138,22 @@ std::string parse_screen_keys(const nlohmann::json& json, const std::string& nam
     return "";
 }
 
+// The JSON of a panel file or a description, and the screen it names: "" or the error.
+std::string parse_screen(
+    const std::vector<uint8_t>& bytes, const std::string& name, nlohmann::json* json, DescribedScreen* d)
+{
+    if (std::string error = parse_strictly(bytes, name, json); !error.empty())
+        return error;
+    return parse_screen_keys(*json, name, d);
+}
+
 } // namespace
 
 std::string parse_panel_file(const std::vector<uint8_t>& bytes, const std::string& name, PanelFile* panel)
 {
     nlohmann::json json;
     *panel = {};
-    if (std::string error = parse_strictly(bytes, name, &json); !error.empty())
-        return error;
-    if (std::string error = parse_screen_keys(json, name, panel); !error.empty())
+    if (std::string error = parse_screen(bytes, name, &json, panel); !error.empty())
         return error;
     if (json.contains("name")) {
         if (!json["name"].is_string())
@@ -168,9 +175,7 @@ std::string parse_description(const std::vector<uint8_t>& bytes, const std::stri
 {
     nlohmann::json json;
     *d = {};
-    if (std::string error = parse_strictly(bytes, name, &json); !error.empty())
-        return error;
-    if (std::string error = parse_screen_keys(json, name, d); !error.empty())
+    if (std::string error = parse_screen(bytes, name, &json, d); !error.empty())
         return error;
     if (json.contains("partial_frames")) {
         if (!json["partial_frames"].is_boolean())
