@@ -5,6 +5,7 @@
 #pragma once
 
 #include "frames/panel_model.h"
+#include "lib/error.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -83,17 +84,17 @@ public:
     // The size of its own pixels; 0 x 0 for a picture without one (SVG).
     virtual void native_size(uint32_t* width, uint32_t* height) const = 0;
     // The picture shown `time_us` into the artwork, fitted to the panel.
-    // "" or a one-line error naming the file.
-    [[nodiscard]] virtual std::string picture_at(
+    // Errors are one line, naming the file.
+    virtual Error picture_at(
         int64_t time_us, const Fitting& fitting, LinearPicture* picture, SourceFrame* which)
         = 0;
 };
 
 // Opens artwork by its content, not its name: reads its header and no more.
-// "" or a one-line error naming the file.
-[[nodiscard]] std::string open_artwork(const std::filesystem::path& path, std::unique_ptr<Artwork>* artwork);
+// Errors are one line, naming the file; they are of the input.
+Error open_artwork(const std::filesystem::path& path, std::unique_ptr<Artwork>* artwork);
 // The same from bytes in memory, which must outlive the artwork.
-[[nodiscard]] std::string open_artwork(
+Error open_artwork(
     std::span<const uint8_t> bytes, const std::string& name, std::unique_ptr<Artwork>* artwork);
 
 // Why an SVG may not be drawn: a reference to anything outside itself

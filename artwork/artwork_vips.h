@@ -7,8 +7,8 @@
 #include <vips/vips8>
 
 // Starts libvips with loaders from outside its trusted set blocked and its
-// operation cache off (every picture is used once). "" or why not.
-[[nodiscard]] std::string start_vips();
+// operation cache off (every picture is used once), or says why not.
+Error start_vips();
 
 // The warning a library logged since the last call, or "": libvips's and
 // its loaders' messages are kept, never printed.
@@ -22,10 +22,10 @@ std::vector<double> linear_background(Rgb colour);
 
 // Fits a decoded picture (any colour space, with or without alpha) to the
 // panel: ICC profile to sRGB, into linear light, laid over the background,
-// resampled, centred. "" or what went wrong.
-[[nodiscard]] std::string fit_image(vips::VImage image, const Fitting& fitting, LinearPicture* picture);
+// resampled, centred.
+Error fit_image(vips::VImage image, const Fitting& fitting, LinearPicture* picture);
 
 // The same for 8-bit RGB or RGBA rows in memory (video frames), first
 // turned clockwise by `quarter_turns` of a turn.
-[[nodiscard]] std::string fit_pixels(const uint8_t* pixels, uint32_t width, uint32_t height, int bands,
-    int quarter_turns, const Fitting& fitting, LinearPicture* picture);
+Error fit_pixels(const uint8_t* pixels, uint32_t width, uint32_t height, int bands, int quarter_turns,
+    const Fitting& fitting, LinearPicture* picture);

@@ -21,7 +21,7 @@ namespace {
 // The picture format libvips would load `fd` (or `bytes`) as; nullopt for
 // anything else, and for an APNG, of which libvips shows only the first
 // frame. "" or the error (a truncated PNG).
-std::string sniff_picture(
+Error sniff_picture(
     int fd, std::span<const uint8_t> bytes, const std::string& name, std::optional<PictureFormat>* format)
 {
     format->reset();
@@ -38,59 +38,58 @@ std::string sniff_picture(
     if (*format == PictureFormat::png) {
         PngLayout layout = png_layout({ fd, bytes });
         if (!layout.complete)
-            return name + ": a truncated PNG: it ends before its last chunk";
+            return input_error(name + ": a truncated PNG: it ends before its last chunk");
         if (layout.animated)
             format->reset();
     }
-    return "";
+    return {};
 }
 
 // An SVG read whole, so it is drawn from memory with nothing to resolve
 // references against, after refusing any it makes. "" or the error.
-std::string read_svg(
-    int fd, std::span<const uint8_t> bytes, const std::string& name, std::vector<uint8_t>* svg)
+Error read_svg(int fd, std::span<const uint8_t> bytes, const std::string& name, std::vector<uint8_t>* svg)
 {
     if (fd >= 0) {
         struct stat info { };
         if (fstat(fd, &info) != 0 || uint64_t(info.st_size) > MAX_SVG_BYTES)
-            return name + ": an SVG of over " + std::to_string(MAX_SVG_BYTES >> 20) + " MiB";
+            return input_error(name + ": an SVG of over " + std::to_string(MAX_SVG_BYTES >> 20) + " MiB");
         svg->resize(size_t(info.st_size));
         if (pread(fd, svg->data(), svg->size(), 0) != ssize_t(svg->size()))
-            return name + ": cannot read: " + std::strerror(errno);
+            return input_error(name + ": cannot read: " + std::strerror(errno));
     } else {
         svg->assign(bytes.begin(), bytes.end());
     }
     if (std::string outside = svg_outside_reference(*svg); !outside.empty())
-        return name + ": " + outside;
-    return "";
+        return input_error(name + ": " + outside);
+    return {};
 }
 
 // `fd` (or, when -1, `bytes`) holds the artwork.
-std::string open_any(
+Error open_any(
     int fd, std::span<const uint8_t> bytes, const std::string& name, std::unique_ptr<Artwork>* artwork)
 {
-    if (std::string error = start_vips(); !error.empty())
+    if (Error error = start_vips())
         return error;
     uint8_t first = 0;
     if (!Bytes { fd, bytes }.read(0, 1, &first))
-        return name + ": empty file";
+        return input_error(name + ": empty file");
     std::optional<PictureFormat> format;
-    if (std::string error = sniff_picture(fd, bytes, name, &format); !error.empty())
+    if (Error error = sniff_picture(fd, bytes, name, &format))
         return error;
     if (!format) {
         // Not a picture libvips takes: video, or an APNG, or nothing we read.
-        std::string why;
-        if (open_video(fd, bytes, name, artwork, &why) != Opened::not_mine)
-            return why;
+        Error error;
+        if (open_video(fd, bytes, name, artwork, &error) != Opened::not_mine)
+            return error;
         if (std::optional<PictureFormat> looks_like = format_by_signature({ fd, bytes }))
-            return name + ": a damaged or truncated " + format_name(*looks_like);
-        return name
+            return input_error(name + ": a damaged or truncated " + format_name(*looks_like));
+        return input_error(name
             + ": not a picture or video this tool reads (PNG, JPEG, WebP, GIF, TIFF, SVG, "
-              "APNG, or video such as MP4, WebM, MOV, MKV)";
+              "APNG, or video such as MP4, WebM, MOV, MKV)");
     }
     std::vector<uint8_t> svg;
     if (format == PictureFormat::svg)
-        if (std::string error = read_svg(fd, bytes, name, &svg); !error.empty())
+        if (Error error = read_svg(fd, bytes, name, &svg))
             return error;
     try {
         vips::VSource source = !svg.empty() ? vips::VSource::new_from_memory(svg.data(), svg.size())
@@ -98,26 +97,25 @@ std::string open_any(
                                             : vips::VSource::new_from_memory(bytes.data(), bytes.size());
         return open_vips_artwork(name, *format, source, std::move(svg), artwork);
     } catch (const VError& error) {
-        return name + ": " + vips_message(error);
+        return input_error(name + ": " + vips_message(error));
     }
 }
 
 } // namespace
 
-std::string open_artwork(const fs::path& path, std::unique_ptr<Artwork>* artwork)
+Error open_artwork(const fs::path& path, std::unique_ptr<Artwork>* artwork)
 {
-    std::string error;
+    Error error;
     int fd = open_regular_file(path, &error);
     if (fd < 0)
         return error;
-    std::string result = open_any(fd, {}, path.string(), artwork);
+    error = open_any(fd, {}, path.string(), artwork);
     // libvips and FFmpeg keep their own descriptors.
     (void)close(fd);
-    return result;
+    return error;
 }
 
-std::string open_artwork(
-    std::span<const uint8_t> bytes, const std::string& name, std::unique_ptr<Artwork>* artwork)
+Error open_artwork(std::span<const uint8_t> bytes, const std::string& name, std::unique_ptr<Artwork>* artwork)
 {
     return open_any(-1, bytes, name, artwork);
 }

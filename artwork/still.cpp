@@ -3,10 +3,10 @@
 #include "artwork/artwork.h"
 #include "artwork/artwork_vips.h"
 
-std::string read_picture(const std::filesystem::path& path, uint32_t width, uint32_t height, RgbaImage* image)
+Error read_picture(const std::filesystem::path& path, uint32_t width, uint32_t height, RgbaImage* image)
 {
     std::unique_ptr<Artwork> artwork;
-    if (std::string error = open_artwork(path, &artwork); !error.empty())
+    if (Error error = open_artwork(path, &artwork))
         return error;
     uint32_t own_width = 0, own_height = 0;
     artwork->native_size(&own_width, &own_height);
@@ -15,14 +15,13 @@ std::string read_picture(const std::filesystem::path& path, uint32_t width, uint
         height = own_height;
     }
     if (artwork->moving() || own_width != width || own_height != height)
-        return path.string() + ": a " + (artwork->moving() ? artwork->kind() + " of " : "")
+        return input_error(path.string() + ": a " + (artwork->moving() ? artwork->kind() + " of " : "")
             + std::to_string(own_width) + "x" + std::to_string(own_height) + " picture, not a still of "
-            + std::to_string(width) + "x" + std::to_string(height);
+            + std::to_string(width) + "x" + std::to_string(height));
     LinearPicture picture;
     SourceFrame which;
-    if (std::string error = artwork->picture_at(0, { width, height, Fit::none, {} }, &picture, &which);
-        !error.empty())
+    if (Error error = artwork->picture_at(0, { width, height, Fit::none, {} }, &picture, &which))
         return error;
     *image = to_srgb(picture);
-    return "";
+    return {};
 }

@@ -158,7 +158,7 @@ public:
     VideoArtwork& operator=(const VideoArtwork&) = delete;
 
     // Our input as one of the containers read here.
-    Opened open_container(std::string* error)
+    Opened open_container(Error* error)
     {
         constexpr int BUFFER = 1 << 16;
         auto* buffer = static_cast<uint8_t*>(av_malloc(BUFFER));
@@ -168,7 +168,7 @@ public:
         if (!io_ || !format_) {
             if (!io_)
                 av_free(buffer);
-            *error = name_ + ": out of memory";
+            *error = input_error(name_ + ": out of memory");
             return Opened::failed;
         }
         format_->pb = io_.get();
@@ -188,75 +188,72 @@ public:
         int code = avformat_open_input(&opening, name_.c_str(), container, nullptr);
         format_.reset(opening);
         if (code < 0) {
-            *error = name_ + ": a damaged or cut " + container->long_name
-                + " file: its header cannot be read (" + av_message(code) + ")";
+            *error = input_error(name_ + ": a damaged or cut " + container->long_name
+                + " file: its header cannot be read (" + av_message(code) + ")");
             return Opened::failed; // format_ freed
         }
         return Opened::opened;
     }
 
     // The container opened, its video stream found and its decoder opened.
-    Opened start(std::string* error)
+    Opened start(Error* error)
     {
         if (Opened container = open_container(error); container != Opened::opened)
             return container;
         const AVCodec* decoder = nullptr;
-        if (std::string why = find_video(&decoder); !why.empty()) {
-            *error = why;
+        if ((*error = find_video(&decoder)))
             return Opened::failed;
-        }
         AVStream* stream = format_->streams[stream_];
-        if (std::string why = open_decoder(decoder, *stream); !why.empty()) {
-            *error = why;
+        if ((*error = open_decoder(decoder, *stream)))
             return Opened::failed;
-        }
         note_timing(*stream);
         return Opened::opened;
     }
 
     // The best video stream and its decoder: "" or why there is none.
-    std::string find_video(const AVCodec** decoder)
+    Error find_video(const AVCodec** decoder)
     {
         if (int code = avformat_find_stream_info(format_.get(), nullptr); code < 0)
-            return name_ + ": cannot read its streams: " + av_message(code);
+            return input_error(name_ + ": cannot read its streams: " + av_message(code));
         stream_ = av_find_best_stream(format_.get(), AVMEDIA_TYPE_VIDEO, -1, -1, decoder, 0);
         bool unreadable = format_->nb_streams == 0;
         for (unsigned i = 0; i < format_->nb_streams; ++i)
             unreadable = unreadable || format_->streams[i]->codecpar->codec_id == AV_CODEC_ID_NONE;
         if (unreadable && stream_ < 0)
-            return name_ + ": its streams cannot be read: damaged or truncated";
+            return input_error(name_ + ": its streams cannot be read: damaged or truncated");
         if (stream_ < 0 || !*decoder)
-            return name_
+            return input_error(name_
                 + (stream_ == AVERROR_DECODER_NOT_FOUND
                         ? ": its video is in a format this FFmpeg cannot decode"
-                        : ": has no video stream");
+                        : ": has no video stream"));
         const AVCodecParameters* parameters = format_->streams[stream_]->codecpar;
         if (parameters->width <= 0 || parameters->height <= 0
             || uint64_t(parameters->width) * uint64_t(parameters->height) > MAX_SOURCE_PIXELS)
-            return name_ + ": video of " + std::to_string(parameters->width) + "x"
+            return input_error(name_ + ": video of " + std::to_string(parameters->width) + "x"
                 + std::to_string(parameters->height) + " is over the limit of "
-                + std::to_string(MAX_SOURCE_PIXELS) + " pixels";
-        return "";
+                + std::to_string(MAX_SOURCE_PIXELS) + " pixels");
+        return {};
     }
 
     // The decoder opened on the stream, with its frames and packet: "" or why not.
-    std::string open_decoder(const AVCodec* decoder, const AVStream& stream)
+    Error open_decoder(const AVCodec* decoder, const AVStream& stream)
     {
         codec_.reset(avcodec_alloc_context3(decoder));
         packet_.reset(av_packet_alloc());
         current_.reset(av_frame_alloc());
         next_.reset(av_frame_alloc());
         if (!codec_ || !packet_ || !current_ || !next_)
-            return name_ + ": out of memory";
+            return input_error(name_ + ": out of memory");
         // Slices, not frames, in parallel: frame threads hold a frame each,
         // which at 4K is more memory than the rest of the tool.
         codec_->thread_type = FF_THREAD_SLICE;
         int code = 0;
         if ((code = avcodec_parameters_to_context(codec_.get(), stream.codecpar)) < 0
             || (code = avcodec_open2(codec_.get(), decoder, nullptr)) < 0)
-            return name_ + ": cannot decode its " + decoder->name + " video: " + av_message(code);
+            return input_error(
+                name_ + ": cannot decode its " + decoder->name + " video: " + av_message(code));
         codec_name_ = decoder->name;
-        return "";
+        return {};
     }
 
     // When the stream starts, how long it claims to play, and how it is turned.
@@ -294,13 +291,13 @@ public:
         *height = quarter_turns_ & 1 ? w : h;
     }
 
-    std::string picture_at(
+    Error picture_at(
         int64_t time_us, const Fitting& fitting, LinearPicture* picture, SourceFrame* which) override
     {
         if (has_current_ && time_us < time_of(current_.get())) {
             // Looped back: decode again from the start.
             if (int code = av_seek_frame(format_.get(), stream_, first_pts_, AVSEEK_FLAG_BACKWARD); code < 0)
-                return name_ + ": cannot go back to its start: " + av_message(code);
+                return input_error(name_ + ": cannot go back to its start: " + av_message(code));
             avcodec_flush_buffers(codec_.get());
             has_current_ = has_next_ = draining_ = false;
             index_ = -1;
@@ -316,8 +313,8 @@ public:
             if (!has_next_) {
                 int got = decode(next_.get());
                 if (got < 0)
-                    return name_ + ": cannot decode frame " + std::to_string(index_ + 2) + ": "
-                        + av_message(got);
+                    return input_error(name_ + ": cannot decode frame " + std::to_string(index_ + 2) + ": "
+                        + av_message(got));
                 if (got == 0)
                     break;
                 has_next_ = true;
@@ -330,7 +327,7 @@ public:
             ++index_;
         }
         if (!has_current_)
-            return name_ + ": no frame could be decoded";
+            return input_error(name_ + ": no frame could be decoded");
         if (!has_next_ && draining_ && !end_us_) {
             // Its last frame: the clip ends when that frame's time is up.
             int64_t shown = current_->pkt_duration > 0
@@ -346,9 +343,9 @@ public:
             : index_;
         // Converted afresh for each call: a screen's worth of copying saved
         // on every frame costs a conversion on the rare one asked for twice.
-        if (std::string error = convert(current_.get(), fitting, picture); !error.empty())
-            return name_ + ": " + error;
-        return "";
+        if (Error error = convert(current_.get(), fitting, picture))
+            return within(name_ + ": ", error);
+        return {};
     }
 
 private:
@@ -403,12 +400,12 @@ private:
         }
     }
 
-    std::string convert(const AVFrame* frame, const Fitting& fitting, LinearPicture* picture)
+    Error convert(const AVFrame* frame, const Fitting& fitting, LinearPicture* picture)
     {
         auto source = static_cast<AVPixelFormat>(frame->format);
         const AVPixFmtDescriptor* description = av_pix_fmt_desc_get(source);
         if (!description)
-            return "a frame in an unknown pixel format";
+            return input_error("a frame in an unknown pixel format");
         bool alpha = description->flags & AV_PIX_FMT_FLAG_ALPHA;
         int bands = alpha ? 4 : 3;
         // Frees the context it replaces.
@@ -416,7 +413,7 @@ private:
             frame->width, frame->height, alpha ? AV_PIX_FMT_RGBA : AV_PIX_FMT_RGB24, SWS_BICUBIC, nullptr,
             nullptr, nullptr));
         if (!scaler_)
-            return "cannot convert its frames to RGB";
+            return input_error("cannot convert its frames to RGB");
         if (!(description->flags & AV_PIX_FMT_FLAG_RGB)) {
             int matrix = frame->colorspace == AVCOL_SPC_BT709 ? SWS_CS_ITU709
                 : frame->colorspace == AVCOL_SPC_BT470BG || frame->colorspace == AVCOL_SPC_SMPTE170M
@@ -439,7 +436,7 @@ private:
         if (as_is) {
             picture->width = fitting.width, picture->height = fitting.height;
             picture->rgb.clear();
-            return "";
+            return {};
         }
         return fit_pixels(rgb_.data(), uint32_t(frame->width), uint32_t(frame->height), bands, quarter_turns_,
             fitting, picture);
@@ -468,14 +465,14 @@ private:
 } // namespace
 
 Opened open_video(int fd, std::span<const uint8_t> bytes, const std::string& name,
-    std::unique_ptr<Artwork>* artwork, std::string* error)
+    std::unique_ptr<Artwork>* artwork, Error* error)
 {
     av_log_set_level(AV_LOG_QUIET);
     Input input;
     if (fd >= 0) {
         struct stat info { };
         if (fstat(fd, &info) != 0 || (input.fd = dup(fd)) < 0) {
-            *error = name + ": cannot read: " + std::strerror(errno);
+            *error = input_error(name + ": cannot read: " + std::strerror(errno));
             return Opened::failed;
         }
         input.size = info.st_size;

@@ -11,4 +11,4 @@ enum class Opened {
 
 // Opens `fd` (duplicated; or, when -1, `bytes`) as video or APNG.
 [[nodiscard]] Opened open_video(int fd, std::span<const uint8_t> bytes, const std::string& name,
-    std::unique_ptr<Artwork>* artwork, std::string* error);
+    std::unique_ptr<Artwork>* artwork, Error* error);

@@ -22,8 +22,8 @@ public:
     {
     }
 
-    // Reads the header: size, pages and delays. "" or the error.
-    std::string start()
+    // Reads the header: size, pages and delays.
+    Error start()
     {
         try {
             take_library_warning();
@@ -31,8 +31,9 @@ public:
             // A declared size libvips cannot hold comes back as 1x1, with only a warning.
             if (std::string warning = take_library_warning();
                 format_ == PictureFormat::svg && warning.find("out of range") != std::string::npos)
-                return name_ + ": declares a width or height over the " + std::to_string(VIPS_MAX_COORD)
-                    + " pixels libvips can draw: give it a smaller width and height";
+                return input_error(name_ + ": declares a width or height over the "
+                    + std::to_string(VIPS_MAX_COORD)
+                    + " pixels libvips can draw: give it a smaller width and height");
             width_ = uint32_t(header.width());
             height_ = uint32_t(header.height());
             // Orientations 5 to 8 show the stored picture turned a quarter:
@@ -59,12 +60,12 @@ public:
                 duration_us_ = at;
             }
         } catch (const VError& error) {
-            return name_ + ": " + vips_message(error);
+            return input_error(name_ + ": " + vips_message(error));
         }
         if (format_ != PictureFormat::svg && uint64_t(width_) * height_ > MAX_SOURCE_PIXELS)
-            return name_ + ": " + std::to_string(width_) + "x" + std::to_string(height_)
-                + " is over the limit of " + std::to_string(MAX_SOURCE_PIXELS) + " pixels";
-        return "";
+            return input_error(name_ + ": " + std::to_string(width_) + "x" + std::to_string(height_)
+                + " is over the limit of " + std::to_string(MAX_SOURCE_PIXELS) + " pixels");
+        return {};
     }
 
     std::string kind() const override
@@ -81,7 +82,7 @@ public:
         *height = svg ? 0 : height_;
     }
 
-    std::string picture_at(
+    Error picture_at(
         int64_t time_us, const Fitting& fitting, LinearPicture* picture, SourceFrame* which) override
     {
         int page = 0;
@@ -104,20 +105,20 @@ public:
                 // librsvg draws no smaller than a thousandth; the rest is resampling.
                 scale = std::max(scale, MIN_SVG_SCALE);
                 if (double(width_) * scale * double(height_) * scale > double(MAX_SOURCE_PIXELS))
-                    return name_ + ": declares " + std::to_string(width_) + "x" + std::to_string(height_)
-                        + ", which even drawn at a thousandth is over the limit of "
-                        + std::to_string(MAX_SOURCE_PIXELS) + " pixels: give it a smaller width and height";
+                    return input_error(name_ + ": declares " + std::to_string(width_) + "x"
+                        + std::to_string(height_) + ", which even drawn at a thousandth is over the limit of "
+                        + std::to_string(MAX_SOURCE_PIXELS) + " pixels: give it a smaller width and height");
             }
             VImage image = load(page, scale, true);
             if (uint64_t(image.width()) * image.height() > MAX_SOURCE_PIXELS)
-                return name_ + ": drawn at " + std::to_string(image.width()) + "x"
+                return input_error(name_ + ": drawn at " + std::to_string(image.width()) + "x"
                     + std::to_string(image.height()) + " it is over the limit of "
-                    + std::to_string(MAX_SOURCE_PIXELS) + " pixels";
-            if (std::string error = fit_image(image, fitting, picture); !error.empty())
-                return name_ + ": " + error;
-            return "";
+                    + std::to_string(MAX_SOURCE_PIXELS) + " pixels");
+            if (Error error = fit_image(image, fitting, picture))
+                return within(name_ + ": ", error);
+            return {};
         } catch (const VError& error) {
-            return name_ + ": " + vips_message(error);
+            return input_error(name_ + ": " + vips_message(error));
         }
     }
 
@@ -152,12 +153,12 @@ private:
 
 } // namespace
 
-std::string open_vips_artwork(const std::string& name, PictureFormat format, vips::VSource source,
+Error open_vips_artwork(const std::string& name, PictureFormat format, vips::VSource source,
     std::vector<uint8_t> svg, std::unique_ptr<Artwork>* artwork)
 {
     auto vips_artwork = std::make_unique<VipsArtwork>(name, format, std::move(source), std::move(svg));
-    if (std::string error = vips_artwork->start(); !error.empty())
+    if (Error error = vips_artwork->start())
         return error;
     *artwork = std::move(vips_artwork);
-    return "";
+    return {};
 }

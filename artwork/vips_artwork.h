@@ -14,6 +14,6 @@
 constexpr size_t MAX_SVG_BYTES = size_t(64) << 20;
 
 // The artwork in `source` (an SVG's own `svg` bytes, which the source reads,
-// kept with it), its header read: "" or the error, naming it `name`.
-[[nodiscard]] std::string open_vips_artwork(const std::string& name, PictureFormat format,
-    vips::VSource source, std::vector<uint8_t> svg, std::unique_ptr<Artwork>* artwork);
+// kept with it), its header read; errors name it `name`.
+Error open_vips_artwork(const std::string& name, PictureFormat format, vips::VSource source,
+    std::vector<uint8_t> svg, std::unique_ptr<Artwork>* artwork);

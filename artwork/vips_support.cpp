@@ -27,7 +27,7 @@ std::string take_library_warning()
     return std::exchange(library_warning, std::string());
 }
 
-std::string start_vips()
+Error start_vips()
 {
     static std::once_flag once;
     static std::string failure;
@@ -52,7 +52,7 @@ std::string start_vips()
             [](GLogLevelFlags, const GLogField*, gsize, gpointer) { return G_LOG_WRITER_HANDLED; }, nullptr,
             nullptr);
     });
-    return failure;
+    return failure.empty() ? Error {} : input_error(failure);
 }
 
 std::string vips_message(const VError& error)
@@ -72,7 +72,7 @@ std::string vips_message(const VError& error)
                                                               : text;
 }
 
-std::string fit_image(VImage image, const Fitting& fitting, LinearPicture* picture)
+Error fit_image(VImage image, const Fitting& fitting, LinearPicture* picture)
 {
     try {
         if (image.get_typeof(VIPS_META_ICC_NAME))
@@ -94,8 +94,8 @@ std::string fit_image(VImage image, const Fitting& fitting, LinearPicture* pictu
             vips_error_clear();
             image.write(into);
             if (const char* error = vips_error_buffer(); error && *error)
-                return vips_message(VError(error));
-            return "";
+                return input_error(vips_message(VError(error)));
+            return {};
         }
         picture->srgb.clear();
         std::vector<double> under = linear_background(fitting.background);
@@ -125,17 +125,17 @@ std::string fit_image(VImage image, const Fitting& fitting, LinearPicture* pictu
         // A picture loaded whole first (to be turned upright) reports a
         // damaged or cut file here, without failing the write.
         if (const char* error = vips_error_buffer(); error && *error)
-            return vips_message(VError(error));
-        return "";
+            return input_error(vips_message(VError(error)));
+        return {};
     } catch (const VError& error) {
-        return vips_message(error);
+        return input_error(vips_message(error));
     }
 }
 
-std::string fit_pixels(const uint8_t* pixels, uint32_t width, uint32_t height, int bands, int quarter_turns,
+Error fit_pixels(const uint8_t* pixels, uint32_t width, uint32_t height, int bands, int quarter_turns,
     const Fitting& fitting, LinearPicture* picture)
 {
-    if (std::string error = start_vips(); !error.empty())
+    if (Error error = start_vips())
         return error;
     try {
         VImage image = VImage::new_from_memory(const_cast<uint8_t*>(pixels), size_t(width) * height * bands,
@@ -147,6 +147,6 @@ std::string fit_pixels(const uint8_t* pixels, uint32_t width, uint32_t height, i
             image = image.rot(turns[quarter_turns & 3]);
         return fit_image(image, fitting, picture);
     } catch (const VError& error) {
-        return vips_message(error);
+        return input_error(vips_message(error));
     }
 }

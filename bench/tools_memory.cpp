@@ -52,7 +52,7 @@ int main(int argc, char** argv)
             byte = uint8_t((state = state * 1664525 + 1013904223) >> 24);
         char name[32];
         std::snprintf(name, sizeof name, "n%d.png", n);
-        if (!write_png_rgb(scratch / "art" / name, W, H, rgb).empty())
+        if (write_png_rgb(scratch / "art" / name, W, H, rgb))
             return 1;
         if (n == FRAME_COUNT / 2 || n == 2 * FRAME_COUNT) {
             double peak = peak_mib({ tools / "pelimora-frames", "encode", scratch / "art", "--depth", "32",

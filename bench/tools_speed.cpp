@@ -178,7 +178,7 @@ int main(int argc, char** argv)
         char name[32];
         std::snprintf(name, sizeof name, "photo%02d.png", n);
         art.push_back(scratch / "art" / name);
-        if (!write_png_rgb(art.back(), W, H, photo_like(n)).empty())
+        if (write_png_rgb(art.back(), W, H, photo_like(n)))
             return 1;
     }
 
@@ -223,7 +223,7 @@ int main(int argc, char** argv)
         encode.screens, preview.screens, vfb.screens, reference.screens);
     // preview = the libraries + its own pictures + one encoder a core at once.
     RgbaImage shown;
-    if (!read_picture(scratch / "screens" / "1.png", W, H, &shown).empty())
+    if (read_picture(scratch / "screens" / "1.png", W, H, &shown))
         return 1;
     std::vector<uint8_t> rgb;
     for (size_t i = 0; i < shown.rgba.size(); i += 4)

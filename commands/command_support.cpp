@@ -6,10 +6,10 @@
 
 namespace fs = std::filesystem;
 
-int fail(const std::string& message, int status)
+int fail(const Error& error)
 {
-    std::fprintf(stderr, "%s: %s\n", tool_name(), message.c_str());
-    return status;
+    std::fprintf(stderr, "%s: %s\n", tool_name(), error.message.c_str());
+    return error.exit_status();
 }
 
 void note(const std::string& message)
@@ -27,14 +27,15 @@ std::string name_list(const std::vector<std::string>& names, size_t most)
     return text;
 }
 
-std::string parse_colour(const std::string& text, Rgb* colour)
+Error parse_colour(const std::string& text, Rgb* colour)
 {
     std::string hex = text.starts_with("#") ? text.substr(1) : text;
     if (hex.size() != 6 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
-        return "colour '" + text + "': expected six hexadecimal digits RRGGBB, with or without #";
+        return usage_error(
+            "colour '" + text + "': expected six hexadecimal digits RRGGBB, with or without #");
     unsigned value = unsigned(std::stoul(hex, nullptr, 16));
     *colour = { uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value) };
-    return "";
+    return {};
 }
 
 bool same_file(const fs::path& a, const fs::path& b)

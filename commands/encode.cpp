@@ -50,16 +50,15 @@ int check_set_out(const EncodeJob& job)
     const std::string& out = job.options.out;
     std::error_code ec;
     if (out.empty())
-        return fail("--out DIR is needed for a set of frames", BAD_ARGUMENT);
+        return fail(usage_error("--out DIR is needed for a set of frames"));
     if (fs::path(out).extension() != ".rle" || fs::is_directory(out, ec))
         return 0;
     const std::string maker = job.moving
         ? "the " + job.artwork->kind() + " " + job.inputs[0].string() + " makes"
         : job.inputs.size() > 1 ? "the " + std::to_string(job.inputs.size()) + " pictures make"
                                 : "this makes";
-    return fail("--out " + out + ": names one frame file, but " + maker + " a set of "
-            + std::to_string(FRAME_COUNT) + " frames: give a directory",
-        BAD_ARGUMENT);
+    return fail(usage_error("--out " + out + ": names one frame file, but " + maker + " a set of "
+        + std::to_string(FRAME_COUNT) + " frames: give a directory"));
 }
 
 // One frame file from one still.
@@ -69,15 +68,15 @@ int encode_one_frame(const EncodeJob& job)
     fs::path out
         = job.options.out.empty() ? fs::path(input).replace_extension(".rle") : fs::path(job.options.out);
     if (same_file(out, input))
-        return fail(out.string() + ": is the input picture; give another --out");
+        return fail(input_error(out.string() + ": is the input picture; give another --out"));
     LinearPicture picture;
     SourceFrame which;
     const SetTarget& target = job.targets[0];
-    if (std::string error = job.artwork->picture_at(0, target.fitting, &picture, &which); !error.empty())
+    if (Error error = job.artwork->picture_at(0, target.fitting, &picture, &which))
         return fail(error);
     std::vector<uint8_t> frame = encode_rle565(
         image_to_panel_stream(to_srgb(picture), job.background, job.options.dither, target.panel));
-    if (std::string error = write_atomically(out, frame); !error.empty())
+    if (Error error = write_atomically(out, frame))
         return fail(error);
     std::printf("%s <- %s: %zu records, %zu bytes, %s\n", out.c_str(), input.c_str(), frame.size() / 4,
         frame.size(), size_against_raw(frame.size(), target.panel.pixels() * 2).c_str());
@@ -93,11 +92,11 @@ int plan_set(EncodeJob& job, FramePlan* plan)
         int64_t(options.every_ms) * 1000, options.spread, options.loop, options.hold, options.fade_in };
     switch (plan_frames(request, plan)) {
     case PlanError::start_past_end:
-        return fail(job.inputs[0].string() + ": --start " + seconds_text(start_us) + " is past its end at "
-            + seconds_text(request.duration_us));
+        return fail(input_error(job.inputs[0].string() + ": --start " + seconds_text(start_us)
+            + " is past its end at " + seconds_text(request.duration_us)));
     case PlanError::length_unknown:
-        return fail(job.inputs[0].string()
-            + ": its length is not known, so it cannot be spread; sample it with --every");
+        return fail(input_error(job.inputs[0].string()
+            + ": its length is not known, so it cannot be spread; sample it with --every"));
     case PlanError::none: break;
     }
     if (job.inputs.size() > plan->pictures_used) {
@@ -116,8 +115,8 @@ int plan_set(EncodeJob& job, FramePlan* plan)
             for (int n = 1; n <= FRAME_COUNT + 1; ++n) {
                 fs::path target = n <= FRAME_COUNT ? out / frame_name(n) : out / SET_DESCRIPTION_FILE;
                 if (same_file(input, target))
-                    return fail(input.string() + ": is an input, and the new set in " + out.string()
-                        + " would replace it");
+                    return fail(input_error(input.string() + ": is an input, and the new set in "
+                        + out.string() + " would replace it"));
             }
     }
     return 0;
@@ -134,7 +133,7 @@ int judge_length(const EncodeJob& job)
         + seconds_text(job.artwork->duration_us()) + ", though its header says it plays "
         + seconds_text(claimed);
     if (!job.options.allow_short)
-        return fail(damage + "; --allow-short makes the set from the frames there are");
+        return fail(input_error(damage + "; --allow-short makes the set from the frames there are"));
     note(damage);
     return 0;
 }
@@ -172,35 +171,32 @@ int check_out_kind(const EncodeJob& job)
     const fs::path out = job.options.out;
     std::error_code ec;
     if (!job.bundle && is_bundle(out))
-        return fail(out.string() + ": holds a bundle (" + BUNDLE_INDEX_FILE
-                + "), which a set would mix with; give another --out",
-            BAD_ARGUMENT);
+        return fail(usage_error(out.string() + ": holds a bundle (" + BUNDLE_INDEX_FILE
+            + "), which a set would mix with; give another --out"));
     if (job.bundle && (fs::exists(out / SET_DESCRIPTION_FILE, ec) || fs::exists(out / frame_name(1), ec)))
-        return fail(
-            out.string() + ": holds a set of frames, which a bundle would mix with; give another --out",
-            BAD_ARGUMENT);
+        return fail(usage_error(
+            out.string() + ": holds a set of frames, which a bundle would mix with; give another --out"));
     return 0;
 }
 
 // Each set's description; for a bundle also its index, with the sets of
 // the bundle there before that it no longer holds removed on commit.
-std::string add_descriptions(
+Error add_descriptions(
     const EncodeJob& job, const std::vector<std::unique_ptr<FrameMaker>>& makers, StagedFiles& staged)
 {
     std::vector<BundleEntry> entries;
     for (const auto& maker : makers) {
         const SetTarget& target = maker->target();
         const ScreenGeometry& panel = target.panel;
-        if (std::string error = maker->writer().add_description(
-                { panel.width, panel.height, target.depth, panel.line_length, panel.format, panel.rotate });
-            !error.empty())
+        if (Error error = maker->writer().add_description(
+                { panel.width, panel.height, target.depth, panel.line_length, panel.format, panel.rotate }))
             return error;
         entries.push_back({ target.name, panel });
     }
     if (!job.bundle)
-        return "";
+        return {};
     std::vector<BundleEntry> before;
-    if (is_bundle(job.options.out) && read_bundle(job.options.out, &before).empty())
+    if (is_bundle(job.options.out) && !read_bundle(job.options.out, &before))
         for (const BundleEntry& old : before)
             if (std::none_of(
                     entries.begin(), entries.end(), [&](const BundleEntry& e) { return e.name == old.name; }))
@@ -223,7 +219,7 @@ int encode_sets(EncodeJob& job)
     // The folder is locked before it is looked at: a writer of the other
     // kind cannot slip in between.
     StagedFiles staged(job.options.out);
-    if (std::string error = staged.prepare(); !error.empty())
+    if (Error error = staged.prepare())
         return fail(error);
     if (int status = check_out_kind(job))
         return status;
@@ -246,9 +242,9 @@ int encode_sets(EncodeJob& job)
     }
     if (int status = judge_length(job))
         return status;
-    if (std::string error = add_descriptions(job, makers, staged); !error.empty())
+    if (Error error = add_descriptions(job, makers, staged))
         return fail(error);
-    if (std::string error = staged.commit(); !error.empty())
+    if (Error error = staged.commit())
         return fail(error);
     for (const auto& maker : makers) {
         if (job.bundle)

@@ -21,7 +21,7 @@ bool is_sequence(const std::string& input)
     return d != std::string::npos && input[d] == 'd' && input.find('%', d) == std::string::npos;
 }
 
-std::string expand_sequence(const std::string& pattern, std::vector<fs::path>* paths)
+Error expand_sequence(const std::string& pattern, std::vector<fs::path>* paths)
 {
     std::error_code ec;
     size_t before = paths->size();
@@ -34,20 +34,19 @@ std::string expand_sequence(const std::string& pattern, std::vector<fs::path>* p
             break;
     }
     if (paths->size() == before)
-        return pattern + ": no numbered files, from 0 or 1 on";
-    return "";
+        return input_error(pattern + ": no numbered files, from 0 or 1 on");
+    return {};
 }
 
 // The pictures the inputs name: directories in natural order (hidden files
 // skipped, others named in one note), sequences in number order.
-std::string collect_inputs(
-    const std::vector<std::string>& inputs, std::vector<fs::path>* paths, bool* several)
+Error collect_inputs(const std::vector<std::string>& inputs, std::vector<fs::path>* paths, bool* several)
 {
     std::vector<std::string> skipped;
     for (const std::string& input : inputs) {
         std::error_code ec;
         if (is_sequence(input) && !fs::exists(input, ec)) {
-            if (std::string error = expand_sequence(input, paths); !error.empty())
+            if (Error error = expand_sequence(input, paths))
                 return error;
             *several = true;
             continue;
@@ -69,7 +68,7 @@ std::string collect_inputs(
                 skipped.push_back(name);
         }
         if (ec)
-            return input + ": cannot list: " + ec.message();
+            return input_error(input + ": cannot list: " + ec.message());
         std::sort(found.begin(), found.end(), [](const fs::path& a, const fs::path& b) {
             return natural_less(a.filename().string(), b.filename().string());
         });
@@ -77,7 +76,7 @@ std::string collect_inputs(
     }
     if (!skipped.empty())
         note("skipping " + std::to_string(skipped.size()) + " that are not pictures: " + name_list(skipped));
-    return "";
+    return {};
 }
 
 } // namespace
@@ -91,40 +90,39 @@ std::string seconds_text(int64_t us)
 
 int check_options(const EncodeOptions& options, EncodeJob& job)
 {
-    if (std::string error = parse_colour(options.background, &job.background); !error.empty())
-        return fail("--background " + error, BAD_ARGUMENT);
+    if (Error error = parse_colour(options.background, &job.background))
+        return fail(within("--background ", error));
     std::optional<Fit> fit = parse_fit(options.fit);
     if (!fit)
-        return fail("--fit '" + options.fit + "': expected contain, cover, fill or none", BAD_ARGUMENT);
+        return fail(usage_error("--fit '" + options.fit + "': expected contain, cover, fill or none"));
     job.fit = *fit;
     if (!std::isfinite(options.start_seconds) || options.start_seconds < 0 || options.start_seconds > 1e6)
-        return fail("--start must be a number of seconds from 0", BAD_ARGUMENT);
+        return fail(usage_error("--start must be a number of seconds from 0"));
     if (options.every_ms <= 0)
-        return fail("--every must be a number of milliseconds above 0", BAD_ARGUMENT);
+        return fail(usage_error("--every must be a number of milliseconds above 0"));
     return 0;
 }
 
 int open_inputs(EncodeJob& job)
 {
     const EncodeOptions& options = job.options;
-    if (std::string error = collect_inputs(options.inputs, &job.inputs, &job.several); !error.empty())
+    if (Error error = collect_inputs(options.inputs, &job.inputs, &job.several))
         return fail(error);
     if (job.inputs.empty())
-        return fail("no pictures in " + name_list(options.inputs));
+        return fail(input_error("no pictures in " + name_list(options.inputs)));
     if (job.inputs.size() > 1 && (options.hold || options.fade_in))
-        return fail(std::string(options.hold ? "--hold" : "--fade-in") + " takes one picture, not "
-                + std::to_string(job.inputs.size()),
-            BAD_ARGUMENT);
-    if (std::string error = open_artwork(job.inputs[0], &job.artwork); !error.empty())
+        return fail(usage_error(std::string(options.hold ? "--hold" : "--fade-in")
+            + " takes one picture, not " + std::to_string(job.inputs.size())));
+    if (Error error = open_artwork(job.inputs[0], &job.artwork))
         return fail(error);
     job.moving = job.artwork->moving();
     const std::string first = job.inputs[0].string();
     if (job.moving && job.inputs.size() > 1)
-        return fail(first + ": a " + job.artwork->kind() + " is encoded on its own; give it alone");
+        return fail(
+            input_error(first + ": a " + job.artwork->kind() + " is encoded on its own; give it alone"));
     if (!job.moving && (options.spread || options.start_seconds > 0))
-        return fail(std::string(options.spread ? "--spread" : "--start") + " samples an animation or video; "
-                + first + " is a still " + job.artwork->kind(),
-            BAD_ARGUMENT);
+        return fail(usage_error(std::string(options.spread ? "--spread" : "--start")
+            + " samples an animation or video; " + first + " is a still " + job.artwork->kind()));
     if (options.dither)
         note("dithering breaks up runs, so the frames get larger");
     return 0;

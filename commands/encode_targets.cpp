@@ -17,14 +17,13 @@ int target_for(
     const EncodeJob& job, const ScreenOverrides& given, const std::string& label, SetTarget* target)
 {
     ChosenScreen chosen;
-    if (std::string error = choose_screen(given, std::nullopt, false, &chosen); !error.empty())
-        return fail(error, BAD_ARGUMENT);
+    if (Error error = choose_screen(given, std::nullopt, false, &chosen))
+        return fail(error);
     ScreenGeometry& panel = target->panel = chosen.geometry;
     const bool depth_known = chosen.depth_known;
     if (const char* refusal = panel.pixel_format().refusal)
-        return fail(label + "a " + panel.pixel_format().name + " panel cannot show the player's frames: it "
-                + refusal,
-            BAD_ARGUMENT);
+        return fail(usage_error(label + "a " + panel.pixel_format().name
+            + " panel cannot show the player's frames: it " + refusal));
     target->depth = depth_known ? panel.bits_per_pixel : 0;
     // With --reachable the artwork is fitted into the rows the stream reaches.
     const uint32_t reached = rows_drawn_in_full(panel);
@@ -56,9 +55,9 @@ int bundle_panel_files(const EncodeOptions& options, std::vector<fs::path>* file
         if (entry.path().extension() == ".json" && !entry.path().filename().string().starts_with("."))
             found.push_back(entry.path());
     if (ec)
-        return fail(options.panels_dir + ": cannot list: " + ec.message());
+        return fail(input_error(options.panels_dir + ": cannot list: " + ec.message()));
     if (found.empty())
-        return fail(options.panels_dir + ": no panel files (*.json)", BAD_ARGUMENT);
+        return fail(usage_error(options.panels_dir + ": no panel files (*.json)"));
     std::sort(found.begin(), found.end(), [](const fs::path& a, const fs::path& b) {
         return natural_less(a.filename().string(), b.filename().string());
     });
@@ -74,14 +73,13 @@ int choose_panel(EncodeJob& job)
     if (job.options.panels.size() == 1)
         flags.panel = job.options.panels[0];
     ScreenOverrides given;
-    if (std::string error = parse_screen_flags(flags, &given); !error.empty())
-        return fail(error, BAD_ARGUMENT);
+    if (Error error = parse_screen_flags(flags, &given))
+        return fail(error);
     if (!given.width && !given.panel) {
         job.artwork->native_size(&given.width, &given.height);
         if (!given.width || !given.height || job.artwork->source_kind() == SourceKind::video)
-            return fail(job.inputs[0].string() + ": a " + job.artwork->kind()
-                    + " says nothing of the panel: give it with --size WxH or --panel FILE",
-                BAD_ARGUMENT);
+            return fail(usage_error(job.inputs[0].string() + ": a " + job.artwork->kind()
+                + " says nothing of the panel: give it with --size WxH or --panel FILE"));
     }
     job.targets.resize(1);
     return target_for(job, given, "", &job.targets[0]);
@@ -92,10 +90,9 @@ int choose_bundle_panels(EncodeJob& job)
     const ScreenFlags& flags = job.options.screen;
     if (!flags.size.empty() || !flags.depth.empty() || !flags.format.empty() || !flags.line_length.empty()
         || !flags.rotate.empty())
-        return fail(
+        return fail(usage_error(
             "--size, --depth, --format, --line-length and --rotate name one panel: give each panel of "
-            "a bundle in a file of its own",
-            BAD_ARGUMENT);
+            "a bundle in a file of its own"));
     std::vector<fs::path> files;
     if (int status = bundle_panel_files(job.options, &files))
         return status;
@@ -103,27 +100,25 @@ int choose_bundle_panels(EncodeJob& job)
         SetTarget target;
         ScreenOverrides own;
         own.panel.emplace();
-        if (std::string error = read_panel_file(file, &*own.panel); !error.empty())
-            return fail(error, BAD_ARGUMENT);
+        if (Error error = read_panel_file(file, &*own.panel))
+            return fail(error);
         if (int status = target_for(job, own, file.string() + ": ", &target))
             return status;
         if (!target.depth)
-            return fail(file.string() + ": gives no bits_per_pixel, which a bundle's sets are told apart by",
-                BAD_ARGUMENT);
+            return fail(usage_error(
+                file.string() + ": gives no bits_per_pixel, which a bundle's sets are told apart by"));
         const std::string& own_name = own.panel->name;
         if (std::string refusal = bundle_name_refusal(own_name); !own_name.empty() && !refusal.empty())
-            return fail(file.string() + ": " + refusal, BAD_ARGUMENT);
+            return fail(usage_error(file.string() + ": " + refusal));
         target.name = bundle_set_name(target.panel, own_name);
         target.panel.line_length = target.panel.stride();
         target.panel.format = &target.panel.pixel_format();
         for (const SetTarget& other : job.targets)
             if (other.name == target.name || same_bundle_screen(other.panel, target.panel))
-                return fail(file.string() + ": "
-                        + (other.name == target.name
-                                ? "its set would be named " + target.name + " as another's"
-                                : "the same screen as the panel of " + other.name
-                                    + " (a set each would be one too many)"),
-                    BAD_ARGUMENT);
+                return fail(usage_error(file.string() + ": "
+                    + (other.name == target.name ? "its set would be named " + target.name + " as another's"
+                                                 : "the same screen as the panel of " + other.name
+                                + " (a set each would be one too many)")));
         job.targets.push_back(target);
     }
     job.bundle = true;

@@ -35,13 +35,13 @@ public:
     PictureReader(const PictureReader&) = delete;
     PictureReader& operator=(const PictureReader&) = delete;
 
-    // When frame i reads a picture, waits for it and makes it `*shown`; "" or the error.
-    [[nodiscard]] std::string picture_for(int i, std::shared_ptr<const Fetched>* shown)
+    // When frame i reads a picture, waits for it and makes it `*shown`.
+    Error picture_for(int i, std::shared_ptr<const Fetched>* shown)
     {
         read_ahead();
         if (read_index_ >= plan_.reads.size() || plan_.reads[read_index_] != i)
-            return "";
-        std::string error = reading_.front().done.get();
+            return {};
+        Error error = reading_.front().done.get();
         *shown = reading_.front().into;
         reading_.pop_front();
         ++read_index_;
@@ -52,7 +52,7 @@ public:
 private:
     struct Reading {
         std::shared_ptr<Fetched> into; // also held by the task: it outlives a run that fails first
-        std::future<std::string> done;
+        std::future<Error> done;
     };
 
     void read_ahead()
@@ -66,26 +66,25 @@ private:
         }
     }
 
-    std::string fetch(PlannedFrame frame, Fetched* into) const
+    Error fetch(PlannedFrame frame, Fetched* into) const
     {
         std::unique_ptr<Artwork> still;
         Artwork* source = job_.artwork.get();
         if (!job_.moving) {
             const fs::path& input = job_.inputs[size_t(frame.input)];
-            if (std::string error = open_artwork(input, &still); !error.empty())
+            if (Error error = open_artwork(input, &still))
                 return error;
             if (still->moving())
-                return input.string() + ": a " + still->kind() + " among stills: give it alone";
+                return input_error(input.string() + ": a " + still->kind() + " among stills: give it alone");
             source = still.get();
         }
-        if (std::string error = source->picture_at(frame.time_us, fitting_, &into->picture, &into->which);
-            !error.empty())
+        if (Error error = source->picture_at(frame.time_us, fitting_, &into->picture, &into->which))
             return error;
         // A clip whose length its header did not give ends where its frames do.
         if (into->which.past_end && job_.options.loop && source->duration_us() > 0)
             return source->picture_at(
                 frame.time_us % source->duration_us(), fitting_, &into->picture, &into->which);
-        return "";
+        return {};
     }
 
     const EncodeJob& job_;
@@ -98,16 +97,16 @@ private:
 
 } // namespace
 
-std::string FrameMaker::make(int i, PlannedFrame frame, const Fetched* fetched)
+Error FrameMaker::make(int i, PlannedFrame frame, const Fetched* fetched)
 {
     std::string source = frame.input < 0 ? "held: draws nothing" : source_text(frame, fetched->which);
     FrameWritten written;
     if (frame.input < 0) {
-        if (std::string error = writer_.add_held(i, &written); !error.empty())
+        if (Error error = writer_.add_held(i, &written))
             return error;
     } else {
         make_codes(frame, *fetched);
-        if (std::string error = writer_.add_frame(i, &stream_, &written); !error.empty())
+        if (Error error = writer_.add_frame(i, &stream_, &written))
             return error;
         // The codes went to the screen unless the frame changed nothing.
         stream_on_screen_ = i == 0 || written.trimmed > 0;
@@ -121,7 +120,7 @@ std::string FrameMaker::make(int i, PlannedFrame frame, const Fetched* fetched)
         this->written(trim ? written.trimmed : written.whole).c_str(), trim ? "untrimmed" : "with --trim",
         this->written(trim ? written.whole : written.trimmed).c_str());
     lines_[size_t(i)] = line;
-    return "";
+    return {};
 }
 
 std::string FrameMaker::written(uint64_t pixels) const
@@ -170,15 +169,15 @@ int make_frames(const EncodeJob& job, const FramePlan& plan, const Fitting& fitt
     Progress progress(FRAMES_TOOL, "encoding frame", FRAME_COUNT, job.options.quiet);
     PictureReader reader(job, plan, fitting);
     // Destroyed first: waits for the frame being made.
-    std::future<std::string> making;
-    auto made_before = [&making]() -> std::string { return making.valid() ? making.get() : ""; };
+    std::future<Error> making;
+    auto made_before = [&making] { return making.valid() ? making.get() : Error {}; };
     std::shared_ptr<const Fetched> shown; // the picture the last frame read
     for (int i = 0; i < FRAME_COUNT; ++i) {
         stop_if_interrupted();
         PlannedFrame frame = plan.frames[size_t(i)];
-        if (std::string error = reader.picture_for(i, &shown); !error.empty())
+        if (Error error = reader.picture_for(i, &shown))
             return fail(error);
-        if (std::string error = made_before(); !error.empty())
+        if (Error error = made_before())
             return fail(error);
         if (frame.input >= 0 && shown->which.past_end && !job.options.hold && !job.options.fade_in) {
             frame.input = -1;
@@ -187,13 +186,13 @@ int make_frames(const EncodeJob& job, const FramePlan& plan, const Fitting& fitt
         SignalsHeld held;
         making = std::async(std::launch::async, [&makers, i, frame, shown] {
             for (FrameMaker* maker : makers)
-                if (std::string error = maker->make(i, frame, shown.get()); !error.empty())
+                if (Error error = maker->make(i, frame, shown.get()))
                     return error;
-            return std::string();
+            return Error {};
         });
         progress.step(i + 1);
     }
-    if (std::string error = made_before(); !error.empty())
+    if (Error error = made_before())
         return fail(error);
     progress.done();
     return 0;

@@ -30,8 +30,8 @@ public:
     }
 
     // Frame i (from 0) from the picture read for it (none for a frame
-    // held): its file staged and its report line kept. "" or the error.
-    [[nodiscard]] std::string make(int i, PlannedFrame frame, const Fetched* fetched);
+    // held): its file staged and its report line kept.
+    Error make(int i, PlannedFrame frame, const Fetched* fetched);
     // Screen memory a count of pixels takes, in bytes when the depth is known.
     [[nodiscard]] std::string written(uint64_t pixels) const;
     // The screen memory all frames write, and the same the other way (--trim or not).

@@ -147,8 +147,8 @@ ViewCommands add_view_commands(CLI::App& app, ViewOptions& view, std::string& sa
 int write_sample_command(const std::string& size, const std::string& out)
 {
     ScreenGeometry geometry;
-    if (std::string error = parse_screen_size(size, &geometry); !error.empty())
-        return fail(error, BAD_ARGUMENT);
+    if (Error error = parse_screen_size(size, &geometry))
+        return fail(error);
     return write_sample(out, geometry);
 }
 

@@ -32,15 +32,14 @@ struct FirstFrame {
 int draw_first_frame(const LogosOptions& options, const Rgb& background, const Fit& fit, FirstFrame* first)
 {
     std::unique_ptr<Artwork> artwork;
-    if (std::string error = open_artwork(options.input, &artwork); !error.empty())
+    if (Error error = open_artwork(options.input, &artwork))
         return fail(error);
     const ScreenGeometry& panel = first->panel;
     const Fitting fitting { panel.upright_width(), panel.upright_height(), fit, background };
     LinearPicture picture;
     SourceFrame which;
-    if (std::string error
-        = artwork->picture_at(int64_t(std::llround(options.start_seconds * 1e6)), fitting, &picture, &which);
-        !error.empty())
+    if (Error error
+        = artwork->picture_at(int64_t(std::llround(options.start_seconds * 1e6)), fitting, &picture, &which))
         return fail(error);
     RgbaImage image = to_srgb(picture);
     std::vector<uint8_t> rgb;
@@ -172,13 +171,13 @@ struct Staged {
 };
 
 // The splash screens, the logo, the command line and the README, staged in `staged`.
-std::string stage_pictures(const FirstFrame& first, StagedFiles& staged, Staged* made)
+Error stage_pictures(const FirstFrame& first, StagedFiles& staged, Staged* made)
 {
     std::vector<std::string>* notes = &made->notes;
     const ScreenGeometry& panel = first.panel;
     std::vector<uint8_t> shown = panel_rgb(first.memory, panel);
     PalettePicture bmp8;
-    if (std::string error = to_palette(shown, panel.width, panel.height, BMP8_COLOURS, &bmp8); !error.empty())
+    if (Error error = to_palette(shown, panel.width, panel.height, BMP8_COLOURS, &bmp8))
         return error;
     if (!bmp8.exact)
         notes->push_back("splash-8bit.bmp: frame 1 has " + std::to_string(bmp8.colours_before)
@@ -188,17 +187,15 @@ std::string stage_pictures(const FirstFrame& first, StagedFiles& staged, Staged*
     const std::string command_line = made->command_line = kernel_command_line(first, area);
     if (area.width) {
         PalettePicture logo;
-        if (std::string error = to_palette(crop(upright, panel.upright_width(), area), area.width,
-                area.height, KERNEL_LOGO_COLOURS, &logo);
-            !error.empty())
+        if (Error error = to_palette(crop(upright, panel.upright_width(), area), area.width, area.height,
+                KERNEL_LOGO_COLOURS, &logo))
             return error;
         if (!logo.exact)
             notes->push_back("logo_linux_clut224.ppm: the logo's area has "
                 + std::to_string(logo.colours_before)
                 + " colours; the kernel's logo holds 224, so each is shown as the nearest of them");
-        if (std::string error
-            = staged.add("logo_linux_clut224.ppm", plain_ppm_bytes(expand(logo), area.width, area.height));
-            !error.empty())
+        if (Error error
+            = staged.add("logo_linux_clut224.ppm", plain_ppm_bytes(expand(logo), area.width, area.height)))
             return error;
         made->files.push_back("logo_linux_clut224.ppm");
     }
@@ -208,11 +205,11 @@ std::string stage_pictures(const FirstFrame& first, StagedFiles& staged, Staged*
             std::pair { "splash-8bit.bmp", bmp8_bytes(bmp8, panel.width, panel.height) },
             std::pair { "cmdline.txt", std::vector<uint8_t>(line.begin(), line.end()) },
             std::pair { "README", std::vector<uint8_t>(readme.begin(), readme.end()) } })
-        if (std::string error = staged.add(name, bytes); !error.empty())
+        if (Error error = staged.add(name, bytes))
             return error;
         else
             made->files.push_back(name);
-    return "";
+    return {};
 }
 
 } // namespace
@@ -220,35 +217,34 @@ std::string stage_pictures(const FirstFrame& first, StagedFiles& staged, Staged*
 int write_boot_logos(const LogosOptions& options)
 {
     Rgb background;
-    if (std::string error = parse_colour(options.background, &background); !error.empty())
-        return fail("--background " + error, BAD_ARGUMENT);
+    if (Error error = parse_colour(options.background, &background))
+        return fail(within("--background ", error));
     std::optional<Fit> fit = parse_fit(options.fit);
     if (!fit)
-        return fail("--fit '" + options.fit + "': expected contain, cover, fill or none", BAD_ARGUMENT);
+        return fail(usage_error("--fit '" + options.fit + "': expected contain, cover, fill or none"));
     if (!std::isfinite(options.start_seconds) || options.start_seconds < 0 || options.start_seconds > 1e6)
-        return fail("--start must be a number of seconds from 0", BAD_ARGUMENT);
+        return fail(usage_error("--start must be a number of seconds from 0"));
     FirstFrame first;
     Staged made;
     ScreenOverrides given;
     ChosenScreen chosen;
-    if (std::string error = parse_screen_flags(options.screen, &given); !error.empty())
-        return fail(error, BAD_ARGUMENT);
-    if (std::string error = choose_screen(given, std::nullopt, false, &chosen); !error.empty())
-        return fail(error, BAD_ARGUMENT);
+    if (Error error = parse_screen_flags(options.screen, &given))
+        return fail(error);
+    if (Error error = choose_screen(given, std::nullopt, false, &chosen))
+        return fail(error);
     first.panel = chosen.geometry;
     made.notes = chosen.notes;
     if (const char* refusal = first.panel.pixel_format().refusal)
-        return fail("a " + std::string(first.panel.pixel_format().name)
-                + " panel cannot show the player's frames: it " + refusal,
-            BAD_ARGUMENT);
+        return fail(usage_error("a " + std::string(first.panel.pixel_format().name)
+            + " panel cannot show the player's frames: it " + refusal));
     if (int status = draw_first_frame(options, background, *fit, &first))
         return status;
     StagedFiles staged(options.out);
-    if (std::string error = staged.prepare(); !error.empty())
+    if (Error error = staged.prepare())
         return fail(error);
-    if (std::string error = stage_pictures(first, staged, &made); !error.empty())
+    if (Error error = stage_pictures(first, staged, &made))
         return fail(error);
-    if (std::string error = staged.commit(); !error.empty())
+    if (Error error = staged.commit())
         return fail(error);
     for (const std::string& line : made.notes)
         note(line);

@@ -30,30 +30,32 @@ int preview_set(const ViewOptions& options, StagedFiles& staged, const std::stri
     if (int status = open_set(options, true, &geometry, &description))
         return status;
     print_panel_caveats(geometry, description);
-    if (std::string refusal = animation_refusal(geometry.width, geometry.height); !refusal.empty())
-        return fail(geometry.size_text() + ": " + refusal + "; use check for this screen");
+    if (Error refusal = animation_refusal(geometry.width, geometry.height)) {
+        refusal.message += "; use check for this screen";
+        return fail(within(geometry.size_text() + ": ", refusal));
+    }
     std::vector<uint8_t> initial;
-    if (std::string error = initial_screen(options.base, geometry, &initial); !error.empty())
+    if (Error error = initial_screen(options.base, geometry, &initial))
         return fail(error);
     PlaybackPictures pictures(
         staged, geometry.upright_width(), geometry.upright_height(), FRAME_COUNT, folder);
     Progress progress(TOOL, "previewing frame", FRAME_COUNT, options.quiet);
-    std::string error;
+    Error error;
     int drawn = 0;
     play_directory(dir, geometry, std::move(initial), true,
         [&](int n, const FrameReport& report, const std::vector<uint8_t>& screen) {
-            if (error.empty())
+            if (!error)
                 error = first_unplayable(report);
-            if (error.empty())
+            if (!error)
                 pictures.add(upright_rgb(screen, geometry), report.outcome());
             drawn += report.status == FrameReport::drawn;
             progress.step(n);
         });
     progress.done();
-    if (!error.empty())
+    if (error)
         return fail(error);
-    if (std::string e = pictures.finish(); !e.empty())
-        return fail(e);
+    if (Error error = pictures.finish())
+        return fail(error);
     fs::path out = fs::path(options.out) / folder;
     std::printf("%d of %d frames drawn on %s at %u bpp%s; %s (%ld ms a frame), %s\n", drawn, FRAME_COUNT,
         geometry.size_text().c_str(), geometry.bits_per_pixel, rotation_text(geometry, true).c_str(),
@@ -67,7 +69,8 @@ int preview_set(const ViewOptions& options, StagedFiles& staged, const std::stri
         for (int n : *differing)
             names.push_back(frame_name(n));
         if (!names.empty())
-            fail("the screen is not as the set was made to leave it after " + name_list(names, 8));
+            fail(input_error(
+                "the screen is not as the set was made to leave it after " + name_list(names, 8)));
         else
             std::printf("the screen after each frame is as the set was made to leave it\n");
         *as_made = *as_made && names.empty();
@@ -81,15 +84,14 @@ int preview_frames(const ViewOptions& options)
 {
     const bool bundle = is_bundle(options.input);
     if (is_within(options.out, options.input))
-        return fail(options.out + ": is in the " + (bundle ? "bundle " : "set ") + options.input
-                + ", whose copy would take the preview to the device; give another --out",
-            BAD_ARGUMENT);
+        return fail(usage_error(options.out + ": is in the " + (bundle ? "bundle " : "set ") + options.input
+            + ", whose copy would take the preview to the device; give another --out"));
     std::vector<SetToView> sets;
     if (int status = sets_to_view(options, &sets))
         return status;
     // One preview, or one for each set of a bundle, committed together.
     StagedFiles staged(options.out);
-    if (std::string error = staged.prepare(); !error.empty())
+    if (Error error = staged.prepare())
         return fail(error);
     bool as_made = true;
     for (const SetToView& set : sets) {
@@ -98,7 +100,7 @@ int preview_frames(const ViewOptions& options)
         if (int status = preview_set(set.options, staged, set.folder, &as_made))
             return status;
     }
-    if (std::string error = staged.commit(); !error.empty())
+    if (Error error = staged.commit())
         return fail(error);
     return as_made ? 0 : 1;
 }

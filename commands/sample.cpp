@@ -19,14 +19,13 @@ int write_sample(const std::string& out, const ScreenGeometry& geometry)
         char name[32];
         std::snprintf(name, sizeof name, "spinner-%02d.png", n);
         std::vector<uint8_t> png;
-        if (std::string error = encode_png_rgb(geometry.width, geometry.height,
-                render_sample_frame(n, geometry.width, geometry.height), &png);
-            !error.empty())
-            return fail((fs::path(out) / name).string() + ": " + error);
-        if (std::string error = staged.add(name, png); !error.empty())
+        if (Error error = encode_png_rgb(geometry.width, geometry.height,
+                render_sample_frame(n, geometry.width, geometry.height), &png))
+            return fail(within((fs::path(out) / name).string() + ": ", error));
+        if (Error error = staged.add(name, png))
             return fail(error);
     }
-    if (std::string error = staged.commit(); !error.empty())
+    if (Error error = staged.commit())
         return fail(error);
     std::printf("%d sample images of %s in %s\n", FRAME_COUNT, geometry.size_text().c_str(), out.c_str());
     return 0;

@@ -43,7 +43,7 @@ int parse_command_line(CLI::App& app, int argc, char** argv)
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
         // Help and version end well; anything else is a bad argument.
-        return app.exit(error) == 0 ? 0 : BAD_ARGUMENT;
+        return app.exit(error) == 0 ? 0 : int(ExitStatus::bad_command_line);
     }
     return -1;
 }

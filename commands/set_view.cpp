@@ -22,18 +22,18 @@ int screen_for(const fs::path& dir, const ScreenFlags& flags, const std::optiona
 {
     std::optional<SetDescription> own;
     std::optional<SetDescription>& found = description ? *description : own;
-    if (std::string error = read_set_description(dir, &found); !error.empty())
+    if (Error error = read_set_description(dir, &found))
         return fail(error);
     ScreenOverrides given;
     if (listed)
         given = listed_panel(*listed);
-    else if (std::string error = parse_screen_flags(flags, &given); !error.empty())
-        return fail(error, BAD_ARGUMENT);
+    else if (Error error = parse_screen_flags(flags, &given))
+        return fail(error);
     ChosenScreen chosen;
-    std::string error = choose_screen(given, found, need_depth, &chosen);
+    Error error = choose_screen(given, found, need_depth, &chosen);
     print_screen_notes(chosen.notes);
     *geometry = chosen.geometry;
-    return error.empty() ? 0 : fail(error, BAD_ARGUMENT);
+    return error ? fail(error) : 0;
 }
 
 int open_set(const ViewOptions& options, bool need_depth, ScreenGeometry* geometry,
@@ -41,26 +41,24 @@ int open_set(const ViewOptions& options, bool need_depth, ScreenGeometry* geomet
 {
     std::error_code ec;
     if (!fs::is_directory(options.input, ec))
-        return fail(options.input + ": not a directory");
+        return fail(input_error(options.input + ": not a directory"));
     return screen_for(options.input, options.screen, options.listed, need_depth, geometry, description);
 }
 
-std::string initial_screen(
-    const std::string& base, const ScreenGeometry& geometry, std::vector<uint8_t>* screen)
+Error initial_screen(const std::string& base, const ScreenGeometry& geometry, std::vector<uint8_t>* screen)
 {
     screen->assign(geometry.memory_bytes(), 0);
     if (base.empty())
-        return "";
+        return {};
     RgbaImage image;
     // The picture as it shows, upright.
-    if (std::string error = read_picture(base, geometry.upright_width(), geometry.upright_height(), &image);
-        !error.empty())
+    if (Error error = read_picture(base, geometry.upright_width(), geometry.upright_height(), &image))
         return error;
     std::vector<uint8_t> rgb(geometry.pixels() * 3);
     for (size_t i = 0; i < geometry.pixels(); ++i)
         std::copy_n(&image.rgba[i * 4], 3, &rgb[i * 3]);
     *screen = panel_memory(rgb, geometry);
-    return "";
+    return {};
 }
 
 void print_panel_caveats(const ScreenGeometry& geometry, const std::optional<SetDescription>& description)
@@ -90,11 +88,11 @@ std::string describe_coverage(const FrameReport& frame, const ScreenGeometry& ge
     return "exact";
 }
 
-std::string first_unplayable(const FrameReport& report)
+Error first_unplayable(const FrameReport& report)
 {
-    return report.status == FrameReport::not_regular
-        ? report.error + ": the player would hang on it or misread it"
-        : "";
+    if (report.status != FrameReport::not_regular)
+        return {};
+    return input_error(report.error + ": the player would hang on it or misread it");
 }
 
 int sets_to_view(const ViewOptions& options, std::vector<SetToView>* sets)
@@ -106,14 +104,14 @@ int sets_to_view(const ViewOptions& options, std::vector<SetToView>* sets)
     const ScreenFlags& flags = options.screen;
     if (!flags.size.empty() || !flags.depth.empty() || !flags.format.empty() || !flags.line_length.empty()
         || !flags.panel.empty() || !flags.rotate.empty())
-        return fail(options.input + ": a bundle: each set is taken on the panel its " + BUNDLE_INDEX_FILE
-                + " gives, so no flag names a screen",
-            BAD_ARGUMENT);
+        return fail(usage_error(options.input + ": a bundle: each set is taken on the panel its "
+            + BUNDLE_INDEX_FILE + " gives, so no flag names a screen"));
     std::vector<BundleEntry> entries;
-    if (std::string error = read_bundle(options.input, &entries); !error.empty())
+    if (Error error = read_bundle(options.input, &entries))
         return fail(error);
     if (entries.empty())
-        return fail(options.input + ": its " + std::string(BUNDLE_INDEX_FILE) + " lists no sets");
+        return fail(
+            input_error(options.input + ": its " + std::string(BUNDLE_INDEX_FILE) + " lists no sets"));
     sets->clear();
     for (const BundleEntry& entry : entries) {
         ViewOptions set = options;
@@ -121,8 +119,8 @@ int sets_to_view(const ViewOptions& options, std::vector<SetToView>* sets)
         set.listed = entry.panel;
         std::error_code ec;
         if (!fs::is_directory(set.input, ec))
-            return fail(set.input + ": listed in " + (fs::path(options.input) / BUNDLE_INDEX_FILE).string()
-                + ", but not a directory");
+            return fail(input_error(set.input + ": listed in "
+                + (fs::path(options.input) / BUNDLE_INDEX_FILE).string() + ", but not a directory"));
         sets->push_back({ set, entry.name });
     }
     return 0;

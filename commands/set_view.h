@@ -35,9 +35,8 @@ struct SetToView {
 // set that is not there).
 [[nodiscard]] int sets_to_view(const ViewOptions& options, std::vector<SetToView>* sets);
 
-// The device memory as it starts: black, or showing the picture `base`. "" or the error.
-[[nodiscard]] std::string initial_screen(
-    const std::string& base, const ScreenGeometry& geometry, std::vector<uint8_t>* screen);
+// The device memory as it starts: black, or showing the picture `base`.
+Error initial_screen(const std::string& base, const ScreenGeometry& geometry, std::vector<uint8_t>* screen);
 
 // What this panel shows differently from what the frames were made for, said once.
 void print_panel_caveats(const ScreenGeometry& geometry, const std::optional<SetDescription>& description);
@@ -46,5 +45,5 @@ void print_panel_caveats(const ScreenGeometry& geometry, const std::optional<Set
 std::string describe_coverage(const FrameReport& frame, const ScreenGeometry& geometry);
 
 // Frames the player cannot get through: a FIFO would hang it as it would
-// hang us, so the tools refuse to show such a set as if it played. "" or why.
-std::string first_unplayable(const FrameReport& report);
+// hang us, so the tools refuse to show such a set as if it played.
+Error first_unplayable(const FrameReport& report);

@@ -33,16 +33,16 @@ namespace {
 constexpr char TOOL[] = "pelimora-vfb";
 
 // A frame the player would hang on (a FIFO) or misread, found before it runs.
-std::string unplayable_frame(const fs::path& dir)
+Error unplayable_frame(const fs::path& dir)
 {
     for (int n = 1; n <= FRAME_COUNT; ++n) {
         struct stat info;
         fs::path path = dir / frame_name(n);
         if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode))
-            return path.string() + ": not a regular file but " + file_kind(info.st_mode)
-                + ": the player would hang on it or misread it";
+            return input_error(path.string() + ": not a regular file but " + file_kind(info.st_mode)
+                + ": the player would hang on it or misread it");
     }
-    return "";
+    return {};
 }
 
 struct VfbOptions {
@@ -75,44 +75,43 @@ int choose_vfb_screen(
     const std::string& frames = options.frames;
     std::error_code ec;
     if (!fs::is_directory(frames, ec))
-        return fail(frames + ": not a directory");
-    if (std::string error = read_set_description(frames, description); !error.empty())
+        return fail(input_error(frames + ": not a directory"));
+    if (Error error = read_set_description(frames, description))
         return fail(error);
     ScreenOverrides given;
     if (options.listed)
         given = listed_panel(*options.listed);
-    else if (std::string error = parse_screen_flags(options.flags, &given); !error.empty())
-        return fail(error, BAD_ARGUMENT);
+    else if (Error error = parse_screen_flags(options.flags, &given))
+        return fail(error);
     ChosenScreen chosen;
-    if (std::string error = choose_screen(given, *description, true, &chosen); !error.empty())
-        return fail(error, BAD_ARGUMENT);
+    if (Error error = choose_screen(given, *description, true, &chosen))
+        return fail(error);
     *geometry = chosen.geometry;
     std::vector<std::string>& notes = chosen.notes;
     for (const std::string& line : panel_caveats(*geometry, made_for(*description, *geometry)))
         notes.push_back(line);
     for (const std::string& line : notes)
         note(line);
-    if (std::string refusal = animation_refusal(geometry->width, geometry->height); !refusal.empty())
-        return fail(geometry->size_text() + ": " + refusal);
-    if (std::string error = unplayable_frame(frames); !error.empty())
+    if (Error refusal = animation_refusal(geometry->width, geometry->height))
+        return fail(within(geometry->size_text() + ": ", refusal));
+    if (Error error = unplayable_frame(frames))
         return fail(error);
     if (is_within(options.out, frames))
-        return fail(options.out + ": is in the set " + frames
-                + ", whose copy would take the captures to the device; give another --out",
-            BAD_ARGUMENT);
+        return fail(usage_error(options.out + ": is in the set " + frames
+            + ", whose copy would take the captures to the device; give another --out"));
     return 0;
 }
 
-// Room in the scratch directory for the run's captures: "" or why not.
-std::string room_for_captures(const fs::path& scratch, const ScreenGeometry& geometry, const std::string& out)
+// Room in the scratch directory for the run's captures, or why not.
+Error room_for_captures(const fs::path& scratch, const ScreenGeometry& geometry, const std::string& out)
 {
     struct statvfs space;
     uint64_t needed = uint64_t(FRAME_COUNT) * geometry.bytes() + (uint64_t(16) << 20);
     if (statvfs(scratch.c_str(), &space) != 0 || uint64_t(space.f_bavail) * space.f_frsize >= needed)
-        return "";
-    return out + ": the " + std::to_string(FRAME_COUNT) + " captured screens need "
+        return {};
+    return input_error(out + ": the " + std::to_string(FRAME_COUNT) + " captured screens need "
         + std::to_string(needed >> 20) + " MB, and only "
-        + std::to_string((uint64_t(space.f_bavail) * space.f_frsize) >> 20) + " MB are free";
+        + std::to_string((uint64_t(space.f_bavail) * space.f_frsize) >> 20) + " MB are free");
 }
 
 VirtualDevices devices_for(const ScreenGeometry& geometry)
@@ -164,12 +163,12 @@ int follow_run(const VfbOptions& options, const ScreenGeometry& geometry, const 
     followed->run = running.get();
     stop_if_interrupted();
     if (!followed->run.error.empty())
-        return fail(followed->run.error);
+        return fail(input_error(followed->run.error));
     size_t events = 0;
     followed->shown = follower.finish(&events);
     progress.done();
     if (events != followed->run.events.size())
-        return fail("the virtual devices' log changed after it was read");
+        return fail(input_error("the virtual devices' log changed after it was read"));
     return 0;
 }
 
@@ -183,7 +182,8 @@ int report_run(const VfbOptions& options, const ScreenGeometry& geometry,
     for (int n : frames_not_as_made(options.frames, description, geometry).value_or(std::vector<int> {}))
         not_as_made.push_back(frame_name(n));
     if (!not_as_made.empty())
-        fail("the screen is not as the set was made to leave it after " + name_list(not_as_made, 8));
+        fail(input_error(
+            "the screen is not as the set was made to leave it after " + name_list(not_as_made, 8)));
     size_t messages = std::count(run.kmsg.begin(), run.kmsg.end(), '\n');
     bool matches = followed.differing == 0 && followed.shown == FRAME_COUNT;
     std::printf(
@@ -210,8 +210,8 @@ int play_set(const VfbOptions& options, StagedFiles& staged, const std::string& 
     // The captures go to a scratch directory inside the output, removed on every exit.
     TempDir scratch(options.out, scratch_name("vfb"));
     if (scratch.path().empty())
-        return fail(options.out + ": cannot make a scratch directory");
-    if (std::string error = room_for_captures(scratch.path(), geometry, options.out); !error.empty())
+        return fail(input_error(options.out + ": cannot make a scratch directory"));
+    if (Error error = room_for_captures(scratch.path(), geometry, options.out))
         return fail(error);
     if (!options.quiet && isatty(STDERR_FILENO))
         std::fprintf(stderr, "%s: playing %d frames on %s at %u bpp...\r", TOOL, FRAME_COUNT,
@@ -223,8 +223,9 @@ int play_set(const VfbOptions& options, StagedFiles& staged, const std::string& 
         return status;
     std::fputs(followed.run.kmsg.c_str(), stdout);
     if (followed.differing)
-        fail("after " + frame_name(followed.first_difference) + " the screen differs from the preview");
-    if (std::string error = pictures.finish(); !error.empty())
+        fail(input_error(
+            "after " + frame_name(followed.first_difference) + " the screen differs from the preview"));
+    if (Error error = pictures.finish())
         return fail(error);
     *written = true;
     return report_run(options, geometry, description, followed, folder);
@@ -249,7 +250,7 @@ int run(int argc, char** argv)
     if (int status = sets_to_view(given, &sets))
         return status;
     StagedFiles staged(options.out);
-    if (std::string error = staged.prepare(); !error.empty())
+    if (Error error = staged.prepare())
         return fail(error);
     std::string why;
     if (!enter_device_sandbox(&why))
@@ -266,7 +267,7 @@ int run(int argc, char** argv)
         if (!written)
             return status;
     }
-    if (std::string error = staged.commit(); !error.empty())
+    if (Error error = staged.commit())
         return fail(error);
     return status;
 }

@@ -100,19 +100,19 @@ bool is_bundle(const fs::path& dir)
     return fs::is_regular_file(dir / BUNDLE_INDEX_FILE, ec);
 }
 
-std::string read_bundle(const fs::path& dir, std::vector<BundleEntry>* sets)
+Error read_bundle(const fs::path& dir, std::vector<BundleEntry>* sets)
 {
     auto index = std::make_unique<BundleIndex>();
     if (!read_bundle_index(dir.c_str(), index.get()))
-        return index->error;
+        return input_error(index->error);
     sets->clear();
     for (int i = 0; i < index->count; ++i) {
         const BundleSet& set = index->sets[i];
         const PixelFormat* format = find_format(set.format);
         if (!format)
-            return (dir / BUNDLE_INDEX_FILE).string() + ": " + set.name + ": format must be one of "
-                + format_names();
+            return input_error((dir / BUNDLE_INDEX_FILE).string() + ": " + set.name
+                + ": format must be one of " + format_names());
         sets->push_back({ set.name, { set.xres, set.yres, set.bits_per_pixel, set.line_length, format } });
     }
-    return "";
+    return {};
 }

@@ -31,5 +31,5 @@ std::vector<uint8_t> bundle_index_bytes(const std::vector<BundleEntry>& sets);
 
 // Whether `dir` holds a bundle's index.
 bool is_bundle(const std::filesystem::path& dir);
-// The bundle's sets, each with its panel: "" or the error, naming the file.
-[[nodiscard]] std::string read_bundle(const std::filesystem::path& dir, std::vector<BundleEntry>* sets);
+// The bundle's sets, each with its panel; errors name the file.
+Error read_bundle(const std::filesystem::path& dir, std::vector<BundleEntry>* sets);

@@ -32,36 +32,36 @@ std::string format_names()
     return names;
 }
 
-std::string parse_screen_size(const std::string& text, ScreenGeometry* geometry)
+Error parse_screen_size(const std::string& text, ScreenGeometry* geometry)
 {
     size_t x = text.find_first_of("xX");
     uint32_t width = 0, height = 0;
     if (x == std::string::npos || !parse_decimal(std::string_view(text).substr(0, x), &width)
         || !parse_decimal(std::string_view(text).substr(x + 1), &height) || width < 1 || height < 1
         || width > MAX_SCREEN_SIDE || height > MAX_SCREEN_SIDE)
-        return "screen size '" + text + "': expected WIDTHxHEIGHT, each 1 to "
-            + std::to_string(MAX_SCREEN_SIDE);
+        return usage_error("screen size '" + text + "': expected WIDTHxHEIGHT, each 1 to "
+            + std::to_string(MAX_SCREEN_SIDE));
     geometry->width = width;
     geometry->height = height;
-    return "";
+    return {};
 }
 
-std::string parse_depth(const std::string& text, uint32_t* bits_per_pixel)
+Error parse_depth(const std::string& text, uint32_t* bits_per_pixel)
 {
     if (text != "16" && text != "32")
-        return "depth '" + text + "': expected 16 or 32 (bits per pixel)";
+        return usage_error("depth '" + text + "': expected 16 or 32 (bits per pixel)");
     *bits_per_pixel = text == "16" ? 16 : 32;
-    return "";
+    return {};
 }
 
-std::string parse_rotation(const std::string& text, uint32_t* degrees)
+Error parse_rotation(const std::string& text, uint32_t* degrees)
 {
     for (uint32_t angle : { 0u, 90u, 180u, 270u })
         if (text == std::to_string(angle)) {
             *degrees = angle;
-            return "";
+            return {};
         }
-    return "rotate '" + text + "': expected 0, 90, 180 or 270 (degrees clockwise)";
+    return usage_error("rotate '" + text + "': expected 0, 90, 180 or 270 (degrees clockwise)");
 }
 
 std::string rotation_text(const ScreenGeometry& geometry, bool shown_upright)
@@ -72,13 +72,13 @@ std::string rotation_text(const ScreenGeometry& geometry, bool shown_upright)
         + (shown_upright ? ", shown upright" : "");
 }
 
-std::string player_refusal(const ScreenGeometry& geometry)
+Error player_refusal(const ScreenGeometry& geometry)
 {
     uint64_t bits = uint64_t(geometry.width) * geometry.height * geometry.bits_per_pixel;
     if (bits > UINT32_MAX)
-        return geometry.size_text() + " at " + std::to_string(geometry.bits_per_pixel)
-            + " bpp is more than the player can map (its size in bits must fit in 32 bits)";
-    return "";
+        return usage_error(geometry.size_text() + " at " + std::to_string(geometry.bits_per_pixel)
+            + " bpp is more than the player can map (its size in bits must fit in 32 bits)");
+    return {};
 }
 
 uint32_t rows_drawn_in_full(const ScreenGeometry& geometry)

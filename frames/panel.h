@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/pixel_formats.h"
+#include "lib/error.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -36,8 +37,9 @@ struct ScreenGeometry {
     uint32_t upright_height() const { return turned_sideways() ? width : height; }
 };
 
-// "0", "90", "180" or "270": degrees clockwise.
-[[nodiscard]] std::string parse_rotation(const std::string& text, uint32_t* degrees);
+// "0", "90", "180" or "270": degrees clockwise. Errors of the parsers here
+// are of the command line.
+Error parse_rotation(const std::string& text, uint32_t* degrees);
 // "" unturned, else ", turned 90 degrees clockwise in the panel's memory"
 // and, for pictures of what it shows, ", shown upright".
 std::string rotation_text(const ScreenGeometry& geometry, bool shown_upright = false);
@@ -48,14 +50,13 @@ const PixelFormat* find_format(const std::string& name);
 [[nodiscard]] std::string format_names();
 
 // "WIDTHxHEIGHT" (or "WIDTHXHEIGHT"), decimal digits only, each 1 to
-// MAX_SCREEN_SIDE; returns an empty string or the error.
-[[nodiscard]] std::string parse_screen_size(const std::string& text, ScreenGeometry* geometry);
+// MAX_SCREEN_SIDE.
+Error parse_screen_size(const std::string& text, ScreenGeometry* geometry);
 // "16" or "32".
-[[nodiscard]] std::string parse_depth(const std::string& text, uint32_t* bits_per_pixel);
+Error parse_depth(const std::string& text, uint32_t* bits_per_pixel);
 
-// Why the player would refuse this screen (its size in bits must fit 32
-// bits), or an empty string.
-[[nodiscard]] std::string player_refusal(const ScreenGeometry& geometry);
+// Why the player would refuse this screen: its size in bits must fit 32 bits.
+Error player_refusal(const ScreenGeometry& geometry);
 
 // Rows the player's stream of width x height pixels draws in full when laid
 // into this panel's lines (all of them when the line holds just a row).

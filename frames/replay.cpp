@@ -87,7 +87,7 @@ FrameReport draw_frame_file(
     const fs::path& path, const ScreenGeometry& geometry, std::vector<uint8_t>* screen)
 {
     FrameReport report;
-    std::string error;
+    Error error;
     struct stat info = {};
     int fd = open_regular_file(path, &error, &info);
     if (fd < 0) {
@@ -96,7 +96,7 @@ FrameReport draw_frame_file(
             : info.st_mode                    ? FrameReport::not_regular
             : open_error == ENOENT            ? FrameReport::missing
                                               : FrameReport::unreadable;
-        report.error = error;
+        report.error = error.message;
         return report;
     }
     uint32_t mapped = uint32_t(info.st_size);

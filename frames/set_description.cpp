@@ -12,6 +12,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// A panel file or a set's description being read: its name, which errors
+// begin with, and the status they end a tool with (a panel file is part of
+// the command line, a set's description of the input).
+struct Source {
+    std::string name;
+    ExitStatus status;
+
+    Error error(const std::string& what) const { return { status, name + ": " + what }; }
+};
+
 std::string size_text(uint32_t width, uint32_t height)
 {
     return std::to_string(width) + "x" + std::to_string(height);
@@ -37,11 +47,11 @@ bool field(const nlohmann::json& json, const char* key, ChannelField* channel)
 }
 
 // The JSON of a description: one object, nothing after it, no key twice.
-// "" or the error naming the file (and the key).
-std::string parse_strictly(const std::vector<uint8_t>& bytes, const std::string& name, nlohmann::json* json)
+// Errors name the file (and the key).
+Error parse_strictly(const std::vector<uint8_t>& bytes, const Source& source, nlohmann::json* json)
 {
     if (std::find(bytes.begin(), bytes.end(), 0) != bytes.end())
-        return name + ": not JSON text: it holds a NUL byte";
+        return source.error("not JSON text: it holds a NUL byte");
     std::vector<std::set<std::string>> keys; // of each object being read
     std::string repeated;
     nlohmann::json::parser_callback_t note_keys
@@ -57,33 +67,33 @@ std::string parse_strictly(const std::vector<uint8_t>& bytes, const std::string&
           };
     *json = nlohmann::json::parse(bytes.begin(), bytes.end(), note_keys, false);
     if (json->is_discarded())
-        return name + ": not valid JSON (or something follows the object)";
+        return source.error("not valid JSON (or something follows the object)");
     if (!json->is_object())
-        return name + ": not a JSON object";
+        return source.error("not a JSON object");
     if (!repeated.empty())
-        return name + ": key \"" + repeated + "\" is given twice";
-    return "";
+        return source.error("key \"" + repeated + "\" is given twice");
+    return {};
 }
 
 // The format the channel offsets give, when the description has them; a
-// named format must agree. "" or the error.
-std::string format_from_channels(const nlohmann::json& json, const std::string& name, DescribedScreen* d)
+// named format must agree.
+Error format_from_channels(const nlohmann::json& json, const Source& source, DescribedScreen* d)
 {
     ChannelField red, green, blue, transp;
     uint32_t bits = d->bits_per_pixel ? d->bits_per_pixel : d->format ? d->format->bits_per_pixel : 0;
     if (!bits || !field(json, "red", &red) || !field(json, "green", &green) || !field(json, "blue", &blue)
         || (json.contains("transp") && !field(json, "transp", &transp)))
-        return name
-            + ": red, green, blue (and transp) must each be {\"offset\": N, \"length\": N}, with "
-              "bits_per_pixel";
+        return source.error("red, green, blue (and transp) must each be {\"offset\": N, \"length\": N}, with "
+                            "bits_per_pixel");
     const PixelFormat* of_channels = format_of_channels(bits, red, green, blue, transp);
     if (d->format && of_channels != d->format)
-        return name + ": \"format\" " + d->format->name + " contradicts its channel offsets, which are "
-            + (of_channels ? of_channels->name : "none of the formats");
+        return source.error(std::string("\"format\" ") + d->format->name
+            + " contradicts its channel offsets, which are "
+            + (of_channels ? of_channels->name : "none of the formats"));
     if (!of_channels)
-        return name + ": its channel offsets are none of the formats " + format_names();
+        return source.error("its channel offsets are none of the formats " + format_names());
     d->format = of_channels;
-    return "";
+    return {};
 }
 
 // A description's bytes: a panel or set description is a few hundred
@@ -93,126 +103,143 @@ constexpr uint64_t MAX_DESCRIPTION_BYTES = 1 << 20;
 
 namespace {
 
-// A panel file's or a description's bytes, at most MAX_DESCRIPTION_BYTES: "" or the error.
-std::string read_description_bytes(const fs::path& path, std::vector<uint8_t>* bytes)
+// A panel file's or a description's bytes, at most MAX_DESCRIPTION_BYTES.
+Error read_description_bytes(const Source& source, std::vector<uint8_t>* bytes)
 {
-    if (std::string error = read_file_start(path, MAX_DESCRIPTION_BYTES + 1, bytes); !error.empty())
-        return error;
+    if (Error error = read_file_start(source.name, MAX_DESCRIPTION_BYTES + 1, bytes))
+        return { source.status, error.message };
     if (bytes->size() > MAX_DESCRIPTION_BYTES)
-        return path.string() + ": over " + std::to_string(MAX_DESCRIPTION_BYTES >> 20)
-            + " MiB, far more than a panel or set description holds";
-    return "";
+        return source.error("over " + std::to_string(MAX_DESCRIPTION_BYTES >> 20)
+            + " MiB, far more than a panel or set description holds");
+    return {};
 }
 
-// The screen's keys of a panel file or a set's description: "" or the error.
-std::string parse_screen_keys(const nlohmann::json& json, const std::string& name, DescribedScreen* d)
+// The screen's keys of a panel file or a set's description.
+Error parse_screen_keys(const nlohmann::json& json, const Source& source, DescribedScreen* d)
 {
     // A probe's report of a screen it could not use.
     if (json.contains("error") && json["error"].is_string() && !json.contains("xres"))
-        return name + ": the probe could not use the screen: " + json["error"].get<std::string>();
+        return source.error("the probe could not use the screen: " + json["error"].get<std::string>());
     if (!number(json, "xres", 1, MAX_SCREEN_SIDE, &d->xres)
         || !number(json, "yres", 1, MAX_SCREEN_SIDE, &d->yres))
-        return name + ": expected xres and yres, each 1 to " + std::to_string(MAX_SCREEN_SIDE);
+        return source.error("expected xres and yres, each 1 to " + std::to_string(MAX_SCREEN_SIDE));
     if (json.contains("bits_per_pixel")
         && (!number(json, "bits_per_pixel", 16, 32, &d->bits_per_pixel)
             || (d->bits_per_pixel != 16 && d->bits_per_pixel != 32)))
-        return name + ": bits_per_pixel must be 16 or 32";
+        return source.error("bits_per_pixel must be 16 or 32");
     if (json.contains("line_length") && !number(json, "line_length", 1, MAX_LINE_LENGTH, &d->line_length))
-        return name + ": line_length must be a number of bytes, at most " + std::to_string(MAX_LINE_LENGTH);
+        return source.error(
+            "line_length must be a number of bytes, at most " + std::to_string(MAX_LINE_LENGTH));
     // "unknown": a format the probe could not name; its channels say the rest.
     bool named = json.contains("format") && !(json["format"].is_string() && json["format"] == "unknown");
     if (named
         && (!json["format"].is_string() || !(d->format = find_format(json["format"].get<std::string>()))))
-        return name + ": format must be one of " + format_names();
+        return source.error("format must be one of " + format_names());
     if (json.contains("rotate")
         && (!number(json, "rotate", 0, 270, &d->rotate)
-            || !parse_rotation(std::to_string(d->rotate), &d->rotate).empty()))
-        return name + ": rotate must be 0, 90, 180 or 270 (degrees clockwise)";
+            || parse_rotation(std::to_string(d->rotate), &d->rotate)))
+        return source.error("rotate must be 0, 90, 180 or 270 (degrees clockwise)");
     if (json.contains("red") || json.contains("green") || json.contains("blue"))
         // The kernel's channel offsets, as the probe reports them, decide the format.
-        if (std::string error = format_from_channels(json, name, d); !error.empty())
+        if (Error error = format_from_channels(json, source, d))
             return error;
     if (d->format && d->bits_per_pixel && d->format->bits_per_pixel != d->bits_per_pixel)
-        return name + ": format " + d->format->name + " is " + std::to_string(d->format->bits_per_pixel)
-            + " bpp, not " + std::to_string(d->bits_per_pixel);
-    return "";
+        return source.error(std::string("format ") + d->format->name + " is "
+            + std::to_string(d->format->bits_per_pixel) + " bpp, not " + std::to_string(d->bits_per_pixel));
+    return {};
 }
 
-// The JSON of a panel file or a description, and the screen it names: "" or the error.
-std::string parse_screen(
-    const std::vector<uint8_t>& bytes, const std::string& name, nlohmann::json* json, DescribedScreen* d)
+// The JSON of a panel file or a description, and the screen it names.
+Error parse_screen(
+    const std::vector<uint8_t>& bytes, const Source& source, nlohmann::json* json, DescribedScreen* d)
 {
-    if (std::string error = parse_strictly(bytes, name, json); !error.empty())
+    if (Error error = parse_strictly(bytes, source, json))
         return error;
-    return parse_screen_keys(*json, name, d);
+    return parse_screen_keys(*json, source, d);
 }
 
 } // namespace
 
-std::string parse_panel_file(const std::vector<uint8_t>& bytes, const std::string& name, PanelFile* panel)
+namespace {
+
+Error parse_panel_file(const std::vector<uint8_t>& bytes, const Source& source, PanelFile* panel)
 {
     nlohmann::json json;
     *panel = {};
-    if (std::string error = parse_screen(bytes, name, &json, panel); !error.empty())
+    if (Error error = parse_screen(bytes, source, &json, panel))
         return error;
     if (json.contains("name")) {
         if (!json["name"].is_string())
-            return name + ": name must be a string";
+            return source.error("name must be a string");
         panel->name = json["name"].get<std::string>();
     }
-    return "";
+    return {};
 }
 
-std::string read_panel_file(const fs::path& path, PanelFile* panel)
-{
-    std::vector<uint8_t> bytes;
-    if (std::string error = read_description_bytes(path, &bytes); !error.empty())
-        return error;
-    return parse_panel_file(bytes, path.string(), panel);
-}
-
-std::string parse_description(const std::vector<uint8_t>& bytes, const std::string& name, SetDescription* d)
+Error parse_description(const std::vector<uint8_t>& bytes, const Source& source, SetDescription* d)
 {
     nlohmann::json json;
     *d = {};
-    if (std::string error = parse_screen(bytes, name, &json, d); !error.empty())
+    if (Error error = parse_screen(bytes, source, &json, d))
         return error;
     if (json.contains("partial_frames")) {
         if (!json["partial_frames"].is_boolean())
-            return name + ": partial_frames must be true or false";
+            return source.error("partial_frames must be true or false");
         d->partial_frames = json["partial_frames"].get<bool>();
     }
     if (json.contains("screens")) {
         const nlohmann::json& screens = json["screens"];
         if (!screens.is_array() || screens.size() > 1000)
-            return name + ": screens must be a list of digests";
+            return source.error("screens must be a list of digests");
         for (const nlohmann::json& digest : screens) {
             uint64_t value = 0;
             std::string text = digest.is_string() ? digest.get<std::string>() : "";
             auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
             if (text.size() != 16 || error != std::errc() || end != text.data() + text.size())
-                return name + ": screens must be a list of 16-digit hexadecimal digests";
+                return source.error("screens must be a list of 16-digit hexadecimal digests");
             d->screens.push_back(value);
         }
     }
-    return "";
+    return {};
 }
 
-std::string read_set_description(const fs::path& dir, std::optional<SetDescription>* description)
+} // namespace
+
+Error parse_panel_file(const std::vector<uint8_t>& json, const std::string& name, PanelFile* panel)
+{
+    return parse_panel_file(json, { name, ExitStatus::bad_command_line }, panel);
+}
+
+Error read_panel_file(const fs::path& path, PanelFile* panel)
+{
+    const Source source { path.string(), ExitStatus::bad_command_line };
+    std::vector<uint8_t> bytes;
+    if (Error error = read_description_bytes(source, &bytes))
+        return error;
+    return parse_panel_file(bytes, source, panel);
+}
+
+Error parse_description(
+    const std::vector<uint8_t>& json, const std::string& name, SetDescription* description)
+{
+    return parse_description(json, { name, ExitStatus::wrong_input }, description);
+}
+
+Error read_set_description(const fs::path& dir, std::optional<SetDescription>* description)
 {
     description->reset();
-    fs::path path = dir / SET_DESCRIPTION_FILE;
+    const Source source { (dir / SET_DESCRIPTION_FILE).string(), ExitStatus::wrong_input };
     std::error_code ec;
-    if (!fs::exists(fs::symlink_status(path, ec)))
-        return "";
+    if (!fs::exists(fs::symlink_status(source.name, ec)))
+        return {};
     SetDescription d;
     std::vector<uint8_t> bytes;
-    if (std::string error = read_description_bytes(path, &bytes); !error.empty())
+    if (Error error = read_description_bytes(source, &bytes))
         return error;
-    if (std::string error = parse_description(bytes, path.string(), &d); !error.empty())
+    if (Error error = parse_description(bytes, source, &d))
         return error;
     *description = d;
-    return "";
+    return {};
 }
 
 std::vector<uint8_t> set_description_bytes(const SetDescription& description)
@@ -302,8 +329,8 @@ void lay_over(const ScreenOverrides& given, DescribedScreen* chosen)
         chosen->line_length = given.line_length;
 }
 
-// The panel the chosen screen describes, once it is whole: "" or why it is not a panel.
-std::string panel_of(const DescribedScreen& chosen, ScreenGeometry* geometry)
+// The panel the chosen screen describes, once it is whole, or why it is not a panel.
+Error panel_of(const DescribedScreen& chosen, ScreenGeometry* geometry)
 {
     geometry->width = chosen.xres, geometry->height = chosen.yres;
     geometry->bits_per_pixel = chosen.bits_per_pixel ? chosen.bits_per_pixel : 16;
@@ -311,54 +338,54 @@ std::string panel_of(const DescribedScreen& chosen, ScreenGeometry* geometry)
     geometry->line_length = chosen.line_length;
     geometry->rotate = chosen.rotate;
     if (chosen.format && chosen.format->bits_per_pixel != geometry->bits_per_pixel)
-        return "format " + std::string(chosen.format->name) + " is "
+        return usage_error("format " + std::string(chosen.format->name) + " is "
             + std::to_string(chosen.format->bits_per_pixel) + " bpp, not "
-            + std::to_string(geometry->bits_per_pixel);
+            + std::to_string(geometry->bits_per_pixel));
     uint32_t pixel_bytes = geometry->bits_per_pixel / 8, row = geometry->width * pixel_bytes;
     if (chosen.line_length && (chosen.line_length < row || chosen.line_length % pixel_bytes))
-        return "line length " + std::to_string(chosen.line_length) + ": a row of " + geometry->size_text()
-            + " at " + std::to_string(geometry->bits_per_pixel) + " bpp takes " + std::to_string(row)
-            + " bytes, and a line must hold it in whole pixels";
-    return "";
+        return usage_error("line length " + std::to_string(chosen.line_length) + ": a row of "
+            + geometry->size_text() + " at " + std::to_string(geometry->bits_per_pixel) + " bpp takes "
+            + std::to_string(row) + " bytes, and a line must hold it in whole pixels");
+    return {};
 }
 
 } // namespace
 
-std::string parse_screen_flags(const ScreenFlags& flags, ScreenOverrides* given)
+Error parse_screen_flags(const ScreenFlags& flags, ScreenOverrides* given)
 {
     *given = {};
     if (!flags.panel.empty()) {
         PanelFile panel;
-        if (std::string error = read_panel_file(flags.panel, &panel); !error.empty())
+        if (Error error = read_panel_file(flags.panel, &panel))
             return error;
         given->panel = panel;
     }
     if (!flags.size.empty()) {
         ScreenGeometry size;
-        if (std::string error = parse_screen_size(flags.size, &size); !error.empty())
+        if (Error error = parse_screen_size(flags.size, &size))
             return error;
         given->width = size.width, given->height = size.height;
     }
     if (!flags.depth.empty())
-        if (std::string error = parse_depth(flags.depth, &given->bits_per_pixel); !error.empty())
+        if (Error error = parse_depth(flags.depth, &given->bits_per_pixel))
             return error;
     if (!flags.rotate.empty()) {
         uint32_t degrees = 0;
-        if (std::string error = parse_rotation(flags.rotate, &degrees); !error.empty())
-            return "--" + error;
+        if (Error error = parse_rotation(flags.rotate, &degrees))
+            return within("--", error);
         given->rotate = degrees;
     }
     if (!flags.format.empty() && !(given->format = find_format(flags.format)))
-        return "--format '" + flags.format + "': expected one of " + format_names();
+        return usage_error("--format '" + flags.format + "': expected one of " + format_names());
     if (!flags.line_length.empty()) {
         const char* end = flags.line_length.data() + flags.line_length.size();
         if (flags.line_length.find_first_not_of("0123456789") != std::string::npos
             || std::from_chars(flags.line_length.data(), end, given->line_length).ptr != end
             || given->line_length == 0 || given->line_length > MAX_LINE_LENGTH)
-            return "--line-length '" + flags.line_length + "': expected a number of bytes, 1 to "
-                + std::to_string(MAX_LINE_LENGTH);
+            return usage_error("--line-length '" + flags.line_length + "': expected a number of bytes, 1 to "
+                + std::to_string(MAX_LINE_LENGTH));
     }
-    return "";
+    return {};
 }
 
 ScreenOverrides listed_panel(const ScreenGeometry& panel)
@@ -370,7 +397,7 @@ ScreenOverrides listed_panel(const ScreenGeometry& panel)
     return given;
 }
 
-std::string choose_screen(const ScreenOverrides& given, const std::optional<SetDescription>& description,
+Error choose_screen(const ScreenOverrides& given, const std::optional<SetDescription>& description,
     bool need_depth, ChosenScreen* out)
 {
     // Layers, each over the one before: the set's description, the panel file, the flags.
@@ -379,15 +406,16 @@ std::string choose_screen(const ScreenOverrides& given, const std::optional<SetD
     lay_over(given, &chosen);
     *out = {};
     if (!chosen.xres)
-        return "which screen? give --size WIDTHxHEIGHT (and --depth) or --panel FILE: there is no "
+        return usage_error(
+            "which screen? give --size WIDTHxHEIGHT (and --depth) or --panel FILE: there is no "
             + std::string(SET_DESCRIPTION_FILE)
-            + " beside the frames (encode records the screen for a set, not for one frame file)";
+            + " beside the frames (encode records the screen for a set, not for one frame file)");
     if (!chosen.bits_per_pixel && chosen.format)
         chosen.bits_per_pixel = chosen.format->bits_per_pixel;
     out->depth_known = chosen.bits_per_pixel != 0;
     if (chosen.line_length && !chosen.bits_per_pixel)
-        return "line length " + std::to_string(chosen.line_length)
-            + ": give --depth or --format too, so that it is in pixels";
+        return usage_error("line length " + std::to_string(chosen.line_length)
+            + ": give --depth or --format too, so that it is in pixels");
     // A set made in the player's own format, with no depth recorded, is the
     // same picture at 16 and 32 bpp: the player expands its codes as the
     // panel widens them.
@@ -397,8 +425,8 @@ std::string choose_screen(const ScreenOverrides& given, const std::optional<SetD
         out->notes.push_back("the set was made for either depth, which shows it the same; shown at 16 bpp");
     }
     if (!chosen.bits_per_pixel && need_depth)
-        return "which depth? give --depth 16 or 32, or --format (encode --depth records it)";
-    if (std::string error = panel_of(chosen, &out->geometry); !error.empty())
+        return usage_error("which depth? give --depth 16 or 32, or --format (encode --depth records it)");
+    if (Error error = panel_of(chosen, &out->geometry))
         return error;
     if (description)
         note_overrides(*description, out->geometry, &out->notes);

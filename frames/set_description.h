@@ -38,19 +38,18 @@ struct PanelFile : DescribedScreen {
     std::string name; // a name of its own, for the panel's set in a bundle
 };
 
-// A set's description from JSON bytes; `name` is what errors call it.
-[[nodiscard]] std::string parse_description(
+// A set's description from JSON bytes; `name` is what errors call it. Its
+// errors are of the input, a panel file's of the command line.
+Error parse_description(
     const std::vector<uint8_t>& json, const std::string& name, SetDescription* description);
 // A panel file from JSON bytes, and from its path; errors name the file.
 // The readers of files here throw Interrupted as lib/file_io.h's do.
-[[nodiscard]] std::string parse_panel_file(
-    const std::vector<uint8_t>& json, const std::string& name, PanelFile* panel);
-[[nodiscard]] std::string read_panel_file(const std::filesystem::path& path, PanelFile* panel);
+Error parse_panel_file(const std::vector<uint8_t>& json, const std::string& name, PanelFile* panel);
+Error read_panel_file(const std::filesystem::path& path, PanelFile* panel);
 
-// The description in `dir`, nullopt when there is none; "" or the error when
-// the file is there but unreadable.
-[[nodiscard]] std::string read_set_description(
-    const std::filesystem::path& dir, std::optional<SetDescription>* description);
+// The description in `dir`, nullopt when there is none; an error when the
+// file is there but unreadable.
+Error read_set_description(const std::filesystem::path& dir, std::optional<SetDescription>* description);
 std::vector<uint8_t> set_description_bytes(const SetDescription& description);
 
 // The screen the frames in hand were made for, on `panel`: what the set's
@@ -72,8 +71,8 @@ struct ScreenOverrides {
     const PixelFormat* format = nullptr;
     std::optional<uint32_t> rotate;
 };
-// The flags parsed and the panel file read: "" or the error, naming the flag or the file.
-[[nodiscard]] std::string parse_screen_flags(const ScreenFlags& flags, ScreenOverrides* given);
+// The flags parsed and the panel file read; errors name the flag or the file.
+Error parse_screen_flags(const ScreenFlags& flags, ScreenOverrides* given);
 // The panel a bundle's index lists for a set: its size, depth, format and line length.
 ScreenOverrides listed_panel(const ScreenGeometry& panel);
 
@@ -87,5 +86,5 @@ struct ChosenScreen {
 // The screen to use: what is given (the flags over the panel file) over the
 // set's description. Without either for the size, or for the depth when
 // `need_depth`, it refuses with a message that says how to give it.
-[[nodiscard]] std::string choose_screen(const ScreenOverrides& given,
-    const std::optional<SetDescription>& description, bool need_depth, ChosenScreen* chosen);
+Error choose_screen(const ScreenOverrides& given, const std::optional<SetDescription>& description,
+    bool need_depth, ChosenScreen* chosen);

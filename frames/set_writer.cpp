@@ -19,7 +19,7 @@ SetWriter::SetWriter(StagedFiles& staged, std::string prefix, bool trim, int fra
 {
 }
 
-std::string SetWriter::add_frame(int i, std::vector<uint16_t>* codes, FrameWritten* written)
+Error SetWriter::add_frame(int i, std::vector<uint16_t>* codes, FrameWritten* written)
 {
     const std::vector<uint16_t>& stream = *codes;
     // The frame ends after the last pixel that differs from the screen the frame before left.
@@ -46,7 +46,7 @@ std::string SetWriter::add_frame(int i, std::vector<uint16_t>* codes, FrameWritt
     return stage(i, file, written);
 }
 
-std::string SetWriter::add_held(int i, FrameWritten* written)
+Error SetWriter::add_held(int i, FrameWritten* written)
 {
     *written = {};
     written->draws_nothing = true;
@@ -55,13 +55,13 @@ std::string SetWriter::add_held(int i, FrameWritten* written)
     return stage(i, NOTHING_TO_DRAW, written);
 }
 
-std::string SetWriter::stage(int i, std::span<const uint8_t> file, FrameWritten* written)
+Error SetWriter::stage(int i, std::span<const uint8_t> file, FrameWritten* written)
 {
     written->file_bytes = file.size();
     return staged_.add(prefix_ + frame_name(i + 1), file);
 }
 
-std::string SetWriter::add_description(const DescribedScreen& screen)
+Error SetWriter::add_description(const DescribedScreen& screen)
 {
     SetDescription description;
     static_cast<DescribedScreen&>(description) = screen;

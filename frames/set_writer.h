@@ -27,12 +27,12 @@ public:
     // Frame i (from 0) from the codes of the whole stream in `*codes`. When
     // the frame changes the screen the codes become it, and `*codes` is left
     // holding the screen before (swapped, not copied). Frame 1 is whole,
-    // drawn over whatever the boot loader left. "" or the error.
-    [[nodiscard]] std::string add_frame(int i, std::vector<uint16_t>* codes, FrameWritten* written);
+    // drawn over whatever the boot loader left.
+    Error add_frame(int i, std::vector<uint16_t>* codes, FrameWritten* written);
     // Frame i draws nothing and keeps the screen (it still pans, as the pace wants).
-    [[nodiscard]] std::string add_held(int i, FrameWritten* written);
-    // The set's description: `screen` with the digests and the partial flag. "" or the error.
-    [[nodiscard]] std::string add_description(const DescribedScreen& screen);
+    Error add_held(int i, FrameWritten* written);
+    // The set's description: `screen` with the digests and the partial flag.
+    Error add_description(const DescribedScreen& screen);
 
     // The codes the screen holds after the last frame added.
     const std::vector<uint16_t>& screen() const { return screen_; }
@@ -43,7 +43,7 @@ public:
     uint64_t trimmed_pixels() const { return trimmed_; }
 
 private:
-    [[nodiscard]] std::string stage(int i, std::span<const uint8_t> file, FrameWritten* written);
+    Error stage(int i, std::span<const uint8_t> file, FrameWritten* written);
 
     StagedFiles& staged_;
     const std::string prefix_;

@@ -14,14 +14,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     (void)svg_outside_reference({ data, size });
     std::unique_ptr<Artwork> artwork;
-    if (!open_artwork({ data, size }, "fuzz input", &artwork).empty())
+    if (open_artwork({ data, size }, "fuzz input", &artwork))
         return 0;
     const Fit fits[] = { Fit::contain, Fit::cover, Fit::fill, Fit::none };
     Fitting fitting { 17, 11, fits[size % 4], { data[size / 2], 0, 0 } };
     for (int64_t time_us : { int64_t(0), int64_t(60000), int64_t(5000000) }) {
         LinearPicture picture;
         SourceFrame which;
-        if (!artwork->picture_at(time_us, fitting, &picture, &which).empty())
+        if (artwork->picture_at(time_us, fitting, &picture, &which))
             return 0;
         // Linear light, or (a picture already the panel's, opaque 8-bit sRGB) its bytes as read.
         const size_t values = size_t(picture.width) * picture.height * 3;

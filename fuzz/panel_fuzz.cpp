@@ -7,9 +7,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     SetDescription description, again;
-    if (!parse_description({ data, data + size }, "panel", &description).empty())
+    if (parse_description({ data, data + size }, "panel", &description))
         return 0;
-    if (!parse_description(set_description_bytes(description), "again", &again).empty())
+    if (parse_description(set_description_bytes(description), "again", &again))
         abort();
     if (again.xres != description.xres || again.yres != description.yres
         || again.bits_per_pixel != (description.bits_per_pixel ? description.bits_per_pixel : 0)

@@ -25,13 +25,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         for (size_t i = 0; i < rgb.size(); ++i)
             rgb[i] = uint8_t(fill[(i + size_t(frame) * 7) % fill_size] + frame);
         sheet.add(rgb, FrameOutcome(frame));
-        if (animated && !animation.add(rgb).empty())
+        if (animated && animation.add(rgb))
             abort();
     }
     std::vector<uint8_t> png;
-    if (!sheet.finish(&png).empty() || png.empty())
+    if (sheet.finish(&png) || png.empty())
         abort();
-    if (animated && (!animation.finish().empty() || std::ftell(stream) <= 0))
+    if (animated && (animation.finish() || std::ftell(stream) <= 0))
         abort();
     if (stream)
         std::fclose(stream);

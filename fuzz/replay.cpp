@@ -25,8 +25,8 @@ int main(int argc, char** argv)
     }
     for (const fs::path& input : inputs) {
         std::vector<uint8_t> bytes;
-        if (std::string error = read_whole_file(input, &bytes); !error.empty()) {
-            std::fprintf(stderr, "%s\n", error.c_str());
+        if (Error error = read_whole_file(input, &bytes)) {
+            std::fprintf(stderr, "%s\n", error.message.c_str());
             return 1;
         }
         LLVMFuzzerTestOneInput(bytes.data(), bytes.size());

@@ -36,7 +36,7 @@ bool is_within(const fs::path& inner, const fs::path& outer)
     return std::mismatch(b.begin(), b.end(), a.begin(), a.end()).first == b.end();
 }
 
-int open_regular_file(const fs::path& path, std::string* error, struct stat* info)
+int open_regular_file(const fs::path& path, Error* error, struct stat* info)
 {
     // Non-blocking, so that a FIFO without a writer cannot hold the open.
     int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
@@ -45,12 +45,12 @@ int open_regular_file(const fs::path& path, std::string* error, struct stat* inf
     st->st_mode = 0;
     if (fd < 0) {
         int open_error = errno;
-        *error = path.string() + ": cannot open: " + std::strerror(open_error);
+        *error = input_error(path.string() + ": cannot open: " + std::strerror(open_error));
         errno = open_error;
         return -1;
     }
     if (fstat(fd, st) != 0 || !S_ISREG(st->st_mode)) {
-        *error = path.string() + ": not a regular file but " + file_kind(st->st_mode);
+        *error = input_error(path.string() + ": not a regular file but " + file_kind(st->st_mode));
         (void)close(fd);
         errno = EINVAL;
         return -1;
@@ -60,9 +60,9 @@ int open_regular_file(const fs::path& path, std::string* error, struct stat* inf
     return fd;
 }
 
-std::string read_file_start(const fs::path& path, uint64_t limit, std::vector<uint8_t>* bytes)
+Error read_file_start(const fs::path& path, uint64_t limit, std::vector<uint8_t>* bytes)
 {
-    std::string error;
+    Error error;
     struct stat info;
     int fd = open_regular_file(path, &error, &info);
     if (fd < 0)
@@ -75,7 +75,8 @@ std::string read_file_start(const fs::path& path, uint64_t limit, std::vector<ui
         if (n < 0 && errno == EINTR && !interrupt_signal())
             continue;
         if (n <= 0) {
-            error = path.string() + ": cannot read: " + (n < 0 ? std::strerror(errno) : "it got shorter");
+            error = input_error(
+                path.string() + ": cannot read: " + (n < 0 ? std::strerror(errno) : "it got shorter"));
             break;
         }
         done += uint64_t(n);
@@ -85,18 +86,18 @@ std::string read_file_start(const fs::path& path, uint64_t limit, std::vector<ui
     return error;
 }
 
-std::string read_whole_file(const fs::path& path, std::vector<uint8_t>* bytes)
+Error read_whole_file(const fs::path& path, std::vector<uint8_t>* bytes)
 {
     return read_file_start(path, UINT64_MAX, bytes);
 }
 
-std::string write_atomically(const fs::path& path, std::span<const uint8_t> bytes)
+Error write_atomically(const fs::path& path, std::span<const uint8_t> bytes)
 {
     std::error_code ec;
     if (fs::is_directory(path, ec))
-        return path.string() + ": is a directory; give a file name";
+        return input_error(path.string() + ": is a directory; give a file name");
     StagedFiles files(path.has_parent_path() ? path.parent_path() : fs::path("."), Claim::single_files);
-    if (std::string error = files.add(path.filename().string(), bytes); !error.empty())
+    if (Error error = files.add(path.filename().string(), bytes))
         return error;
     return files.commit();
 }

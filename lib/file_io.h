@@ -3,6 +3,8 @@
 // are written all or nothing.
 #pragma once
 
+#include "lib/error.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <span>
@@ -18,15 +20,13 @@ bool is_within(const std::filesystem::path& inner, const std::filesystem::path& 
 
 // Opens `path` read-only after making sure it is a regular file. Returns the
 // descriptor, or -1 with a one-line message naming the path in `error`.
-int open_regular_file(const std::filesystem::path& path, std::string* error, struct stat* info = nullptr);
+int open_regular_file(const std::filesystem::path& path, Error* error, struct stat* info = nullptr);
 
-// Reads a whole regular file, or at most `limit` bytes of it; returns an
-// empty string, or what went wrong. Throws Interrupted when a signal asked
-// to stop during the read.
-[[nodiscard]] std::string read_whole_file(const std::filesystem::path& path, std::vector<uint8_t>* bytes);
-[[nodiscard]] std::string read_file_start(
-    const std::filesystem::path& path, uint64_t limit, std::vector<uint8_t>* bytes);
+// Reads a whole regular file, or at most `limit` bytes of it. Throws
+// Interrupted when a signal asked to stop during the read.
+Error read_whole_file(const std::filesystem::path& path, std::vector<uint8_t>* bytes);
+Error read_file_start(const std::filesystem::path& path, uint64_t limit, std::vector<uint8_t>* bytes);
 
 // Writes one file all or nothing: the bytes go to a hidden temporary beside
-// it, are synced, and are renamed into place. "" or what went wrong.
-[[nodiscard]] std::string write_atomically(const std::filesystem::path& path, std::span<const uint8_t> bytes);
+// it, are synced, and are renamed into place.
+Error write_atomically(const std::filesystem::path& path, std::span<const uint8_t> bytes);

@@ -20,9 +20,9 @@ namespace {
 constexpr char SCRATCH_PREFIX[] = ".pelimora-";
 constexpr char STAGE_INSIDE[] = "staged"; // the staging folder's name inside a directory
 
-std::string cannot(const fs::path& path, const char* what, int error)
+Error cannot(const fs::path& path, const char* what, int error)
 {
-    return path.string() + ": cannot " + what + ": " + std::strerror(error);
+    return input_error(path.string() + ": cannot " + what + ": " + std::strerror(error));
 }
 
 void sync_directory(const fs::path& dir)
@@ -36,21 +36,21 @@ void sync_directory(const fs::path& dir)
 
 // `from` again at `to` at no cost: folders made anew, everything else hard
 // linked. "" or the error.
-std::string link_tree(const fs::path& from, const fs::path& to)
+Error link_tree(const fs::path& from, const fs::path& to)
 {
     struct stat info;
     if (lstat(from.c_str(), &info) != 0)
         return cannot(from, "read", errno);
     if (!S_ISDIR(info.st_mode))
-        return link(from.c_str(), to.c_str()) == 0 ? "" : cannot(from, "carry over", errno);
+        return link(from.c_str(), to.c_str()) == 0 ? Error {} : cannot(from, "carry over", errno);
     if (mkdir(to.c_str(), 0700) != 0)
         return cannot(to, "create", errno);
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(from, ec))
-        if (std::string error = link_tree(entry.path(), to / entry.path().filename()); !error.empty())
+        if (Error error = link_tree(entry.path(), to / entry.path().filename()))
             return error;
     (void)chmod(to.c_str(), info.st_mode & 07777);
-    return ec ? from.string() + ": cannot read: " + ec.message() : "";
+    return ec ? input_error(from.string() + ": cannot read: " + ec.message()) : Error {};
 }
 
 // The folder `dir` names, absolute, through any link to it: what a swap
@@ -145,7 +145,7 @@ FolderLock::~FolderLock()
         (void)close(fd);
 }
 
-std::string FolderLock::take(const fs::path& dir)
+Error FolderLock::take(const fs::path& dir)
 {
     // A writer that finished while we opened may have swapped the folder for
     // a new one: the lock that counts is the one of the folder now there.
@@ -155,18 +155,18 @@ std::string FolderLock::take(const fs::path& dir)
             return cannot(dir, "open", errno);
         if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
             (void)close(fd);
-            return dir.string()
-                + ": another pelimora tool is writing it now; run this again when it has finished";
+            return input_error(dir.string()
+                + ": another pelimora tool is writing it now; run this again when it has finished");
         }
         struct stat held, now;
         if (fstat(fd, &held) == 0 && stat(dir.c_str(), &now) == 0 && held.st_dev == now.st_dev
             && held.st_ino == now.st_ino) {
             fds_.push_back(fd);
-            return "";
+            return {};
         }
         (void)close(fd);
     }
-    return dir.string() + ": replaced again and again while this tool waited to write it";
+    return input_error(dir.string() + ": replaced again and again while this tool waited to write it");
 }
 
 void FolderLock::take_own(const fs::path& dir)
@@ -193,32 +193,32 @@ StagedFiles::~StagedFiles()
         fs::remove(dir_, ec); // only when empty
 }
 
-std::string StagedFiles::prepare()
+Error StagedFiles::prepare()
 {
     if (prepared_)
-        return "";
+        return {};
     std::error_code ec;
     if (fs::exists(dir_, ec) && !fs::is_directory(dir_, ec))
-        return dir_.string() + ": not a directory";
+        return input_error(dir_.string() + ": not a directory");
     if (!fs::exists(dir_, ec)) {
         if (!fs::create_directories(dir_, ec) && ec)
-            return dir_.string() + ": cannot create: " + ec.message();
+            return input_error(dir_.string() + ": cannot create: " + ec.message());
         created_ = true;
     }
     if (claim_ == Claim::whole_directory) {
-        if (std::string error = lock_.take(dir_); !error.empty()) {
+        if (Error error = lock_.take(dir_)) {
             created_ = false; // perhaps made at the same time by the writer that holds it
             return error;
         }
         remove_stale_scratch(dir_);
     }
-    if (std::string error = make_stage(); !error.empty())
+    if (Error error = make_stage())
         return error;
     prepared_ = true;
-    return "";
+    return {};
 }
 
-std::string StagedFiles::make_stage()
+Error StagedFiles::make_stage()
 {
     const fs::path absolute = real_folder(dir_);
     if (claim_ == Claim::whole_directory && swappable(absolute)) {
@@ -228,14 +228,14 @@ std::string StagedFiles::make_stage()
             stage_ = beside;
             beside_ = true;
             lock_.take_own(stage_);
-            return "";
+            return {};
         }
     }
     fs::path inside = dir_ / scratch_name(STAGE_INSIDE);
     if (mkdir(inside.c_str(), 0755) != 0)
         return cannot(dir_, "write in it", errno);
     stage_ = inside;
-    return "";
+    return {};
 }
 
 bool StagedFiles::replaces(const std::string& name) const
@@ -244,10 +244,10 @@ bool StagedFiles::replaces(const std::string& name) const
         || std::find(removals_.begin(), removals_.end(), name) != removals_.end();
 }
 
-int StagedFiles::create(const std::string& name, std::string* error)
+int StagedFiles::create(const std::string& name, Error* error)
 {
     stop_if_interrupted();
-    if (*error = prepare(); !error->empty())
+    if ((*error = prepare()))
         return -1;
     const std::string top = name.substr(0, name.find('/'));
     if (top != name)
@@ -265,9 +265,9 @@ int StagedFiles::create(const std::string& name, std::string* error)
     return fd;
 }
 
-std::string StagedFiles::add(const std::string& name, std::span<const uint8_t> bytes)
+Error StagedFiles::add(const std::string& name, std::span<const uint8_t> bytes)
 {
-    std::string error;
+    Error error;
     int fd = create(name, &error);
     if (fd < 0)
         return error;
@@ -289,12 +289,12 @@ std::string StagedFiles::add(const std::string& name, std::span<const uint8_t> b
     if (fsync(fd) != 0 || close(fd) != 0)
         return cannot(final, "write", errno);
     stop_if_interrupted();
-    return "";
+    return {};
 }
 
-std::string StagedFiles::open_stream(const std::string& name, std::FILE** file)
+Error StagedFiles::open_stream(const std::string& name, std::FILE** file)
 {
-    std::string error;
+    Error error;
     int fd = create(name, &error);
     *file = fd < 0 ? nullptr : fdopen(fd, "wb");
     if (fd >= 0 && !*file) {
@@ -306,7 +306,7 @@ std::string StagedFiles::open_stream(const std::string& name, std::FILE** file)
     return error;
 }
 
-std::string StagedFiles::close_stream(std::FILE* file)
+Error StagedFiles::close_stream(std::FILE* file)
 {
     std::string name;
     for (auto& [stream, final] : streams_)
@@ -316,7 +316,7 @@ std::string StagedFiles::close_stream(std::FILE* file)
     int error = errno;
     written = std::fclose(file) == 0 && written;
     stop_if_interrupted();
-    return written ? "" : cannot(dir_ / name, "write", error);
+    return written ? Error {} : cannot(dir_ / name, "write", error);
 }
 
 void StagedFiles::remove_on_commit(const std::string& name)
@@ -326,7 +326,7 @@ void StagedFiles::remove_on_commit(const std::string& name)
 
 // What the new contents do not replace (the user's own files, a live
 // writer's scratch) goes along with them.
-std::string StagedFiles::carry_over()
+Error StagedFiles::carry_over()
 {
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(dir_, ec)) {
@@ -334,18 +334,18 @@ std::string StagedFiles::carry_over()
         long pid = 0;
         if (replaces(name) || (is_scratch_name(name, &pid) && pid == getpid()))
             continue;
-        if (std::string error = link_tree(entry.path(), stage_ / name); !error.empty())
+        if (Error error = link_tree(entry.path(), stage_ / name))
             return error;
     }
-    return ec ? dir_.string() + ": cannot read: " + ec.message() : "";
+    return ec ? input_error(dir_.string() + ": cannot read: " + ec.message()) : Error {};
 }
 
 // The staged folder and `dir` swapped in one step; then the old contents,
 // now in the stage's place, removed.
-std::string StagedFiles::swap_in()
+Error StagedFiles::swap_in()
 {
     test_stop_point("commit-1");
-    if (std::string error = carry_over(); !error.empty())
+    if (Error error = carry_over())
         return error;
     for (const std::string& name : names_)
         sync_directory(stage_ / name);
@@ -364,12 +364,12 @@ std::string StagedFiles::swap_in()
     test_stop_point("commit-3");
     std::error_code ec;
     fs::remove_all(stage_, ec);
-    return "";
+    return {};
 }
 
 // Each staged name renamed into place, a folder there before moved aside
 // first; then what is named for removal removed.
-std::string StagedFiles::move_in()
+Error StagedFiles::move_in()
 {
     int step = 0;
     std::error_code ec;
@@ -390,24 +390,24 @@ std::string StagedFiles::move_in()
     for (const std::string& name : removals_) {
         test_stop_point("commit-" + std::to_string(++step));
         if (fs::remove_all(dir_ / name, ec) == static_cast<std::uintmax_t>(-1) || ec)
-            return (dir_ / name).string() + ": cannot remove: " + ec.message();
+            return input_error((dir_ / name).string() + ": cannot remove: " + ec.message());
     }
     fs::remove_all(stage_, ec);
     sync_directory(dir_);
-    return "";
+    return {};
 }
 
-std::string StagedFiles::commit()
+Error StagedFiles::commit()
 {
     stop_if_interrupted();
-    if (std::string error = prepare(); !error.empty())
+    if (Error error = prepare())
         return error;
     SignalsHeld held;
     if (beside_) {
-        std::string error = swap_in();
+        Error error = swap_in();
         // A file system that cannot swap, or a file that cannot be linked:
         // the files are moved in one by one instead.
-        if (error.empty() || committed_)
+        if (!error || committed_)
             return error;
         std::error_code ec;
         for (const auto& entry : fs::directory_iterator(stage_, ec))

@@ -2,6 +2,8 @@
 // second writer and a kill.
 #pragma once
 
+#include "lib/error.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <span>
@@ -29,10 +31,10 @@ public:
     ~FolderLock();
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;
-    // Takes the lock of the existing folder `dir` without waiting: "" or why
+    // Takes the lock of the existing folder `dir` without waiting, or says why
     // not (another writer holds it). On a file system without locks it
     // succeeds, as nothing can be checked there.
-    [[nodiscard]] std::string take(const std::filesystem::path& dir);
+    Error take(const std::filesystem::path& dir);
     // The same for a folder this writer made itself, which no one else waits for.
     void take_own(const std::filesystem::path& dir);
 
@@ -70,28 +72,28 @@ public:
     StagedFiles(const StagedFiles&) = delete;
     StagedFiles& operator=(const StagedFiles&) = delete;
 
-    // Makes the directory if need be and takes its lock; "" or the error.
-    [[nodiscard]] std::string prepare();
-    // "" or the error, naming the file by its final name ("SUB/FILE" for a
+    // Makes the directory if need be and takes its lock.
+    Error prepare();
+    // Errors name the file by its final name ("SUB/FILE" for a
     // file in a folder SUB of `dir`, which the commit replaces whole).
-    [[nodiscard]] std::string add(const std::string& name, std::span<const uint8_t> bytes);
+    Error add(const std::string& name, std::span<const uint8_t> bytes);
     // The same for a file written as a stream: the caller writes it through
     // `*file` and hands it back to close_stream.
-    [[nodiscard]] std::string open_stream(const std::string& name, std::FILE** file);
-    [[nodiscard]] std::string close_stream(std::FILE* file);
+    Error open_stream(const std::string& name, std::FILE** file);
+    Error close_stream(std::FILE* file);
     // A file or folder of `dir` that the commit removes.
     void remove_on_commit(const std::string& name);
-    [[nodiscard]] std::string commit();
+    Error commit();
 
     const std::filesystem::path& dir() const { return dir_; }
 
 private:
-    int create(const std::string& name, std::string* error);
-    [[nodiscard]] std::string make_stage();
+    int create(const std::string& name, Error* error);
+    Error make_stage();
     [[nodiscard]] bool replaces(const std::string& name) const;
-    [[nodiscard]] std::string carry_over();
-    [[nodiscard]] std::string swap_in();
-    [[nodiscard]] std::string move_in();
+    Error carry_over();
+    Error swap_in();
+    Error move_in();
 
     std::filesystem::path dir_;
     Claim claim_;

@@ -12,11 +12,12 @@
 #include <thread>
 #include <webp/encode.h>
 
-std::string animation_refusal(uint32_t width, uint32_t height)
+Error animation_refusal(uint32_t width, uint32_t height)
 {
     if (width <= MAX_ANIMATION_SIDE && height <= MAX_ANIMATION_SIDE)
-        return "";
-    return "an animated WebP is at most " + std::to_string(MAX_ANIMATION_SIDE) + " pixels a side";
+        return {};
+    return input_error(
+        "an animated WebP is at most " + std::to_string(MAX_ANIMATION_SIDE) + " pixels a side");
 }
 
 namespace {
@@ -87,9 +88,9 @@ std::unique_ptr<EncodedPicture> encode_lossless(
 }
 
 // What a failed write of the stream says, with the reason the system gave.
-std::string write_failure()
+Error write_failure()
 {
-    return std::string("cannot write the animation: ") + std::strerror(errno ? errno : EIO);
+    return input_error(std::string("cannot write the animation: ") + std::strerror(errno ? errno : EIO));
 }
 
 } // namespace
@@ -100,7 +101,7 @@ AnimationWriter::AnimationWriter(std::FILE* out, uint32_t width, uint32_t height
     , height_(height)
     , error_(animation_refusal(width, height))
 {
-    if (!error_.empty())
+    if (error_)
         return;
     // RIFF (its size written at the end), VP8X with the animation flag, ANIM: loop forever.
     std::vector<uint8_t> header;
@@ -117,7 +118,7 @@ AnimationWriter::AnimationWriter(std::FILE* out, uint32_t width, uint32_t height
         error_ = write_failure();
 }
 
-std::string AnimationWriter::write_frame(std::span<const uint8_t> chunk, uint32_t ms)
+Error AnimationWriter::write_frame(std::span<const uint8_t> chunk, uint32_t ms)
 {
     // A whole-canvas frame: at 0,0, no blending, nothing disposed.
     std::vector<uint8_t> frame;
@@ -131,32 +132,32 @@ std::string AnimationWriter::write_frame(std::span<const uint8_t> chunk, uint32_
     if (std::fwrite(frame.data(), 1, frame.size(), out_) != frame.size()
         || std::fwrite(chunk.data(), 1, chunk.size(), out_) != chunk.size())
         return write_failure();
-    return "";
+    return {};
 }
 
-std::string AnimationWriter::write_oldest()
+Error AnimationWriter::write_oldest()
 {
     Encoding oldest = std::move(encoding_.front());
     encoding_.pop_front();
     std::unique_ptr<EncodedPicture> encoded = oldest.picture.get();
     if (encoded->chunk.empty())
-        return "WebP encoding failed";
+        return input_error("WebP encoding failed");
     return write_frame(encoded->chunk, oldest.ms);
 }
 
-std::string AnimationWriter::add(std::vector<uint8_t> rgb)
+Error AnimationWriter::add(std::vector<uint8_t> rgb)
 {
-    if (!error_.empty())
+    if (error_)
         return error_;
     const uint32_t pause_ms = uint32_t(FRAME_DELAY_US / 1000);
     if (!encoding_.empty() && rgb == *previous_) {
         encoding_.back().ms += pause_ms;
-        return "";
+        return {};
     }
     // Frames are written in order, each once a later one has begun (its
     // length is then known): as many in the encoder at once as there are cores.
     if (encoding_.size() >= parallel_)
-        if (std::string error = write_oldest(); !error.empty())
+        if (Error error = write_oldest())
             return error_ = error;
     previous_ = std::make_shared<const std::vector<uint8_t>>(std::move(rgb));
     SignalsHeld held; // the encoding thread leaves interrupts to this one
@@ -165,14 +166,14 @@ std::string AnimationWriter::add(std::vector<uint8_t> rgb)
                                   return encode_lossless(std::move(picture), width, height);
                               }),
         pause_ms });
-    return "";
+    return {};
 }
 
-std::string AnimationWriter::finish()
+Error AnimationWriter::finish()
 {
-    while (error_.empty() && !encoding_.empty())
+    while (!error_ && !encoding_.empty())
         error_ = write_oldest();
-    if (!error_.empty())
+    if (error_)
         return error_;
     long size = std::ftell(out_);
     std::vector<uint8_t> riff_size;
@@ -181,7 +182,7 @@ std::string AnimationWriter::finish()
         || std::fseek(out_, 0, SEEK_END) != 0)
         return error_ = write_failure();
     previous_.reset();
-    return "";
+    return {};
 }
 
 namespace {
@@ -255,7 +256,7 @@ void ContactSheet::add(const std::vector<uint8_t>& rgb, FrameOutcome outcome)
     draw_number(sheet_, sheet_width_, x0 + 3, x0 + thumb_width_, y0 + thumb_height_ + 3, int(i + 1), 2);
 }
 
-std::string ContactSheet::finish(std::vector<uint8_t>* png)
+Error ContactSheet::finish(std::vector<uint8_t>* png)
 {
     return encode_png_rgb(sheet_width_, sheet_height_, sheet_, png);
 }
@@ -279,23 +280,23 @@ PlaybackPictures::~PlaybackPictures()
 void PlaybackPictures::add(std::vector<uint8_t> rgb, FrameOutcome outcome)
 {
     sheet_.add(rgb, outcome);
-    if (error_.empty())
-        if (std::string error = animation_.add(std::move(rgb)); !error.empty())
-            error_ = (staged_.dir() / (folder_ + ANIMATION_FILE)).string() + ": " + error;
+    if (!error_)
+        if (Error error = animation_.add(std::move(rgb)))
+            error_ = within((staged_.dir() / (folder_ + ANIMATION_FILE)).string() + ": ", error);
 }
 
-std::string PlaybackPictures::finish()
+Error PlaybackPictures::finish()
 {
-    if (error_.empty())
-        if (std::string error = animation_.finish(); !error.empty())
-            error_ = (staged_.dir() / (folder_ + ANIMATION_FILE)).string() + ": " + error;
-    if (!error_.empty())
+    if (!error_)
+        if (Error error = animation_.finish())
+            error_ = within((staged_.dir() / (folder_ + ANIMATION_FILE)).string() + ": ", error);
+    if (error_)
         return error_;
-    if (std::string error = staged_.close_stream(stream_); !error.empty())
+    if (Error error = staged_.close_stream(stream_))
         return error;
     stream_ = nullptr;
     std::vector<uint8_t> png;
-    if (std::string error = sheet_.finish(&png); !error.empty())
-        return (staged_.dir() / (folder_ + CONTACT_SHEET_FILE)).string() + ": " + error;
+    if (Error error = sheet_.finish(&png))
+        return within((staged_.dir() / (folder_ + CONTACT_SHEET_FILE)).string() + ": ", error);
     return staged_.add(folder_ + CONTACT_SHEET_FILE, png);
 }

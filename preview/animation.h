@@ -5,6 +5,8 @@
 
 #include "core/frame_outcome.h"
 
+#include "lib/error.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -20,8 +22,8 @@
 constexpr char ANIMATION_FILE[] = "animation.webp", CONTACT_SHEET_FILE[] = "contact-sheet.png";
 // Lossless WebP's limit on either side.
 constexpr uint32_t MAX_ANIMATION_SIDE = 16383;
-// Why a screen this size has no animated WebP, or "".
-[[nodiscard]] std::string animation_refusal(uint32_t width, uint32_t height);
+// Why a screen this size has no animated WebP.
+Error animation_refusal(uint32_t width, uint32_t height);
 
 struct EncodedPicture;
 
@@ -35,22 +37,22 @@ public:
     AnimationWriter(std::FILE* out, uint32_t width, uint32_t height);
     AnimationWriter(const AnimationWriter&) = delete;
     AnimationWriter& operator=(const AnimationWriter&) = delete;
-    // One pause's picture (kept while it is encoded); "" or the error.
-    [[nodiscard]] std::string add(std::vector<uint8_t> rgb);
-    // Writes the last frame and the container's size; "" or the error.
-    [[nodiscard]] std::string finish();
+    // One pause's picture (kept while it is encoded).
+    Error add(std::vector<uint8_t> rgb);
+    // Writes the last frame and the container's size.
+    Error finish();
 
 private:
     struct Encoding {
         std::future<std::unique_ptr<EncodedPicture>> picture;
         uint32_t ms;
     };
-    [[nodiscard]] std::string write_frame(std::span<const uint8_t> chunk, uint32_t ms);
-    [[nodiscard]] std::string write_oldest();
+    Error write_frame(std::span<const uint8_t> chunk, uint32_t ms);
+    Error write_oldest();
 
     std::FILE* out_;
     uint32_t width_, height_;
-    std::string error_;
+    Error error_;
     size_t parallel_ = std::max(1u, std::thread::hardware_concurrency());
     std::deque<Encoding> encoding_; // oldest first
     std::shared_ptr<const std::vector<uint8_t>> previous_; // the last picture
@@ -63,8 +65,8 @@ class ContactSheet {
 public:
     ContactSheet(uint32_t width, uint32_t height, int frames);
     void add(const std::vector<uint8_t>& rgb, FrameOutcome outcome);
-    // The sheet as a PNG; "" or the error.
-    [[nodiscard]] std::string finish(std::vector<uint8_t>* png);
+    // The sheet as a PNG.
+    Error finish(std::vector<uint8_t>* png);
 
 private:
     uint32_t width_, height_, shrink_, thumb_width_, thumb_height_, sheet_width_, sheet_height_;
@@ -86,14 +88,14 @@ public:
     PlaybackPictures& operator=(const PlaybackPictures&) = delete;
     // The screen after one frame, as 8-bit RGB. A failure is kept for write().
     void add(std::vector<uint8_t> rgb, FrameOutcome outcome);
-    // Both written into the staged files: "" or the first error.
-    [[nodiscard]] std::string finish();
+    // Both written into the staged files.
+    Error finish();
 
 private:
     StagedFiles& staged_;
     const std::string folder_; // "" or "NAME/"
     std::FILE* stream_ = nullptr;
-    std::string error_;
+    Error error_;
     AnimationWriter animation_;
     ContactSheet sheet_;
 };

@@ -58,7 +58,7 @@ std::map<uint32_t, uint32_t> distinct_colours(std::span<const uint8_t> rgb, size
     return index_of;
 }
 
-std::string quantise(
+Error quantise(
     std::span<const uint8_t> rgb, uint32_t width, uint32_t height, uint32_t most, PalettePicture* picture)
 {
     std::vector<uint8_t> rgba;
@@ -67,30 +67,31 @@ std::string quantise(
         rgba.insert(rgba.end(), { rgb[i], rgb[i + 1], rgb[i + 2], 255 });
     std::unique_ptr<liq_attr, Free> attr(liq_attr_create());
     if (!attr || liq_set_max_colors(attr.get(), int(most)) != LIQ_OK)
-        return "libimagequant: cannot be set up";
+        return input_error("libimagequant: cannot be set up");
     std::unique_ptr<liq_image, Free> image(
         liq_image_create_rgba(attr.get(), rgba.data(), int(width), int(height), 0));
     liq_result* made = nullptr;
     if (!image || liq_image_quantize(image.get(), attr.get(), &made) != LIQ_OK)
-        return "libimagequant: cannot reduce the picture to " + std::to_string(most) + " colours";
+        return input_error(
+            "libimagequant: cannot reduce the picture to " + std::to_string(most) + " colours");
     std::unique_ptr<liq_result, Free> result(made);
     liq_set_dithering_level(result.get(), 0);
     picture->indices.resize(size_t(width) * height);
     if (liq_write_remapped_image(result.get(), image.get(), picture->indices.data(), picture->indices.size())
         != LIQ_OK)
-        return "libimagequant: cannot map the picture to its palette";
+        return input_error("libimagequant: cannot map the picture to its palette");
     const liq_palette* palette = liq_get_palette(result.get());
     picture->palette.clear();
     for (unsigned i = 0; i < palette->count; ++i)
         picture->palette.insert(
             picture->palette.end(), { palette->entries[i].r, palette->entries[i].g, palette->entries[i].b });
     picture->exact = false;
-    return "";
+    return {};
 }
 
 } // namespace
 
-std::string to_palette(
+Error to_palette(
     std::span<const uint8_t> rgb, uint32_t width, uint32_t height, uint32_t most, PalettePicture* picture)
 {
     *picture = {};
@@ -108,7 +109,7 @@ std::string to_palette(
     picture->indices.reserve(size_t(width) * height);
     for (size_t i = 0; i + 2 < rgb.size(); i += 3)
         picture->indices.push_back(uint8_t(index_of[uint32_t(rgb[i]) << 16 | rgb[i + 1] << 8 | rgb[i + 2]]));
-    return "";
+    return {};
 }
 
 std::vector<uint8_t> bmp24_bytes(std::span<const uint8_t> rgb, uint32_t width, uint32_t height)

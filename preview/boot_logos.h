@@ -3,6 +3,8 @@
 // PPM of at most 224 colours, as the kernel's build turns into its logo).
 #pragma once
 
+#include "lib/error.h"
+
 #include <cstdint>
 #include <span>
 #include <string>
@@ -17,7 +19,7 @@ struct PalettePicture {
     bool exact = true; // every pixel its own colour
     size_t colours_before = 0; // distinct colours of the picture
 };
-[[nodiscard]] std::string to_palette(
+Error to_palette(
     std::span<const uint8_t> rgb, uint32_t width, uint32_t height, uint32_t most, PalettePicture* picture);
 
 // A BMP of 8-bit RGB, 24 bits a pixel: rows bottom-up, each padded to 4 bytes.

@@ -3,12 +3,12 @@
 #include "artwork/artwork_vips.h"
 #include "lib/file_io.h"
 
-std::string encode_png_rgb(
-    uint32_t width, uint32_t height, std::span<const uint8_t> rgb, std::vector<uint8_t>* png)
+Error encode_png_rgb(uint32_t width, uint32_t height, std::span<const uint8_t> rgb, std::vector<uint8_t>* png)
 {
     if (rgb.size() != size_t(width) * height * 3)
-        return "picture size does not match " + std::to_string(width) + "x" + std::to_string(height);
-    if (std::string error = start_vips(); !error.empty())
+        return input_error(
+            "picture size does not match " + std::to_string(width) + "x" + std::to_string(height));
+    if (Error error = start_vips())
         return error;
     try {
         vips::VImage image = vips::VImage::new_from_memory(
@@ -19,17 +19,17 @@ std::string encode_png_rgb(
             = static_cast<const uint8_t*>(vips_area_get_data(&blob->area, &size, nullptr, nullptr, nullptr));
         png->assign(data, data + size);
         vips_area_unref(&blob->area);
-        return "";
+        return {};
     } catch (const vips::VError& error) {
-        return vips_message(error);
+        return input_error(vips_message(error));
     }
 }
 
-std::string write_png_rgb(
+Error write_png_rgb(
     const std::filesystem::path& path, uint32_t width, uint32_t height, std::span<const uint8_t> rgb)
 {
     std::vector<uint8_t> bytes;
-    if (std::string error = encode_png_rgb(width, height, rgb, &bytes); !error.empty())
-        return path.string() + ": " + error;
+    if (Error error = encode_png_rgb(width, height, rgb, &bytes))
+        return within(path.string() + ": ", error);
     return write_atomically(path, bytes);
 }

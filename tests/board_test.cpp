@@ -244,7 +244,7 @@ void check_probe(QemuBoard& board, const BoardCase& c, const InitReport& init)
     std::ofstream(pictures / ("probe-" + std::string(c.name) + ".json"))
         << probe_output(board.console, "report", &report_exit);
     if (!shown.empty()) {
-        EXPECT_EQ(write_png_rgb(pictures / name, l.xres, l.yres, shown), "");
+        EXPECT_EQ(write_png_rgb(pictures / name, l.xres, l.yres, shown).message, "");
     }
 }
 
@@ -327,15 +327,17 @@ TEST_P(BoardTest, PlaysOnARealKernel)
     fs::path pictures = fs::path(PELIMORA_BOARD_PICTURES);
     fs::create_directories(pictures);
     if (!shown.empty()) {
-        EXPECT_EQ(write_png_rgb(pictures / (std::string(c.name) + ".png"), WIDTH, HEIGHT, shown), "");
+        EXPECT_EQ(write_png_rgb(pictures / (std::string(c.name) + ".png"), WIDTH, HEIGHT, shown).message, "");
     }
     EXPECT_EQ(
-        write_png_rgb(pictures / (std::string(c.name) + "-predicted.png"), WIDTH, HEIGHT, predicted), "");
+        write_png_rgb(pictures / (std::string(c.name) + "-predicted.png"), WIDTH, HEIGHT, predicted).message,
+        "");
     if (c.name == std::string("Vexpress16")) {
         std::vector<uint8_t> drawn(size_t(WIDTH) * HEIGHT * 4);
         for (const Frame& frame : frames)
             decode_frame(frame.data(), uint32_t(frame.size()), drawn.data(), WIDTH, HEIGHT, 32);
-        EXPECT_EQ(write_png_rgb(pictures / "player-drew.png", WIDTH, HEIGHT, screen_to_rgb(drawn, 32)), "");
+        EXPECT_EQ(
+            write_png_rgb(pictures / "player-drew.png", WIDTH, HEIGHT, screen_to_rgb(drawn, 32)).message, "");
         EXPECT_EQ(count_differences(
                       shown, predicted_display(with_first_pixel_changed(frames), report.layout), WIDTH),
             1u);
@@ -427,7 +429,8 @@ TEST_P(XrgbBoardTest, FramesMadeForTheXrgbPanelShowTheArtwork)
     EXPECT_TRUE(board.power_off());
     EXPECT_EQ(wrong, 0u) << "pixels off the artwork";
     EXPECT_EQ(write_png_rgb(
-                  fs::path(PELIMORA_BOARD_PICTURES) / (std::string(c.name) + ".png"), WIDTH, HEIGHT, shown),
+                  fs::path(PELIMORA_BOARD_PICTURES) / (std::string(c.name) + ".png"), WIDTH, HEIGHT, shown)
+                  .message,
         "");
 }
 
@@ -490,7 +493,8 @@ TEST_P(BundleBoardTest, EachBoardShowsItsOwnSetFromTheOneBundle)
     std::string where;
     EXPECT_EQ(count_differences(shown, predicted, WIDTH, &where), 0u) << set << ": " << where;
     EXPECT_EQ(write_png_rgb(
-                  fs::path(PELIMORA_BOARD_PICTURES) / (std::string(c.name) + ".png"), WIDTH, HEIGHT, shown),
+                  fs::path(PELIMORA_BOARD_PICTURES) / (std::string(c.name) + ".png"), WIDTH, HEIGHT, shown)
+                  .message,
         "");
 }
 

@@ -138,7 +138,7 @@ TEST(FrameTools, EveryPngColourTypeRoundTripsToRgb565)
                 scratch / "decoded.png" });
         ASSERT_EQ(decoded.status, 0) << kind.name << decoded.err;
         RgbaImage back;
-        ASSERT_EQ(read_picture(scratch / "decoded.png", 0, 0, &back), "");
+        ASSERT_EQ(read_picture(scratch / "decoded.png", 0, 0, &back).message, "");
         std::vector<uint8_t> rgb;
         for (size_t i = 0; i < back.rgba.size(); i += 4)
             rgb.insert(rgb.end(), { back.rgba[i], back.rgba[i + 1], back.rgba[i + 2] });
@@ -174,7 +174,7 @@ TEST(FrameTools, EncodeMergesRunsAndFollowsNaturalOrder)
         EXPECT_EQ(slurp(scratch / "frames" / frame_name(n)).size(), 1u) << "held frames draw nothing";
     for (int n = 1; n <= 3; ++n) {
         std::vector<uint8_t> frame;
-        ASSERT_EQ(read_whole_file(scratch / "frames" / frame_name(n), &frame), "");
+        ASSERT_EQ(read_whole_file(scratch / "frames" / frame_name(n), &frame).message, "");
         Frame expected;
         append_run(expected, 65535, rgb565(uint8_t(n * 10), 0, 0));
         append_run(expected, 24465, rgb565(uint8_t(n * 10), 0, 0));
@@ -307,7 +307,7 @@ TEST(FrameTools, PreviewShowsWhatTheDecoderLeavesFrameByFrameLosslessly)
         for (int i = 0; i < FRAME_COUNT; ++i)
             EXPECT_EQ(shown[i], expected[i]) << "frame " << i + 1 << " at " << depth << " bpp";
         RgbaImage sheet;
-        EXPECT_EQ(read_picture(scratch / "preview" / "contact-sheet.png", 0, 0, &sheet), "");
+        EXPECT_EQ(read_picture(scratch / "preview" / "contact-sheet.png", 0, 0, &sheet).message, "");
     }
 }
 

@@ -240,7 +240,8 @@ TEST_P(InitBoardTest, StartsWhenTheDisplayArrives)
     std::string where;
     EXPECT_EQ(count_differences(shown, predicted, WIDTH, &where), 0u) << where;
     EXPECT_EQ(write_png_rgb(
-                  fs::path(PELIMORA_BOARD_PICTURES) / (std::string(c.name) + ".png"), WIDTH, HEIGHT, shown),
+                  fs::path(PELIMORA_BOARD_PICTURES) / (std::string(c.name) + ".png"), WIDTH, HEIGHT, shown)
+                  .message,
         "");
 }
 

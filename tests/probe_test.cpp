@@ -380,7 +380,7 @@ TEST(Probe, TheReportIsAPanelForTheTools)
     std::vector<uint8_t> art(64 * 48 * 3);
     for (size_t i = 0; i < art.size(); ++i)
         art[i] = uint8_t(i * 7);
-    ASSERT_EQ(write_png_rgb(scratch / "art.png", 64, 48, art), "");
+    ASSERT_EQ(write_png_rgb(scratch / "art.png", 64, 48, art).message, "");
     ToolRun by_report = scratch.run("pelimora-frames",
         { "encode", scratch / "art.png", "--panel", scratch / "panel.json", "-o", scratch / "a/" });
     ToolRun by_flags = scratch.run("pelimora-frames",

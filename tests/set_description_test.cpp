@@ -18,7 +18,7 @@ std::string refusal(
     const ScreenOverrides& given, const std::optional<SetDescription>& description, bool need_depth = true)
 {
     ChosenScreen chosen;
-    return choose_screen(given, description, need_depth, &chosen);
+    return choose_screen(given, description, need_depth, &chosen).message;
 }
 
 } // namespace
@@ -29,7 +29,7 @@ TEST(SetDescription, FlagsOverThePanelFileOverTheDescription)
     made.line_length = 300, made.rotate = 90;
     // Nothing given: the set's own screen, without a note.
     ChosenScreen chosen;
-    ASSERT_EQ(choose_screen({}, made, true, &chosen), "");
+    ASSERT_EQ(choose_screen({}, made, true, &chosen).message, "");
     EXPECT_EQ(chosen.geometry.size_text(), "64x48");
     EXPECT_EQ(chosen.geometry.stride(), 300u);
     EXPECT_EQ(chosen.geometry.rotate, 90u);
@@ -38,7 +38,7 @@ TEST(SetDescription, FlagsOverThePanelFileOverTheDescription)
     ScreenOverrides given;
     given.panel.emplace();
     given.panel->xres = 32, given.panel->yres = 24;
-    ASSERT_EQ(choose_screen(given, made, true, &chosen), "");
+    ASSERT_EQ(choose_screen(given, made, true, &chosen).message, "");
     EXPECT_EQ(chosen.geometry.size_text(), "32x24");
     EXPECT_EQ(chosen.geometry.bits_per_pixel, 32u);
     EXPECT_EQ(chosen.geometry.format, nullptr);
@@ -46,7 +46,7 @@ TEST(SetDescription, FlagsOverThePanelFileOverTheDescription)
     EXPECT_EQ(chosen.notes.size(), 4u); // size, format, line length, turn
     // Flags over the panel file; a format gives its depth unless one is given.
     given.width = 16, given.height = 8, given.format = find_format("rgb565"), given.rotate = 180;
-    ASSERT_EQ(choose_screen(given, made, true, &chosen), "");
+    ASSERT_EQ(choose_screen(given, made, true, &chosen).message, "");
     EXPECT_EQ(chosen.geometry.size_text(), "16x8");
     EXPECT_EQ(chosen.geometry.bits_per_pixel, 16u);
     EXPECT_EQ(chosen.geometry.rotate, 180u);
@@ -62,7 +62,8 @@ TEST(SetDescription, RefusesSayingHowToGiveWhatIsMissing)
     sized.width = 64, sized.height = 48;
     EXPECT_NE(refusal(sized, std::nullopt).find("which depth?"), std::string::npos);
     ChosenScreen chosen;
-    ASSERT_EQ(choose_screen(sized, std::nullopt, false, &chosen), ""); // encode: a set for either depth
+    ASSERT_EQ(
+        choose_screen(sized, std::nullopt, false, &chosen).message, ""); // encode: a set for either depth
     EXPECT_FALSE(chosen.depth_known);
     sized.line_length = 300;
     EXPECT_EQ(refusal(sized, std::nullopt),
@@ -71,7 +72,7 @@ TEST(SetDescription, RefusesSayingHowToGiveWhatIsMissing)
     EXPECT_EQ(refusal(sized, std::nullopt),
         "line length 250: a row of 64x48 at 32 bpp takes 256 bytes, and a line must hold it in whole pixels");
     // A set made in the player's own format with no depth recorded shows the same at either.
-    ASSERT_EQ(choose_screen({}, described(64, 48, 0), true, &chosen), "");
+    ASSERT_EQ(choose_screen({}, described(64, 48, 0), true, &chosen).message, "");
     EXPECT_EQ(chosen.geometry.bits_per_pixel, 16u);
     EXPECT_EQ(chosen.notes,
         std::vector<std::string> {
@@ -85,7 +86,7 @@ TEST(SetDescription, RefusesSayingHowToGiveWhatIsMissing)
 TEST(SetDescription, EachFlagIsParsedOnceAndNamedWhenBad)
 {
     ScreenOverrides given;
-    ASSERT_EQ(parse_screen_flags({ "640X480", "32", "xbgr8888", "2560", "", "270" }, &given), "");
+    ASSERT_EQ(parse_screen_flags({ "640X480", "32", "xbgr8888", "2560", "", "270" }, &given).message, "");
     EXPECT_EQ(given.width, 640u);
     EXPECT_EQ(given.height, 480u);
     EXPECT_EQ(given.format, find_format("XBGR8888"));
@@ -100,8 +101,9 @@ TEST(SetDescription, EachFlagIsParsedOnceAndNamedWhenBad)
         { { "", "", "", "", "/nonexistent/panel.json", "" }, "/nonexistent/panel.json" },
     };
     for (const auto& [flags, message] : bad) {
-        std::string error = parse_screen_flags(flags, &given);
-        EXPECT_TRUE(error.starts_with(message)) << error;
+        Error error = parse_screen_flags(flags, &given);
+        EXPECT_TRUE(error.message.starts_with(message)) << error.message;
+        EXPECT_EQ(error.status, ExitStatus::bad_command_line) << error.message;
     }
 }
 
@@ -110,17 +112,24 @@ TEST(SetDescription, PanelFilesAndSetsKeepTheirOwnKeys)
     auto bytes = [](const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); };
     PanelFile panel;
     ASSERT_EQ(
-        parse_panel_file(bytes(R"({"xres": 480, "yres": 800, "rotate": 90, "name": "tablet"})"), "p", &panel),
+        parse_panel_file(bytes(R"({"xres": 480, "yres": 800, "rotate": 90, "name": "tablet"})"), "p", &panel)
+            .message,
         "");
     EXPECT_EQ(panel.name, "tablet");
     EXPECT_EQ(panel.rotate, 90u);
-    EXPECT_EQ(parse_panel_file(bytes(R"({"xres": 4, "yres": 8, "name": 7})"), "p", &panel),
-        "p: name must be a string");
+    Error error = parse_panel_file(bytes(R"({"xres": 4, "yres": 8, "name": 7})"), "p", &panel);
+    EXPECT_EQ(error.message, "p: name must be a string");
+    // The same damage is the command line's in a panel file, the input's in a set.
+    EXPECT_EQ(error.status, ExitStatus::bad_command_line);
+    SetDescription damaged;
+    error = parse_description(bytes(R"({"xres": 4})"), "d", &damaged);
+    EXPECT_EQ(error.status, ExitStatus::wrong_input) << error.message;
+    EXPECT_EQ(parse_panel_file(bytes(R"({"xres": 4})"), "p", &panel).status, ExitStatus::bad_command_line);
     // A set's description: its turn and screens written and read back alike.
     SetDescription made = described(480, 800, 16, "RGB565");
     made.rotate = 270, made.partial_frames = true, made.screens = { 1, 0xFFFFFFFFFFFFFFFFull };
     SetDescription again;
-    ASSERT_EQ(parse_description(set_description_bytes(made), "again", &again), "");
+    ASSERT_EQ(parse_description(set_description_bytes(made), "again", &again).message, "");
     EXPECT_EQ(again.rotate, 270u);
     EXPECT_TRUE(again.partial_frames);
     EXPECT_EQ(again.screens, made.screens);

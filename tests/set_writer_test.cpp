@@ -17,7 +17,7 @@ using Codes = std::vector<uint16_t>;
 std::vector<uint8_t> file(const fs::path& path)
 {
     std::vector<uint8_t> bytes;
-    EXPECT_EQ(read_whole_file(path, &bytes), "");
+    EXPECT_EQ(read_whole_file(path, &bytes).message, "");
     return bytes;
 }
 
@@ -27,28 +27,28 @@ TEST(SetWriter, TrimsEachFrameAfterItsLastChangeAndRecordsTheScreens)
 {
     TempDir dir;
     StagedFiles staged(dir.path() / "set");
-    ASSERT_EQ(staged.prepare(), "");
+    ASSERT_EQ(staged.prepare().message, "");
     SetWriter writer(staged, "", true, 4);
     const Codes first = { 1, 1, 2, 2, 3, 3 }, second = { 7, 1, 2, 2, 3, 3 };
     FrameWritten written;
     Codes codes = first;
-    ASSERT_EQ(writer.add_frame(0, &codes, &written), ""); // frame 1 whole, whatever the screen held
+    ASSERT_EQ(writer.add_frame(0, &codes, &written).message, ""); // frame 1 whole, whatever the screen held
     EXPECT_EQ(written.trimmed, 6u);
     codes = second;
-    ASSERT_EQ(writer.add_frame(1, &codes, &written), ""); // only its first pixel changes
+    ASSERT_EQ(writer.add_frame(1, &codes, &written).message, ""); // only its first pixel changes
     EXPECT_EQ(written.trimmed, 1u);
     EXPECT_EQ(written.whole, 6u);
     EXPECT_EQ(codes, first) << "the screen before, swapped out";
     codes = second;
-    ASSERT_EQ(writer.add_frame(2, &codes, &written), ""); // changes nothing
+    ASSERT_EQ(writer.add_frame(2, &codes, &written).message, ""); // changes nothing
     EXPECT_TRUE(written.draws_nothing);
-    ASSERT_EQ(writer.add_held(3, &written), "");
+    ASSERT_EQ(writer.add_held(3, &written).message, "");
     EXPECT_EQ(writer.screen(), second);
     EXPECT_TRUE(writer.partial());
     EXPECT_EQ(writer.whole_pixels(), 18u);
     EXPECT_EQ(writer.trimmed_pixels(), 7u);
-    ASSERT_EQ(writer.add_description({ 3, 2, 16, 0, nullptr, 0 }), "");
-    ASSERT_EQ(staged.commit(), "");
+    ASSERT_EQ(writer.add_description({ 3, 2, 16, 0, nullptr, 0 }).message, "");
+    ASSERT_EQ(staged.commit().message, "");
 
     const fs::path set = dir.path() / "set";
     EXPECT_EQ(file(set / frame_name(1)), encode_rle565(first));
@@ -57,7 +57,7 @@ TEST(SetWriter, TrimsEachFrameAfterItsLastChangeAndRecordsTheScreens)
     EXPECT_EQ(file(set / frame_name(3)), std::vector<uint8_t> { 0 });
     EXPECT_EQ(file(set / frame_name(4)), std::vector<uint8_t> { 0 });
     std::optional<SetDescription> description;
-    ASSERT_EQ(read_set_description(set, &description), "");
+    ASSERT_EQ(read_set_description(set, &description).message, "");
     ASSERT_TRUE(description);
     EXPECT_TRUE(description->partial_frames);
     EXPECT_EQ(description->screens,
@@ -73,20 +73,20 @@ TEST(SetWriter, UntrimmedFramesAreWholeAndNotPartial)
 {
     TempDir dir;
     StagedFiles staged(dir.path() / "set");
-    ASSERT_EQ(staged.prepare(), "");
+    ASSERT_EQ(staged.prepare().message, "");
     SetWriter writer(staged, "panel/", false, 2);
     FrameWritten written;
     Codes codes = { 5, 5, 5, 5 };
-    ASSERT_EQ(writer.add_frame(0, &codes, &written), "");
+    ASSERT_EQ(writer.add_frame(0, &codes, &written).message, "");
     codes = { 5, 5, 5, 6 };
-    ASSERT_EQ(writer.add_frame(1, &codes, &written), "");
+    ASSERT_EQ(writer.add_frame(1, &codes, &written).message, "");
     EXPECT_EQ(written.trimmed, 4u); // what --trim would write, for the report
     EXPECT_FALSE(writer.partial());
-    ASSERT_EQ(writer.add_description({ 2, 2, 0, 0, nullptr, 90 }), "");
-    ASSERT_EQ(staged.commit(), "");
+    ASSERT_EQ(writer.add_description({ 2, 2, 0, 0, nullptr, 90 }).message, "");
+    ASSERT_EQ(staged.commit().message, "");
     EXPECT_EQ(file(dir.path() / "set" / "panel" / frame_name(2)), encode_rle565(Codes { 5, 5, 5, 6 }));
     std::optional<SetDescription> description;
-    ASSERT_EQ(read_set_description(dir.path() / "set" / "panel", &description), "");
+    ASSERT_EQ(read_set_description(dir.path() / "set" / "panel", &description).message, "");
     ASSERT_TRUE(description);
     EXPECT_FALSE(description->partial_frames);
     EXPECT_EQ(description->rotate, 90u);

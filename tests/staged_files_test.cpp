@@ -24,7 +24,7 @@ void old_output(const fs::path& dir)
     fs::create_directories(dir / "theirs");
     for (const char* name : { "Loop_1.rle", "Loop_2.rle", "notes.txt", "theirs/keep.txt" }) {
         std::string text = std::string("old ") + name;
-        ASSERT_EQ(write_atomically(dir / name, bytes_of(text)), "");
+        ASSERT_EQ(write_atomically(dir / name, bytes_of(text)).message, "");
     }
     ASSERT_EQ(chmod(dir.c_str(), 0750), 0);
 }
@@ -33,10 +33,10 @@ void old_output(const fs::path& dir)
 void commit_new(const fs::path& dir)
 {
     StagedFiles staged(dir);
-    ASSERT_EQ(staged.add("Loop_1.rle", bytes_of("new 1")), "");
-    ASSERT_EQ(staged.add("set/a", bytes_of("new a")), "");
+    ASSERT_EQ(staged.add("Loop_1.rle", bytes_of("new 1")).message, "");
+    ASSERT_EQ(staged.add("set/a", bytes_of("new a")).message, "");
     staged.remove_on_commit("Loop_2.rle");
-    ASSERT_EQ(staged.commit(), "");
+    ASSERT_EQ(staged.commit().message, "");
 }
 
 void expect_new(const fs::path& dir)
@@ -90,12 +90,12 @@ TEST(StagedFiles, NothingChangesWithoutACommit)
     const auto before = contents_of(scratch.path());
     {
         StagedFiles staged(scratch / "out");
-        ASSERT_EQ(staged.add("Loop_1.rle", bytes_of("new 1")), "");
+        ASSERT_EQ(staged.add("Loop_1.rle", bytes_of("new 1")).message, "");
         staged.remove_on_commit("notes.txt");
     }
     {
         StagedFiles made(scratch / "made");
-        ASSERT_EQ(made.add("a", bytes_of("a")), "");
+        ASSERT_EQ(made.add("a", bytes_of("a")).message, "");
     }
     EXPECT_EQ(contents_of(scratch.path()), before);
     EXPECT_FALSE(fs::exists(scratch / "made"));
@@ -106,12 +106,12 @@ TEST(StagedFiles, TheLockIsTheFoldersWhateverItHolds)
     TempDir scratch;
     fs::create_directories(scratch / "out");
     FolderLock held;
-    ASSERT_EQ(held.take(scratch / "out"), "");
+    ASSERT_EQ(held.take(scratch / "out").message, "");
     StagedFiles staged(scratch / "out");
-    EXPECT_NE(
-        staged.add("a", bytes_of("a")).find("another pelimora tool is writing it now"), std::string::npos);
+    EXPECT_NE(staged.add("a", bytes_of("a")).message.find("another pelimora tool is writing it now"),
+        std::string::npos);
     FolderLock again;
-    EXPECT_NE(again.take(scratch / "out"), "");
+    EXPECT_NE(again.take(scratch / "out").message, "");
 }
 
 } // namespace

@@ -78,7 +78,8 @@ fs::path board_bundle(bool other)
         for (int n = 1; n <= FRAME_COUNT; ++n) {
             char name[32];
             std::snprintf(name, sizeof name, "spinner-%02d.png", n);
-            EXPECT_EQ(write_png_rgb(art / name, WIDTH, HEIGHT, render_sample_frame(n, WIDTH, HEIGHT)), "");
+            EXPECT_EQ(
+                write_png_rgb(art / name, WIDTH, HEIGHT, render_sample_frame(n, WIDTH, HEIGHT)).message, "");
         }
     }
     EncodeOptions options;

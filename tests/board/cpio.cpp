@@ -20,7 +20,7 @@ void Cpio::add(const std::string& name, uint32_t mode, const std::string& conten
 bool Cpio::add_file(const std::string& name, const std::filesystem::path& from, uint32_t mode)
 {
     std::vector<uint8_t> content;
-    if (!read_whole_file(from, &content).empty())
+    if (read_whole_file(from, &content))
         return false;
     add(name, mode, std::string(content.begin(), content.end()));
     return true;

@@ -8,7 +8,7 @@ bool write_frame_files(const std::filesystem::path& dir, const std::map<int, Fra
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     for (const auto& [n, frame] : frames)
-        if (!write_atomically(dir / frame_name(n), frame).empty())
+        if (write_atomically(dir / frame_name(n), frame))
             return false;
     return true;
 }
