@@ -89,6 +89,20 @@ std::string devices_load(std::vector<std::string> env, const fs::path& library)
         + "): the player was not run";
 }
 
+// What the devices write in a run's scratch directory, named in one place
+// for the run that sets them up and reads them and for its follower.
+struct RunFiles {
+    explicit RunFiles(const fs::path& scratch)
+        : log(scratch / "log")
+        , screens(scratch / "screens")
+        , kmsg(scratch / "kmsg")
+    {
+    }
+    fs::path log; // the event log, a line an event
+    fs::path screens; // the screen at each pan, one after the other
+    fs::path kmsg; // what the player wrote to the kernel log
+};
+
 // The player's environment: ours without any earlier devices' settings,
 // then the library preloaded and the devices as asked.
 std::vector<std::string> player_environment(const PlayerPaths& paths, const std::string& library,
@@ -101,8 +115,9 @@ std::vector<std::string> player_environment(const PlayerPaths& paths, const std:
             env.emplace_back(*e);
     auto set = [&](const char* name, const std::string& value) { env.push_back(name + ("=" + value)); };
     set("LD_PRELOAD", paths.preload_first.empty() ? library : paths.preload_first + ":" + library);
-    set(VDEV_LOG, scratch / "log");
-    set(VDEV_SNAPSHOTS, scratch / "screens");
+    const RunFiles files(scratch);
+    set(VDEV_LOG, files.log);
+    set(VDEV_SNAPSHOTS, files.screens);
     set(VDEV_BOOTIMAGES, fs::absolute(frames));
     set(VDEV_TTY, devices.tty);
     // The devices' settings that are given; the library's defaults for the rest.
@@ -118,7 +133,7 @@ std::vector<std::string> player_environment(const PlayerPaths& paths, const std:
         if (!value.empty())
             set(name, value);
     if (devices.kmsg)
-        set(VDEV_KMSG, scratch / "kmsg");
+        set(VDEV_KMSG, files.kmsg);
     if (devices.clock)
         set(VDEV_CLOCK, "1");
     if (devices.signal_us > 0)
@@ -173,7 +188,8 @@ PlayerRun run_player(const PlayerPaths& paths, const VirtualDevices& devices, co
     run.started_ns = process.started_ns;
     run.error = process.error;
 
-    std::istringstream log(read_text(scratch / "log"));
+    const RunFiles files(scratch);
+    std::istringstream log(read_text(files.log));
     for (std::string line; std::getline(log, line);) {
         Event event;
         if (!parse_event(line.c_str(), &event)) {
@@ -187,8 +203,8 @@ PlayerRun run_player(const PlayerPaths& paths, const VirtualDevices& devices, co
     }
     if (run.error.empty() && (run.events.empty() || run.events.front().kind != EventKind::start))
         run.error = "the virtual devices did not load into the player: its run is not the player's on them";
-    run.kmsg = read_text(scratch / "kmsg");
-    run.captures = scratch / "screens";
+    run.kmsg = read_text(files.kmsg);
+    run.captures = files.screens;
     if (kept.empty()) {
         std::vector<uint8_t> screen;
         for (size_t i = 0; read_capture(run, i, &screen); ++i)
@@ -221,7 +237,7 @@ FramesFollower::FramesFollower(fs::path scratch, ShownCallback on_frame)
 
 void FramesFollower::poll()
 {
-    int fd = open((scratch_ / "log").c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = open(RunFiles(scratch_).log.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return; // not yet made
     char buffer[65536];
@@ -264,7 +280,7 @@ void FramesFollower::end_frame()
         return;
     if (outcome_ == FrameOutcome::drawn) {
         PlayerRun on_disk;
-        on_disk.captures = scratch_ / "screens";
+        on_disk.captures = RunFiles(scratch_).screens;
         on_disk.screen_bytes = screen_bytes_;
         if (!read_capture(on_disk, pans_ - 1, &screen_))
             outcome_ = FrameOutcome::not_drawn;
