@@ -1,4 +1,5 @@
-// Video and APNG through FFmpeg's libraries, one frame decoded at a time.
+// Artwork FFmpeg's libraries read: video, and APNG (which libvips does not
+// animate), one frame decoded at a time.
 #pragma once
 
 #include "artwork/artwork.h"
@@ -10,5 +11,5 @@ enum class Opened {
 };
 
 // Opens `fd` (duplicated; or, when -1, `bytes`) as video or APNG.
-[[nodiscard]] Opened open_video(int fd, std::span<const uint8_t> bytes, const std::string& name,
+[[nodiscard]] Opened open_ffmpeg_artwork(int fd, std::span<const uint8_t> bytes, const std::string& name,
     std::unique_ptr<Artwork>* artwork, Error* error);

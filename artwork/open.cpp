@@ -2,8 +2,8 @@
 // through FFmpeg, else a one-line error saying what the file is not.
 #include "artwork/artwork.h"
 #include "artwork/artwork_vips.h"
+#include "artwork/ffmpeg_artwork.h"
 #include "artwork/sniff.h"
-#include "artwork/video.h"
 #include "artwork/vips_artwork.h"
 #include "lib/file_io.h"
 
@@ -79,7 +79,7 @@ Error open_any(
     if (!format) {
         // Not a picture libvips takes: video, or an APNG, or nothing we read.
         Error error;
-        if (open_video(fd, bytes, name, artwork, &error) != Opened::not_mine)
+        if (open_ffmpeg_artwork(fd, bytes, name, artwork, &error) != Opened::not_mine)
             return error;
         if (std::optional<PictureFormat> looks_like = format_by_signature({ fd, bytes }))
             return input_error(name + ": a damaged or truncated " + format_name(*looks_like));
