@@ -6,7 +6,7 @@
 #include "frames/bundle.h"
 #include "lib/file_io.h"
 #include "lib/natural_order.h"
-#include "lib/staged_files.h"
+#include "lib/scratch.h"
 
 #include <cstdio>
 

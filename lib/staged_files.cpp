@@ -17,7 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr char SCRATCH_PREFIX[] = ".pelimora-";
 constexpr char STAGE_INSIDE[] = "staged"; // the staging folder's name inside a directory
 
 Error cannot(const fs::path& path, const char* what, int error)
@@ -53,17 +52,6 @@ Error link_tree(const fs::path& from, const fs::path& to)
     return ec ? input_error(from.string() + ": cannot read: " + ec.message()) : Error {};
 }
 
-// The folder `dir` names, absolute, through any link to it: what a swap
-// replaces (a link to a folder stays a link to the new contents).
-fs::path real_folder(const fs::path& dir)
-{
-    std::error_code ec;
-    fs::path real = fs::canonical(dir, ec);
-    if (ec)
-        real = fs::absolute(dir, ec).lexically_normal();
-    return real.filename().empty() ? real.parent_path() : real;
-}
-
 // Whether `dir` and a folder beside it can be swapped in one step: not a
 // mount point, not the working directory (its shell would be left in the
 // old one), not the root.
@@ -92,90 +80,11 @@ void remove_stale_scratch(const fs::path& dir)
 
 } // namespace
 
-std::string scratch_name(const std::string& name)
-{
-    return SCRATCH_PREFIX + std::to_string(getpid()) + "-" + name;
-}
-
-bool is_scratch_name(const std::string& name, long* pid)
-{
-    if (!name.starts_with(SCRATCH_PREFIX))
-        return false;
-    const char* digits = name.c_str() + std::strlen(SCRATCH_PREFIX);
-    char* end = nullptr;
-    long writer = std::strtol(digits, &end, 10);
-    if (end == digits || *end != '-' || writer <= 0)
-        return false;
-    if (pid)
-        *pid = writer;
-    return true;
-}
-
-bool is_stale_scratch(const std::string& name)
-{
-    long pid = 0;
-    return is_scratch_name(name, &pid) && pid != getpid() && kill(pid_t(pid), 0) != 0 && errno == ESRCH;
-}
-
-std::vector<fs::path> stale_scratch_beside(const fs::path& dir)
-{
-    std::error_code ec;
-    const fs::path absolute = real_folder(dir);
-    const std::string own = absolute.filename().string();
-    std::vector<fs::path> found;
-    for (const auto& entry : fs::directory_iterator(absolute.parent_path(), ec)) {
-        const std::string name = entry.path().filename().string();
-        if (name.ends_with("-" + own) && is_stale_scratch(name)
-            && name.find('-', std::strlen(SCRATCH_PREFIX)) + 1 == name.size() - own.size())
-            found.push_back(entry.path());
-    }
-    return found;
-}
-
 void test_stop_point(const std::string& step)
 {
     static const char* const wanted = std::getenv("PELIMORA_TEST_STOP");
     if (wanted && step == wanted)
         (void)raise(SIGSTOP);
-}
-
-FolderLock::~FolderLock()
-{
-    for (int fd : fds_)
-        (void)close(fd);
-}
-
-Error FolderLock::take(const fs::path& dir)
-{
-    // A writer that finished while we opened may have swapped the folder for
-    // a new one: the lock that counts is the one of the folder now there.
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0)
-            return cannot(dir, "open", errno);
-        if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-            (void)close(fd);
-            return input_error(dir.string()
-                + ": another pelimora tool is writing it now; run this again when it has finished");
-        }
-        struct stat held, now;
-        if (fstat(fd, &held) == 0 && stat(dir.c_str(), &now) == 0 && held.st_dev == now.st_dev
-            && held.st_ino == now.st_ino) {
-            fds_.push_back(fd);
-            return {};
-        }
-        (void)close(fd);
-    }
-    return input_error(dir.string() + ": replaced again and again while this tool waited to write it");
-}
-
-void FolderLock::take_own(const fs::path& dir)
-{
-    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        (void)flock(fd, LOCK_EX | LOCK_NB);
-        fds_.push_back(fd);
-    }
 }
 
 StagedFiles::StagedFiles(fs::path dir, Claim claim)

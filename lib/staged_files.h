@@ -3,44 +3,14 @@
 #pragma once
 
 #include "lib/error.h"
+#include "lib/folder_lock.h"
+#include "lib/scratch.h"
 
 #include <cstdio>
 #include <filesystem>
 #include <span>
 #include <string>
 #include <vector>
-
-// The hidden name a writer gives its scratch beside what it writes:
-// ".pelimora-PID-NAME", so that scratch left by a writer that was killed is
-// known as such.
-[[nodiscard]] std::string scratch_name(const std::string& name);
-// Whether `name` is such scratch; its writer's process id in `pid`.
-bool is_scratch_name(const std::string& name, long* pid = nullptr);
-// Whether the writer of that scratch is gone (killed before it cleaned up).
-bool is_stale_scratch(const std::string& name);
-// Such scratch beside `dir`: what a writer of `dir` killed before its commit
-// left next to it.
-[[nodiscard]] std::vector<std::filesystem::path> stale_scratch_beside(const std::filesystem::path& dir);
-
-// The one lock every pelimora writer of a whole folder takes (a set, a
-// bundle, a preview, a run's captures): an advisory lock on the folder
-// itself, held until the object goes.
-class FolderLock {
-public:
-    FolderLock() = default;
-    ~FolderLock();
-    FolderLock(const FolderLock&) = delete;
-    FolderLock& operator=(const FolderLock&) = delete;
-    // Takes the lock of the existing folder `dir` without waiting, or says why
-    // not (another writer holds it). On a file system without locks it
-    // succeeds, as nothing can be checked there.
-    Error take(const std::filesystem::path& dir);
-    // The same for a folder this writer made itself, which no one else waits for.
-    void take_own(const std::filesystem::path& dir);
-
-private:
-    std::vector<int> fds_;
-};
 
 // Whether the files staged are a directory's whole contents (a set of frames,
 // a bundle, a preview), which one writer at a time replaces, or single files
