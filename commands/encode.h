@@ -3,7 +3,7 @@
 #pragma once
 
 #include "core/schedule.h"
-#include "frames/set_description.h"
+#include "frames/screen_choice.h"
 
 #include <string>
 #include <vector>

@@ -6,7 +6,7 @@
 #pragma once
 
 #include "commands/encode.h"
-#include "frames/set_description.h"
+#include "frames/screen_choice.h"
 
 #include <optional>
 #include <string>

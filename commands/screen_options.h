@@ -1,7 +1,7 @@
 // The flags that name the screen, declared once for every command that takes them.
 #pragma once
 
-#include "frames/set_description.h"
+#include "frames/screen_choice.h"
 
 #include <CLI/CLI.hpp>
 #include <string>

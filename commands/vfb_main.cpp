@@ -8,7 +8,7 @@
 #include "frames/bundle.h"
 #include "frames/panel_model.h"
 #include "frames/replay.h"
-#include "frames/set_description.h"
+#include "frames/screen_choice.h"
 #include "lib/file_io.h"
 #include "lib/interrupt.h"
 #include "lib/progress.h"

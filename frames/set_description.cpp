@@ -22,11 +22,6 @@ struct Source {
     Error error(const std::string& what) const { return { status, name + ": " + what }; }
 };
 
-std::string size_text(uint32_t width, uint32_t height)
-{
-    return std::to_string(width) + "x" + std::to_string(height);
-}
-
 // A number of the JSON object within [low, high]; false when missing or not
 // one. A whole number written with a fraction or exponent (1e2) is one.
 bool number(const nlohmann::json& json, const char* key, uint32_t low, uint32_t high, uint32_t* value)
@@ -99,9 +94,6 @@ Error format_from_channels(const nlohmann::json& json, const Source& source, Des
 // A description's bytes: a panel or set description is a few hundred
 // bytes; a file far larger is not one.
 constexpr uint64_t MAX_DESCRIPTION_BYTES = 1 << 20;
-} // namespace
-
-namespace {
 
 // A panel file's or a description's bytes, at most MAX_DESCRIPTION_BYTES.
 Error read_description_bytes(const Source& source, std::vector<uint8_t>* bytes)
@@ -157,10 +149,6 @@ Error parse_screen(
         return error;
     return parse_screen_keys(*json, source, d);
 }
-
-} // namespace
-
-namespace {
 
 Error parse_panel_file(const std::vector<uint8_t>& bytes, const Source& source, PanelFile* panel)
 {
@@ -279,156 +267,4 @@ ScreenGeometry made_for(const std::optional<SetDescription>& description, const 
                                          : panel.bits_per_pixel;
     return { description->xres, description->yres, depth, description->line_length, description->format,
         description->rotate };
-}
-
-namespace {
-
-// A note for each flag that overrides what the set was made for.
-void note_overrides(
-    const SetDescription& made, const ScreenGeometry& geometry, std::vector<std::string>* notes)
-{
-    if (made.xres != geometry.width || made.yres != geometry.height)
-        notes->push_back("the set was made for " + size_text(made.xres, made.yres) + "; using "
-            + geometry.size_text() + " as given");
-    if (made.bits_per_pixel && made.bits_per_pixel != geometry.bits_per_pixel)
-        notes->push_back("the set was made for " + std::to_string(made.bits_per_pixel) + " bpp; using "
-            + std::to_string(geometry.bits_per_pixel) + " as given");
-    if (made.format && geometry.format != made.format)
-        notes->push_back("the set was made for " + std::string(made.format->name) + "; using "
-            + geometry.pixel_format().name + " as given");
-    if (made.line_length && made.line_length != geometry.stride())
-        notes->push_back("the set was made for " + std::to_string(made.line_length) + "-byte lines; using "
-            + std::to_string(geometry.stride()) + " as given");
-    if (made.rotate != geometry.rotate)
-        notes->push_back("the set was made turned " + std::to_string(made.rotate) + " degrees; using "
-            + std::to_string(geometry.rotate) + " as given");
-}
-
-// What is given, laid over what the set's description says.
-void lay_over(const ScreenOverrides& given, DescribedScreen* chosen)
-{
-    if (given.panel) {
-        const PanelFile& panel = *given.panel;
-        chosen->xres = panel.xres, chosen->yres = panel.yres;
-        chosen->bits_per_pixel = panel.bits_per_pixel ? panel.bits_per_pixel : chosen->bits_per_pixel;
-        chosen->line_length = panel.line_length, chosen->format = panel.format;
-        chosen->rotate = panel.rotate;
-    }
-    if (given.width)
-        chosen->xres = given.width, chosen->yres = given.height;
-    if (given.bits_per_pixel)
-        chosen->bits_per_pixel = given.bits_per_pixel;
-    if (given.rotate)
-        chosen->rotate = *given.rotate;
-    if (given.format) {
-        chosen->format = given.format;
-        if (!given.bits_per_pixel)
-            chosen->bits_per_pixel = given.format->bits_per_pixel;
-    }
-    if (given.line_length)
-        chosen->line_length = given.line_length;
-}
-
-// The panel the chosen screen describes, once it is whole, or why it is not a panel.
-Error panel_of(const DescribedScreen& chosen, ScreenGeometry* geometry)
-{
-    geometry->width = chosen.xres, geometry->height = chosen.yres;
-    geometry->bits_per_pixel = chosen.bits_per_pixel ? chosen.bits_per_pixel : 16;
-    geometry->format = chosen.format;
-    geometry->line_length = chosen.line_length;
-    geometry->rotate = chosen.rotate;
-    if (chosen.format && chosen.format->bits_per_pixel != geometry->bits_per_pixel)
-        return usage_error("format " + std::string(chosen.format->name) + " is "
-            + std::to_string(chosen.format->bits_per_pixel) + " bpp, not "
-            + std::to_string(geometry->bits_per_pixel));
-    uint32_t pixel_bytes = geometry->bits_per_pixel / 8, row = geometry->width * pixel_bytes;
-    if (chosen.line_length && (chosen.line_length < row || chosen.line_length % pixel_bytes))
-        return usage_error("line length " + std::to_string(chosen.line_length) + ": a row of "
-            + geometry->size_text() + " at " + std::to_string(geometry->bits_per_pixel) + " bpp takes "
-            + std::to_string(row) + " bytes, and a line must hold it in whole pixels");
-    return {};
-}
-
-} // namespace
-
-Error parse_screen_flags(const ScreenFlags& flags, ScreenOverrides* given)
-{
-    *given = {};
-    if (!flags.panel.empty()) {
-        PanelFile panel;
-        if (Error error = read_panel_file(flags.panel, &panel))
-            return error;
-        given->panel = panel;
-    }
-    if (!flags.size.empty()) {
-        ScreenGeometry size;
-        if (Error error = parse_screen_size(flags.size, &size))
-            return error;
-        given->width = size.width, given->height = size.height;
-    }
-    if (!flags.depth.empty())
-        if (Error error = parse_depth(flags.depth, &given->bits_per_pixel))
-            return error;
-    if (!flags.rotate.empty()) {
-        uint32_t degrees = 0;
-        if (Error error = parse_rotation(flags.rotate, &degrees))
-            return within("--", error);
-        given->rotate = degrees;
-    }
-    if (!flags.format.empty() && !(given->format = find_format(flags.format)))
-        return usage_error("--format '" + flags.format + "': expected one of " + format_names());
-    if (!flags.line_length.empty()) {
-        const char* end = flags.line_length.data() + flags.line_length.size();
-        if (flags.line_length.find_first_not_of("0123456789") != std::string::npos
-            || std::from_chars(flags.line_length.data(), end, given->line_length).ptr != end
-            || given->line_length == 0 || given->line_length > MAX_LINE_LENGTH)
-            return usage_error("--line-length '" + flags.line_length + "': expected a number of bytes, 1 to "
-                + std::to_string(MAX_LINE_LENGTH));
-    }
-    return {};
-}
-
-ScreenOverrides listed_panel(const ScreenGeometry& panel)
-{
-    ScreenOverrides given;
-    given.width = panel.width, given.height = panel.height, given.bits_per_pixel = panel.bits_per_pixel;
-    given.format = &panel.pixel_format();
-    given.line_length = panel.stride();
-    return given;
-}
-
-Error choose_screen(const ScreenOverrides& given, const std::optional<SetDescription>& description,
-    bool need_depth, ChosenScreen* out)
-{
-    // Layers, each over the one before: the set's description, the panel file, the flags.
-    DescribedScreen chosen
-        = description ? static_cast<const DescribedScreen&>(*description) : DescribedScreen {};
-    lay_over(given, &chosen);
-    *out = {};
-    if (!chosen.xres)
-        return usage_error(
-            "which screen? give --size WIDTHxHEIGHT (and --depth) or --panel FILE: there is no "
-            + std::string(SET_DESCRIPTION_FILE)
-            + " beside the frames (encode records the screen for a set, not for one frame file)");
-    if (!chosen.bits_per_pixel && chosen.format)
-        chosen.bits_per_pixel = chosen.format->bits_per_pixel;
-    out->depth_known = chosen.bits_per_pixel != 0;
-    if (chosen.line_length && !chosen.bits_per_pixel)
-        return usage_error("line length " + std::to_string(chosen.line_length)
-            + ": give --depth or --format too, so that it is in pixels");
-    // A set made in the player's own format, with no depth recorded, is the
-    // same picture at 16 and 32 bpp: the player expands its codes as the
-    // panel widens them.
-    if (!chosen.bits_per_pixel && need_depth && description && !description->bits_per_pixel && !chosen.format
-        && !chosen.line_length) {
-        chosen.bits_per_pixel = 16;
-        out->notes.push_back("the set was made for either depth, which shows it the same; shown at 16 bpp");
-    }
-    if (!chosen.bits_per_pixel && need_depth)
-        return usage_error("which depth? give --depth 16 or 32, or --format (encode --depth records it)");
-    if (Error error = panel_of(chosen, &out->geometry))
-        return error;
-    if (description)
-        note_overrides(*description, out->geometry, &out->notes);
-    return player_refusal(out->geometry);
 }

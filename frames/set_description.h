@@ -1,7 +1,7 @@
 // The description encode leaves beside a set of frames: the screen the set
 // was made for, so that the other tools need no flags and can tell when they
 // are pointed at the wrong screen (the player ignores the file); the panel
-// files the tools take; and the choice of screen from both and the flags.
+// files the tools take.
 #pragma once
 
 #include "frames/panel.h"
@@ -57,34 +57,3 @@ std::vector<uint8_t> set_description_bytes(const SetDescription& description);
 // panel's depth, in lines of a row. Without a description nothing says they
 // were made for another panel than this one.
 ScreenGeometry made_for(const std::optional<SetDescription>& description, const ScreenGeometry& panel);
-
-// The screen flags every tool takes, as given; empty when not given.
-struct ScreenFlags {
-    std::string size, depth, format, line_length, panel, rotate;
-};
-
-// What is given for the screen, typed: the panel file read, each flag
-// parsed; 0, null or nullopt when not given.
-struct ScreenOverrides {
-    std::optional<PanelFile> panel;
-    uint32_t width = 0, height = 0, bits_per_pixel = 0, line_length = 0;
-    const PixelFormat* format = nullptr;
-    std::optional<uint32_t> rotate;
-};
-// The flags parsed and the panel file read; errors name the flag or the file.
-Error parse_screen_flags(const ScreenFlags& flags, ScreenOverrides* given);
-// The panel a bundle's index lists for a set: its size, depth, format and line length.
-ScreenOverrides listed_panel(const ScreenGeometry& panel);
-
-// The screen chosen, notes for each thing given that overrides the set's
-// description, and whether a depth was given at all.
-struct ChosenScreen {
-    ScreenGeometry geometry;
-    std::vector<std::string> notes;
-    bool depth_known = false;
-};
-// The screen to use: what is given (the flags over the panel file) over the
-// set's description. Without either for the size, or for the depth when
-// `need_depth`, it refuses with a message that says how to give it.
-Error choose_screen(const ScreenOverrides& given, const std::optional<SetDescription>& description,
-    bool need_depth, ChosenScreen* chosen);

@@ -1,5 +1,6 @@
 // The choice of screen: what the flags and a panel file give, laid over a
 // set's description, and the refusals that say how to give what is missing.
+#include "frames/screen_choice.h"
 #include "frames/set_description.h"
 
 #include <gtest/gtest.h>

@@ -6,8 +6,8 @@
 #include "tests/support/tool_run.h"
 
 #include <filesystem>
-#include <gtest/gtest.h>
 #include <fstream>
+#include <gtest/gtest.h>
 
 struct ProductLine {
     Scratch scratch;
