@@ -110,10 +110,6 @@ std::vector<uint8_t> expand(const PalettePicture& picture)
     return rgb;
 }
 
-} // namespace
-
-namespace {
-
 // The options that place the logo where frame 1 has it and clear the
 // console to frame 1's background (the console's colour 0).
 std::string kernel_command_line(const FirstFrame& first, const LogoArea& area)
