@@ -6,10 +6,12 @@
 #include "lib/file_io.h"
 #include "lib/interrupt.h"
 
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
+#include <xxhash.h>
 
 namespace fs = std::filesystem;
 
@@ -144,17 +146,20 @@ void play_directory(const fs::path& dir, const ScreenGeometry& geometry, std::ve
     }
 }
 
-uint64_t screen_digest(std::span<const uint16_t> codes)
+uint64_t screen_digest(std::span<const uint16_t> codes, ScreenDigest kind)
 {
-    uint64_t digest = 0xcbf29ce484222325; // FNV-1a
+    static_assert(std::endian::native == std::endian::little, "the codes' bytes are digested low byte first");
+    if (kind == ScreenDigest::xxh3)
+        return XXH3_64bits(codes.data(), codes.size_bytes());
+    uint64_t digest = 0xcbf29ce484222325;
     for (uint16_t code : codes)
         for (uint8_t byte : { uint8_t(code), uint8_t(code >> 8) })
             digest = (digest ^ byte) * 0x100000001b3;
     return digest;
 }
 
-std::vector<int> frames_not_as_intended(
-    const fs::path& dir, uint32_t width, uint32_t height, const std::vector<uint64_t>& screens)
+std::vector<int> frames_not_as_intended(const fs::path& dir, uint32_t width, uint32_t height,
+    const std::vector<uint64_t>& screens, ScreenDigest kind)
 {
     // At 16 bits a pixel the screen holds the colour codes themselves.
     ScreenGeometry codes_screen { width, height, 16, width * 2, nullptr };
@@ -163,7 +168,7 @@ std::vector<int> frames_not_as_intended(
     play_directory(
         dir, codes_screen, {}, true, [&](int n, const FrameReport&, const std::vector<uint8_t>& screen) {
             std::memcpy(codes.data(), screen.data(), codes.size() * 2);
-            if (size_t(n) > screens.size() || screen_digest(codes) != screens[size_t(n) - 1])
+            if (size_t(n) > screens.size() || screen_digest(codes, kind) != screens[size_t(n) - 1])
                 differing.push_back(n);
         });
     return differing;
@@ -175,5 +180,6 @@ std::optional<std::vector<int>> frames_not_as_made(
     if (!description || description->screens.empty() || description->xres != geometry.width
         || description->yres != geometry.height)
         return std::nullopt;
-    return frames_not_as_intended(dir, description->xres, description->yres, description->screens);
+    return frames_not_as_intended(
+        dir, description->xres, description->yres, description->screens, description->digest);
 }

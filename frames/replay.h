@@ -65,15 +65,15 @@ using FrameCallback
 void play_directory(const std::filesystem::path& dir, const ScreenGeometry& geometry,
     std::vector<uint8_t> initial, bool draw, const FrameCallback& on_frame);
 
-// A digest of the colour codes a screen holds (FNV-1a over their bytes,
-// low byte first), which a set's description records for each frame.
-uint64_t screen_digest(std::span<const uint16_t> codes);
+// A digest of the colour codes a screen holds, over their bytes low byte
+// first, which a set's description records for each frame.
+uint64_t screen_digest(std::span<const uint16_t> codes, ScreenDigest kind);
 
 // Plays the set in `dir`, made for `width` x `height`, and returns the
-// frames after which the screen is not as `screens` records (throwing
-// Interrupted as play_directory does).
-std::vector<int> frames_not_as_intended(
-    const std::filesystem::path& dir, uint32_t width, uint32_t height, const std::vector<uint64_t>& screens);
+// frames after which the screen is not as `screens` (digested by `kind`)
+// records, throwing Interrupted as play_directory does.
+std::vector<int> frames_not_as_intended(const std::filesystem::path& dir, uint32_t width, uint32_t height,
+    const std::vector<uint64_t>& screens, ScreenDigest kind);
 
 // The same for a set's description on this screen: nullopt when it records
 // no screens, or records them for another size.

@@ -188,6 +188,13 @@ Error parse_description(const std::vector<uint8_t>& bytes, const Source& source,
             d->screens.push_back(value);
         }
     }
+    if (json.contains("screen_digest")) {
+        const nlohmann::json& digest = json["screen_digest"];
+        if (digest == "xxh3")
+            d->digest = ScreenDigest::xxh3;
+        else if (digest != "fnv1a")
+            return source.error("screen_digest must be xxh3 or fnv1a");
+    }
     return {};
 }
 
@@ -252,6 +259,8 @@ std::vector<uint8_t> set_description_bytes(const SetDescription& description)
             std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(digest));
             json["screens"].push_back(hex);
         }
+        if (description.digest == ScreenDigest::xxh3)
+            json["screen_digest"] = "xxh3";
     }
     std::string text = json.dump(2) + "\n";
     return { text.begin(), text.end() };

@@ -22,6 +22,11 @@ struct DescribedScreen {
     uint32_t rotate = 0; // degrees clockwise the picture is turned in the panel's memory
 };
 
+// How a set's description digests each screen: FNV-1a in sets made before
+// XXH3 came, XXH3 (64 bits, XXH3_64bits over the codes' bytes, low byte
+// first) since.
+enum class ScreenDigest { fnv1a, xxh3 };
+
 // What encode records beside a set.
 struct SetDescription : DescribedScreen {
     // Frames after the first that draw only part of the screen (trimmed or
@@ -30,6 +35,8 @@ struct SetDescription : DescribedScreen {
     // The digest of the colour codes the screen holds after each frame, as
     // the set was meant to leave it (screen_digest); empty when not recorded.
     std::vector<uint64_t> screens;
+    // What digested them: a description that does not say is from before XXH3.
+    ScreenDigest digest = ScreenDigest::fnv1a;
 };
 
 // A panel file (--panel FILE, a probe's report), whose further keys, such as

@@ -39,7 +39,7 @@ Error SetWriter::add_frame(int i, std::vector<uint16_t>* codes, FrameWritten* wr
     whole_ += written->whole, trimmed_ += written->trimmed;
     if (i == 0 || last > 0) {
         screen_.swap(*codes);
-        digests_[size_t(i)] = screen_digest(screen_);
+        digests_[size_t(i)] = screen_digest(screen_, ScreenDigest::xxh3);
     } else {
         digests_[size_t(i)] = digests_[size_t(i) - 1]; // a screen left as it was keeps its digest
     }
@@ -51,7 +51,7 @@ Error SetWriter::add_held(int i, FrameWritten* written)
     *written = {};
     written->draws_nothing = true;
     partial_ = true;
-    digests_[size_t(i)] = i > 0 ? digests_[size_t(i) - 1] : screen_digest(screen_);
+    digests_[size_t(i)] = i > 0 ? digests_[size_t(i) - 1] : screen_digest(screen_, ScreenDigest::xxh3);
     return stage(i, NOTHING_TO_DRAW, written);
 }
 
@@ -67,5 +67,6 @@ Error SetWriter::add_description(const DescribedScreen& screen)
     static_cast<DescribedScreen&>(description) = screen;
     description.partial_frames = partial_;
     description.screens = digests_;
+    description.digest = ScreenDigest::xxh3;
     return staged_.add(prefix_ + SET_DESCRIPTION_FILE, set_description_bytes(description));
 }

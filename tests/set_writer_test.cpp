@@ -61,10 +61,11 @@ TEST(SetWriter, TrimsEachFrameAfterItsLastChangeAndRecordsTheScreens)
     ASSERT_TRUE(description);
     EXPECT_TRUE(description->partial_frames);
     EXPECT_EQ(description->screens,
-        (std::vector<uint64_t> {
-            screen_digest(first), screen_digest(second), screen_digest(second), screen_digest(second) }));
+        (std::vector<uint64_t> { screen_digest(first, ScreenDigest::xxh3),
+            screen_digest(second, ScreenDigest::xxh3), screen_digest(second, ScreenDigest::xxh3),
+            screen_digest(second, ScreenDigest::xxh3) }));
     // Played back as the player plays it, the four frames leave the screens recorded (the rest are missing).
-    std::vector<int> differing = frames_not_as_intended(set, 3, 2, description->screens);
+    std::vector<int> differing = frames_not_as_intended(set, 3, 2, description->screens, description->digest);
     ASSERT_FALSE(differing.empty());
     EXPECT_EQ(differing.front(), 5);
 }
@@ -90,4 +91,43 @@ TEST(SetWriter, UntrimmedFramesAreWholeAndNotPartial)
     ASSERT_TRUE(description);
     EXPECT_FALSE(description->partial_frames);
     EXPECT_EQ(description->rotate, 90u);
+}
+
+TEST(SetWriter, EachDescriptionIsCheckedByTheDigestItNames)
+{
+    // Both digests pinned: stored sets rely on them.
+    const Codes codes = { 0x0001, 0x1234, 0xF81F };
+    EXPECT_EQ(screen_digest(codes, ScreenDigest::xxh3), 0x0d49738ac5739a1eu);
+    EXPECT_EQ(screen_digest(codes, ScreenDigest::fnv1a), 0x01604a35c86f7cf9u);
+
+    TempDir dir;
+    const fs::path set = dir.path() / "set";
+    StagedFiles staged(set);
+    SetWriter writer(staged, "", false, 1);
+    FrameWritten written;
+    Codes frame = codes;
+    ASSERT_EQ(writer.add_frame(0, &frame, &written).message, "");
+    ASSERT_EQ(writer.add_description({ 3, 1, 16, 0, nullptr, 0 }).message, "");
+    ASSERT_EQ(staged.commit().message, "");
+    std::optional<SetDescription> made;
+    ASSERT_EQ(read_set_description(set, &made).message, "");
+    ASSERT_TRUE(made);
+    EXPECT_EQ(made->digest, ScreenDigest::xxh3);
+    auto first_differing = [&](const std::string& json) {
+        std::vector<uint8_t> bytes(json.begin(), json.end());
+        SetDescription description;
+        EXPECT_EQ(parse_description(bytes, "d", &description).message, "");
+        return frames_not_as_intended(set, 3, 1, description.screens, description.digest).front();
+    };
+    // A set made before XXH3 names no digest: its FNV-1a digests are checked as such.
+    EXPECT_EQ(first_differing(R"({"xres": 3, "yres": 1, "screens": ["01604a35c86f7cf9"]})"), 2);
+    EXPECT_EQ(first_differing(R"({"xres": 3, "yres": 1, "screens": ["0d49738ac5739a1e"]})"), 1);
+    EXPECT_EQ(first_differing(
+                  R"({"xres": 3, "yres": 1, "screens": ["0d49738ac5739a1e"], "screen_digest": "xxh3"})"),
+        2);
+    const std::string unknown = R"({"xres": 3, "yres": 1, "screen_digest": "md5"})";
+    SetDescription description;
+    EXPECT_EQ(
+        parse_description(std::vector<uint8_t>(unknown.begin(), unknown.end()), "d", &description).message,
+        "d: screen_digest must be xxh3 or fnv1a");
 }
