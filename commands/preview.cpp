@@ -42,12 +42,13 @@ int preview_set(const ViewOptions& options, StagedFiles& staged, const std::stri
     Progress progress(TOOL, "previewing frame", FRAME_COUNT, options.quiet);
     Error error;
     int drawn = 0;
+    UprightView view(geometry);
     play_directory(dir, geometry, std::move(initial), true,
         [&](int n, const FrameReport& report, const std::vector<uint8_t>& screen) {
             if (!error)
                 error = first_unplayable(report);
             if (!error)
-                pictures.add(upright_rgb(screen, geometry), report.outcome());
+                pictures.add(view.show(screen), report.outcome());
             drawn += report.status == FrameReport::drawn;
             progress.step(n);
         });

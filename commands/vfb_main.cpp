@@ -146,6 +146,7 @@ int follow_run(const VfbOptions& options, const ScreenGeometry& geometry, const 
     // What the panel shows: the captured stream at the start of its memory, the rest never written.
     std::vector<uint8_t> memory(geometry.memory_bytes());
     int predicted = 0;
+    UprightView view(geometry);
     FramesFollower follower(scratch, [&](int n, FrameOutcome outcome, const std::vector<uint8_t>& screen) {
         stop_if_interrupted();
         for (; predicted < n && predicted < FRAME_COUNT; ++predicted)
@@ -153,7 +154,7 @@ int follow_run(const VfbOptions& options, const ScreenGeometry& geometry, const 
         if (screen != expected && !followed->differing++)
             followed->first_difference = n;
         std::copy(screen.begin(), screen.begin() + std::min(screen.size(), memory.size()), memory.begin());
-        pictures.add(upright_rgb(memory, geometry), outcome);
+        pictures.add(view.show(memory), outcome);
         progress.step(n);
     });
     while (running.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {

@@ -14,22 +14,58 @@ uint8_t widen(uint32_t pixel, ChannelField field)
     return uint8_t(wide);
 }
 
+// How a panel of `format` reads a pixel of memory: a table of what each
+// 16-bit value shows, or a 32-bit pixel's channels widened in place.
+class PixelReader {
+public:
+    explicit PixelReader(const PixelFormat& format)
+        : format_(format)
+        , bytes_(format.bits_per_pixel / 8)
+    {
+        if (bytes_ != 2)
+            return;
+        table_.resize(size_t(65536) * 3);
+        for (uint32_t value = 0; value < 65536; ++value)
+            widen_into(value, &table_[size_t(value) * 3]);
+    }
+    uint32_t bytes() const { return bytes_; }
+    // The RGB a pixel of memory (little-endian, as the panel reads it) shows.
+    void read(const uint8_t* pixel, uint8_t* out) const
+    {
+        if (bytes_ == 2) {
+            std::memcpy(out, &table_[size_t(pixel[0] | pixel[1] << 8) * 3], 3);
+            return;
+        }
+        uint32_t value = 0;
+        std::memcpy(&value, pixel, 4);
+        widen_into(value, out);
+    }
+
+private:
+    void widen_into(uint32_t pixel, uint8_t* out) const
+    {
+        out[0] = widen(pixel, format_.red), out[1] = widen(pixel, format_.green),
+        out[2] = widen(pixel, format_.blue);
+    }
+
+    const PixelFormat& format_;
+    uint32_t bytes_;
+    std::vector<uint8_t> table_;
+};
+
 } // namespace
 
 std::vector<uint8_t> panel_view(std::span<const uint8_t> memory, uint32_t width, uint32_t height,
     uint32_t line_length, const PixelFormat& format)
 {
     std::vector<uint8_t> rgb(size_t(width) * height * 3);
-    const size_t bytes_per_pixel = format.bits_per_pixel / 8;
+    const PixelReader reader(format);
+    const uint8_t none[4] = {};
     for (uint32_t y = 0; y < height; ++y)
         for (uint32_t x = 0; x < width; ++x) {
-            size_t at = size_t(y) * line_length + x * bytes_per_pixel;
-            uint32_t pixel = 0;
-            if (at + bytes_per_pixel <= memory.size())
-                std::memcpy(&pixel, &memory[at], bytes_per_pixel); // little-endian, as the panel reads it
-            uint8_t* out = &rgb[(size_t(y) * width + x) * 3];
-            out[0] = widen(pixel, format.red), out[1] = widen(pixel, format.green),
-            out[2] = widen(pixel, format.blue);
+            size_t at = size_t(y) * line_length + x * reader.bytes();
+            reader.read(
+                at + reader.bytes() <= memory.size() ? &memory[at] : none, &rgb[(size_t(y) * width + x) * 3]);
         }
     return rgb;
 }
@@ -65,6 +101,41 @@ std::vector<uint8_t> upright_rgb(std::span<const uint8_t> memory, const ScreenGe
     if (!geometry.rotate)
         return rgb;
     return turn_clockwise(rgb, geometry.width, geometry.height, 3, 360 - geometry.rotate);
+}
+
+struct UprightView::Reader : PixelReader {
+    using PixelReader::PixelReader;
+};
+
+UprightView::UprightView(const ScreenGeometry& geometry)
+    : geometry_(geometry)
+    , reader_(std::make_unique<Reader>(geometry.pixel_format()))
+    , memory_(geometry.memory_bytes())
+    , rgb_(geometry.pixels() * 3)
+{
+}
+
+UprightView::~UprightView() = default;
+
+const std::vector<uint8_t>& UprightView::show(std::span<const uint8_t> memory)
+{
+    const uint32_t width = geometry_.width, height = geometry_.height, turn = (360 - geometry_.rotate) % 360;
+    const size_t stride = geometry_.stride(), row = size_t(width) * reader_->bytes();
+    const uint32_t out_width = geometry_.upright_width();
+    for (uint32_t y = 0; y < height && (y + 1) * stride <= memory.size(); ++y) {
+        const uint8_t* line = &memory[y * stride];
+        if (!first_ && std::memcmp(line, &memory_[y * stride], row) == 0)
+            continue;
+        std::memcpy(&memory_[y * stride], line, row);
+        // Where each pixel of the line shows, the panel turned back upright.
+        for (uint32_t x = 0; x < width; ++x) {
+            uint32_t to_x = turn == 90 ? height - 1 - y : turn == 180 ? width - 1 - x : turn == 270 ? y : x;
+            uint32_t to_y = turn == 90 ? x : turn == 180 ? height - 1 - y : turn == 270 ? width - 1 - x : y;
+            reader_->read(line + x * reader_->bytes(), &rgb_[(size_t(to_y) * out_width + to_x) * 3]);
+        }
+    }
+    first_ = false;
+    return rgb_;
 }
 
 std::vector<uint8_t> panel_memory(std::span<const uint8_t> upright, const ScreenGeometry& geometry)

@@ -5,6 +5,7 @@
 #include "frames/panel.h"
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -66,6 +67,26 @@ std::vector<uint8_t> panel_rgb(std::span<const uint8_t> memory, const ScreenGeom
 // The same as a person in front of the device sees it: turned back by the
 // panel's `rotate`, upright_width() x upright_height().
 std::vector<uint8_t> upright_rgb(std::span<const uint8_t> memory, const ScreenGeometry& geometry);
+// What a panel shows, upright, kept as the memory changes from one frame to
+// the next: only the lines of memory that changed are read again.
+class UprightView {
+public:
+    explicit UprightView(const ScreenGeometry& geometry);
+    ~UprightView();
+    UprightView(const UprightView&) = delete;
+    UprightView& operator=(const UprightView&) = delete;
+    // upright_rgb(memory), `memory` being memory_bytes() long.
+    const std::vector<uint8_t>& show(std::span<const uint8_t> memory);
+
+private:
+    struct Reader;
+    ScreenGeometry geometry_;
+    std::unique_ptr<Reader> reader_;
+    std::vector<uint8_t> memory_; // as last read
+    std::vector<uint8_t> rgb_;
+    bool first_ = true;
+};
+
 // The device memory (memory_bytes() long) that shows `rgb` on this panel,
 // `rgb` as seen upright.
 std::vector<uint8_t> panel_memory(std::span<const uint8_t> rgb, const ScreenGeometry& geometry);

@@ -49,42 +49,92 @@ struct EncodedPicture {
 
 namespace {
 
-// `rgb` is let go once libwebp has its own copy, unless another holds it too.
-std::unique_ptr<EncodedPicture> encode_lossless(
-    std::shared_ptr<const std::vector<uint8_t>> rgb, uint32_t width, uint32_t height)
+// The ARGB of the frame's rectangle: what `after` shows there, transparent
+// where `before` (null for the first frame) showed the same, which the
+// canvas keeps when the frame is blended over it.
+void frame_pixels(const std::vector<uint8_t>* before, const std::vector<uint8_t>& after,
+    uint32_t canvas_width, FrameRect rect, WebPPicture* picture)
 {
-    auto encoded = std::make_unique<EncodedPicture>();
-    WebPConfig config;
-    WebPPicture picture;
-    // The least effort: exact either way, and a screen's worth of pixels a
-    // frame makes effort cost seconds. The frames are kept whole (no
-    // sub-rectangles), so each is exact on its own.
-    if (!WebPConfigInit(&config) || !WebPPictureInit(&picture) || !WebPConfigLosslessPreset(&config, 0))
-        return encoded;
-    picture.use_argb = 1;
-    picture.width = int(width);
-    picture.height = int(height);
-    picture.writer = WebPMemoryWrite;
-    picture.custom_ptr = &encoded->memory;
-    bool imported = WebPPictureImportRGB(&picture, rgb->data(), int(width * 3));
-    rgb.reset();
-    bool done = imported && WebPEncode(&config, &picture);
-    WebPPictureFree(&picture);
-    const WebPMemoryWriter& memory = encoded->memory;
-    // RIFF, size, WEBP, then chunks: the first image chunk is the one we want.
-    for (size_t at = 12; done && at + 8 <= memory.size;) {
+    for (uint32_t y = 0; y < rect.height; ++y) {
+        const size_t row = (size_t(rect.y + y) * canvas_width + rect.x) * 3;
+        const uint8_t* now = after.data() + row;
+        const uint8_t* was = before ? before->data() + row : nullptr;
+        uint32_t* out = picture->argb + size_t(y) * size_t(picture->argb_stride);
+        for (uint32_t x = 0; x < rect.width; ++x, now += 3) {
+            const bool kept
+                = was && was[x * 3] == now[0] && was[x * 3 + 1] == now[1] && was[x * 3 + 2] == now[2];
+            out[x] = kept ? 0 : 0xFF000000u | uint32_t(now[0]) << 16 | uint32_t(now[1]) << 8 | now[2];
+        }
+    }
+}
+
+// The first image chunk of a WebP libwebp wrote ("VP8L"), or empty.
+std::span<const uint8_t> image_chunk(const WebPMemoryWriter& memory)
+{
+    // RIFF, size, WEBP, then chunks.
+    for (size_t at = 12; at + 8 <= memory.size;) {
         uint32_t size = memory.mem[at + 4] | memory.mem[at + 5] << 8 | memory.mem[at + 6] << 16
             | uint32_t(memory.mem[at + 7]) << 24;
         size_t whole = 8 + size + (size & 1);
         if (at + whole > memory.size)
             break;
-        if (!std::memcmp(memory.mem + at, "VP8L", 4) || !std::memcmp(memory.mem + at, "VP8 ", 4)) {
-            encoded->chunk = std::span<const uint8_t>(memory.mem + at, whole);
-            break;
-        }
+        if (!std::memcmp(memory.mem + at, "VP8L", 4) || !std::memcmp(memory.mem + at, "VP8 ", 4))
+            return { memory.mem + at, whole };
         at += whole;
     }
+    return {};
+}
+
+// The frame's rectangle encoded losslessly; the pictures are let go once
+// read, unless another holds them too.
+std::unique_ptr<EncodedPicture> encode_lossless(std::shared_ptr<const std::vector<uint8_t>> before,
+    std::shared_ptr<const std::vector<uint8_t>> after, uint32_t canvas_width, FrameRect rect)
+{
+    auto encoded = std::make_unique<EncodedPicture>();
+    WebPConfig config;
+    WebPPicture picture;
+    // The least effort: exact either way, and a screen's worth of pixels a
+    // frame makes effort cost seconds.
+    if (!WebPConfigInit(&config) || !WebPPictureInit(&picture) || !WebPConfigLosslessPreset(&config, 0))
+        return encoded;
+    picture.use_argb = 1;
+    picture.width = int(rect.width);
+    picture.height = int(rect.height);
+    picture.writer = WebPMemoryWrite;
+    picture.custom_ptr = &encoded->memory;
+    bool made = WebPPictureAlloc(&picture);
+    if (made)
+        frame_pixels(before.get(), *after, canvas_width, rect, &picture);
+    before.reset(), after.reset();
+    if (made && WebPEncode(&config, &picture))
+        encoded->chunk = image_chunk(encoded->memory);
+    WebPPictureFree(&picture);
     return encoded;
+}
+
+// The smallest rectangle, at even offsets (WebP stores them halved), that
+// holds every pixel where `after` differs from `before`; empty when none does.
+FrameRect changed_rect(
+    const std::vector<uint8_t>& before, const std::vector<uint8_t>& after, uint32_t width, uint32_t height)
+{
+    const size_t row_bytes = size_t(width) * 3;
+    uint32_t top = height, bottom = 0, left = width, right = 0;
+    for (uint32_t y = 0; y < height; ++y) {
+        const uint8_t *was = before.data() + y * row_bytes, *now = after.data() + y * row_bytes;
+        if (std::memcmp(was, now, row_bytes) == 0)
+            continue;
+        size_t first = 0, last = row_bytes;
+        while (was[first] == now[first])
+            ++first;
+        while (was[last - 1] == now[last - 1])
+            --last;
+        top = std::min(top, y), bottom = y + 1;
+        left = std::min(left, uint32_t(first / 3)), right = std::max(right, uint32_t((last - 1) / 3 + 1));
+    }
+    if (top == height)
+        return {};
+    top &= ~1u, left &= ~1u;
+    return { left, top, right - left, bottom - top };
 }
 
 // What a failed write of the stream says, with the reason the system gave.
@@ -108,7 +158,7 @@ AnimationWriter::AnimationWriter(std::FILE* out, uint32_t width, uint32_t height
     put_chunk_header(header, "RIFF", 0);
     header.insert(header.end(), { 'W', 'E', 'B', 'P' });
     put_chunk_header(header, "VP8X", 10);
-    put_le(header, 0x02, 4);
+    put_le(header, 0x02 | 0x10, 4); // an animation, with frames that have transparency
     put_le(header, width - 1, 3);
     put_le(header, height - 1, 3);
     put_chunk_header(header, "ANIM", 6);
@@ -118,17 +168,18 @@ AnimationWriter::AnimationWriter(std::FILE* out, uint32_t width, uint32_t height
         error_ = write_failure();
 }
 
-Error AnimationWriter::write_frame(std::span<const uint8_t> chunk, uint32_t ms)
+Error AnimationWriter::write_frame(std::span<const uint8_t> chunk, FrameRect rect, uint32_t ms)
 {
-    // A whole-canvas frame: at 0,0, no blending, nothing disposed.
+    // Blended over the canvas (its transparent pixels keep what is there),
+    // nothing disposed.
     std::vector<uint8_t> frame;
     put_chunk_header(frame, "ANMF", uint32_t(16 + chunk.size()));
-    put_le(frame, 0, 3);
-    put_le(frame, 0, 3);
-    put_le(frame, width_ - 1, 3);
-    put_le(frame, height_ - 1, 3);
+    put_le(frame, rect.x / 2, 3);
+    put_le(frame, rect.y / 2, 3);
+    put_le(frame, rect.width - 1, 3);
+    put_le(frame, rect.height - 1, 3);
     put_le(frame, ms, 3);
-    frame.push_back(0x02);
+    frame.push_back(0x00);
     if (std::fwrite(frame.data(), 1, frame.size(), out_) != frame.size()
         || std::fwrite(chunk.data(), 1, chunk.size(), out_) != chunk.size())
         return write_failure();
@@ -142,15 +193,17 @@ Error AnimationWriter::write_oldest()
     std::unique_ptr<EncodedPicture> encoded = oldest.picture.get();
     if (encoded->chunk.empty())
         return input_error("WebP encoding failed");
-    return write_frame(encoded->chunk, oldest.ms);
+    return write_frame(encoded->chunk, oldest.rect, oldest.ms);
 }
 
-Error AnimationWriter::add(std::vector<uint8_t> rgb)
+Error AnimationWriter::add(const std::vector<uint8_t>& rgb)
 {
     if (error_)
         return error_;
     const uint32_t pause_ms = uint32_t(FRAME_DELAY_US / 1000);
-    if (!encoding_.empty() && rgb == *previous_) {
+    const FrameRect rect
+        = previous_ ? changed_rect(*previous_, rgb, width_, height_) : FrameRect { 0, 0, width_, height_ };
+    if (rect.width == 0) {
         encoding_.back().ms += pause_ms;
         return {};
     }
@@ -159,13 +212,15 @@ Error AnimationWriter::add(std::vector<uint8_t> rgb)
     if (encoding_.size() >= parallel_)
         if (Error error = write_oldest())
             return error_ = error;
-    previous_ = std::make_shared<const std::vector<uint8_t>>(std::move(rgb));
+    auto before = std::move(previous_);
+    previous_ = std::make_shared<const std::vector<uint8_t>>(rgb);
     SignalsHeld held; // the encoding thread leaves interrupts to this one
-    encoding_.push_back({ std::async(std::launch::async,
-                              [picture = previous_, width = width_, height = height_]() mutable {
-                                  return encode_lossless(std::move(picture), width, height);
-                              }),
-        pause_ms });
+    encoding_.push_back(
+        { std::async(std::launch::async,
+              [before = std::move(before), after = previous_, width = width_, rect]() mutable {
+                  return encode_lossless(std::move(before), std::move(after), width, rect);
+              }),
+            rect, pause_ms });
     return {};
 }
 
@@ -277,11 +332,11 @@ PlaybackPictures::~PlaybackPictures()
         std::fclose(stream_); // unfinished: the staged temporary goes with `staged_`
 }
 
-void PlaybackPictures::add(std::vector<uint8_t> rgb, FrameOutcome outcome)
+void PlaybackPictures::add(const std::vector<uint8_t>& rgb, FrameOutcome outcome)
 {
     sheet_.add(rgb, outcome);
     if (!error_)
-        if (Error error = animation_.add(std::move(rgb)))
+        if (Error error = animation_.add(rgb))
             error_ = within((staged_.dir() / (folder_ + ANIMATION_FILE)).string() + ": ", error);
 }
 

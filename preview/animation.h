@@ -27,27 +27,34 @@ Error animation_refusal(uint32_t width, uint32_t height);
 
 struct EncodedPicture;
 
+// Where a frame of the animation lies on its canvas.
+struct FrameRect {
+    uint32_t x = 0, y = 0, width = 0, height = 0;
+};
+
 // An animated WebP written as it is made: each picture is encoded losslessly
-// on its own, on a thread of its own, and appended to `out` in order as a
-// whole-canvas frame. Only the pictures being encoded are held, one a core (a
-// repeat of the last lengthens its frame instead). Each picture is
+// on a thread of its own, as the rectangle that changed since the picture
+// before (transparent where a pixel stayed), and appended to `out` in order.
+// Only the pictures being encoded are held, one a core, and the last (a
+// repeat of it lengthens its frame instead). Each picture is
 // width x height 8-bit RGB.
 class AnimationWriter {
 public:
     AnimationWriter(std::FILE* out, uint32_t width, uint32_t height);
     AnimationWriter(const AnimationWriter&) = delete;
     AnimationWriter& operator=(const AnimationWriter&) = delete;
-    // One pause's picture (kept while it is encoded).
-    Error add(std::vector<uint8_t> rgb);
+    // One pause's picture (copied, when it changed, to be kept while it is encoded).
+    Error add(const std::vector<uint8_t>& rgb);
     // Writes the last frame and the container's size.
     Error finish();
 
 private:
     struct Encoding {
         std::future<std::unique_ptr<EncodedPicture>> picture;
+        FrameRect rect;
         uint32_t ms;
     };
-    Error write_frame(std::span<const uint8_t> chunk, uint32_t ms);
+    Error write_frame(std::span<const uint8_t> chunk, FrameRect rect, uint32_t ms);
     Error write_oldest();
 
     std::FILE* out_;
@@ -87,7 +94,7 @@ public:
     PlaybackPictures(const PlaybackPictures&) = delete;
     PlaybackPictures& operator=(const PlaybackPictures&) = delete;
     // The screen after one frame, as 8-bit RGB. A failure is kept for write().
-    void add(std::vector<uint8_t> rgb, FrameOutcome outcome);
+    void add(const std::vector<uint8_t>& rgb, FrameOutcome outcome);
     // Both written into the staged files.
     Error finish();
 

@@ -153,3 +153,23 @@ TEST(PixelFormat, ATurnedPanelShowsThePictureUpright)
             EXPECT_EQ(upright_rgb(panel_memory(colours, panel), panel), colours) << rotate << " degrees";
         }
 }
+
+TEST(PixelFormat, AViewKeptFrameByFrameShowsWhatTheMemoryShows)
+{
+    for (const char* name : { "RGB565", "XRGB1555", "XBGR8888" })
+        for (uint32_t rotate : { 0u, 90u, 180u, 270u }) {
+            const PixelFormat& f = format(name);
+            ScreenGeometry panel { 5, 3, f.bits_per_pixel, 5 * f.bits_per_pixel / 8 + 4, &f };
+            panel.rotate = rotate;
+            Bytes memory(panel.memory_bytes());
+            for (size_t i = 0; i < memory.size(); ++i)
+                memory[i] = uint8_t(i * 37 + 11);
+            UprightView view(panel);
+            EXPECT_EQ(view.show(memory), upright_rgb(memory, panel)) << name << " at " << rotate;
+            // One pixel of the middle line changes, then only a line's padding: each shows as it is.
+            memory[panel.stride() + 2 * f.bits_per_pixel / 8] ^= 0xA5;
+            EXPECT_EQ(view.show(memory), upright_rgb(memory, panel)) << name << " at " << rotate;
+            memory[panel.stride() * 2 - 1] ^= 0xFF;
+            EXPECT_EQ(view.show(memory), upright_rgb(memory, panel)) << name << " at " << rotate;
+        }
+}
