@@ -6,6 +6,7 @@
 #include "lib/interrupt.h"
 #include "lib/progress.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <deque>
@@ -58,12 +59,25 @@ private:
     void read_ahead()
     {
         while (next_read_ < plan_.reads.size() && reading_.size() < ahead_) {
-            auto into = std::make_shared<Fetched>();
+            std::shared_ptr<Fetched> into = free_picture();
             PlannedFrame frame = plan_.frames[size_t(plan_.reads[next_read_++])];
             SignalsHeld held; // the thread leaves interrupts to this one
             reading_.push_back({ into,
                 std::async(std::launch::async, [this, frame, into] { return fetch(frame, into.get()); }) });
         }
+    }
+
+    // A picture no one holds any more, its room kept (no new pages for each
+    // frame), or a new one.
+    std::shared_ptr<Fetched> free_picture()
+    {
+        for (const std::shared_ptr<Fetched>& picture : pictures_)
+            if (picture.use_count() == 1) {
+                // What the last holder did with it comes before what we do now.
+                std::atomic_thread_fence(std::memory_order_acquire);
+                return picture;
+            }
+        return pictures_.emplace_back(std::make_shared<Fetched>());
     }
 
     Error fetch(PlannedFrame frame, Fetched* into) const
@@ -93,6 +107,7 @@ private:
     const size_t ahead_;
     size_t next_read_ = 0, read_index_ = 0;
     std::deque<Reading> reading_;
+    std::vector<std::shared_ptr<Fetched>> pictures_; // every picture made, to be read into again
 };
 
 } // namespace
@@ -149,10 +164,12 @@ void FrameMaker::make_codes(PlannedFrame frame, const Fetched& fetched)
     const bool dither = job_.options.dither;
     if (made_.input != frame.input || made_.index != fetched.which.index || made_.weight != frame.weight) {
         // A picture taken as it was read goes to codes straight from its bytes.
-        stream_ = !picture.srgb.empty() && frame.weight == 1
-            ? rgb_to_panel_stream(picture.srgb, picture.width, job_.background, dither, target_.panel)
-            : image_to_panel_stream(
-                to_srgb(picture, frame.weight, job_.background), job_.background, dither, target_.panel);
+        if (!picture.srgb.empty() && frame.weight == 1)
+            rgb_to_panel_stream(
+                picture.srgb, picture.width, job_.background, dither, target_.panel, &stream_);
+        else
+            image_to_panel_stream(to_srgb(picture, frame.weight, job_.background), job_.background, dither,
+                target_.panel, &stream_);
         made_ = { frame.input, fetched.which.index, frame.weight };
     } else if (stream_on_screen_) {
         stream_ = writer_.screen();

@@ -202,8 +202,8 @@ namespace {
 // 8-bit pixels of `Channels` channels (a fourth is alpha), `width` a row.
 // A picture of fewer rows than the panel has the background below it.
 template <int Channels>
-std::vector<uint16_t> panel_stream(const uint8_t* pixels, uint32_t width, uint32_t rows, Rgb background,
-    bool dither, const ScreenGeometry& panel)
+void panel_stream(const uint8_t* pixels, uint32_t width, uint32_t rows, Rgb background, bool dither,
+    const ScreenGeometry& panel, std::vector<uint16_t>& stream)
 {
     CodeLayout layout = code_layout(panel);
     const CodeField fields[3] = { layout.red, layout.green, layout.blue };
@@ -235,14 +235,14 @@ std::vector<uint16_t> panel_stream(const uint8_t* pixels, uint32_t width, uint32
     // Stream pixel j lands at memory pixel j of lines `per_line` pixels long.
     const size_t budget = size_t(panel.width) * panel.height;
     const size_t per_line = panel.stride() / (panel.bits_per_pixel / 8);
-    std::vector<uint16_t> stream(budget);
+    stream.resize(budget);
     if (Channels == 3 && !dither && per_line == panel.width && rows == panel.height) {
         // Opaque, lines without padding: pixel j is code j.
         for (size_t j = 0; j < budget; ++j) {
             const uint8_t* p = pixels + j * 3;
             stream[j] = uint16_t(layout.fixed | bits_of[0][p[0]] | bits_of[1][p[1]] | bits_of[2][p[2]]);
         }
-        return stream;
+        return;
     }
     for (size_t j = 0, x = 0, y = 0; j < budget; ++j) {
         stream[j] = x >= panel.width || y >= panel.height ? stream[j ? j - 1 : 0]
@@ -251,7 +251,6 @@ std::vector<uint16_t> panel_stream(const uint8_t* pixels, uint32_t width, uint32
         if (++x == per_line)
             x = 0, ++y;
     }
-    return stream;
 }
 
 } // namespace
@@ -276,27 +275,44 @@ std::vector<uint8_t> turn_clockwise(
     return turned;
 }
 
+void image_to_panel_stream(const RgbaImage& image, Rgb background, bool dither, const ScreenGeometry& panel,
+    std::vector<uint16_t>* stream)
+{
+    if (!panel.rotate)
+        return panel_stream<4>(
+            image.rgba.data(), image.width, image.height, background, dither, panel, *stream);
+    std::vector<uint8_t> turned = turn_clockwise(image.rgba, image.width, image.height, 4, panel.rotate);
+    bool quarter = panel.turned_sideways();
+    panel_stream<4>(turned.data(), quarter ? image.height : image.width, quarter ? image.width : image.height,
+        background, dither, panel, *stream);
+}
+
+void rgb_to_panel_stream(std::span<const uint8_t> rgb, uint32_t width, Rgb background, bool dither,
+    const ScreenGeometry& panel, std::vector<uint16_t>* stream)
+{
+    uint32_t height = uint32_t(rgb.size() / 3 / width);
+    if (!panel.rotate)
+        return panel_stream<3>(rgb.data(), width, height, background, dither, panel, *stream);
+    std::vector<uint8_t> turned = turn_clockwise(rgb, width, height, 3, panel.rotate);
+    bool quarter = panel.turned_sideways();
+    panel_stream<3>(turned.data(), quarter ? height : width, quarter ? width : height, background, dither,
+        panel, *stream);
+}
+
 std::vector<uint16_t> image_to_panel_stream(
     const RgbaImage& image, Rgb background, bool dither, const ScreenGeometry& panel)
 {
-    if (!panel.rotate)
-        return panel_stream<4>(image.rgba.data(), image.width, image.height, background, dither, panel);
-    std::vector<uint8_t> turned = turn_clockwise(image.rgba, image.width, image.height, 4, panel.rotate);
-    bool quarter = panel.turned_sideways();
-    return panel_stream<4>(turned.data(), quarter ? image.height : image.width,
-        quarter ? image.width : image.height, background, dither, panel);
+    std::vector<uint16_t> stream;
+    image_to_panel_stream(image, background, dither, panel, &stream);
+    return stream;
 }
 
 std::vector<uint16_t> rgb_to_panel_stream(
     std::span<const uint8_t> rgb, uint32_t width, Rgb background, bool dither, const ScreenGeometry& panel)
 {
-    uint32_t height = uint32_t(rgb.size() / 3 / width);
-    if (!panel.rotate)
-        return panel_stream<3>(rgb.data(), width, height, background, dither, panel);
-    std::vector<uint8_t> turned = turn_clockwise(rgb, width, height, 3, panel.rotate);
-    bool quarter = panel.turned_sideways();
-    return panel_stream<3>(
-        turned.data(), quarter ? height : width, quarter ? width : height, background, dither, panel);
+    std::vector<uint16_t> stream;
+    rgb_to_panel_stream(rgb, width, background, dither, panel, &stream);
+    return stream;
 }
 
 std::vector<uint16_t> image_to_rgb565(const RgbaImage& image, Rgb background, bool dither)

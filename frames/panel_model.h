@@ -46,6 +46,11 @@ std::vector<uint16_t> image_to_panel_stream(
 // The same from opaque 8-bit RGB, `width` pixels a row.
 std::vector<uint16_t> rgb_to_panel_stream(
     std::span<const uint8_t> rgb, uint32_t width, Rgb background, bool dither, const ScreenGeometry& panel);
+// Both made in `*stream`, whose room is kept from one frame to the next.
+void image_to_panel_stream(const RgbaImage& image, Rgb background, bool dither, const ScreenGeometry& panel,
+    std::vector<uint16_t>* stream);
+void rgb_to_panel_stream(std::span<const uint8_t> rgb, uint32_t width, Rgb background, bool dither,
+    const ScreenGeometry& panel, std::vector<uint16_t>* stream);
 
 // Screen memory (16 or 32 bits per pixel, as the player writes it) to 8-bit
 // RGB, widened exactly as the player widens colours for 32-bit screens.

@@ -44,10 +44,9 @@ std::vector<uint8_t> encode_rle565(std::span<const uint16_t> pixels)
     return frame;
 }
 
-std::span<const uint8_t> encode_rle565_into(std::span<const uint16_t> pixels, std::vector<uint8_t>& buffer)
+std::span<const uint8_t> encode_rle565_into(std::span<const uint16_t> pixels, std::span<uint8_t> room)
 {
-    if (buffer.size() < pixels.size() * 4)
-        buffer.resize(pixels.size() * 4);
-    return std::span<const uint8_t>(
-        buffer.data(), size_t(put_records(pixels, buffer.data()) - buffer.data()));
+    if (room.size() < pixels.size() * 4)
+        return {};
+    return room.first(size_t(put_records(pixels, room.data()) - room.data()));
 }

@@ -32,8 +32,12 @@ Error SetWriter::add_frame(int i, std::vector<uint16_t>* codes, FrameWritten* wr
     written->trimmed = last;
     const size_t drawn = trim_ ? last : stream.size();
     std::span<const uint8_t> file = NOTHING_TO_DRAW;
+    if (drawn && records_room_ < stream.size() * 4) {
+        records_room_ = stream.size() * 4;
+        records_ = std::make_unique_for_overwrite<uint8_t[]>(records_room_);
+    }
     if (drawn)
-        file = encode_rle565_into(std::span(stream).first(drawn), records_);
+        file = encode_rle565_into(std::span(stream).first(drawn), { records_.get(), records_room_ });
     written->draws_nothing = drawn == 0;
     partial_ = partial_ || drawn < stream.size();
     whole_ += written->whole, trimmed_ += written->trimmed;

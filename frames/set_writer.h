@@ -9,6 +9,7 @@
 #include "lib/staged_files.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -49,7 +50,10 @@ private:
     const std::string prefix_;
     const bool trim_;
     std::vector<uint16_t> screen_;
-    std::vector<uint8_t> records_; // the files are made in one buffer, room for a record a pixel
+    // The files are made in one buffer with room for a record a pixel, its
+    // pages touched only as far as records are written.
+    std::unique_ptr<uint8_t[]> records_;
+    size_t records_room_ = 0;
     std::vector<uint64_t> digests_;
     bool partial_ = false;
     uint64_t whole_ = 0, trimmed_ = 0;

@@ -22,6 +22,7 @@ struct ProcessExit {
     int exit_status = -1; // -1 when it did not exit normally
     int term_signal = 0;
     long peak_kib = 0; // its peak resident memory
+    double cpu_seconds = 0; // its user and system time, its children's included
 };
 ProcessExit wait_process(pid_t pid);
 // Waits until the child stops itself (SIGSTOP) or ends: true when it
