@@ -143,8 +143,6 @@ int follow_run(const VfbOptions& options, const ScreenGeometry& geometry, const 
     Progress progress(TOOL, "comparing frame", FRAME_COUNT, options.quiet);
     // The prediction is replayed frame by frame beside the captures.
     std::vector<uint8_t> expected(geometry.bytes());
-    // What the panel shows: the captured stream at the start of its memory, the rest never written.
-    std::vector<uint8_t> memory(geometry.memory_bytes());
     int predicted = 0;
     UprightView view(geometry);
     FramesFollower follower(scratch, [&](int n, FrameOutcome outcome, const std::vector<uint8_t>& screen) {
@@ -153,8 +151,8 @@ int follow_run(const VfbOptions& options, const ScreenGeometry& geometry, const 
             draw_frame_file(fs::path(options.frames) / frame_name(predicted + 1), geometry, &expected);
         if (screen != expected && !followed->differing++)
             followed->first_difference = n;
-        std::copy(screen.begin(), screen.begin() + std::min(screen.size(), memory.size()), memory.begin());
-        pictures.add(view.show(memory), outcome);
+        // What the panel shows: the captured stream at the start of its memory, the rest never written.
+        pictures.add(view.show(screen), outcome);
         progress.step(n);
     });
     while (running.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {

@@ -1,6 +1,7 @@
 #include "frames/panel_model.h"
 
 #include <cstring>
+#include <xxhash.h>
 
 namespace {
 
@@ -110,7 +111,7 @@ struct UprightView::Reader : PixelReader {
 UprightView::UprightView(const ScreenGeometry& geometry)
     : geometry_(geometry)
     , reader_(std::make_unique<Reader>(geometry.pixel_format()))
-    , memory_(geometry.memory_bytes())
+    , line_digests_(geometry.height)
     , rgb_(geometry.pixels() * 3)
 {
 }
@@ -122,16 +123,23 @@ const std::vector<uint8_t>& UprightView::show(std::span<const uint8_t> memory)
     const uint32_t width = geometry_.width, height = geometry_.height, turn = (360 - geometry_.rotate) % 360;
     const size_t stride = geometry_.stride(), row = size_t(width) * reader_->bytes();
     const uint32_t out_width = geometry_.upright_width();
-    for (uint32_t y = 0; y < height && (y + 1) * stride <= memory.size(); ++y) {
-        const uint8_t* line = &memory[y * stride];
-        if (!first_ && std::memcmp(line, &memory_[y * stride], row) == 0)
+    const uint8_t none[4] = {};
+    for (uint32_t y = 0; y < height; ++y) {
+        // A line the memory ends in or before reads as zeros from there on.
+        const size_t start = y * stride,
+                     held = start < memory.size() ? std::min(row, memory.size() - start) : 0;
+        const uint8_t* line = held ? &memory[start] : none;
+        const uint64_t digest = held == row ? XXH3_64bits(line, row) : 0;
+        if (!first_ && held == row && digest == line_digests_[y])
             continue;
-        std::memcpy(&memory_[y * stride], line, row);
+        line_digests_[y] = digest;
         // Where each pixel of the line shows, the panel turned back upright.
         for (uint32_t x = 0; x < width; ++x) {
+            const size_t at = size_t(x) * reader_->bytes();
             uint32_t to_x = turn == 90 ? height - 1 - y : turn == 180 ? width - 1 - x : turn == 270 ? y : x;
             uint32_t to_y = turn == 90 ? x : turn == 180 ? height - 1 - y : turn == 270 ? width - 1 - x : y;
-            reader_->read(line + x * reader_->bytes(), &rgb_[(size_t(to_y) * out_width + to_x) * 3]);
+            reader_->read(at + reader_->bytes() <= held ? line + at : none,
+                &rgb_[(size_t(to_y) * out_width + to_x) * 3]);
         }
     }
     first_ = false;

@@ -73,21 +73,24 @@ std::vector<uint8_t> panel_rgb(std::span<const uint8_t> memory, const ScreenGeom
 // panel's `rotate`, upright_width() x upright_height().
 std::vector<uint8_t> upright_rgb(std::span<const uint8_t> memory, const ScreenGeometry& geometry);
 // What a panel shows, upright, kept as the memory changes from one frame to
-// the next: only the lines of memory that changed are read again.
+// the next: only the lines of memory that changed are read again, known by
+// their digests (a 64-bit XXH3 each, a few bytes a line instead of a copy
+// of the memory).
 class UprightView {
 public:
     explicit UprightView(const ScreenGeometry& geometry);
     ~UprightView();
     UprightView(const UprightView&) = delete;
     UprightView& operator=(const UprightView&) = delete;
-    // upright_rgb(memory), `memory` being memory_bytes() long.
+    // upright_rgb(memory), the memory past the end of `memory` (which may be
+    // shorter than memory_bytes()) read as zeros.
     const std::vector<uint8_t>& show(std::span<const uint8_t> memory);
 
 private:
     struct Reader;
     ScreenGeometry geometry_;
     std::unique_ptr<Reader> reader_;
-    std::vector<uint8_t> memory_; // as last read
+    std::vector<uint64_t> line_digests_; // of the memory as last read
     std::vector<uint8_t> rgb_;
     bool first_ = true;
 };

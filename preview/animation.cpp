@@ -190,6 +190,7 @@ Error AnimationWriter::write_oldest()
 {
     Encoding oldest = std::move(encoding_.front());
     encoding_.pop_front();
+    encoding_pixels_ -= uint64_t(oldest.rect.width) * oldest.rect.height;
     std::unique_ptr<EncodedPicture> encoded = oldest.picture.get();
     if (encoded->chunk.empty())
         return input_error("WebP encoding failed");
@@ -208,8 +209,13 @@ Error AnimationWriter::add(const std::vector<uint8_t>& rgb)
         return {};
     }
     // Frames are written in order, each once a later one has begun (its
-    // length is then known): as many in the encoder at once as there are cores.
-    if (encoding_.size() >= parallel_)
+    // length is then known). They are encoded a core each, but no more
+    // pixels at once than the canvas holds: large frames one at a time,
+    // small ones side by side (libwebp's lossless encoder needs several
+    // times its picture).
+    while (!encoding_.empty()
+        && (encoding_.size() >= parallel_
+            || encoding_pixels_ + uint64_t(rect.width) * rect.height > uint64_t(width_) * height_))
         if (Error error = write_oldest())
             return error_ = error;
     auto before = std::move(previous_);
@@ -221,6 +227,7 @@ Error AnimationWriter::add(const std::vector<uint8_t>& rgb)
                   return encode_lossless(std::move(before), std::move(after), width, rect);
               }),
             rect, pause_ms });
+    encoding_pixels_ += uint64_t(rect.width) * rect.height;
     return {};
 }
 

@@ -35,9 +35,9 @@ struct FrameRect {
 // An animated WebP written as it is made: each picture is encoded losslessly
 // on a thread of its own, as the rectangle that changed since the picture
 // before (transparent where a pixel stayed), and appended to `out` in order.
-// Only the pictures being encoded are held, one a core, and the last (a
-// repeat of it lengthens its frame instead). Each picture is
-// width x height 8-bit RGB.
+// Only the pictures being encoded are held (a core each, no more pixels
+// than a screen's), and the last (a repeat of it lengthens its frame
+// instead). Each picture is width x height 8-bit RGB.
 class AnimationWriter {
 public:
     AnimationWriter(std::FILE* out, uint32_t width, uint32_t height);
@@ -61,6 +61,7 @@ private:
     uint32_t width_, height_;
     Error error_;
     size_t parallel_ = std::max(1u, std::thread::hardware_concurrency());
+    uint64_t encoding_pixels_ = 0; // in the frames being encoded
     std::deque<Encoding> encoding_; // oldest first
     std::shared_ptr<const std::vector<uint8_t>> previous_; // the last picture
 };

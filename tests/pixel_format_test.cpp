@@ -171,5 +171,8 @@ TEST(PixelFormat, AViewKeptFrameByFrameShowsWhatTheMemoryShows)
             EXPECT_EQ(view.show(memory), upright_rgb(memory, panel)) << name << " at " << rotate;
             memory[panel.stride() * 2 - 1] ^= 0xFF;
             EXPECT_EQ(view.show(memory), upright_rgb(memory, panel)) << name << " at " << rotate;
+            // Memory that ends inside a line: the rest reads as zeros.
+            Bytes shorter(memory.begin(), memory.begin() + long(panel.stride() + 5));
+            EXPECT_EQ(view.show(shorter), upright_rgb(shorter, panel)) << name << " at " << rotate;
         }
 }
