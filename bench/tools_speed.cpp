@@ -8,7 +8,8 @@
 //   preview over img2webp (lossless, least effort) on the same screens, in
 //   CPU time and in the animation's size; pelimora-vfb over preview;
 //   each tool's peak memory, in screens (W x H x 4 bytes) from 1920x1080
-//   up and in MiB below it, where the libraries' fixed cost dominates.
+//   up and in MiB below it, where the libraries' fixed cost dominates; and
+//   that fixed cost on its own (each tool's --version), in MiB.
 // Prints a Markdown table.
 //   tools_speed TOOLS_DIR [WIDTHxHEIGHT...]
 #include "core/schedule.h"
@@ -200,7 +201,12 @@ int main(int argc, char** argv)
     std::vector<std::string> sizes(argv + 2, argv + argc);
     if (sizes.empty())
         sizes = { "640x480", "1280x720", "1920x1080", "3840x2160" };
+    // First, while this process is small: a spawned child's peak starts from its parent's size.
+    const Timed frames_alone = timed({ tools / "pelimora-frames", "--version" });
+    const Timed vfb_alone = timed({ tools / "pelimora-vfb", "--version" });
     TempDir scratch("pelimora-speed");
+    std::printf("The libraries alone (--version): pelimora-frames %.0f MiB, pelimora-vfb %.0f MiB.\n\n",
+        frames_alone.peak_mib, vfb_alone.peak_mib);
     std::printf("CPU time ratio (wall time ratio in brackets), each command run once; the boot animation at "
                 "16 bpp, the photo-like frames at 32 bpp; peak memory in screens (W x H x 4 bytes), in MiB "
                 "below 1920x1080.\n\n");

@@ -39,6 +39,11 @@ public:
         }
         uint32_t value = 0;
         std::memcpy(&value, pixel, 4);
+        if (whole_bytes_) {
+            out[0] = uint8_t(value >> format_.red.offset), out[1] = uint8_t(value >> format_.green.offset),
+            out[2] = uint8_t(value >> format_.blue.offset);
+            return;
+        }
         widen_into(value, out);
     }
 
@@ -51,6 +56,8 @@ private:
 
     const PixelFormat& format_;
     uint32_t bytes_;
+    // Every channel eight bits: read as it is, nothing to widen.
+    bool whole_bytes_ = format_.red.length == 8 && format_.green.length == 8 && format_.blue.length == 8;
     std::vector<uint8_t> table_;
 };
 

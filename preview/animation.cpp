@@ -41,6 +41,7 @@ void put_chunk_header(std::vector<uint8_t>& out, const char* fourcc, uint32_t si
 struct EncodedPicture {
     WebPMemoryWriter memory;
     std::span<const uint8_t> chunk;
+    bool blended = false; // over the canvas, through its transparent pixels
     EncodedPicture() { WebPMemoryWriterInit(&memory); }
     ~EncodedPicture() { WebPMemoryWriterClear(&memory); }
     EncodedPicture(const EncodedPicture&) = delete;
@@ -49,23 +50,34 @@ struct EncodedPicture {
 
 namespace {
 
-// The ARGB of the frame's rectangle: what `after` shows there, transparent
-// where `before` (null for the first frame) showed the same, which the
-// canvas keeps when the frame is blended over it.
-void frame_pixels(const std::vector<uint8_t>* before, const std::vector<uint8_t>& after,
+// The ARGB of the frame's rectangle: what `after` shows there. Where at
+// least a quarter of it shows what `before` (null for the first frame)
+// showed, those pixels are transparent instead, and the frame is blended
+// over the canvas, which keeps them: smaller for a spinner, larger for
+// frames that change nearly everywhere. Whether it is blended.
+bool frame_pixels(const std::vector<uint8_t>* before, const std::vector<uint8_t>& after,
     uint32_t canvas_width, FrameRect rect, WebPPicture* picture)
 {
-    for (uint32_t y = 0; y < rect.height; ++y) {
-        const size_t row = (size_t(rect.y + y) * canvas_width + rect.x) * 3;
-        const uint8_t* now = after.data() + row;
-        const uint8_t* was = before ? before->data() + row : nullptr;
-        uint32_t* out = picture->argb + size_t(y) * size_t(picture->argb_stride);
-        for (uint32_t x = 0; x < rect.width; ++x, now += 3) {
-            const bool kept
-                = was && was[x * 3] == now[0] && was[x * 3 + 1] == now[1] && was[x * 3 + 2] == now[2];
-            out[x] = kept ? 0 : 0xFF000000u | uint32_t(now[0]) << 16 | uint32_t(now[1]) << 8 | now[2];
+    uint64_t kept = 0;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (uint32_t y = 0; y < rect.height; ++y) {
+            const size_t row = (size_t(rect.y + y) * canvas_width + rect.x) * 3;
+            const uint8_t* now = after.data() + row;
+            const uint8_t* was = before ? before->data() + row : nullptr;
+            uint32_t* out = picture->argb + size_t(y) * size_t(picture->argb_stride);
+            for (uint32_t x = 0; x < rect.width; ++x, now += 3) {
+                const bool same
+                    = was && was[x * 3] == now[0] && was[x * 3 + 1] == now[1] && was[x * 3 + 2] == now[2];
+                kept += pass == 0 && same;
+                out[x] = pass == 1 && same
+                    ? 0
+                    : 0xFF000000u | uint32_t(now[0]) << 16 | uint32_t(now[1]) << 8 | now[2];
+            }
         }
+        if (kept * 4 < uint64_t(rect.width) * rect.height)
+            return false;
     }
+    return true;
 }
 
 // The first image chunk of a WebP libwebp wrote ("VP8L"), or empty.
@@ -104,7 +116,7 @@ std::unique_ptr<EncodedPicture> encode_lossless(std::shared_ptr<const std::vecto
     picture.custom_ptr = &encoded->memory;
     bool made = WebPPictureAlloc(&picture);
     if (made)
-        frame_pixels(before.get(), *after, canvas_width, rect, &picture);
+        encoded->blended = frame_pixels(before.get(), *after, canvas_width, rect, &picture);
     before.reset(), after.reset();
     if (made && WebPEncode(&config, &picture))
         encoded->chunk = image_chunk(encoded->memory);
@@ -168,10 +180,10 @@ AnimationWriter::AnimationWriter(std::FILE* out, uint32_t width, uint32_t height
         error_ = write_failure();
 }
 
-Error AnimationWriter::write_frame(std::span<const uint8_t> chunk, FrameRect rect, uint32_t ms)
+Error AnimationWriter::write_frame(const EncodedPicture& encoded, FrameRect rect, uint32_t ms)
 {
-    // Blended over the canvas (its transparent pixels keep what is there),
-    // nothing disposed.
+    // Nothing disposed.
+    std::span<const uint8_t> chunk = encoded.chunk;
     std::vector<uint8_t> frame;
     put_chunk_header(frame, "ANMF", uint32_t(16 + chunk.size()));
     put_le(frame, rect.x / 2, 3);
@@ -179,7 +191,7 @@ Error AnimationWriter::write_frame(std::span<const uint8_t> chunk, FrameRect rec
     put_le(frame, rect.width - 1, 3);
     put_le(frame, rect.height - 1, 3);
     put_le(frame, ms, 3);
-    frame.push_back(0x00);
+    frame.push_back(encoded.blended ? 0x00 : 0x02);
     if (std::fwrite(frame.data(), 1, frame.size(), out_) != frame.size()
         || std::fwrite(chunk.data(), 1, chunk.size(), out_) != chunk.size())
         return write_failure();
@@ -194,7 +206,7 @@ Error AnimationWriter::write_oldest()
     std::unique_ptr<EncodedPicture> encoded = oldest.picture.get();
     if (encoded->chunk.empty())
         return input_error("WebP encoding failed");
-    return write_frame(encoded->chunk, oldest.rect, oldest.ms);
+    return write_frame(*encoded, oldest.rect, oldest.ms);
 }
 
 Error AnimationWriter::add(const std::vector<uint8_t>& rgb)

@@ -34,7 +34,8 @@ struct FrameRect {
 
 // An animated WebP written as it is made: each picture is encoded losslessly
 // on a thread of its own, as the rectangle that changed since the picture
-// before (transparent where a pixel stayed), and appended to `out` in order.
+// before (transparent where many pixels stayed), and appended to `out` in
+// order.
 // Only the pictures being encoded are held (a core each, no more pixels
 // than a screen's), and the last (a repeat of it lengthens its frame
 // instead). Each picture is width x height 8-bit RGB.
@@ -54,7 +55,7 @@ private:
         FrameRect rect;
         uint32_t ms;
     };
-    Error write_frame(std::span<const uint8_t> chunk, FrameRect rect, uint32_t ms);
+    Error write_frame(const EncodedPicture& encoded, FrameRect rect, uint32_t ms);
     Error write_oldest();
 
     std::FILE* out_;

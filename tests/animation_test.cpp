@@ -5,6 +5,7 @@
 #include "preview/animation.h"
 #include "tests/support/webp_frames.h"
 
+#include <array>
 #include <gtest/gtest.h>
 
 namespace {
@@ -12,8 +13,8 @@ namespace {
 using Rgb8 = std::vector<uint8_t>;
 constexpr uint32_t W = 64, H = 48;
 
-// Each ANMF chunk's rectangle: x, y, width, height.
-std::vector<std::array<uint32_t, 4>> frame_rects(const std::string& file)
+// Each ANMF chunk's rectangle (x, y, width, height) and whether it is blended.
+std::vector<std::array<uint32_t, 5>> frame_rects(const std::string& file)
 {
     auto le = [&](size_t at, int bytes) {
         uint32_t value = 0;
@@ -21,11 +22,11 @@ std::vector<std::array<uint32_t, 4>> frame_rects(const std::string& file)
             value |= uint32_t(uint8_t(file[at + size_t(i)])) << (8 * i);
         return value;
     };
-    std::vector<std::array<uint32_t, 4>> rects;
+    std::vector<std::array<uint32_t, 5>> rects;
     for (size_t at = 12; at + 8 <= file.size(); at += 8 + ((le(at + 4, 4) + 1) & ~1u))
         if (file.compare(at, 4, "ANMF") == 0)
-            rects.push_back(
-                { le(at + 8, 3) * 2, le(at + 11, 3) * 2, le(at + 14, 3) + 1, le(at + 17, 3) + 1 });
+            rects.push_back({ le(at + 8, 3) * 2, le(at + 11, 3) * 2, le(at + 14, 3) + 1, le(at + 17, 3) + 1,
+                uint32_t(!(file[at + 23] & 2)) });
     return rects;
 }
 
@@ -58,7 +59,8 @@ TEST(Animation, EachFrameIsTheRectangleThatChanged)
     EXPECT_EQ(webp_frames(path, &ends), (std::vector<Rgb8> { first, second, last }));
     const int pause = int(FRAME_DELAY_US / 1000);
     EXPECT_EQ(ends, (std::vector<int> { pause, 3 * pause, 4 * pause })); // the repeat lengthens its frame
-    // Whole, then the block widened to the even place WebP stores, then whole again.
+    // Whole, then the block widened to the even place WebP stores (blended: half of it stayed), then
+    // whole again (opaque: nothing stayed).
     EXPECT_EQ(frame_rects(slurp(path)),
-        (std::vector<std::array<uint32_t, 4>> { { 0, 0, W, H }, { 8, 4, 4, 3 }, { 0, 0, W, H } }));
+        (std::vector<std::array<uint32_t, 5>> { { 0, 0, W, H, 0 }, { 8, 4, 4, 3, 1 }, { 0, 0, W, H, 0 } }));
 }
