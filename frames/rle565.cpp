@@ -12,10 +12,18 @@ namespace {
 // Calls take(run, colour) for each run of `pixels`, runs merged up to MAX_RUN.
 template <typename Take> void each_run(std::span<const uint16_t> pixels, Take&& take)
 {
-    for (size_t at = 0; at < pixels.size();) {
+    const size_t size = pixels.size();
+    for (size_t at = 0; at < size;) {
         size_t run = 1;
-        uint16_t colour = pixels[at];
-        while (at + run < pixels.size() && run < MAX_RUN && pixels[at + run] == colour)
+        const uint16_t colour = pixels[at];
+        // Four pixels at a time while they all match, then one at a time.
+        const uint64_t four = colour * 0x0001000100010001ull;
+        for (uint64_t next; at + run + 4 <= size && run + 4 <= MAX_RUN; run += 4) {
+            std::memcpy(&next, &pixels[at + run], 8);
+            if (next != four)
+                break;
+        }
+        while (at + run < size && run < MAX_RUN && pixels[at + run] == colour)
             ++run;
         take(run, colour);
         at += run;
