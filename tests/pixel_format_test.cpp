@@ -172,7 +172,7 @@ TEST(PixelFormat, AViewKeptFrameByFrameShowsWhatTheMemoryShows)
             memory[panel.stride() * 2 - 1] ^= 0xFF;
             EXPECT_EQ(view.show(memory), upright_rgb(memory, panel)) << name << " at " << rotate;
             // Memory that ends inside a line: the rest reads as zeros.
-            Bytes shorter(memory.begin(), memory.begin() + long(panel.stride() + 5));
+            Bytes shorter(memory.begin(), memory.begin() + ptrdiff_t(panel.stride()) + 5);
             EXPECT_EQ(view.show(shorter), upright_rgb(shorter, panel)) << name << " at " << rotate;
         }
 }
