@@ -16,16 +16,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Reads the plan's pictures ahead of the frames, on threads of their own:
-// two stills at once, each from a reader of its own, or a clip's frames one
-// at a time from its one reader.
+// Reads the plan's pictures ahead of the frames, one at a time on a thread
+// of its own: picture n + 1 is decoded and fitted on the second core while
+// frame n is made. Reading further ahead would cost a picture's memory each
+// and save no CPU.
 class PictureReader {
 public:
     PictureReader(const EncodeJob& job, const FramePlan& plan, const Fitting& fitting)
         : job_(job)
         , plan_(plan)
         , fitting_(fitting)
-        , ahead_(job.moving ? 1 : 2)
     {
     }
     ~PictureReader()
@@ -58,7 +58,7 @@ private:
 
     void read_ahead()
     {
-        while (next_read_ < plan_.reads.size() && reading_.size() < ahead_) {
+        while (next_read_ < plan_.reads.size() && reading_.empty()) {
             std::shared_ptr<Fetched> into = free_picture();
             PlannedFrame frame = plan_.frames[size_t(plan_.reads[next_read_++])];
             SignalsHeld held; // the thread leaves interrupts to this one
@@ -104,7 +104,6 @@ private:
     const EncodeJob& job_;
     const FramePlan& plan_;
     const Fitting fitting_;
-    const size_t ahead_;
     size_t next_read_ = 0, read_index_ = 0;
     std::deque<Reading> reading_;
     std::vector<std::shared_ptr<Fetched>> pictures_; // every picture made, to be read into again
