@@ -15,6 +15,24 @@ uint8_t widen(uint32_t pixel, ChannelField field)
     return uint8_t(wide);
 }
 
+// Where row y of a width x height picture lands in the picture turned
+// `degrees` clockwise: the pixel index of its first pixel, and the step
+// from one of its pixels to the next.
+struct TurnedRow {
+    size_t first;
+    ptrdiff_t step;
+};
+
+TurnedRow turned_row(uint32_t y, uint32_t width, uint32_t height, uint32_t degrees)
+{
+    switch (degrees % 360) {
+    case 90: return { height - 1 - y, ptrdiff_t(height) };
+    case 180: return { size_t(height - 1 - y) * width + width - 1, -1 };
+    case 270: return { size_t(width - 1) * height + y, -ptrdiff_t(height) };
+    default: return { size_t(y) * width, 1 };
+    }
+}
+
 // How a panel of `format` reads a pixel of memory: a table of what each
 // 16-bit value shows, or a 32-bit pixel's channels widened in place.
 class PixelReader {
@@ -127,9 +145,8 @@ UprightView::~UprightView() = default;
 
 const std::vector<uint8_t>& UprightView::show(std::span<const uint8_t> memory)
 {
-    const uint32_t width = geometry_.width, height = geometry_.height, turn = (360 - geometry_.rotate) % 360;
+    const uint32_t width = geometry_.width, height = geometry_.height, turn = 360 - geometry_.rotate;
     const size_t stride = geometry_.stride(), row = size_t(width) * reader_->bytes();
-    const uint32_t out_width = geometry_.upright_width();
     const uint8_t none[4] = {};
     for (uint32_t y = 0; y < height; ++y) {
         // A line the memory ends in or before reads as zeros from there on.
@@ -140,14 +157,11 @@ const std::vector<uint8_t>& UprightView::show(std::span<const uint8_t> memory)
         if (!first_ && held == row && digest == line_digests_[y])
             continue;
         line_digests_[y] = digest;
-        // Where each pixel of the line shows, the panel turned back upright.
-        for (uint32_t x = 0; x < width; ++x) {
-            const size_t at = size_t(x) * reader_->bytes();
-            uint32_t to_x = turn == 90 ? height - 1 - y : turn == 180 ? width - 1 - x : turn == 270 ? y : x;
-            uint32_t to_y = turn == 90 ? x : turn == 180 ? height - 1 - y : turn == 270 ? width - 1 - x : y;
-            reader_->read(at + reader_->bytes() <= held ? line + at : none,
-                &rgb_[(size_t(to_y) * out_width + to_x) * 3]);
-        }
+        // Where the line shows, the panel turned back upright.
+        const TurnedRow to = turned_row(y, width, height, turn);
+        size_t shown = to.first;
+        for (size_t at = 0; at < row; at += reader_->bytes(), shown += size_t(to.step))
+            reader_->read(at + reader_->bytes() <= held ? line + at : none, &rgb_[shown * 3]);
     }
     first_ = false;
     return rgb_;
@@ -277,16 +291,13 @@ std::vector<uint8_t> turn_clockwise(
     if (!degrees)
         return { pixels.begin(), pixels.end() };
     std::vector<uint8_t> turned(pixels.size());
-    const bool quarter = degrees != 180;
-    const uint32_t out_width = quarter ? height : width;
     // Each row of the picture becomes a column (a quarter turn) or a row read backwards.
-    for (uint32_t y = 0; y < height; ++y)
-        for (uint32_t x = 0; x < width; ++x) {
-            uint32_t to_x = degrees == 90 ? height - 1 - y : degrees == 180 ? width - 1 - x : y;
-            uint32_t to_y = degrees == 90 ? x : degrees == 180 ? height - 1 - y : width - 1 - x;
-            std::memcpy(&turned[(size_t(to_y) * out_width + to_x) * channels],
-                &pixels[(size_t(y) * width + x) * channels], channels);
-        }
+    for (uint32_t y = 0; y < height; ++y) {
+        const TurnedRow to = turned_row(y, width, height, degrees);
+        size_t shown = to.first;
+        for (uint32_t x = 0; x < width; ++x, shown += size_t(to.step))
+            std::memcpy(&turned[shown * channels], &pixels[(size_t(y) * width + x) * channels], channels);
+    }
     return turned;
 }
 

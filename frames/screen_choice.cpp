@@ -4,18 +4,13 @@
 
 namespace {
 
-std::string size_text(uint32_t width, uint32_t height)
-{
-    return std::to_string(width) + "x" + std::to_string(height);
-}
-
 // A note for each flag that overrides what the set was made for.
 void note_overrides(
     const SetDescription& made, const ScreenGeometry& geometry, std::vector<std::string>* notes)
 {
     if (made.xres != geometry.width || made.yres != geometry.height)
-        notes->push_back("the set was made for " + size_text(made.xres, made.yres) + "; using "
-            + geometry.size_text() + " as given");
+        notes->push_back("the set was made for " + ScreenGeometry { made.xres, made.yres }.size_text()
+            + "; using " + geometry.size_text() + " as given");
     if (made.bits_per_pixel && made.bits_per_pixel != geometry.bits_per_pixel)
         notes->push_back("the set was made for " + std::to_string(made.bits_per_pixel) + " bpp; using "
             + std::to_string(geometry.bits_per_pixel) + " as given");
