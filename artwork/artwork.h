@@ -29,6 +29,9 @@ struct Fitting {
     Rgb background;
 };
 
+// A colour of the background in linear light, a channel from 0 to 1.
+std::vector<double> linear_background(Rgb colour);
+
 // The size a picture of `width` x `height` takes on the panel before it is
 // centred (and cropped, for cover and none).
 void fitted_size(
@@ -91,16 +94,12 @@ public:
 };
 
 // Opens artwork by its content, not its name: reads its header and no more.
-// Errors are one line, naming the file; they are of the input.
+// Errors are one line, naming the file; they are of the input. The readers
+// are loaded the first time (artwork/readers.h).
 Error open_artwork(const std::filesystem::path& path, std::unique_ptr<Artwork>* artwork);
 // The same from bytes in memory, which must outlive the artwork.
 Error open_artwork(
     std::span<const uint8_t> bytes, const std::string& name, std::unique_ptr<Artwork>* artwork);
-
-// Why an SVG may not be drawn: a reference to anything outside itself
-// (an image, a style sheet, an entity, a font), which would be fetched or
-// read. "" when it stands alone.
-[[nodiscard]] std::string svg_outside_reference(std::span<const uint8_t> svg);
 
 // File names encode takes from a directory, by their extension.
 bool is_artwork_name(const std::filesystem::path& path);

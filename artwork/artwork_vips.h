@@ -17,9 +17,6 @@ std::string take_library_warning();
 // The first line of a libvips error, and the error buffer cleared.
 std::string vips_message(const vips::VError& error);
 
-// A colour of the background in linear light, as libvips takes it.
-std::vector<double> linear_background(Rgb colour);
-
 // Fits a decoded picture (any colour space, with or without alpha) to the
 // panel: ICC profile to sRGB, into linear light, laid over the background,
 // resampled, centred.

@@ -1,7 +1,6 @@
 // Fitting in linear light: the size a picture takes on the panel, and
 // linear light back to 8-bit sRGB, every level exactly.
 #include "artwork/artwork.h"
-#include "artwork/artwork_vips.h"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,6 @@
 #include "artwork/still.h"
 
 #include "artwork/artwork.h"
-#include "artwork/artwork_vips.h"
 
 Error read_picture(const std::filesystem::path& path, uint32_t width, uint32_t height, RgbaImage* image)
 {

@@ -125,7 +125,17 @@ public:
 private:
     // One page (all with -1); an SVG at `scale`; turned upright by its
     // orientation tag when `upright`.
+    // Decoded as it streams into the picture, unless it must be turned
+    // upright: then it is loaded whole first.
     VImage load(int page, double scale, bool upright)
+    {
+        VImage image = load_with(page, scale, VIPS_ACCESS_SEQUENTIAL);
+        if (!upright || vips_image_get_orientation(image.get_image()) <= 1)
+            return image;
+        return load_with(page, scale, VIPS_ACCESS_RANDOM).autorot();
+    }
+
+    VImage load_with(int page, double scale, VipsAccess access)
     {
         vips::VOption* options = VImage::option()->set("fail_on", VIPS_FAIL_ON_ERROR);
         if (format_ == PictureFormat::svg) {
@@ -136,9 +146,8 @@ private:
             options->set("page", std::max(page, 0))->set("n", page < 0 ? -1 : 1);
         if (format_ == PictureFormat::jpeg || format_ == PictureFormat::tiff || format_ == PictureFormat::webp
             || format_ == PictureFormat::png)
-            options->set("access", upright ? VIPS_ACCESS_RANDOM : VIPS_ACCESS_SEQUENTIAL);
-        VImage image = VImage::new_from_source(source_, "", options);
-        return upright ? image.autorot() : image;
+            options->set("access", access);
+        return VImage::new_from_source(source_, "", options);
     }
 
     std::string name_;

@@ -18,8 +18,8 @@ namespace {
 
 // Reads the plan's pictures ahead of the frames, one at a time on a thread
 // of its own: picture n + 1 is decoded and fitted on the second core while
-// frame n is made. Reading further ahead would cost a picture's memory each
-// and save no CPU.
+// frame n is made, into the room of picture n - 1. Reading further ahead
+// would cost a picture's memory each and save no CPU.
 class PictureReader {
 public:
     PictureReader(const EncodeJob& job, const FramePlan& plan, const Fitting& fitting)
@@ -191,9 +191,10 @@ int make_frames(const EncodeJob& job, const FramePlan& plan, const Fitting& fitt
     for (int i = 0; i < FRAME_COUNT; ++i) {
         stop_if_interrupted();
         PlannedFrame frame = plan.frames[size_t(i)];
-        if (Error error = reader.picture_for(i, &shown))
-            return fail(error);
+        // The last frame made first: the picture it held is read into next.
         if (Error error = made_before())
+            return fail(error);
+        if (Error error = reader.picture_for(i, &shown))
             return fail(error);
         if (frame.input >= 0 && shown->which.past_end && !job.options.hold && !job.options.fade_in) {
             frame.input = -1;

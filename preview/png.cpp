@@ -1,28 +1,29 @@
 #include "preview/png.h"
 
-#include "artwork/artwork_vips.h"
 #include "lib/file_io.h"
+
+#include <png.h>
 
 Error encode_png_rgb(uint32_t width, uint32_t height, std::span<const uint8_t> rgb, std::vector<uint8_t>* png)
 {
     if (rgb.size() != size_t(width) * height * 3)
         return input_error(
             "picture size does not match " + std::to_string(width) + "x" + std::to_string(height));
-    if (Error error = start_vips())
-        return error;
-    try {
-        vips::VImage image = vips::VImage::new_from_memory(
-            const_cast<uint8_t*>(rgb.data()), rgb.size(), int(width), int(height), 3, VIPS_FORMAT_UCHAR);
-        VipsBlob* blob = image.pngsave_buffer(vips::VImage::option()->set("compression", 6));
-        size_t size = 0;
-        const auto* data
-            = static_cast<const uint8_t*>(vips_area_get_data(&blob->area, &size, nullptr, nullptr, nullptr));
-        png->assign(data, data + size);
-        vips_area_unref(&blob->area);
-        return {};
-    } catch (const vips::VError& error) {
-        return input_error(vips_message(error));
+    png_image image {};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = width;
+    image.height = height;
+    image.format = PNG_FORMAT_RGB;
+    // Written once into room for the largest file such a picture can give.
+    png_alloc_size_t size = PNG_IMAGE_PNG_SIZE_MAX(image);
+    png->resize(size);
+    if (!png_image_write_to_memory(&image, png->data(), &size, 0, rgb.data(), 0, nullptr)) {
+        std::string why = image.message;
+        png_image_free(&image);
+        return input_error("cannot write a PNG: " + why);
     }
+    png->resize(size);
+    return {};
 }
 
 Error write_png_rgb(

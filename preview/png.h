@@ -1,4 +1,4 @@
-// PNG out, through libvips.
+// PNG out, through libpng.
 #pragma once
 
 #include "lib/error.h"

@@ -1,6 +1,7 @@
 #include "vfb/runner.h"
 
 #include "lib/file_io.h"
+#include "lib/helpers.h"
 #include "lib/process.h"
 #include "lib/temp_dir.h"
 
@@ -33,10 +34,7 @@ std::string describe(const Event& event)
 
 PlayerPaths installed_player()
 {
-    char self[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    fs::path dir = n > 0 ? fs::path(std::string(self, size_t(n))).parent_path() : fs::path(".");
-    fs::path helpers = (dir / PELIMORA_HELPERS_RELATIVE).lexically_normal();
+    fs::path helpers = helpers_dir();
     return { helpers / "pelimora", helpers / "libvdev.so", PELIMORA_PRELOAD_FIRST };
 }
 
