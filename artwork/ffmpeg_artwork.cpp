@@ -1,6 +1,5 @@
 #include "artwork/ffmpeg_artwork.h"
 
-#include "artwork/artwork_vips.h"
 #include "artwork/ffmpeg_support.h"
 
 #include <cerrno>
@@ -15,6 +14,8 @@ extern "C" {
 }
 
 namespace {
+
+FitPixels fit_frame = nullptr;
 
 class FfmpegArtwork : public Artwork {
 public:
@@ -325,7 +326,7 @@ private:
             picture->rgb.clear();
             return {};
         }
-        return fit_pixels(rgb_.data(), uint32_t(frame->width), uint32_t(frame->height), bands, quarter_turns_,
+        return fit_frame(rgb_.data(), uint32_t(frame->width), uint32_t(frame->height), bands, quarter_turns_,
             fitting, picture);
     }
 
@@ -354,6 +355,11 @@ private:
 };
 
 } // namespace
+
+void fit_video_frames_with(FitPixels fit)
+{
+    fit_frame = fit;
+}
 
 Opened open_ffmpeg_artwork(int fd, std::span<const uint8_t> bytes, const std::string& name,
     std::unique_ptr<Artwork>* artwork, Error* error)

@@ -1,33 +1,40 @@
-// Opening artwork: the readers' module loaded once, on first use, and never
+// Opening artwork by its content: a picture libvips reads, else video or
+// APNG through FFmpeg, else a one-line error saying what the file is not.
+// Each reader's module is loaded once, when first needed, and never
 // unloaded (the artwork it opens runs its code until the tool ends).
 #include "artwork/readers.h"
+#include "artwork/sniff.h"
+#include "lib/file_io.h"
 #include "lib/helpers.h"
 
 #include <algorithm>
 #include <cstring>
 #include <dlfcn.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct LoadedReaders {
+template <typename Readers> struct Loaded {
     void* module = nullptr; // kept loaded to the end
-    const ArtworkReaders* readers = nullptr;
+    const Readers* readers = nullptr;
     Error error;
 };
 
-LoadedReaders load_readers()
+// The readers module `file` gives at `entry`, called with `given`.
+template <typename Readers, typename... Given>
+Loaded<Readers> load(const char* file, const char* entry, Given... given)
 {
-    fs::path path = helpers_dir() / ARTWORK_READERS_FILE;
-    LoadedReaders loaded;
+    fs::path path = helpers_dir() / file;
+    Loaded<Readers> loaded;
     loaded.module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!loaded.module) {
         loaded.error = input_error(std::string("cannot load the artwork readers: ") + dlerror());
         return loaded;
     }
-    auto entry = reinterpret_cast<const ArtworkReaders* (*)()>(dlsym(loaded.module, ARTWORK_READERS_ENTRY));
-    loaded.readers = entry ? entry() : nullptr;
+    auto readers = reinterpret_cast<const Readers* (*)(Given...)>(dlsym(loaded.module, entry));
+    loaded.readers = readers ? readers(given...) : nullptr;
     if (!loaded.readers || std::strcmp(loaded.readers->version, PELIMORA_VERSION) != 0) {
         loaded.readers = nullptr;
         loaded.error
@@ -36,24 +43,61 @@ LoadedReaders load_readers()
     return loaded;
 }
 
-const LoadedReaders& loaded_readers()
+const Loaded<PictureReaders>& picture_readers()
 {
-    static const LoadedReaders once = load_readers();
+    static const Loaded<PictureReaders> once
+        = load<PictureReaders>(PICTURE_READERS_FILE, PICTURE_READERS_ENTRY);
     return once;
+}
+
+const Loaded<VideoReaders>& video_readers(FitPixels fit)
+{
+    static const Loaded<VideoReaders> once = load<VideoReaders>(VIDEO_READERS_FILE, VIDEO_READERS_ENTRY, fit);
+    return once;
+}
+
+// `fd` (or, when -1, `bytes`) holds the artwork.
+Error open_any(
+    int fd, std::span<const uint8_t> bytes, const std::string& name, std::unique_ptr<Artwork>* artwork)
+{
+    uint8_t first = 0;
+    if (!Bytes { fd, bytes }.read(0, 1, &first))
+        return input_error(name + ": empty file");
+    const Loaded<PictureReaders>& pictures = picture_readers();
+    if (pictures.error)
+        return pictures.error;
+    Error error;
+    if (pictures.readers->open(fd, bytes, name, artwork, &error) != Opened::not_mine)
+        return error;
+    const Loaded<VideoReaders>& video = video_readers(pictures.readers->fit_pixels);
+    if (video.error)
+        return video.error;
+    if (video.readers->open(fd, bytes, name, artwork, &error) != Opened::not_mine)
+        return error;
+    if (std::optional<PictureFormat> looks_like = format_by_signature({ fd, bytes }))
+        return input_error(name + ": a damaged or truncated " + format_name(*looks_like));
+    return input_error(name
+        + ": not a picture or video this tool reads (PNG, JPEG, WebP, GIF, TIFF, SVG, "
+          "APNG, or video such as MP4, WebM, MOV, MKV)");
 }
 
 } // namespace
 
 Error open_artwork(const fs::path& path, std::unique_ptr<Artwork>* artwork)
 {
-    const LoadedReaders& loaded = loaded_readers();
-    return loaded.error ? loaded.error : loaded.readers->open_file(path, artwork);
+    Error error;
+    int fd = open_regular_file(path, &error);
+    if (fd < 0)
+        return error;
+    error = open_any(fd, {}, path.string(), artwork);
+    // The readers keep their own descriptors.
+    (void)close(fd);
+    return error;
 }
 
 Error open_artwork(std::span<const uint8_t> bytes, const std::string& name, std::unique_ptr<Artwork>* artwork)
 {
-    const LoadedReaders& loaded = loaded_readers();
-    return loaded.error ? loaded.error : loaded.readers->open_bytes(bytes, name, artwork);
+    return open_any(-1, bytes, name, artwork);
 }
 
 bool is_artwork_name(const fs::path& path)

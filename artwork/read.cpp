@@ -1,7 +1,5 @@
-// Opening artwork by its content: libvips's pictures, else video and APNG
-// through FFmpeg, else a one-line error saying what the file is not.
+// Opening a picture libvips reads, by its content.
 #include "artwork/artwork_vips.h"
-#include "artwork/ffmpeg_artwork.h"
 #include "artwork/readers.h"
 #include "artwork/sniff.h"
 #include "artwork/vips_artwork.h"
@@ -63,59 +61,30 @@ Error read_svg(int fd, std::span<const uint8_t> bytes, const std::string& name, 
     return {};
 }
 
-// `fd` (or, when -1, `bytes`) holds the artwork.
-Error open_any(
-    int fd, std::span<const uint8_t> bytes, const std::string& name, std::unique_ptr<Artwork>* artwork)
+} // namespace
+
+Opened open_vips_picture(int fd, std::span<const uint8_t> bytes, const std::string& name,
+    std::unique_ptr<Artwork>* artwork, Error* error)
 {
-    if (Error error = start_vips())
-        return error;
-    uint8_t first = 0;
-    if (!Bytes { fd, bytes }.read(0, 1, &first))
-        return input_error(name + ": empty file");
+    if ((*error = start_vips()))
+        return Opened::failed;
     std::optional<PictureFormat> format;
-    if (Error error = sniff_picture(fd, bytes, name, &format))
-        return error;
-    if (!format) {
-        // Not a picture libvips takes: video, or an APNG, or nothing we read.
-        Error error;
-        if (open_ffmpeg_artwork(fd, bytes, name, artwork, &error) != Opened::not_mine)
-            return error;
-        if (std::optional<PictureFormat> looks_like = format_by_signature({ fd, bytes }))
-            return input_error(name + ": a damaged or truncated " + format_name(*looks_like));
-        return input_error(name
-            + ": not a picture or video this tool reads (PNG, JPEG, WebP, GIF, TIFF, SVG, "
-              "APNG, or video such as MP4, WebM, MOV, MKV)");
-    }
+    if ((*error = sniff_picture(fd, bytes, name, &format)))
+        return Opened::failed;
+    // Not a picture libvips takes: video, or an APNG, or nothing we read.
+    if (!format)
+        return Opened::not_mine;
     std::vector<uint8_t> svg;
     if (format == PictureFormat::svg)
-        if (Error error = read_svg(fd, bytes, name, &svg))
-            return error;
+        if ((*error = read_svg(fd, bytes, name, &svg)))
+            return Opened::failed;
     try {
         vips::VSource source = !svg.empty() ? vips::VSource::new_from_memory(svg.data(), svg.size())
             : fd >= 0                       ? vips::VSource::new_from_descriptor(fd)
                                             : vips::VSource::new_from_memory(bytes.data(), bytes.size());
-        return open_vips_artwork(name, *format, source, std::move(svg), artwork);
-    } catch (const VError& error) {
-        return input_error(name + ": " + vips_message(error));
+        *error = open_vips_artwork(name, *format, source, std::move(svg), artwork);
+    } catch (const VError& error_thrown) {
+        *error = input_error(name + ": " + vips_message(error_thrown));
     }
-}
-
-} // namespace
-
-Error read_artwork_file(const fs::path& path, std::unique_ptr<Artwork>* artwork)
-{
-    Error error;
-    int fd = open_regular_file(path, &error);
-    if (fd < 0)
-        return error;
-    error = open_any(fd, {}, path.string(), artwork);
-    // libvips and FFmpeg keep their own descriptors.
-    (void)close(fd);
-    return error;
-}
-
-Error read_artwork_bytes(
-    std::span<const uint8_t> bytes, const std::string& name, std::unique_ptr<Artwork>* artwork)
-{
-    return open_any(-1, bytes, name, artwork);
+    return *error ? Opened::failed : Opened::opened;
 }

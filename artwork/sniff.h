@@ -1,12 +1,13 @@
 // Telling what a file is before decoding it: the picture formats libvips
 // reads, the input's bytes from a descriptor or memory, a PNG's chunk walk
-// and the signatures of the formats. For the artwork readers alone.
+// and the signatures of the formats; the SVG guard.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
 #include <optional>
 #include <span>
+#include <string>
 #include <unistd.h>
 
 // The formats libvips reads for us.
@@ -44,3 +45,8 @@ PngLayout png_layout(const Bytes& file);
 // The format a file's first bytes claim, for saying what a file that no
 // reader took was meant to be.
 std::optional<PictureFormat> format_by_signature(const Bytes& bytes);
+
+// Why an SVG may not be drawn: a reference to anything outside itself
+// (an image, a style sheet, an entity, a font), which would be fetched or
+// read. "" when it stands alone.
+[[nodiscard]] std::string svg_outside_reference(std::span<const uint8_t> svg);

@@ -1,6 +1,6 @@
 // The SVG guard: an SVG is drawn only when it refers to nothing outside
 // itself, which librsvg would otherwise fetch or read.
-#include "artwork/vips_artwork.h"
+#include "artwork/sniff.h"
 
 #include <algorithm>
 #include <cctype>

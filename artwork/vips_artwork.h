@@ -13,11 +13,6 @@
 // The largest SVG read: it is read whole, to be checked and drawn from memory.
 constexpr size_t MAX_SVG_BYTES = size_t(64) << 20;
 
-// Why an SVG may not be drawn: a reference to anything outside itself
-// (an image, a style sheet, an entity, a font), which would be fetched or
-// read. "" when it stands alone.
-[[nodiscard]] std::string svg_outside_reference(std::span<const uint8_t> svg);
-
 // The artwork in `source` (an SVG's own `svg` bytes, which the source reads,
 // kept with it), its header read; errors name it `name`.
 Error open_vips_artwork(const std::string& name, PictureFormat format, vips::VSource source,

@@ -9,7 +9,8 @@
 //   CPU time and in the animation's size; pelimora-vfb over preview;
 //   each tool's peak memory, in screens (W x H x 4 bytes) from 1920x1080
 //   up and in MiB below it, where the libraries' fixed cost dominates; and
-//   that fixed cost on its own (each tool's --version), in MiB.
+//   that fixed cost on its own (each tool's --version, and encode of one
+//   pixel with the artwork readers loaded), in MiB.
 // Prints a Markdown table.
 //   tools_speed TOOLS_DIR [WIDTHxHEIGHT...]
 #include "core/schedule.h"
@@ -189,6 +190,16 @@ void print_row(const char* kind, uint32_t width, uint32_t height, const Row& r)
     std::fflush(stdout);
 }
 
+// encode at its smallest: the artwork readers' fixed cost.
+Timed encode_one_pixel(const fs::path& tools, const fs::path& scratch)
+{
+    const std::vector<uint8_t> black(3);
+    if (Error error = write_png_rgb(scratch / "pixel.png", 1, 1, black))
+        std::fprintf(stderr, "tools_speed: %s\n", error.message.c_str());
+    return timed({ tools / "pelimora-frames", "encode", scratch / "pixel.png", "--depth", "16", "-q", "-o",
+        scratch / "pixel.rle" });
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -205,8 +216,10 @@ int main(int argc, char** argv)
     const Timed frames_alone = timed({ tools / "pelimora-frames", "--version" });
     const Timed vfb_alone = timed({ tools / "pelimora-vfb", "--version" });
     TempDir scratch("pelimora-speed");
-    std::printf("The libraries alone (--version): pelimora-frames %.0f MiB, pelimora-vfb %.0f MiB.\n\n",
-        frames_alone.peak_mib, vfb_alone.peak_mib);
+    const Timed with_readers = encode_one_pixel(tools, scratch.path());
+    std::printf("The libraries alone (--version): pelimora-frames %.0f MiB, pelimora-vfb %.0f MiB; with the "
+                "artwork readers' module and its libraries (encode of a 1x1 PNG): %.0f MiB.\n\n",
+        frames_alone.peak_mib, vfb_alone.peak_mib, with_readers.peak_mib);
     std::printf("CPU time ratio (wall time ratio in brackets), each command run once; the boot animation at "
                 "16 bpp, the photo-like frames at 32 bpp; peak memory in screens (W x H x 4 bytes), in MiB "
                 "below 1920x1080.\n\n");

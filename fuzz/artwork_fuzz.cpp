@@ -2,8 +2,8 @@
 // arbitrary bytes: open it by its content, fit a few of its pictures to a
 // small panel, encode them and decode the frames with the player's decoder.
 // The SVG reference check sees the same bytes.
-#include "artwork/readers.h"
-#include "artwork/vips_artwork.h"
+#include "artwork/artwork.h"
+#include "artwork/sniff.h"
 #include "core/decode.h"
 #include "frames/panel_model.h"
 #include "frames/rle565.h"
@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     (void)svg_outside_reference({ data, size });
     std::unique_ptr<Artwork> artwork;
-    if (read_artwork_bytes({ data, size }, "fuzz input", &artwork))
+    if (open_artwork({ data, size }, "fuzz input", &artwork))
         return 0;
     const Fit fits[] = { Fit::contain, Fit::cover, Fit::fill, Fit::none };
     Fitting fitting { 17, 11, fits[size % 4], { data[size / 2], 0, 0 } };

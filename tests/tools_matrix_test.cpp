@@ -1371,6 +1371,34 @@ TEST(ToolsMatrix, APreviewThatCannotBeWrittenSaysWhy)
     umount((scratch / "tiny").c_str());
 }
 
+// The artwork readers are modules beside the tool, loaded when artwork is
+// opened: a tool copied away from them still previews a set, and encode
+// says in one line what it cannot load.
+TEST(ToolsMatrix, AToolAwayFromItsReadersNeedsThemOnlyForArtwork)
+{
+    Scratch scratch;
+    write_art(scratch / "art", 3, 160, 120, true);
+    ASSERT_EQ(scratch.run("pelimora-frames", { "encode", scratch / "art", "-o", scratch / "set" }).status, 0);
+    fs::create_directories(scratch / "bin");
+    fs::copy_file(tool_path("pelimora-frames"), scratch / "bin" / "pelimora-frames");
+    auto run_copy = [&](std::vector<std::string> args) {
+        SpawnRequest request;
+        request.argv = std::move(args);
+        request.argv.insert(request.argv.begin(), (scratch / "bin" / "pelimora-frames").string());
+        return run_process(request, true);
+    };
+    ProcessRun preview = run_copy({ "preview", scratch / "set", "-q", "-o", scratch / "preview" });
+    EXPECT_EQ(preview.exit_status, 0) << preview.err;
+    EXPECT_TRUE(fs::exists(scratch / "preview" / "animation.webp"));
+    ProcessRun encode = run_copy({ "encode", scratch / "art", "-q", "-o", scratch / "again" });
+    EXPECT_EQ(encode.exit_status, 1);
+    auto errors = errors_of({ encode.exit_status, encode.term_signal, encode.out, encode.err });
+    ASSERT_EQ(errors.size(), 1u) << encode.err;
+    EXPECT_NE(errors[0].find("cannot load the artwork readers"), std::string::npos) << errors[0];
+    EXPECT_NE(errors[0].find("libpelimora-pictures.so"), std::string::npos) << errors[0];
+    EXPECT_FALSE(fs::exists(scratch / "again"));
+}
+
 TEST(ToolsMatrix, ReachableFitsTheArtworkIntoTheRowsThePlayerDraws)
 {
     Scratch scratch;
