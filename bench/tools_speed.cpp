@@ -7,8 +7,9 @@
 //   (ffmpeg -i IN -f null -), in CPU time and in wall time;
 //   preview over img2webp (lossless, least effort) on the same screens, in
 //   CPU time and in the animation's size; pelimora-vfb over preview;
-//   each tool's peak memory, in screens (W x H x 4 bytes) from 1920x1080
-//   up and in MiB below it, where the libraries' fixed cost dominates; and
+//   each tool's peak memory (and FFmpeg's, decoding the clip), in screens
+//   (W x H x 4 bytes) from 1920x1080 up and in MiB below it, where the
+//   libraries' fixed cost dominates; and
 //   that fixed cost on its own (each tool's --version, and encode of one
 //   pixel with the artwork readers loaded), in MiB.
 // Prints a Markdown table.
@@ -181,11 +182,12 @@ std::string memory(const Timed& run, uint32_t width, uint32_t height)
 
 void print_row(const char* kind, uint32_t width, uint32_t height, const Row& r)
 {
-    std::printf("| %ux%u | %s | %s | %s%s | %s | %.2f | %.2f | %s / %s / %s |\n", width, height, kind,
-        ratio(r.stills_encode, r.stills_decode).c_str(), ratio(r.clip_encode, r.clip_decode).c_str(),
+    std::printf("| %ux%u | %s | %s | %s%s | %s | %.2f | %.2f | %s / %s (%s) / %s / %s |\n", width, height,
+        kind, ratio(r.stills_encode, r.stills_decode).c_str(), ratio(r.clip_encode, r.clip_decode).c_str(),
         r.clip_frames == size_t(FRAME_COUNT) ? "" : " (not every frame of the clip)",
         ratio(r.preview, r.img2webp).c_str(), r.preview_mib / r.img2webp_mib, r.vfb.cpu / r.preview.cpu,
-        memory(r.stills_encode, width, height).c_str(), memory(r.preview, width, height).c_str(),
+        memory(r.stills_encode, width, height).c_str(), memory(r.clip_encode, width, height).c_str(),
+        memory(r.clip_decode, width, height).c_str(), memory(r.preview, width, height).c_str(),
         memory(r.vfb, width, height).c_str());
     std::fflush(stdout);
 }
@@ -223,8 +225,10 @@ int main(int argc, char** argv)
     std::printf("CPU time ratio (wall time ratio in brackets), each command run once; the boot animation at "
                 "16 bpp, the photo-like frames at 32 bpp; peak memory in screens (W x H x 4 bytes), in MiB "
                 "below 1920x1080.\n\n");
-    std::printf("| screen | artwork | encode PNGs / ffmpeg | encode clip / ffmpeg | preview / img2webp | "
-                "preview's size / img2webp's | pelimora-vfb / preview | peak: encode / preview / vfb |\n");
+    std::printf(
+        "| screen | artwork | encode PNGs / ffmpeg | encode clip / ffmpeg | preview / img2webp | "
+        "preview's size / img2webp's | pelimora-vfb / preview | peak: encode PNGs / encode clip (ffmpeg's "
+        "decode of it) / preview / vfb |\n");
     std::printf("|---|---|---|---|---|---|---|---|\n");
     for (const std::string& size : sizes) {
         uint32_t width = 0, height = 0;
