@@ -8,6 +8,6 @@
 [[nodiscard]] Opened open_ffmpeg_artwork(int fd, std::span<const uint8_t> bytes, const std::string& name,
     std::unique_ptr<Artwork>* artwork, Error* error);
 
-// How frames are fitted to the panel: the pictures' reader's (libvips),
-// given when the video's module is loaded, before anything is opened.
+// How frames not already the panel's picture are fitted to it (by the
+// pictures' module, libvips), given when the video's module is loaded.
 void fit_video_frames_with(FitPixels fit);

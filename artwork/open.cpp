@@ -8,6 +8,7 @@
 #include "lib/helpers.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <dlfcn.h>
 #include <unistd.h>
@@ -50,10 +51,35 @@ const Loaded<PictureReaders>& picture_readers()
     return once;
 }
 
-const Loaded<VideoReaders>& video_readers(FitPixels fit)
+// Fits a video's frames through the pictures' module, loaded for the first
+// frame that needs it: a clip of the panel's size needs none.
+Error fit_through_pictures(const uint8_t* pixels, uint32_t width, uint32_t height, int bands,
+    int quarter_turns, const Fitting& fitting, LinearPicture* picture)
 {
-    static const Loaded<VideoReaders> once = load<VideoReaders>(VIDEO_READERS_FILE, VIDEO_READERS_ENTRY, fit);
+    const Loaded<PictureReaders>& pictures = picture_readers();
+    return pictures.error
+        ? pictures.error
+        : pictures.readers->fit_pixels(pixels, width, height, bands, quarter_turns, fitting, picture);
+}
+
+const Loaded<VideoReaders>& video_readers()
+{
+    static const Loaded<VideoReaders> once
+        = load<VideoReaders>(VIDEO_READERS_FILE, VIDEO_READERS_ENTRY, &fit_through_pictures);
     return once;
+}
+
+enum class Reader { pictures, video };
+
+Opened open_with(Reader reader, int fd, std::span<const uint8_t> bytes, const std::string& name,
+    std::unique_ptr<Artwork>* artwork, Error* error)
+{
+    const Error& unloaded = reader == Reader::pictures ? picture_readers().error : video_readers().error;
+    if ((*error = unloaded))
+        return Opened::failed;
+    OpenArtwork open
+        = reader == Reader::pictures ? picture_readers().readers->open : video_readers().readers->open;
+    return open(fd, bytes, name, artwork, error);
 }
 
 // `fd` (or, when -1, `bytes`) holds the artwork.
@@ -63,18 +89,16 @@ Error open_any(
     uint8_t first = 0;
     if (!Bytes { fd, bytes }.read(0, 1, &first))
         return input_error(name + ": empty file");
-    const Loaded<PictureReaders>& pictures = picture_readers();
-    if (pictures.error)
-        return pictures.error;
+    // What does not begin as a picture is offered to the video's reader
+    // first: a clip then never loads libvips unless its frames need fitting.
+    const std::optional<PictureFormat> looks_like = format_by_signature({ fd, bytes });
+    const bool picture_first = looks_like || begins_as_markup({ fd, bytes });
     Error error;
-    if (pictures.readers->open(fd, bytes, name, artwork, &error) != Opened::not_mine)
-        return error;
-    const Loaded<VideoReaders>& video = video_readers(pictures.readers->fit_pixels);
-    if (video.error)
-        return video.error;
-    if (video.readers->open(fd, bytes, name, artwork, &error) != Opened::not_mine)
-        return error;
-    if (std::optional<PictureFormat> looks_like = format_by_signature({ fd, bytes }))
+    for (Reader reader : picture_first ? std::array { Reader::pictures, Reader::video }
+                                       : std::array { Reader::video, Reader::pictures })
+        if (open_with(reader, fd, bytes, name, artwork, &error) != Opened::not_mine)
+            return error;
+    if (looks_like)
         return input_error(name + ": a damaged or truncated " + format_name(*looks_like));
     return input_error(name
         + ": not a picture or video this tool reads (PNG, JPEG, WebP, GIF, TIFF, SVG, "

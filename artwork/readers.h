@@ -1,9 +1,9 @@
 // The artwork readers need libvips and FFmpeg, and with them about 170
 // libraries that take 30 MB and 20 ms to load. They are two modules of their
 // own, among the helpers, each loaded the first time a tool needs it: the
-// pictures' (libvips: stills, SVG, GIF and WebP animations) when artwork is
-// opened, the video's (FFmpeg: video and APNG) when the pictures' reader
-// says it is not a picture. preview, check and pelimora-vfb load neither.
+// pictures' (libvips: stills, SVG, GIF and WebP animations) and the video's
+// (FFmpeg: video and APNG), which leaves fitting its frames to the
+// pictures'. preview, check and pelimora-vfb load neither.
 #pragma once
 
 #include "artwork/artwork.h"
@@ -25,13 +25,13 @@ using FitPixels = Error (*)(const uint8_t* pixels, uint32_t width, uint32_t heig
 constexpr const char* PICTURE_READERS_FILE = "libpelimora-pictures.so";
 constexpr const char* PICTURE_READERS_ENTRY = "pelimora_picture_readers";
 constexpr const char* VIDEO_READERS_FILE = "libpelimora-video.so";
-constexpr const char* VIDEO_READERS_ENTRY = "pelimora_video_readers"; // given the pictures' FitPixels
+constexpr const char* VIDEO_READERS_ENTRY = "pelimora_video_readers"; // given a FitPixels
 
 // What each module gives; it serves the tools of its own version only.
 struct PictureReaders {
     const char* version;
     OpenArtwork open;
-    FitPixels fit_pixels; // for the video's frames
+    FitPixels fit_pixels; // for the video's frames, through the tool
 };
 struct VideoReaders {
     const char* version;

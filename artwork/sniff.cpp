@@ -1,5 +1,6 @@
 #include "artwork/sniff.h"
 
+#include <cctype>
 #include <string>
 #include <utility>
 #include <vector>
@@ -91,4 +92,16 @@ std::optional<PictureFormat> format_by_signature(const Bytes& bytes)
     if (is(0, "II*") || (is(0, "MM") && start[2] == 0 && start[3] == '*'))
         return PictureFormat::tiff;
     return std::nullopt;
+}
+
+bool begins_as_markup(const Bytes& bytes)
+{
+    uint8_t start[64] = {};
+    size_t size = sizeof start;
+    while (size > 0 && !bytes.read(0, size, start))
+        size /= 2;
+    size_t at = size >= 3 && std::memcmp(start, "\xef\xbb\xbf", 3) == 0 ? 3 : 0;
+    while (at < size && std::isspace(start[at]))
+        ++at;
+    return at < size && start[at] == '<';
 }

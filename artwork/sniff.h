@@ -42,6 +42,10 @@ struct PngLayout {
 // catches it before any pixel is decoded.
 PngLayout png_layout(const Bytes& file);
 
+// Whether the file begins as markup (an SVG): its first character, after
+// any byte-order mark and white space, is '<'.
+bool begins_as_markup(const Bytes& bytes);
+
 // The format a file's first bytes claim, for saying what a file that no
 // reader took was meant to be.
 std::optional<PictureFormat> format_by_signature(const Bytes& bytes);

@@ -7,6 +7,7 @@
 #include "frames/replay.h"
 #include "frames/rle565.h"
 #include "frames/set_description.h"
+#include "lib/helpers.h"
 #include "lib/staged_files.h"
 #include "preview/png.h"
 #include "tests/support/frame_dir.h"
@@ -1371,8 +1372,8 @@ TEST(ToolsMatrix, APreviewThatCannotBeWrittenSaysWhy)
     umount((scratch / "tiny").c_str());
 }
 
-// The artwork readers are modules beside the tool, loaded when artwork is
-// opened: a tool copied away from them still previews a set, and encode
+// The artwork readers are modules beside the tool, each loaded when it is
+// needed: a tool copied away from them still previews a set, and encode
 // says in one line what it cannot load.
 TEST(ToolsMatrix, AToolAwayFromItsReadersNeedsThemOnlyForArtwork)
 {
@@ -1397,6 +1398,27 @@ TEST(ToolsMatrix, AToolAwayFromItsReadersNeedsThemOnlyForArtwork)
     EXPECT_NE(errors[0].find("cannot load the artwork readers"), std::string::npos) << errors[0];
     EXPECT_NE(errors[0].find("libpelimora-pictures.so"), std::string::npos) << errors[0];
     EXPECT_FALSE(fs::exists(scratch / "again"));
+
+    // With the video's module alone: a clip of the panel's size is read
+    // without libvips, which only resizing its frames needs.
+    const fs::path helpers = (scratch / "bin"
+        / fs::relative(helpers_dir(), fs::path(tool_path("pelimora-frames")).parent_path()))
+                                 .lexically_normal();
+    fs::create_directories(helpers);
+    fs::copy_file(helpers_dir() / "libpelimora-video.so", helpers / "libpelimora-video.so");
+    ASSERT_EQ(make_clip(scratch / "clip.mp4",
+                  { "-f", "lavfi", "-i", "testsrc2=size=160x120:rate=50", "-frames:v", "5", "-pix_fmt",
+                      "yuv420p" }),
+        "");
+    ProcessRun as_is
+        = run_copy({ "encode", scratch / "clip.mp4", "--size", "160x120", "-q", "-o", scratch / "clip" });
+    EXPECT_EQ(as_is.exit_status, 0) << as_is.err;
+    EXPECT_TRUE(fs::exists(scratch / "clip" / "Loop_40.rle"));
+    ProcessRun resized
+        = run_copy({ "encode", scratch / "clip.mp4", "--size", "80x60", "-q", "-o", scratch / "small" });
+    EXPECT_EQ(resized.exit_status, 1);
+    EXPECT_NE(resized.err.find("libpelimora-pictures.so"), std::string::npos) << resized.err;
+    EXPECT_FALSE(fs::exists(scratch / "small"));
 }
 
 TEST(ToolsMatrix, ReachableFitsTheArtworkIntoTheRowsThePlayerDraws)
