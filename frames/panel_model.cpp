@@ -1,4 +1,5 @@
 #include "frames/panel_model.h"
+#include "frames/rgb565_codes.h"
 
 #include <cstring>
 #include <xxhash.h>
@@ -207,6 +208,12 @@ struct CodeLayout {
     uint16_t fixed; // bits always set (a 16-bit panel's alpha: opaque)
 };
 
+bool is_rgb565(const CodeLayout& layout)
+{
+    return layout.red.bits == 5 && layout.red.shift == 11 && layout.green.bits == 6 && layout.green.shift == 5
+        && layout.blue.bits == 5 && layout.blue.shift == 0 && layout.fixed == 0;
+}
+
 CodeLayout code_layout(const ScreenGeometry& panel)
 {
     // A format that cannot show the player's output gets the player's own layout.
@@ -267,6 +274,8 @@ void panel_stream(const uint8_t* pixels, uint32_t width, uint32_t rows, Rgb back
     stream.resize(budget);
     if (Channels == 3 && !dither && per_line == panel.width && rows == panel.height) {
         // Opaque, lines without padding: pixel j is code j.
+        if (is_rgb565(layout))
+            return rgb565_codes(pixels, budget, stream.data());
         for (size_t j = 0; j < budget; ++j) {
             const uint8_t* p = pixels + j * 3;
             stream[j] = uint16_t(layout.fixed | bits_of[0][p[0]] | bits_of[1][p[1]] | bits_of[2][p[2]]);

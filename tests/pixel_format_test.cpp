@@ -2,6 +2,7 @@
 // writes, worked out by hand.
 #include "frames/panel.h"
 #include "frames/panel_model.h"
+#include "frames/rgb565_codes.h"
 
 #include <gtest/gtest.h>
 
@@ -175,4 +176,28 @@ TEST(PixelFormat, AViewKeptFrameByFrameShowsWhatTheMemoryShows)
             Bytes shorter(memory.begin(), memory.begin() + ptrdiff_t(panel.stride()) + 5);
             EXPECT_EQ(view.show(shorter), upright_rgb(shorter, panel)) << name << " at " << rotate;
         }
+}
+
+// Every 8-bit colour to its RGB565 code, each channel at its nearest level,
+// whichever way this processor makes them; and runs of every length up to
+// a vector's width and past it, whose last pixels are made as the others.
+TEST(PixelFormat, EveryColourGetsTheCodeOfItsNearestLevels)
+{
+    auto nearest = [](uint32_t r, uint32_t g, uint32_t b) {
+        return uint16_t((r * 31 + 127) / 255 << 11 | (g * 63 + 127) / 255 << 5 | (b * 31 + 127) / 255);
+    };
+    std::vector<uint8_t> rgb(256 * 256 * 3);
+    std::vector<uint16_t> codes(256 * 256 + 1);
+    for (uint32_t r = 0; r < 256; ++r) {
+        for (uint32_t gb = 0; gb < 65536; ++gb)
+            rgb[gb * 3] = uint8_t(r), rgb[gb * 3 + 1] = uint8_t(gb >> 8), rgb[gb * 3 + 2] = uint8_t(gb);
+        for (size_t pixels : { size_t(65536), size_t(r % 64 + 1) }) {
+            codes.assign(codes.size(), 0xA5A5);
+            rgb565_codes(rgb.data(), pixels, codes.data());
+            for (uint32_t gb = 0; gb < pixels; ++gb)
+                ASSERT_EQ(codes[gb], nearest(r, gb >> 8, gb & 255))
+                    << r << "," << (gb >> 8) << "," << (gb & 255);
+            ASSERT_EQ(codes[pixels], 0xA5A5) << "written past the end of " << pixels;
+        }
+    }
 }
