@@ -3,14 +3,12 @@
 #include "artwork/readers.h"
 #include "artwork/sniff.h"
 #include "artwork/vips_artwork.h"
-#include "lib/file_io.h"
 
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace fs = std::filesystem;
 using vips::VError;
 
 namespace {

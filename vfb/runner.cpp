@@ -6,7 +6,6 @@
 #include "lib/temp_dir.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <sstream>
