@@ -194,8 +194,12 @@ TEST_P(InitBoardTest, StartsWhenTheDisplayArrives)
 {
     const StartCase& c = GetParam();
     bool systemd = c.init == InitSystem::systemd;
-    // The kernel devices ship now.
+    // The kernel devices ship now; Debian 12's 6.1 if its armhf 6.12 could not be had.
     fs::path kernel = board_kernel_dir(systemd, "6.12");
+    if (!systemd && !fs::exists(kernel / "ready") && fs::exists(board_kernel_dir(false, "") / "ready")) {
+        kernel = board_kernel_dir(false, "");
+        std::printf("board %s: Debian's armhf 6.12 kernel is not in the cache: booting 6.1\n", c.name);
+    }
     ASSERT_TRUE(fs::exists(kernel / "ready")) << "no kernel in PELIMORA_BOARD_CACHE; board.kernel fetches it";
     ASSERT_TRUE(fs::exists(cached_root(c.init) / "ready"))
         << "no root in PELIMORA_BOARD_CACHE; board.kernel fetches it";
