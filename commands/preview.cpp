@@ -37,18 +37,16 @@ int preview_set(const ViewOptions& options, StagedFiles& staged, const std::stri
     std::vector<uint8_t> initial;
     if (Error error = initial_screen(options.base, geometry, &initial))
         return fail(error);
-    PlaybackPictures pictures(
-        staged, geometry.upright_width(), geometry.upright_height(), FRAME_COUNT, folder);
+    PlaybackPictures pictures(staged, geometry, FRAME_COUNT, folder);
     Progress progress(TOOL, "previewing frame", FRAME_COUNT, options.quiet);
     Error error;
     int drawn = 0;
-    UprightView view(geometry);
     play_directory(dir, geometry, std::move(initial), true,
         [&](int n, const FrameReport& report, const std::vector<uint8_t>& screen) {
             if (!error)
                 error = first_unplayable(report);
             if (!error)
-                pictures.add(view.show(screen), report.outcome());
+                pictures.add(screen, report.outcome());
             drawn += report.status == FrameReport::drawn;
             progress.step(n);
         });

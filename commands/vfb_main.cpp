@@ -144,7 +144,6 @@ int follow_run(const VfbOptions& options, const ScreenGeometry& geometry, const 
     // The prediction is replayed frame by frame beside the captures.
     std::vector<uint8_t> expected(geometry.bytes());
     int predicted = 0;
-    UprightView view(geometry);
     FramesFollower follower(scratch, [&](int n, FrameOutcome outcome, const std::vector<uint8_t>& screen) {
         stop_if_interrupted();
         for (; predicted < n && predicted < FRAME_COUNT; ++predicted)
@@ -152,7 +151,7 @@ int follow_run(const VfbOptions& options, const ScreenGeometry& geometry, const 
         if (screen != expected && !followed->differing++)
             followed->first_difference = n;
         // What the panel shows: the captured stream at the start of its memory, the rest never written.
-        pictures.add(view.show(screen), outcome);
+        pictures.add(screen, outcome);
         progress.step(n);
     });
     while (running.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {
@@ -215,8 +214,7 @@ int play_set(const VfbOptions& options, StagedFiles& staged, const std::string& 
     if (!options.quiet && isatty(STDERR_FILENO))
         std::fprintf(stderr, "%s: playing %d frames on %s at %u bpp...\r", TOOL, FRAME_COUNT,
             geometry.size_text().c_str(), geometry.bits_per_pixel);
-    PlaybackPictures pictures(
-        staged, geometry.upright_width(), geometry.upright_height(), FRAME_COUNT, folder);
+    PlaybackPictures pictures(staged, geometry, FRAME_COUNT, folder);
     FollowedRun followed;
     if (int status = follow_run(options, geometry, scratch.path(), pictures, &followed))
         return status;

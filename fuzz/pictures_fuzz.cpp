@@ -1,7 +1,8 @@
 // The preview's pictures, the contact sheet and the animated WebP, on screen
 // sizes chosen by the input: the first two bytes give the width (1 to 16384),
 // the next two the height (1 to 16384, capped so that the area stays small
-// enough to fuzz quickly); the rest fills the screens.
+// enough to fuzz quickly) and the turn of the panel; the rest fills the
+// screens' memory.
 #include "preview/animation.h"
 
 #include <algorithm>
@@ -16,16 +17,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     height = uint32_t(std::max<size_t>(1, std::min<size_t>(height, MAX_AREA / width)));
     const uint8_t* fill = data + 4;
     size_t fill_size = size - 4;
-    std::vector<uint8_t> rgb(size_t(width) * height * 3);
-    ContactSheet sheet(width, height, 3);
+    // The memory of a 32 bpp panel; the view is turned by the fourth byte.
+    ScreenGeometry panel { width, height, 32, width * 4 };
+    panel.rotate = data[3] % 4 * 90;
+    std::vector<uint8_t> memory(panel.memory_bytes());
+    UprightView view(panel);
+    ContactSheet sheet(view.width(), view.height(), 3);
     bool animated = size_t(width) * height <= MAX_ANIMATED_AREA;
     std::FILE* stream = animated ? std::tmpfile() : nullptr;
-    AnimationWriter animation(stream, width, height);
+    AnimationWriter animation(stream, view.width(), view.height());
     for (int frame = 0; frame < 3; ++frame) {
-        for (size_t i = 0; i < rgb.size(); ++i)
-            rgb[i] = uint8_t(fill[(i + size_t(frame) * 7) % fill_size] + frame);
-        sheet.add(rgb, FrameOutcome(frame));
-        if (animated && animation.add(rgb))
+        for (size_t i = 0; i < memory.size(); ++i)
+            memory[i] = uint8_t(fill[(i + size_t(frame) * 7) % fill_size] + frame);
+        animation.release_view();
+        sheet.add(view.show(memory), FrameOutcome(frame));
+        if (animated && animation.add(view))
             abort();
     }
     std::vector<uint8_t> png;

@@ -50,32 +50,61 @@ struct EncodedPicture {
 
 namespace {
 
-// The ARGB of the frame's rectangle: what `after` shows there. Where at
-// least a quarter of it shows what `before` (null for the first frame)
-// showed, those pixels are transparent instead, and the frame is blended
-// over the canvas, which keeps them: smaller for a spinner, larger for
-// frames that change nearly everywhere. Whether it is blended.
-bool frame_pixels(const std::vector<uint8_t>* before, const std::vector<uint8_t>& after,
-    uint32_t canvas_width, FrameRect rect, WebPPicture* picture)
+// The rectangle of `view` that changed, widened to even offsets (WebP stores
+// them halved).
+PixelRect frame_rect(const UprightView& view)
 {
+    PixelRect rect = view.changed();
+    if (!rect.width)
+        return rect;
+    rect.width += rect.x & 1, rect.height += rect.y & 1;
+    rect.x &= ~1u, rect.y &= ~1u;
+    return rect;
+}
+
+// The picture of the frame: what `view` shows in `rect`. Where at least a
+// quarter of the rectangle stayed since the frame before (unless this is
+// the first), those pixels are transparent instead, and the frame is
+// blended over the canvas, which keeps them: smaller for a spinner, larger
+// for frames that change nearly everywhere. An opaque frame is read from
+// the view itself when `in_place`; the others are copied. False if there
+// is no memory for the copy.
+struct FramePicture {
+    WebPPicture picture;
+    bool blended = false, reads_view = false;
+};
+bool frame_picture(const UprightView& view, PixelRect rect, bool first, bool in_place, FramePicture* frame)
+{
+    WebPPicture* picture = &frame->picture;
+    bool* blended = &frame->blended;
+    if (!WebPPictureInit(picture))
+        return false;
     uint64_t kept = 0;
-    for (int pass = 0; pass < 2; ++pass) {
-        for (uint32_t y = 0; y < rect.height; ++y) {
-            const size_t row = (size_t(rect.y + y) * canvas_width + rect.x) * 3;
-            const uint8_t* now = after.data() + row;
-            const uint8_t* was = before ? before->data() + row : nullptr;
-            uint32_t* out = picture->argb + size_t(y) * size_t(picture->argb_stride);
-            for (uint32_t x = 0; x < rect.width; ++x, now += 3) {
-                const bool same
-                    = was && was[x * 3] == now[0] && was[x * 3 + 1] == now[1] && was[x * 3 + 2] == now[2];
-                kept += pass == 0 && same;
-                out[x] = pass == 1 && same
-                    ? 0
-                    : 0xFF000000u | uint32_t(now[0]) << 16 | uint32_t(now[1]) << 8 | now[2];
-            }
+    for (uint32_t y = rect.y; !first && y < rect.y + rect.height; ++y)
+        for (uint32_t x = rect.x; x < rect.x + rect.width; ++x)
+            kept += !view.changed_at(x, y);
+    *blended = kept * 4 >= uint64_t(rect.width) * rect.height;
+    picture->use_argb = 1;
+    picture->width = int(rect.width);
+    picture->height = int(rect.height);
+    const uint32_t* shown = view.pixels().data() + size_t(rect.y) * view.width() + rect.x;
+    if (!*blended && in_place) {
+        // libwebp writes only to transparent pixels, and these are opaque.
+        picture->argb = const_cast<uint32_t*>(shown);
+        picture->argb_stride = int(view.width());
+        frame->reads_view = true;
+        return true;
+    }
+    if (!WebPPictureAlloc(picture))
+        return false;
+    for (uint32_t y = 0; y < rect.height; ++y, shown += view.width()) {
+        uint32_t* out = picture->argb + size_t(y) * size_t(picture->argb_stride);
+        if (!*blended) {
+            std::copy_n(shown, rect.width, out);
+            continue;
         }
-        if (kept * 4 < uint64_t(rect.width) * rect.height)
-            return false;
+        for (uint32_t x = 0; x < rect.width; ++x)
+            out[x] = view.changed_at(rect.x + x, rect.y + y) ? shown[x] : 0;
     }
     return true;
 }
@@ -97,56 +126,20 @@ std::span<const uint8_t> image_chunk(const WebPMemoryWriter& memory)
     return {};
 }
 
-// The frame's rectangle encoded losslessly; the pictures are let go once
-// read, unless another holds them too.
-std::unique_ptr<EncodedPicture> encode_lossless(std::shared_ptr<const std::vector<uint8_t>> before,
-    std::shared_ptr<const std::vector<uint8_t>> after, uint32_t canvas_width, FrameRect rect)
+// The frame's picture encoded losslessly, and let go.
+std::unique_ptr<EncodedPicture> encode_lossless(WebPPicture picture, bool blended)
 {
     auto encoded = std::make_unique<EncodedPicture>();
+    encoded->blended = blended;
     WebPConfig config;
-    WebPPicture picture;
     // The least effort: exact either way, and a screen's worth of pixels a
     // frame makes effort cost seconds.
-    if (!WebPConfigInit(&config) || !WebPPictureInit(&picture) || !WebPConfigLosslessPreset(&config, 0))
-        return encoded;
-    picture.use_argb = 1;
-    picture.width = int(rect.width);
-    picture.height = int(rect.height);
     picture.writer = WebPMemoryWrite;
     picture.custom_ptr = &encoded->memory;
-    bool made = WebPPictureAlloc(&picture);
-    if (made)
-        encoded->blended = frame_pixels(before.get(), *after, canvas_width, rect, &picture);
-    before.reset(), after.reset();
-    if (made && WebPEncode(&config, &picture))
+    if (WebPConfigInit(&config) && WebPConfigLosslessPreset(&config, 0) && WebPEncode(&config, &picture))
         encoded->chunk = image_chunk(encoded->memory);
     WebPPictureFree(&picture);
     return encoded;
-}
-
-// The smallest rectangle, at even offsets (WebP stores them halved), that
-// holds every pixel where `after` differs from `before`; empty when none does.
-FrameRect changed_rect(
-    const std::vector<uint8_t>& before, const std::vector<uint8_t>& after, uint32_t width, uint32_t height)
-{
-    const size_t row_bytes = size_t(width) * 3;
-    uint32_t top = height, bottom = 0, left = width, right = 0;
-    for (uint32_t y = 0; y < height; ++y) {
-        const uint8_t *was = before.data() + y * row_bytes, *now = after.data() + y * row_bytes;
-        if (std::memcmp(was, now, row_bytes) == 0)
-            continue;
-        size_t first = 0, last = row_bytes;
-        while (was[first] == now[first])
-            ++first;
-        while (was[last - 1] == now[last - 1])
-            --last;
-        top = std::min(top, y), bottom = y + 1;
-        left = std::min(left, uint32_t(first / 3)), right = std::max(right, uint32_t((last - 1) / 3 + 1));
-    }
-    if (top == height)
-        return {};
-    top &= ~1u, left &= ~1u;
-    return { left, top, right - left, bottom - top };
 }
 
 // What a failed write of the stream says, with the reason the system gave.
@@ -180,7 +173,7 @@ AnimationWriter::AnimationWriter(std::FILE* out, uint32_t width, uint32_t height
         error_ = write_failure();
 }
 
-Error AnimationWriter::write_frame(const EncodedPicture& encoded, FrameRect rect, uint32_t ms)
+Error AnimationWriter::write_frame(const EncodedPicture& encoded, PixelRect rect, uint32_t ms)
 {
     // Nothing disposed.
     std::span<const uint8_t> chunk = encoded.chunk;
@@ -209,13 +202,12 @@ Error AnimationWriter::write_oldest()
     return write_frame(*encoded, oldest.rect, oldest.ms);
 }
 
-Error AnimationWriter::add(const std::vector<uint8_t>& rgb)
+Error AnimationWriter::add(const UprightView& view)
 {
     if (error_)
         return error_;
     const uint32_t pause_ms = uint32_t(FRAME_DELAY_US / 1000);
-    const FrameRect rect
-        = previous_ ? changed_rect(*previous_, rgb, width_, height_) : FrameRect { 0, 0, width_, height_ };
+    const PixelRect rect = started_ ? frame_rect(view) : PixelRect { 0, 0, width_, height_ };
     if (rect.width == 0) {
         encoding_.back().ms += pause_ms;
         return {};
@@ -225,22 +217,29 @@ Error AnimationWriter::add(const std::vector<uint8_t>& rgb)
     // pixels at once than the canvas holds: large frames one at a time,
     // small ones side by side (libwebp's lossless encoder needs several
     // times its picture).
-    while (!encoding_.empty()
-        && (encoding_.size() >= parallel_
-            || encoding_pixels_ + uint64_t(rect.width) * rect.height > uint64_t(width_) * height_))
+    const uint64_t pixels = uint64_t(rect.width) * rect.height, canvas = uint64_t(width_) * height_;
+    while (!encoding_.empty() && (encoding_.size() >= parallel_ || encoding_pixels_ + pixels > canvas))
         if (Error error = write_oldest())
             return error_ = error;
-    auto before = std::move(previous_);
-    previous_ = std::make_shared<const std::vector<uint8_t>>(rgb);
+    FramePicture frame;
+    if (!frame_picture(view, rect, !started_, pixels * 2 > canvas, &frame))
+        return error_ = input_error("WebP encoding failed: no memory for a frame");
+    started_ = true;
     SignalsHeld held; // the encoding thread leaves interrupts to this one
     encoding_.push_back(
-        { std::async(std::launch::async,
-              [before = std::move(before), after = previous_, width = width_, rect]() mutable {
-                  return encode_lossless(std::move(before), std::move(after), width, rect);
-              }),
-            rect, pause_ms });
-    encoding_pixels_ += uint64_t(rect.width) * rect.height;
+        { std::async(std::launch::async, [frame]() { return encode_lossless(frame.picture, frame.blended); }),
+            rect, pause_ms, frame.reads_view });
+    encoding_pixels_ += pixels;
     return {};
+}
+
+void AnimationWriter::release_view()
+{
+    for (Encoding& encoding : encoding_)
+        if (encoding.reads_view) {
+            encoding.picture.wait();
+            encoding.reads_view = false;
+        }
 }
 
 Error AnimationWriter::finish()
@@ -255,7 +254,6 @@ Error AnimationWriter::finish()
     if (size < 0 || std::fseek(out_, 4, SEEK_SET) != 0 || std::fwrite(riff_size.data(), 1, 4, out_) != 4
         || std::fseek(out_, 0, SEEK_END) != 0)
         return error_ = write_failure();
-    previous_.reset();
     return {};
 }
 
@@ -300,7 +298,7 @@ ContactSheet::ContactSheet(uint32_t width, uint32_t height, int frames)
 {
 }
 
-void ContactSheet::add(const std::vector<uint8_t>& rgb, FrameOutcome outcome)
+void ContactSheet::add(std::span<const uint32_t> pixels, FrameOutcome outcome)
 {
     uint32_t i = uint32_t(added_++);
     uint32_t x0 = GAP + i % COLUMNS * (thumb_width_ + GAP),
@@ -317,7 +315,7 @@ void ContactSheet::add(const std::vector<uint8_t>& rgb, FrameOutcome outcome)
             for (uint32_t sy = top; sy < bottom; ++sy)
                 for (uint32_t sx = left; sx < right; ++sx)
                     for (int c = 0; c < 3; ++c)
-                        sum[c] += rgb[(size_t(sy) * width_ + sx) * 3 + c];
+                        sum[c] += pixels[size_t(sy) * width_ + sx] >> (16 - 8 * c) & 0xFF;
             uint64_t count = uint64_t(bottom - top) * (right - left);
             for (int c = 0; c < 3; ++c)
                 sheet_[((size_t(y0) + y) * sheet_width_ + x0 + x) * 3 + c]
@@ -336,12 +334,13 @@ Error ContactSheet::finish(std::vector<uint8_t>* png)
 }
 
 PlaybackPictures::PlaybackPictures(
-    StagedFiles& staged, uint32_t width, uint32_t height, int frames, const std::string& folder)
+    StagedFiles& staged, const ScreenGeometry& screen, int frames, const std::string& folder)
     : staged_(staged)
     , folder_(folder.empty() ? "" : folder + "/")
     , error_(staged.open_stream(folder_ + ANIMATION_FILE, &stream_))
-    , animation_(stream_, width, height)
-    , sheet_(width, height, frames)
+    , view_(screen)
+    , animation_(stream_, view_.width(), view_.height())
+    , sheet_(view_.width(), view_.height(), frames)
 {
 }
 
@@ -351,11 +350,12 @@ PlaybackPictures::~PlaybackPictures()
         std::fclose(stream_); // unfinished: the staged temporary goes with `staged_`
 }
 
-void PlaybackPictures::add(const std::vector<uint8_t>& rgb, FrameOutcome outcome)
+void PlaybackPictures::add(std::span<const uint8_t> memory, FrameOutcome outcome)
 {
-    sheet_.add(rgb, outcome);
+    animation_.release_view();
+    sheet_.add(view_.show(memory), outcome);
     if (!error_)
-        if (Error error = animation_.add(rgb))
+        if (Error error = animation_.add(view_))
             error_ = within((staged_.dir() / (folder_ + ANIMATION_FILE)).string() + ": ", error);
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/frame_outcome.h"
+#include "frames/panel_model.h"
 
 #include "lib/error.h"
 
@@ -27,35 +28,34 @@ Error animation_refusal(uint32_t width, uint32_t height);
 
 struct EncodedPicture;
 
-// Where a frame of the animation lies on its canvas.
-struct FrameRect {
-    uint32_t x = 0, y = 0, width = 0, height = 0;
-};
-
-// An animated WebP written as it is made: each picture is encoded losslessly
-// on a thread of its own, as the rectangle that changed since the picture
-// before (transparent where many pixels stayed), and appended to `out` in
-// order.
-// Only the pictures being encoded are held (a core each, no more pixels
-// than a screen's), and the last (a repeat of it lengthens its frame
-// instead). Each picture is width x height 8-bit RGB.
+// An animated WebP of a view, written as it is made: each time the view is
+// shown, the rectangle that changed (transparent where many of its pixels
+// stayed) is encoded losslessly on a thread of its own and appended to
+// `out` in order; a view that did not change lengthens the frame before.
+// Only the frames being encoded are held (a core each, no more pixels than
+// the view's): a frame of more than half the view is read from the view
+// itself, and the others are copied.
 class AnimationWriter {
 public:
     AnimationWriter(std::FILE* out, uint32_t width, uint32_t height);
     AnimationWriter(const AnimationWriter&) = delete;
     AnimationWriter& operator=(const AnimationWriter&) = delete;
-    // One pause's picture (copied, when it changed, to be kept while it is encoded).
-    Error add(const std::vector<uint8_t>& rgb);
+    // One pause's picture: the view (width x height) as it changed since the
+    // add before. Call release_view() before the view changes again.
+    Error add(const UprightView& view);
+    // Returns once no frame being encoded reads the view.
+    void release_view();
     // Writes the last frame and the container's size.
     Error finish();
 
 private:
     struct Encoding {
         std::future<std::unique_ptr<EncodedPicture>> picture;
-        FrameRect rect;
+        PixelRect rect;
         uint32_t ms;
+        bool reads_view;
     };
-    Error write_frame(const EncodedPicture& encoded, FrameRect rect, uint32_t ms);
+    Error write_frame(const EncodedPicture& encoded, PixelRect rect, uint32_t ms);
     Error write_oldest();
 
     std::FILE* out_;
@@ -64,7 +64,7 @@ private:
     size_t parallel_ = std::max(1u, std::thread::hardware_concurrency());
     uint64_t encoding_pixels_ = 0; // in the frames being encoded
     std::deque<Encoding> encoding_; // oldest first
-    std::shared_ptr<const std::vector<uint8_t>> previous_; // the last picture
+    bool started_ = false;
 };
 
 // Thumbnails in rows of eight, each over a strip with its number; the strip is
@@ -73,7 +73,8 @@ private:
 class ContactSheet {
 public:
     ContactSheet(uint32_t width, uint32_t height, int frames);
-    void add(const std::vector<uint8_t>& rgb, FrameOutcome outcome);
+    // A width x height picture of 0xFFRRGGBB pixels.
+    void add(std::span<const uint32_t> pixels, FrameOutcome outcome);
     // The sheet as a PNG.
     Error finish(std::vector<uint8_t>* png);
 
@@ -85,18 +86,19 @@ private:
 
 class StagedFiles;
 
-// Both pictures of a playback, made together into `staged` (in `folder` of
-// it, for a bundle's set) for the caller to commit: ANIMATION_FILE and
-// CONTACT_SHEET_FILE.
+// Both pictures of a playback on `screen`, as a person in front of it sees
+// them, made together into `staged` (in `folder` of it, for a bundle's set)
+// for the caller to commit: ANIMATION_FILE and CONTACT_SHEET_FILE.
 class PlaybackPictures {
 public:
     PlaybackPictures(
-        StagedFiles& staged, uint32_t width, uint32_t height, int frames, const std::string& folder = "");
+        StagedFiles& staged, const ScreenGeometry& screen, int frames, const std::string& folder = "");
     ~PlaybackPictures();
     PlaybackPictures(const PlaybackPictures&) = delete;
     PlaybackPictures& operator=(const PlaybackPictures&) = delete;
-    // The screen after one frame, as 8-bit RGB. A failure is kept for write().
-    void add(const std::vector<uint8_t>& rgb, FrameOutcome outcome);
+    // The screen's memory after one frame (it may be shorter than the
+    // screen's: the rest reads as zeros). A failure is kept for finish().
+    void add(std::span<const uint8_t> memory, FrameOutcome outcome);
     // Both written into the staged files.
     Error finish();
 
@@ -105,6 +107,7 @@ private:
     const std::string folder_; // "" or "NAME/"
     std::FILE* stream_ = nullptr;
     Error error_;
+    UprightView view_; // read by the animation's encodings: kept longer than they run
     AnimationWriter animation_;
     ContactSheet sheet_;
 };

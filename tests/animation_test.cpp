@@ -49,18 +49,26 @@ TEST(Animation, EachFrameIsTheRectangleThatChanged)
     std::FILE* out = std::fopen(path.c_str(), "w+b");
     ASSERT_NE(out, nullptr);
     {
+        // The view of a 32 bpp panel's memory; the last two frames are read from it in place.
+        const ScreenGeometry panel { W, H, 32, W * 4 };
+        UprightView view(panel);
         AnimationWriter animation(out, W, H);
-        for (const Rgb8* picture : { &first, &second, &second, &last })
-            ASSERT_EQ(animation.add(*picture).message, "");
+        for (const Rgb8* picture : { &first, &second, &second, &last, &first }) {
+            animation.release_view();
+            view.show(panel_memory(*picture, panel));
+            ASSERT_EQ(animation.add(view).message, "");
+        }
         ASSERT_EQ(animation.finish().message, "");
     }
     std::fclose(out);
     std::vector<int> ends;
-    EXPECT_EQ(webp_frames(path, &ends), (std::vector<Rgb8> { first, second, last }));
+    EXPECT_EQ(webp_frames(path, &ends), (std::vector<Rgb8> { first, second, last, first }));
     const int pause = int(FRAME_DELAY_US / 1000);
-    EXPECT_EQ(ends, (std::vector<int> { pause, 3 * pause, 4 * pause })); // the repeat lengthens its frame
+    EXPECT_EQ(ends,
+        (std::vector<int> { pause, 3 * pause, 4 * pause, 5 * pause })); // the repeat lengthens its frame
     // Whole, then the block widened to the even place WebP stores (blended: half of it stayed), then
-    // whole again (opaque: nothing stayed).
+    // whole again twice (opaque: nothing stayed).
     EXPECT_EQ(frame_rects(slurp(path)),
-        (std::vector<std::array<uint32_t, 5>> { { 0, 0, W, H, 0 }, { 8, 4, 4, 3, 1 }, { 0, 0, W, H, 0 } }));
+        (std::vector<std::array<uint32_t, 5>> {
+            { 0, 0, W, H, 0 }, { 8, 4, 4, 3, 1 }, { 0, 0, W, H, 0 }, { 0, 0, W, H, 0 } }));
 }
