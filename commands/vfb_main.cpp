@@ -142,16 +142,20 @@ int follow_run(const VfbOptions& options, const ScreenGeometry& geometry, const 
     }
     Progress progress(TOOL, "comparing frame", FRAME_COUNT, options.quiet);
     // The prediction is replayed frame by frame beside the captures.
-    std::vector<uint8_t> expected(geometry.bytes());
+    PredictedScreen screen(geometry.bytes());
     int predicted = 0;
-    FramesFollower follower(scratch, [&](int n, FrameOutcome outcome, const std::vector<uint8_t>& screen) {
+    FramesFollower follower(scratch, [&](int n, FrameOutcome outcome, const Capture* capture) {
         stop_if_interrupted();
-        for (; predicted < n && predicted < FRAME_COUNT; ++predicted)
-            draw_frame_file(fs::path(options.frames) / frame_name(predicted + 1), geometry, &expected);
-        if (screen != expected && !followed->differing++)
+        for (; predicted < n && predicted < FRAME_COUNT; ++predicted) {
+            screen.leaving(capture);
+            draw_frame_file(
+                fs::path(options.frames) / frame_name(predicted + 1), geometry, &screen.predicted());
+        }
+        std::span<const uint8_t> shown;
+        if (!screen.shown(capture, &shown) && !followed->differing++)
             followed->first_difference = n;
         // What the panel shows: the captured stream at the start of its memory, the rest never written.
-        pictures.add(screen, outcome);
+        pictures.add(shown, outcome);
         progress.step(n);
     });
     while (running.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {

@@ -351,4 +351,44 @@ TEST(FrameTools, EncodedFramesPlayOnTheVirtualDeviceAsPreviewShows)
     }
 }
 
+// pelimora-vfb's judgement, frame by frame: a capture as predicted is shown
+// as the prediction; one that is not is held apart and shown, and stays
+// while the player draws nothing, until the prediction comes to show the
+// same again.
+TEST(Vfb, AScreenNotAsPredictedIsHeldApartUntilThePredictionShowsItAgain)
+{
+    using Bytes = std::vector<uint8_t>;
+    const Bytes first(6, 1), other(6, 2), last(6, 3);
+    TempDir dir;
+    const fs::path file = dir.path() / "captures";
+    {
+        std::ofstream out(file, std::ios::binary);
+        for (const Bytes* screen : { &first, &other, &last })
+            out.write(reinterpret_cast<const char*>(screen->data()), std::streamsize(screen->size()));
+    }
+    const Capture captures[] = { { file, 0, 6 }, { file, 1, 6 }, { file, 2, 6 }, { file, 3, 6 } };
+    PredictedScreen screen(6);
+    // Each frame: what the player left (null: nothing drawn), the prediction, and what shows.
+    struct Step {
+        const Capture* capture;
+        Bytes prediction;
+        bool as_predicted;
+        Bytes shown;
+    };
+    const Step steps[] = {
+        { &captures[0], first, true, first }, { &captures[1], last, false, other }, // not as predicted
+        { nullptr, other, true, other }, // the prediction comes to it
+        { nullptr, last, false, other }, // the player draws nothing; the prediction does
+        { &captures[2], last, true, last },
+        { &captures[3], first, false, Bytes(6, 0) }, // a capture that cannot be read
+    };
+    for (const Step& step : steps) {
+        screen.leaving(step.capture);
+        screen.predicted() = step.prediction;
+        std::span<const uint8_t> shown;
+        EXPECT_EQ(screen.shown(step.capture, &shown), step.as_predicted) << &step - steps;
+        EXPECT_EQ(Bytes(shown.begin(), shown.end()), step.shown) << &step - steps;
+    }
+}
+
 } // namespace

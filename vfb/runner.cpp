@@ -5,10 +5,12 @@
 #include "lib/process.h"
 #include "lib/temp_dir.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -215,15 +217,59 @@ bool read_capture(const PlayerRun& run, size_t index, std::vector<uint8_t>* scre
 {
     if (run.captures.empty())
         return index < run.screens.size() && (*screen = run.screens[index], true);
-    if (!run.screen_bytes)
-        return false;
-    int fd = open(run.captures.c_str(), O_RDONLY | O_CLOEXEC);
+    return run.screen_bytes && read_capture(Capture { run.captures, index, run.screen_bytes }, screen);
+}
+
+bool read_capture(const Capture& capture, std::vector<uint8_t>* screen)
+{
+    int fd = open(capture.file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    screen->resize(run.screen_bytes);
-    ssize_t n = pread(fd, screen->data(), run.screen_bytes, off_t(index * run.screen_bytes));
+    screen->resize(capture.bytes);
+    ssize_t n = pread(fd, screen->data(), capture.bytes, off_t(capture.index * capture.bytes));
     (void)close(fd);
-    return n == ssize_t(run.screen_bytes);
+    return n == ssize_t(capture.bytes);
+}
+
+bool capture_equals(const Capture& capture, std::span<const uint8_t> screen)
+{
+    if (capture.bytes != screen.size())
+        return false;
+    int fd = open(capture.file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    uint8_t piece[65536];
+    size_t at = 0;
+    for (ssize_t n = 1; at < screen.size() && n > 0; at += size_t(n)) {
+        n = pread(
+            fd, piece, std::min(sizeof piece, screen.size() - at), off_t(capture.index * capture.bytes + at));
+        if (n > 0 && std::memcmp(piece, &screen[at], size_t(n)) != 0)
+            break;
+    }
+    (void)close(fd);
+    return at == screen.size();
+}
+
+void PredictedScreen::leaving(const Capture* capture)
+{
+    // The screen stays, whatever the prediction draws.
+    if (!capture && as_predicted_)
+        apart_ = predicted_, as_predicted_ = false;
+}
+
+bool PredictedScreen::shown(const Capture* capture, std::span<const uint8_t>* screen)
+{
+    if (capture) {
+        as_predicted_ = capture_equals(*capture, predicted_);
+        if (!as_predicted_ && !read_capture(*capture, &apart_))
+            apart_.assign(capture->bytes, 0);
+    } else if (!as_predicted_) {
+        as_predicted_ = apart_ == predicted_;
+    }
+    if (as_predicted_)
+        apart_ = {};
+    *screen = as_predicted_ ? predicted_ : apart_;
+    return as_predicted_;
 }
 
 FramesFollower::FramesFollower(fs::path scratch, ShownCallback on_frame)
@@ -275,16 +321,13 @@ void FramesFollower::end_frame()
 {
     if (frames_ == 0)
         return;
-    if (outcome_ == FrameOutcome::drawn) {
-        PlayerRun on_disk;
-        on_disk.captures = RunFiles(scratch_).screens;
-        on_disk.screen_bytes = screen_bytes_;
-        if (!read_capture(on_disk, pans_ - 1, &screen_))
-            outcome_ = FrameOutcome::not_drawn;
-    }
-    if (screen_.size() < screen_bytes_)
-        screen_.resize(screen_bytes_);
-    on_frame_(frames_, outcome_, screen_);
+    Capture capture { RunFiles(scratch_).screens, pans_ - 1, screen_bytes_ };
+    struct stat status;
+    // The capture is whole once the next frame has begun, unless it was never written.
+    if (outcome_ == FrameOutcome::drawn
+        && (stat(capture.file.c_str(), &status) != 0 || size_t(status.st_size) < pans_ * screen_bytes_))
+        outcome_ = FrameOutcome::not_drawn;
+    on_frame_(frames_, outcome_, outcome_ == FrameOutcome::drawn ? &capture : nullptr);
 }
 
 int FramesFollower::finish(size_t* events)

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -83,9 +84,45 @@ PlayerPaths installed_player();
 // The screen captured at pan `index` (from 0); false when there is none.
 [[nodiscard]] bool read_capture(const PlayerRun& run, size_t index, std::vector<uint8_t>* screen);
 
+// One screen the player left, on disk among the captures.
+struct Capture {
+    std::filesystem::path file;
+    size_t index = 0, bytes = 0;
+};
+// The screen read whole; false when it cannot be.
+[[nodiscard]] bool read_capture(const Capture& capture, std::vector<uint8_t>* screen);
+// Whether the capture holds exactly `screen`, read a piece at a time (false
+// also when it cannot be read).
+[[nodiscard]] bool capture_equals(const Capture& capture, std::span<const uint8_t> screen);
+
+// What the player showed, held against a prediction of it replayed frame by
+// frame: each capture is compared a piece at a time, and only a screen that
+// is not as predicted is held apart. For each frame: the caller calls
+// leaving() for each frame it predicts, draws it into predicted(), then
+// calls shown().
+class PredictedScreen {
+public:
+    explicit PredictedScreen(size_t bytes)
+        : predicted_(bytes)
+    {
+    }
+    // Before the prediction draws a frame after which the player left
+    // `capture` (null: it left the screen as it was).
+    void leaving(const Capture* capture);
+    std::vector<uint8_t>& predicted() { return predicted_; }
+    // After the prediction of the frame that left `capture` (as given to
+    // leaving()): whether the screen is as predicted, and what it shows.
+    [[nodiscard]] bool shown(const Capture* capture, std::span<const uint8_t>* screen);
+
+private:
+    std::vector<uint8_t> predicted_, apart_;
+    bool as_predicted_ = true;
+};
+
 // What the screen showed after each of the schedule's frames, one at a time:
-// a frame that panned shows its capture; any other leaves the screen as it was.
-using ShownCallback = std::function<void(int n, FrameOutcome outcome, const std::vector<uint8_t>& screen)>;
+// a frame that panned shows its capture; any other (null) leaves the screen
+// as it was.
+using ShownCallback = std::function<void(int n, FrameOutcome outcome, const Capture* capture)>;
 // Followed while the player runs: run_player with a `scratch` directory (on
 // a thread of the caller's), and this reads the scratch's log and captures as
 // they are written. Each frame is reported once the next has begun (its
@@ -110,7 +147,6 @@ private:
     size_t events_ = 0, screen_bytes_ = 0, pans_ = 0;
     int frames_ = 0;
     FrameOutcome outcome_ = FrameOutcome::not_drawn;
-    std::vector<uint8_t> screen_;
 };
 
 // One line per event, as the log holds them: for messages and readable checks.
