@@ -62,6 +62,13 @@ PixelRect frame_rect(const UprightView& view)
     return rect;
 }
 
+// A frame's picture for libwebp, and how it is drawn and kept.
+struct FramePicture {
+    WebPPicture picture;
+    bool blended = false; // over the canvas, through its transparent pixels
+    bool reads_view = false; // the view's own pixels, not a copy
+};
+
 // The picture of the frame: what `view` shows in `rect`. Where at least a
 // quarter of the rectangle stayed since the frame before (unless this is
 // the first), those pixels are transparent instead, and the frame is
@@ -69,26 +76,21 @@ PixelRect frame_rect(const UprightView& view)
 // for frames that change nearly everywhere. An opaque frame is read from
 // the view itself when `in_place`; the others are copied. False if there
 // is no memory for the copy.
-struct FramePicture {
-    WebPPicture picture;
-    bool blended = false, reads_view = false;
-};
 bool frame_picture(const UprightView& view, PixelRect rect, bool first, bool in_place, FramePicture* frame)
 {
     WebPPicture* picture = &frame->picture;
-    bool* blended = &frame->blended;
     if (!WebPPictureInit(picture))
         return false;
     uint64_t kept = 0;
     for (uint32_t y = rect.y; !first && y < rect.y + rect.height; ++y)
         for (uint32_t x = rect.x; x < rect.x + rect.width; ++x)
             kept += !view.changed_at(x, y);
-    *blended = kept * 4 >= uint64_t(rect.width) * rect.height;
+    frame->blended = kept * 4 >= uint64_t(rect.width) * rect.height;
     picture->use_argb = 1;
     picture->width = int(rect.width);
     picture->height = int(rect.height);
     const uint32_t* shown = view.pixels().data() + size_t(rect.y) * view.width() + rect.x;
-    if (!*blended && in_place) {
+    if (!frame->blended && in_place) {
         // libwebp writes only to transparent pixels, and these are opaque.
         picture->argb = const_cast<uint32_t*>(shown);
         picture->argb_stride = int(view.width());
@@ -99,7 +101,7 @@ bool frame_picture(const UprightView& view, PixelRect rect, bool first, bool in_
         return false;
     for (uint32_t y = 0; y < rect.height; ++y, shown += view.width()) {
         uint32_t* out = picture->argb + size_t(y) * size_t(picture->argb_stride);
-        if (!*blended) {
+        if (!frame->blended) {
             std::copy_n(shown, rect.width, out);
             continue;
         }
