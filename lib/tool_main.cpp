@@ -2,6 +2,7 @@
 
 #include "lib/interrupt.h"
 
+#include <climits>
 #include <cstdio>
 #include <exception>
 #include <malloc.h>
@@ -23,6 +24,11 @@ int run_tool(const char* name, int (*body)(int, char**), int argc, char** argv)
     // what one thread frees for the next, where an arena a thread would
     // hold a screen or two each that no other could reuse.
     mallopt(M_ARENA_MAX, 1);
+    // libwebp, libvips and FFmpeg allocate a screen or more for each frame
+    // and free it: kept in the heap rather than mapped anew and returned,
+    // the same pages serve every frame instead of faulting in each time.
+    mallopt(M_MMAP_MAX, 0);
+    mallopt(M_TRIM_THRESHOLD, INT_MAX);
     int status = 1;
     try {
         status = body(argc, argv);
