@@ -60,13 +60,17 @@ template <typename Take> void each_run(std::span<const uint16_t> pixels, Take&& 
     end_run(size);
 }
 
+// A record at `out`, little-endian whatever the host; the place after it.
+inline uint8_t* put_record(uint8_t* out, size_t run, uint16_t colour)
+{
+    out[0] = uint8_t(run), out[1] = uint8_t(run >> 8), out[2] = uint8_t(colour),
+    out[3] = uint8_t(colour >> 8);
+    return out + 4;
+}
+
 uint8_t* put_records(std::span<const uint16_t> pixels, uint8_t* out)
 {
-    each_run(pixels, [&out](size_t run, uint16_t colour) {
-        out[0] = uint8_t(run), out[1] = uint8_t(run >> 8), out[2] = uint8_t(colour),
-        out[3] = uint8_t(colour >> 8);
-        out += 4;
-    });
+    each_run(pixels, [&out](size_t run, uint16_t colour) { out = put_record(out, run, colour); });
     return out;
 }
 
@@ -82,9 +86,21 @@ std::vector<uint8_t> encode_rle565(std::span<const uint16_t> pixels)
     return frame;
 }
 
-std::span<const uint8_t> encode_rle565_into(std::span<const uint16_t> pixels, std::span<uint8_t> room)
+bool encode_rle565_through(std::span<const uint16_t> pixels, std::span<uint8_t> room,
+    const std::function<bool(std::span<const uint8_t>)>& put)
 {
-    if (room.size() < pixels.size() * 4)
-        return {};
-    return room.first(size_t(put_records(pixels, room.data()) - room.data()));
+    uint8_t* const begin = room.data();
+    uint8_t* const end = begin + room.size() / 4 * 4;
+    if (begin == end)
+        return false;
+    uint8_t* out = begin;
+    bool going = true;
+    each_run(pixels, [&](size_t run, uint16_t colour) {
+        if (out == end) {
+            going = going && put({ begin, end });
+            out = begin;
+        }
+        out = put_record(out, run, colour);
+    });
+    return going && (out == begin || put({ begin, out }));
 }

@@ -9,6 +9,10 @@ namespace {
 // no record and pans, keeping the pace (an empty file would not be panned).
 const std::vector<uint8_t> NOTHING_TO_DRAW = { 0 };
 
+// Records are made and written this much at a time: the file of a frame
+// that changes everywhere is as large as its screen, and is never held whole.
+constexpr size_t RECORDS_ROOM = 256 * 1024;
+
 } // namespace
 
 SetWriter::SetWriter(StagedFiles& staged, std::string prefix, bool trim, int frames)
@@ -31,23 +35,39 @@ Error SetWriter::add_frame(int i, std::vector<uint16_t>* codes, FrameWritten* wr
     written->whole = stream.size();
     written->trimmed = last;
     const size_t drawn = trim_ ? last : stream.size();
-    std::span<const uint8_t> file = NOTHING_TO_DRAW;
-    if (drawn && records_room_ < stream.size() * 4) {
-        records_room_ = stream.size() * 4;
-        records_ = std::make_unique_for_overwrite<uint8_t[]>(records_room_);
-    }
-    if (drawn)
-        file = encode_rle565_into(std::span(stream).first(drawn), { records_.get(), records_room_ });
     written->draws_nothing = drawn == 0;
     partial_ = partial_ || drawn < stream.size();
     whole_ += written->whole, trimmed_ += written->trimmed;
-    if (i == 0 || last > 0) {
+    const bool changes_screen = i == 0 || last > 0;
+    if (changes_screen) {
         screen_.swap(*codes);
         digests_[size_t(i)] = screen_digest(screen_, ScreenDigest::xxh3);
     } else {
         digests_[size_t(i)] = digests_[size_t(i) - 1]; // a screen left as it was keeps its digest
     }
-    return stage(i, file, written);
+    if (drawn == 0)
+        return stage(i, NOTHING_TO_DRAW, written);
+    // The frame's codes, which the screen took when they change it.
+    const std::vector<uint16_t>& frame = changes_screen ? screen_ : *codes;
+    return stage_records(i, std::span(frame).first(drawn), written);
+}
+
+Error SetWriter::stage_records(int i, std::span<const uint16_t> pixels, FrameWritten* written)
+{
+    const std::string name = prefix_ + frame_name(i + 1);
+    if (!records_)
+        records_ = std::make_unique_for_overwrite<uint8_t[]>(RECORDS_ROOM);
+    int fd = -1;
+    if (Error error = staged_.begin_file(name, &fd))
+        return error;
+    Error error;
+    written->file_bytes = 0;
+    encode_rle565_through(pixels, { records_.get(), RECORDS_ROOM }, [&](std::span<const uint8_t> piece) {
+        written->file_bytes += piece.size();
+        error = staged_.put_piece(fd, name, piece);
+        return !error;
+    });
+    return error ? error : staged_.end_file(fd, name);
 }
 
 Error SetWriter::add_held(int i, FrameWritten* written)

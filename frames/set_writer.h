@@ -45,15 +45,13 @@ public:
 
 private:
     Error stage(int i, std::span<const uint8_t> file, FrameWritten* written);
+    Error stage_records(int i, std::span<const uint16_t> pixels, FrameWritten* written);
 
     StagedFiles& staged_;
     const std::string prefix_;
     const bool trim_;
     std::vector<uint16_t> screen_;
-    // The files are made in one buffer with room for a record a pixel, its
-    // pages touched only as far as records are written.
-    std::unique_ptr<uint8_t[]> records_;
-    size_t records_room_ = 0;
+    std::unique_ptr<uint8_t[]> records_; // a frame's records on their way to its file
     std::vector<uint64_t> digests_;
     bool partial_ = false;
     uint64_t whole_ = 0, trimmed_ = 0;

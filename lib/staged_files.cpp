@@ -176,11 +176,23 @@ int StagedFiles::create(const std::string& name, Error* error)
 
 Error StagedFiles::add(const std::string& name, std::span<const uint8_t> bytes)
 {
-    Error error;
-    int fd = create(name, &error);
-    if (fd < 0)
+    int fd = -1;
+    if (Error error = begin_file(name, &fd))
         return error;
-    fs::path final = dir_ / name;
+    if (Error error = put_piece(fd, name, bytes))
+        return error;
+    return end_file(fd, name);
+}
+
+Error StagedFiles::begin_file(const std::string& name, int* fd)
+{
+    Error error;
+    *fd = create(name, &error);
+    return error;
+}
+
+Error StagedFiles::put_piece(int fd, const std::string& name, std::span<const uint8_t> bytes)
+{
     const uint8_t* at = bytes.data();
     size_t left = bytes.size();
     while (left > 0) {
@@ -191,12 +203,17 @@ Error StagedFiles::add(const std::string& name, std::span<const uint8_t> bytes)
             int write_error = n < 0 ? errno : ENOSPC;
             (void)close(fd);
             stop_if_interrupted();
-            return cannot(final, "write", write_error);
+            return cannot(dir_ / name, "write", write_error);
         }
         at += n, left -= size_t(n);
     }
+    return {};
+}
+
+Error StagedFiles::end_file(int fd, const std::string& name)
+{
     if (fsync(fd) != 0 || close(fd) != 0)
-        return cannot(final, "write", errno);
+        return cannot(dir_ / name, "write", errno);
     stop_if_interrupted();
     return {};
 }

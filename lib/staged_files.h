@@ -47,6 +47,12 @@ public:
     // Errors name the file by its final name ("SUB/FILE" for a
     // file in a folder SUB of `dir`, which the commit replaces whole).
     Error add(const std::string& name, std::span<const uint8_t> bytes);
+    // The same written a piece at a time, for a file too large to hold
+    // whole: begin_file, put_piece as often as needed, end_file. After an
+    // error the file is closed and nothing more is to be done with it.
+    Error begin_file(const std::string& name, int* fd);
+    Error put_piece(int fd, const std::string& name, std::span<const uint8_t> bytes);
+    Error end_file(int fd, const std::string& name);
     // The same for a file written as a stream: the caller writes it through
     // `*file` and hands it back to close_stream.
     Error open_stream(const std::string& name, std::FILE** file);

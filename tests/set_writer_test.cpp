@@ -62,10 +62,30 @@ TEST(RunCoder, FindsTheRunsThatOnePixelAtATimeFinds)
     for (const Codes& stream : streams) {
         const std::vector<uint8_t> expected = runs_by_pixel(stream);
         EXPECT_EQ(encode_rle565(stream), expected) << stream.size() << " pixels";
-        std::vector<uint8_t> room(stream.size() * 4);
-        std::span<const uint8_t> made = encode_rle565_into(stream, room);
-        EXPECT_TRUE(std::equal(made.begin(), made.end(), expected.begin(), expected.end()));
+        // In pieces of a few records, a record, and of more than the frame.
+        for (size_t room_bytes : { size_t(12), size_t(4), size_t(7), expected.size() + 8 }) {
+            std::vector<uint8_t> room(room_bytes), made;
+            EXPECT_TRUE(encode_rle565_through(stream, room, [&made](std::span<const uint8_t> piece) {
+                made.insert(made.end(), piece.begin(), piece.end());
+                return !piece.empty() && piece.size() % 4 == 0;
+            }));
+            EXPECT_EQ(made, expected) << stream.size() << " pixels, " << room_bytes << " bytes of room";
+        }
     }
+}
+
+TEST(RunCoder, StopsWhereItsRecordsCannotGo)
+{
+    const Codes stripes = { 1, 2, 1, 2, 1, 2, 1, 2 };
+    std::vector<uint8_t> room(8);
+    int pieces = 0;
+    EXPECT_FALSE(encode_rle565_through(stripes, room, [&pieces](std::span<const uint8_t>) {
+        ++pieces;
+        return false;
+    }));
+    EXPECT_GE(pieces, 1);
+    std::vector<uint8_t> no_room(3);
+    EXPECT_FALSE(encode_rle565_through(stripes, no_room, [](std::span<const uint8_t>) { return true; }));
 }
 
 TEST(SetWriter, TrimsEachFrameAfterItsLastChangeAndRecordsTheScreens)
