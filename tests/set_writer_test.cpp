@@ -47,7 +47,7 @@ TEST(RunCoder, FindsTheRunsThatOnePixelAtATimeFinds)
     std::mt19937 random(31);
     std::vector<Codes> streams = { {}, { 9 }, Codes(MAX_RUN, 4), Codes(MAX_RUN + 1, 4), Codes(2 * MAX_RUN, 4),
         Codes(2 * MAX_RUN + 17, 4) };
-    for (size_t length = 1; length <= 70; ++length) {
+    for (size_t length = 1; length <= 140; ++length) {
         Codes stream(length);
         for (uint16_t& code : stream)
             code = uint16_t(random() % 3); // neighbours often alike
