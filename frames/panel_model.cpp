@@ -2,6 +2,7 @@
 #include "frames/rgb565_codes.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <xxhash.h>
@@ -169,6 +170,22 @@ void UprightView::mark_changed(size_t first, size_t last)
                    bottom = std::max(changed_.y + changed_.height, at.y + at.height);
     changed_.x = std::min(changed_.x, at.x), changed_.y = std::min(changed_.y, at.y);
     changed_.width = right - changed_.x, changed_.height = bottom - changed_.y;
+}
+
+uint64_t UprightView::changed_in(PixelRect rect) const
+{
+    uint64_t changed = 0;
+    for (uint32_t y = rect.y; y < rect.y + rect.height; ++y) {
+        // The marks of the row's pixels [at, end), a word (or the part of one) at a time.
+        for (size_t at = size_t(y) * width() + rect.x, end = at + rect.width; at < end;) {
+            const size_t from = at % 64, upto = std::min<size_t>(64, from + (end - at));
+            const uint64_t mask
+                = (upto == 64 ? ~uint64_t(0) : (uint64_t(1) << upto) - 1) & ~uint64_t(0) << from;
+            changed += uint64_t(std::popcount(changed_bits_[at / 64] & mask));
+            at += upto - from;
+        }
+    }
+    return changed;
 }
 
 std::span<const uint32_t> UprightView::show(std::span<const uint8_t> memory)

@@ -103,6 +103,8 @@ public:
         const size_t i = size_t(y) * width() + x;
         return changed_bits_[i / 64] >> (i % 64) & 1;
     }
+    // How many pixels of `rect` changed, counted a 64-bit word of marks at a time.
+    uint64_t changed_in(PixelRect rect) const;
 
 private:
     struct Reader;

@@ -81,11 +81,8 @@ bool frame_picture(const UprightView& view, PixelRect rect, bool first, bool in_
     WebPPicture* picture = &frame->picture;
     if (!WebPPictureInit(picture))
         return false;
-    uint64_t kept = 0;
-    for (uint32_t y = rect.y; !first && y < rect.y + rect.height; ++y)
-        for (uint32_t x = rect.x; x < rect.x + rect.width; ++x)
-            kept += !view.changed_at(x, y);
-    frame->blended = kept * 4 >= uint64_t(rect.width) * rect.height;
+    const uint64_t area = uint64_t(rect.width) * rect.height, kept = first ? 0 : area - view.changed_in(rect);
+    frame->blended = kept * 4 >= area;
     picture->use_argb = 1;
     picture->width = int(rect.width);
     picture->height = int(rect.height);

@@ -222,6 +222,29 @@ TEST(PixelFormat, AViewKeptFrameByFrameShowsWhatTheMemoryShowsAndMarksWhatChange
         }
 }
 
+// Rows that cross the view's 64-bit words of marks: the changed pixels of a
+// rectangle counted a word at a time are those counted one by one.
+TEST(PixelFormat, AViewCountsTheChangedPixelsOfARectangle)
+{
+    const PixelFormat& f = format("RGB565");
+    ScreenGeometry panel { 150, 4, 16, 300, &f };
+    Bytes memory(panel.memory_bytes());
+    UprightView view(panel);
+    (void)view.show(memory);
+    for (size_t i = 0; i < memory.size(); i += 2)
+        memory[i] = uint8_t(i % 7 == 0 || i % 130 < 3 ? 0xFF : 0);
+    (void)view.show(memory);
+    for (PixelRect rect : { PixelRect { 0, 0, 150, 4 }, PixelRect { 1, 1, 127, 2 }, PixelRect { 63, 0, 2, 4 },
+             PixelRect { 64, 3, 64, 1 }, PixelRect { 100, 2, 50, 2 }, PixelRect { 5, 1, 0, 3 } }) {
+        uint64_t one_by_one = 0;
+        for (uint32_t y = rect.y; y < rect.y + rect.height; ++y)
+            for (uint32_t x = rect.x; x < rect.x + rect.width; ++x)
+                one_by_one += view.changed_at(x, y);
+        EXPECT_EQ(view.changed_in(rect), one_by_one)
+            << rect.x << "," << rect.y << " " << rect.width << "x" << rect.height;
+    }
+}
+
 // Every 8-bit colour to its RGB565 code, each channel at its nearest level,
 // whichever way this processor makes them; and runs of every length up to
 // a vector's width and past it, whose last pixels are made as the others.
