@@ -3,6 +3,8 @@
 #include "frames/replay.h"
 #include "frames/rle565.h"
 
+#include <cstring>
+
 namespace {
 
 // A frame that draws nothing is one byte, not none: the player maps it, lays
@@ -12,6 +14,20 @@ const std::vector<uint8_t> NOTHING_TO_DRAW = { 0 };
 // Records are made and written this much at a time: the file of a frame
 // that changes everywhere is as large as its screen, and is never held whole.
 constexpr size_t RECORDS_ROOM = 256 * 1024;
+
+// How far `a` and `b` (of one size) run until the last pixel in which they
+// differ: 0 when they are the same. A frame that changes a spinner in the
+// middle of the screen leaves half of it to compare, a block at a time.
+size_t through_last_difference(std::span<const uint16_t> a, std::span<const uint16_t> b)
+{
+    constexpr size_t BLOCK = 256;
+    size_t last = a.size();
+    while (last >= BLOCK && std::memcmp(&a[last - BLOCK], &b[last - BLOCK], BLOCK * sizeof a[0]) == 0)
+        last -= BLOCK;
+    while (last > 0 && a[last - 1] == b[last - 1])
+        --last;
+    return last;
+}
 
 } // namespace
 
@@ -27,10 +43,8 @@ Error SetWriter::add_frame(int i, std::vector<uint16_t>* codes, FrameWritten* wr
 {
     const std::vector<uint16_t>& stream = *codes;
     // The frame ends after the last pixel that differs from the screen the frame before left.
-    size_t last = stream.size();
-    if (i > 0 && screen_.size() == stream.size())
-        while (last > 0 && stream[last - 1] == screen_[last - 1])
-            --last;
+    const size_t last
+        = i > 0 && screen_.size() == stream.size() ? through_last_difference(stream, screen_) : stream.size();
     *written = {};
     written->whole = stream.size();
     written->trimmed = last;

@@ -135,6 +135,29 @@ TEST(SetWriter, TrimsEachFrameAfterItsLastChangeAndRecordsTheScreens)
     EXPECT_EQ(differing.front(), 5);
 }
 
+// The last change found wherever it falls against the blocks the screens are
+// compared in, and each frame's file trimmed just after it.
+TEST(SetWriter, TrimsAfterTheLastChangeWhereverItFalls)
+{
+    TempDir dir;
+    StagedFiles staged(dir.path() / "set");
+    ASSERT_EQ(staged.prepare().message, "");
+    const std::vector<size_t> changes = { 999, 0, 255, 256, 743, 744, 512 };
+    SetWriter writer(staged, "", true, int(changes.size()) + 1);
+    Codes screen(1000, 5), codes = screen;
+    FrameWritten written;
+    ASSERT_EQ(writer.add_frame(0, &codes, &written).message, "");
+    for (size_t i = 0; i < changes.size(); ++i) {
+        screen[changes[i]] += 1;
+        codes = screen;
+        ASSERT_EQ(writer.add_frame(int(i) + 1, &codes, &written).message, "");
+        EXPECT_EQ(written.trimmed, changes[i] + 1) << "a change at " << changes[i];
+    }
+    ASSERT_EQ(staged.commit().message, "");
+    EXPECT_EQ(file(dir.path() / "set" / frame_name(5)), encode_rle565(std::span(screen).first(257)))
+        << "the frame that changed pixel 256";
+}
+
 TEST(SetWriter, UntrimmedFramesAreWholeAndNotPartial)
 {
     TempDir dir;
