@@ -4,7 +4,9 @@
 // and photo-like frames that change everywhere. For each, as ratios:
 //   encode from the 40 PNG stills, and from an H.264 clip of them (every
 //   frame of the clip used), over FFmpeg's own decoding of the same input
-//   (ffmpeg -i IN -f null -), in CPU time and in wall time;
+//   (ffmpeg -i IN -f null -), in CPU time and in wall time, and how much of
+//   that is the kernel's (mostly writing the frames), beside a plain copy of
+//   the set (cp -r), which costs what writing those bytes anew costs;
 //   preview over img2webp (lossless, least effort) on the same screens, in
 //   CPU time and in the animation's size; pelimora-vfb over preview;
 //   each tool's peak memory (and FFmpeg's, decoding the clip), in screens
@@ -33,7 +35,7 @@ namespace fs = std::filesystem;
 namespace {
 
 struct Timed {
-    double seconds = 0, cpu = 0, peak_mib = 0;
+    double seconds = 0, cpu = 0, system = 0, peak_mib = 0;
     bool ok = false;
     std::string out;
 };
@@ -45,7 +47,8 @@ Timed timed(std::vector<std::string> argv, bool search_path = false)
     request.search_path = search_path;
     sync(); // no other command's writes left for this one to wait behind
     ProcessRun run = run_process(request, true);
-    Timed result { run.seconds, run.cpu_seconds, run.peak_kib / 1024.0, run.exit_status == 0, run.out };
+    Timed result { run.seconds, run.cpu_seconds, run.system_seconds, run.peak_kib / 1024.0,
+        run.exit_status == 0, run.out };
     if (!result.ok)
         std::fprintf(stderr, "tools_speed: %s failed: %s\n", request.argv[0].c_str(), run.err.c_str());
     return result;
@@ -126,7 +129,7 @@ size_t source_frames_used(const std::string& report)
 }
 
 struct Row {
-    Timed stills_decode, stills_encode, clip_decode, clip_encode, preview, vfb, img2webp;
+    Timed stills_decode, stills_encode, set_copy, clip_decode, clip_encode, preview, vfb, img2webp;
     double preview_mib = 0, img2webp_mib = 0;
     size_t clip_frames = 0;
 };
@@ -139,6 +142,8 @@ bool measure(const fs::path& tools, Kind kind, uint32_t width, uint32_t height, 
     row->stills_decode = ffmpeg({ "-i", dir / "%02d.png", "-f", "null", "-" });
     row->stills_encode
         = timed({ frames, "encode", dir, "--size", size, "--depth", depth, "-q", "-o", dir / "set" });
+    // What writing the set's files alone costs: any encoder writes these bytes.
+    row->set_copy = timed({ "cp", "-r", dir / "set", dir / "set-copy" }, true);
     row->clip_decode = ffmpeg({ "-i", dir / "clip.mp4", "-f", "null", "-" });
     row->clip_encode = timed({ frames, "encode", dir / "clip.mp4", "--size", size, "--depth", depth, "-q",
         "-o", dir / "from-clip" });
@@ -159,7 +164,8 @@ bool measure(const fs::path& tools, Kind kind, uint32_t width, uint32_t height, 
     std::error_code ec;
     row->preview_mib = double(fs::file_size(dir / "preview" / "animation.webp", ec)) / 1048576;
     row->img2webp_mib = double(fs::file_size(dir / "img2webp.webp", ec)) / 1048576;
-    return row->stills_encode.ok && row->clip_encode.ok && row->preview.ok && row->vfb.ok && row->img2webp.ok;
+    return row->stills_encode.ok && row->set_copy.ok && row->clip_encode.ok && row->preview.ok && row->vfb.ok
+        && row->img2webp.ok;
 }
 
 std::string ratio(const Timed& a, const Timed& b)
@@ -182,10 +188,14 @@ std::string memory(const Timed& run, uint32_t width, uint32_t height)
 
 void print_row(const char* kind, uint32_t width, uint32_t height, const Row& r)
 {
-    std::printf("| %ux%u | %s | %s | %s%s | %s | %.2f | %.2f | %s / %s (%s) / %s / %s |\n", width, height,
-        kind, ratio(r.stills_encode, r.stills_decode).c_str(), ratio(r.clip_encode, r.clip_decode).c_str(),
+    std::printf(
+        "| %ux%u | %s | %s | %s%s | %.2f / %.2f / %.2f | %s | %.2f | %.2f | %s / %s (%s) / %s / %s |\n",
+        width, height, kind, ratio(r.stills_encode, r.stills_decode).c_str(),
+        ratio(r.clip_encode, r.clip_decode).c_str(),
         r.clip_frames == size_t(FRAME_COUNT) ? "" : " (not every frame of the clip)",
-        ratio(r.preview, r.img2webp).c_str(), r.preview_mib / r.img2webp_mib, r.vfb.cpu / r.preview.cpu,
+        r.stills_encode.system / r.stills_decode.cpu, r.set_copy.cpu / r.stills_decode.cpu,
+        r.clip_encode.system / r.clip_decode.cpu, ratio(r.preview, r.img2webp).c_str(),
+        r.preview_mib / r.img2webp_mib, r.vfb.cpu / r.preview.cpu,
         memory(r.stills_encode, width, height).c_str(), memory(r.clip_encode, width, height).c_str(),
         memory(r.clip_decode, width, height).c_str(), memory(r.preview, width, height).c_str(),
         memory(r.vfb, width, height).c_str());
@@ -223,13 +233,16 @@ int main(int argc, char** argv)
                 "artwork readers' module and its libraries (encode of a 1x1 PNG): %.0f MiB.\n\n",
         frames_alone.peak_mib, vfb_alone.peak_mib, with_readers.peak_mib);
     std::printf("CPU time ratio (wall time ratio in brackets), each command run once; the boot animation at "
-                "16 bpp, the photo-like frames at 32 bpp; peak memory in screens (W x H x 4 bytes), in MiB "
-                "below 1920x1080.\n\n");
+                "16 bpp, the photo-like frames at 32 bpp; the kernel's part, and a cp -r of the set, in the "
+                "same units (over ffmpeg's CPU); peak memory in screens (W x H x 4 bytes), in MiB below "
+                "1920x1080.\n\n");
     std::printf(
-        "| screen | artwork | encode PNGs / ffmpeg | encode clip / ffmpeg | preview / img2webp | "
+        "| screen | artwork | encode PNGs / ffmpeg | encode clip / ffmpeg | of which the kernel: encode "
+        "PNGs, "
+        "cp of the set, encode clip | preview / img2webp | "
         "preview's size / img2webp's | pelimora-vfb / preview | peak: encode PNGs / encode clip (ffmpeg's "
         "decode of it) / preview / vfb |\n");
-    std::printf("|---|---|---|---|---|---|---|---|\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|\n");
     for (const std::string& size : sizes) {
         uint32_t width = 0, height = 0;
         if (std::sscanf(size.c_str(), "%ux%u", &width, &height) != 2)

@@ -86,6 +86,7 @@ ProcessExit wait_process(pid_t pid)
     exit.peak_kib = usage.ru_maxrss;
     exit.cpu_seconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
         + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    exit.system_seconds = double(usage.ru_stime.tv_sec) + double(usage.ru_stime.tv_usec) / 1e6;
     if (WIFEXITED(status))
         exit.exit_status = WEXITSTATUS(status);
     else if (WIFSIGNALED(status))

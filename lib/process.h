@@ -23,6 +23,7 @@ struct ProcessExit {
     int term_signal = 0;
     long peak_kib = 0; // its peak resident memory
     double cpu_seconds = 0; // its user and system time, its children's included
+    double system_seconds = 0; // of which the kernel's
 };
 ProcessExit wait_process(pid_t pid);
 // Waits until the child stops itself (SIGSTOP) or ends: true when it
