@@ -212,8 +212,11 @@ Error StagedFiles::put_piece(int fd, const std::string& name, std::span<const ui
 
 Error StagedFiles::end_file(int fd, const std::string& name)
 {
-    if (fsync(fd) != 0 || close(fd) != 0)
-        return cannot(dir_ / name, "write", errno);
+    // Closed whether or not the sync went: a file that failed leaves no descriptor open.
+    const int sync_error = fsync(fd) == 0 ? 0 : errno;
+    const int close_error = close(fd) == 0 ? 0 : errno;
+    if (sync_error || close_error)
+        return cannot(dir_ / name, "write", sync_error ? sync_error : close_error);
     stop_if_interrupted();
     return {};
 }
