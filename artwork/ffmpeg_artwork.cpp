@@ -105,12 +105,11 @@ public:
                         ? ": its video is in a format this FFmpeg cannot decode"
                         : ": has no video stream"));
         const AVCodecParameters* parameters = format_->streams[stream_]->codecpar;
-        if (parameters->width <= 0 || parameters->height <= 0
-            || uint64_t(parameters->width) * uint64_t(parameters->height) > MAX_SOURCE_PIXELS)
+        if (parameters->width <= 0 || parameters->height <= 0)
             return input_error(name_ + ": video of " + std::to_string(parameters->width) + "x"
-                + std::to_string(parameters->height) + " is over the limit of "
-                + std::to_string(MAX_SOURCE_PIXELS) + " pixels");
-        return {};
+                + std::to_string(parameters->height) + " pixels");
+        return within(name_ + ": video of ",
+            source_size_allowed(uint32_t(parameters->width), uint32_t(parameters->height)));
     }
 
     // The decoder opened on the stream, with its frames and packet: "" or why not.

@@ -62,10 +62,9 @@ public:
         } catch (const VError& error) {
             return input_error(name_ + ": " + vips_message(error));
         }
-        if (format_ != PictureFormat::svg && uint64_t(width_) * height_ > MAX_SOURCE_PIXELS)
-            return input_error(name_ + ": " + std::to_string(width_) + "x" + std::to_string(height_)
-                + " is over the limit of " + std::to_string(MAX_SOURCE_PIXELS) + " pixels");
-        return {};
+        if (format_ == PictureFormat::svg)
+            return {};
+        return within(name_ + ": ", source_size_allowed(width_, height_));
     }
 
     std::string kind() const override

@@ -327,6 +327,12 @@ std::vector<BadInput> bad_inputs()
             .tool = "pelimora-frames",
             .args = { "encode", "@/huge.png", "-o", "@/x.rle" },
             .message = "10000x10000 is over the limit of" },
+        // Within the pixels, but a decoder takes minutes over its millions of rows.
+        { .name = "PictureTallerThanTheLimit",
+            .setup = [](const Scratch& s) { write_text(s / "tall.png", png_header_only(12, 3866632)); },
+            .tool = "pelimora-frames",
+            .args = { "encode", "@/tall.png", "--fit", "none", "-o", "@/x.rle" },
+            .message = "tall.png: 12x3866632 is over the limit of 16384 pixels a side" },
         { .name = "TruncatedPicture",
             .setup =
                 [](const Scratch& s) {
