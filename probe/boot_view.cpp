@@ -26,12 +26,14 @@ bool read_text(const char* path, char* text, size_t size)
 }
 
 // The drivers that keep the bootloader's picture until the real driver
-// replaces them: simplefb, simpledrm, efifb, vesafb, offb. The same names
+// replaces them: simplefb, the DRM ones (simpledrm, efidrm, vesadrm, ofdrm,
+// whose emulated framebuffers are "NAMEdrmfb"), efifb, vesafb, offb. The same names
 // as the start files' in share/pelimora/boot.
 bool is_handover(const char* driver)
 {
     static const char* const names[] = { "simple", "EFI VGA", "VESA VGA" };
-    static const char* const prefixes[] = { "simpledrm", "efifb", "vesafb", "OFfb", "offb" };
+    static const char* const prefixes[]
+        = { "simpledrm", "efidrm", "vesadrm", "ofdrm", "efifb", "vesafb", "OFfb", "offb" };
     for (const char* name : names)
         if (!strcmp(driver, name))
             return true;

@@ -17,6 +17,7 @@
 #include "vfb/runner.h"
 
 #include <csignal>
+#include <fnmatch.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <unistd.h>
@@ -306,7 +307,9 @@ std::vector<std::string> names_on_line(
 }
 
 // The udev rule and the mdev script pass over the same hand-over drivers,
-// and the probe names each of them.
+// and the probe names each of them: every framebuffer name the kernel's
+// hand-over drivers register (simplefb; simpledrm, efidrm, vesadrm and
+// ofdrm through DRM's fbdev emulation, "NAMEdrmfb"; efifb, vesafb, offb).
 TEST(Probe, KnowsEveryHandOverDriverTheStartFilesPassOver)
 {
     REQUIRE_DEVICE_SANDBOX();
@@ -317,6 +320,15 @@ TEST(Probe, KnowsEveryHandOverDriverTheStartFilesPassOver)
     ASSERT_GE(rule.size(), 5u);
     EXPECT_EQ(rule, script);
     FrameDir frames;
+    for (const char* name : { "simple", "simpledrmdrmfb", "efidrmdrmfb", "vesadrmdrmfb", "ofdrmdrmfb",
+             "EFI VGA", "VESA VGA", "OFfb ATY,Rage", "OFfb display" }) {
+        EXPECT_TRUE(std::any_of(rule.begin(), rule.end(),
+            [&](const std::string& pattern) { return fnmatch(pattern.c_str(), name, 0) == 0; }))
+            << name << " is not passed over by the start files";
+        VirtualDevices devices;
+        devices.fb_id = name;
+        EXPECT_EQ(probe(devices, frames.path()).report["boot"]["handover"], true) << name;
+    }
     for (const std::string& pattern : rule) {
         VirtualDevices devices;
         devices.fb_id = pattern.ends_with('*') ? pattern.substr(0, pattern.size() - 1) + "x" : pattern;
