@@ -149,11 +149,20 @@ std::string readme_text(const FirstFrame& first, const LogoArea& area, const std
               "                 with CONFIG_LOGO=y and CONFIG_LOGO_LINUX_CLUT224=y.\n";
     else
         text += "(no logo_linux_clut224.ppm: frame 1 is all background, so the kernel shows none)\n";
-    text += "cmdline.txt      Add to the kernel's command line:\n                 " + command_line
-        + "\n"
-          "                 It centres one logo where the frame has it and clears the console to the\n"
+    const std::string logo_words = area.width
+        ? "It centres one logo where the frame has it and clears the console to the\n"
           "                 frame's background (colour 0 of the console's palette)"
-        + (panel.rotate ? "; fbcon=rotate turns the logo\n                 as the frames are turned" : "")
+            + std::string(panel.rotate
+                    ? "; fbcon=rotate turns the logo\n                 as the frames are turned"
+                    : "")
+        : "logo.nologo hides the kernel's logo, as frame 1 has none, and the rest\n"
+          "                 clears the console to the frame's background (colour 0 of the console's\n"
+          "                 palette)"
+            + std::string(panel.rotate
+                    ? "; fbcon=rotate turns the console as the frames\n                 are turned"
+                    : "");
+    text += "cmdline.txt      Add to the kernel's command line:\n                 " + command_line + "\n"
+        + "                 " + logo_words
         + ".\n"
           "pelimora-probe on the device names what else shows text or a cursor over the pictures.\n";
     return text;

@@ -193,7 +193,7 @@ TEST(BootLogos, TheSplashIsFrameOneAndTheLogoSitsWhereTheFrameHasIt)
             }
         std::string readme = slurp(scratch / "logos" / "README");
         for (const char* name : { "splash.bmp", "splash-8bit.bmp", "logo_linux_clut224.ppm",
-                 "CONFIG_BMP_24BPP", "CONFIG_LOGO_LINUX_CLUT224", "cmdline.txt" })
+                 "CONFIG_BMP_24BPP", "CONFIG_LOGO_LINUX_CLUT224", "cmdline.txt", "centres one logo" })
             EXPECT_NE(readme.find(name), std::string::npos) << name;
     }
 }
@@ -217,4 +217,25 @@ TEST(BootLogos, ArtOfManyColoursIsApproximatedAndSaidSo)
     EXPECT_LE(colours(read_bmp(scratch / "logos" / "splash-8bit.bmp", &w, &h)), 256u);
     EXPECT_LE(colours(read_ppm(scratch / "logos" / "logo_linux_clut224.ppm", &w, &h)), 224u);
     EXPECT_EQ(w, 64u); // the picture fills the screen: so does the logo
+}
+
+// A first frame of background alone: no logo, and the README and the
+// command line both say so.
+TEST(BootLogos, AFrameOfBackgroundAloneHasNoLogoAndTheReadmeSaysSo)
+{
+    REQUIRE_DEVICE_SANDBOX();
+    Scratch scratch;
+    Bytes plain;
+    for (int i = 0; i < 30 * 20; ++i)
+        plain.insert(plain.end(), { 0x20, 0x30, 0x40 });
+    ASSERT_EQ(write_png_rgb(scratch / "plain.png", 30, 20, plain).message, "");
+    ToolRun made = scratch.run("pelimora-frames",
+        { "logos", scratch / "plain.png", "--size", "64x48", "--depth", "32", "--fit", "none", "--background",
+            "203040", "-o", scratch / "logos" });
+    ASSERT_EQ(made.status, 0) << made.err;
+    EXPECT_FALSE(fs::exists(scratch / "logos" / "logo_linux_clut224.ppm"));
+    EXPECT_NE(slurp(scratch / "logos" / "cmdline.txt").find("logo.nologo"), std::string::npos);
+    const std::string readme = slurp(scratch / "logos" / "README");
+    EXPECT_EQ(readme.find("centres one logo"), std::string::npos) << readme;
+    EXPECT_NE(readme.find("logo.nologo hides the kernel's logo"), std::string::npos) << readme;
 }
