@@ -1,6 +1,9 @@
 #include "commands/screen_options.h"
 
 #include "commands/command_support.h"
+#include "lib/tool_main.h"
+
+#include <cstdio>
 
 void add_size_options(
     CLI::App* command, ScreenFlags* flags, const std::string& size_help, const std::string& depth_help)
@@ -34,16 +37,40 @@ void add_panel_options(
     command->add_option("--panels", *panels_dir, "A folder of panel files (*.json), all in one bundle");
 }
 
+namespace {
+
+// An empty value ("--rotate $UNSET" in a script) is a wrong command line,
+// never taken as the option not given.
+void refuse_empty_values(CLI::App& command)
+{
+    static const CLI::Validator non_empty(
+        [](const std::string& value) {
+            return value.empty() ? std::string("an empty value") : std::string();
+        },
+        "");
+    for (CLI::Option* option : command.get_options())
+        if (option->get_type_size_max() > 0)
+            option->check(non_empty);
+}
+
+} // namespace
+
 int parse_command_line(CLI::App& app, int argc, char** argv)
 {
     app.footer(EXIT_STATUS_HELP);
-    for (CLI::App* command : app.get_subcommands({}))
+    refuse_empty_values(app);
+    for (CLI::App* command : app.get_subcommands({})) {
         command->footer(EXIT_STATUS_HELP);
+        refuse_empty_values(*command);
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
-        // Help and version end well; anything else is a bad argument.
-        return app.exit(error) == 0 ? 0 : int(ExitStatus::bad_command_line);
+        // Help and version end well; anything else is a bad argument, said in one line.
+        if (error.get_exit_code() == 0)
+            return app.exit(error);
+        std::fprintf(stderr, "%s: %s\n", tool_name(), error.what());
+        return int(ExitStatus::bad_command_line);
     }
     return -1;
 }

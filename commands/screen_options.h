@@ -16,5 +16,5 @@ void add_panel_options(CLI::App* command, ScreenFlags* flags, std::vector<std::s
     std::string* panels_dir = nullptr);
 
 // Parses the command line: -1 to go on, else the exit status (0 after
-// --help or --version, 2 for a bad argument, with CLI11's message).
+// --help or --version; 2 for a bad argument or an empty value, said in one line).
 int parse_command_line(CLI::App& app, int argc, char** argv);

@@ -65,6 +65,25 @@ bool swappable(const fs::path& dir)
         && !(working.st_dev == own.st_dev && working.st_ino == own.st_ino);
 }
 
+// `path` and everything below it removed. A folder in it that we may not
+// write in (old contents made read-only) is made writable first, where it
+// is ours to change.
+Error remove_tree(const fs::path& path)
+{
+    std::error_code ec;
+    if (fs::remove_all(path, ec) != static_cast<std::uintmax_t>(-1) && !ec)
+        return {};
+    if (fs::is_directory(fs::symlink_status(path, ec)))
+        (void)chmod(path.c_str(), 0700);
+    for (auto entry = fs::recursive_directory_iterator(path, ec); !ec && entry != fs::end(entry);
+         entry.increment(ec))
+        if (entry->is_directory(ec) && !entry->is_symlink(ec))
+            (void)chmod(entry->path().c_str(), 0700);
+    if (fs::remove_all(path, ec) != static_cast<std::uintmax_t>(-1) && !ec)
+        return {};
+    return input_error(path.string() + ": cannot remove: " + ec.message());
+}
+
 // Scratch that writers killed before they could clean up left in `dir`, and
 // beside it a stage of theirs for `dir`. A live writer's (a single file
 // written beside) stays.
@@ -73,9 +92,9 @@ void remove_stale_scratch(const fs::path& dir)
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(dir, ec))
         if (is_stale_scratch(entry.path().filename().string()))
-            fs::remove_all(entry.path(), ec);
+            (void)remove_tree(entry.path());
     for (const fs::path& stage : stale_scratch_beside(dir))
-        fs::remove_all(stage, ec);
+        (void)remove_tree(stage);
 }
 
 } // namespace
@@ -97,7 +116,7 @@ StagedFiles::~StagedFiles()
 {
     std::error_code ec;
     if (!committed_ && !stage_.empty())
-        fs::remove_all(stage_, ec);
+        (void)remove_tree(stage_);
     if (created_ && !committed_)
         fs::remove(dir_, ec); // only when empty
 }
@@ -115,6 +134,10 @@ Error StagedFiles::prepare()
         created_ = true;
     }
     if (claim_ == Claim::whole_directory) {
+        // A folder we may not write in is not ours to replace, even where
+        // its parent would let us swap it.
+        if (!created_ && access(dir_.c_str(), W_OK | X_OK) != 0)
+            return cannot(dir_, "write in it", errno);
         if (Error error = lock_.take(dir_)) {
             created_ = false; // perhaps made at the same time by the writer that holds it
             return error;
@@ -291,9 +314,8 @@ Error StagedFiles::swap_in()
     committed_ = true;
     sync_directory(stage_.parent_path());
     test_stop_point("commit-3");
-    std::error_code ec;
-    fs::remove_all(stage_, ec);
-    return {};
+    return within(
+        dir_.string() + ": the new contents are in place, but the old ones are left: ", remove_tree(stage_));
 }
 
 // Each staged name renamed into place, a folder there before moved aside
@@ -302,6 +324,7 @@ Error StagedFiles::move_in()
 {
     int step = 0;
     std::error_code ec;
+    Error left; // an old file or folder that could not be removed, said once all is in place
     for (const std::string& name : names_) {
         test_stop_point("commit-" + std::to_string(++step));
         const fs::path from = stage_ / name, to = dir_ / name;
@@ -313,17 +336,18 @@ Error StagedFiles::move_in()
             return cannot(to, "replace", error);
         if (rename(to.c_str(), aside.c_str()) != 0 || rename(from.c_str(), to.c_str()) != 0)
             return cannot(to, "replace", errno);
-        fs::remove_all(aside, ec);
+        if (Error error = remove_tree(aside); error && !left)
+            left = within(to.string() + ": the new one is in place, but the old one is left: ", error);
     }
     committed_ = true;
     for (const std::string& name : removals_) {
         test_stop_point("commit-" + std::to_string(++step));
-        if (fs::remove_all(dir_ / name, ec) == static_cast<std::uintmax_t>(-1) || ec)
-            return input_error((dir_ / name).string() + ": cannot remove: " + ec.message());
+        if (Error error = remove_tree(dir_ / name); error && !left)
+            left = error;
     }
     fs::remove_all(stage_, ec);
     sync_directory(dir_);
-    return {};
+    return left;
 }
 
 Error StagedFiles::commit()

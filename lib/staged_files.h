@@ -42,7 +42,8 @@ public:
     StagedFiles(const StagedFiles&) = delete;
     StagedFiles& operator=(const StagedFiles&) = delete;
 
-    // Makes the directory if need be and takes its lock.
+    // Makes the directory if need be and takes its lock; a directory we may
+    // not write in is refused, though its parent would let a swap replace it.
     Error prepare();
     // Errors name the file by its final name ("SUB/FILE" for a
     // file in a folder SUB of `dir`, which the commit replaces whole).

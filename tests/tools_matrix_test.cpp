@@ -122,7 +122,7 @@ std::vector<std::string> errors_of(const ToolRun& run)
 }
 
 struct BadInput {
-    const char* name;
+    std::string name;
     std::function<void(const Scratch&)> setup;
     std::string tool;
     std::vector<std::string> args; // "@" stands for the scratch directory
@@ -192,6 +192,64 @@ BadInput bad_name(const char* test, const std::string& name, const std::string& 
         .args = { "encode", "@/art", "--panel", "@/a.json", "--panel", "@/b.json", "-o", "@/bundle" },
         .message = "a.json: name " + shown,
         .status = ExitStatus::bad_command_line };
+}
+
+// Every option that takes a value, on every command, given an empty one: a
+// script's unset variable is a wrong command line, never "not given".
+std::vector<BadInput> empty_values()
+{
+    struct Command {
+        std::string name, tool;
+        std::vector<std::string> args, options;
+    };
+    const std::vector<std::string> screen
+        = { "--size", "--depth", "--format", "--line-length", "--rotate", "--panel" };
+    auto with = [&](std::vector<std::string> more) {
+        more.insert(more.begin(), screen.begin(), screen.end());
+        return more;
+    };
+    const Command commands[] = {
+        { "Encode", "pelimora-frames", { "encode", "@/art.png", "-o", "@/n" },
+            with({ "--panels", "--fit", "--background", "--start", "--every", "--out" }) },
+        { "Logos", "pelimora-frames", { "logos", "@/art.png", "-o", "@/n" },
+            with({ "--fit", "--background", "--start", "--out" }) },
+        { "Decode", "pelimora-frames", { "decode", "@/Loop_1.rle", "-o", "@/x.png" },
+            with({ "--base", "--out" }) },
+        { "Preview", "pelimora-frames", { "preview", "@/set", "-o", "@/p" }, with({ "--base", "--out" }) },
+        { "Check", "pelimora-frames", { "check", "@/set" }, screen },
+        { "Sample", "pelimora-frames", { "sample", "--size", "64x48", "-o", "@/s" }, { "--size", "--out" } },
+        { "Vfb", "pelimora-vfb", { "--frames", "@/set", "-o", "@/v" },
+            with({ "--frames", "--player", "--out" }) },
+    };
+    std::vector<BadInput> cases;
+    for (const Command& command : commands) {
+        for (const std::string& option : command.options) {
+            std::string name = "EmptyValue" + command.name + option;
+            std::erase(name, '-');
+            std::vector<std::string> args = command.args; // without the option's own value
+            auto given = std::find(args.begin(), args.end(), option == "--out" ? "-o" : option);
+            if (given != args.end())
+                args.erase(given, given + 2);
+            args.insert(args.end(), { option, "" });
+            cases.push_back({ .name = name,
+                .setup = [](const Scratch&) {},
+                .tool = command.tool,
+                .args = args,
+                .message = option + ": an empty value",
+                .status = ExitStatus::bad_command_line });
+        }
+        std::vector<std::string> args = command.args; // the first positional given empty
+        if (command.tool == "pelimora-frames" && command.name != "Sample") {
+            args[1] = "";
+            cases.push_back({ .name = "EmptyValue" + command.name + "Input",
+                .setup = [](const Scratch&) {},
+                .tool = command.tool,
+                .args = args,
+                .message = ": an empty value",
+                .status = ExitStatus::bad_command_line });
+        }
+    }
+    return cases;
 }
 
 std::vector<BadInput> bad_inputs()
@@ -728,7 +786,9 @@ TEST_P(ToolsRefuse, WithOneLineAndNothingChanged)
 }
 
 INSTANTIATE_TEST_SUITE_P(Matrix, ToolsRefuse, testing::ValuesIn(bad_inputs()),
-    [](const testing::TestParamInfo<BadInput>& info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<BadInput>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(EmptyValues, ToolsRefuse, testing::ValuesIn(empty_values()),
+    [](const testing::TestParamInfo<BadInput>& info) { return info.param.name; });
 
 TEST(ToolsMatrix, EncodeOnAFullFileSystemLeavesTheOldSet)
 {
@@ -754,6 +814,69 @@ TEST(ToolsMatrix, EncodeOnAFullFileSystemLeavesTheOldSet)
     EXPECT_EQ(scratch.contents(), before);
     EXPECT_FALSE(has_temporaries(scratch));
     umount((scratch / "small").c_str());
+}
+
+// A tool run by a user, not root: as nobody when the tests run as root
+// (whose writes no folder's mode stops), with the scratch made theirs.
+ToolRun run_as_user(const Scratch& scratch, const std::string& tool, std::vector<std::string> args)
+{
+    SpawnRequest request;
+    request.argv = std::move(args);
+    request.argv.insert(request.argv.begin(), tool_path(tool));
+    if (getuid() == 0) {
+        for (const auto& entry : fs::recursive_directory_iterator(scratch.path()))
+            EXPECT_EQ(lchown(entry.path().c_str(), 65534, 65534), 0) << entry.path();
+        EXPECT_EQ(chown(scratch.path().c_str(), 65534, 65534), 0);
+        request.argv.insert(
+            request.argv.begin(), { "setpriv", "--reuid=65534", "--regid=65534", "--clear-groups" });
+        request.search_path = true;
+    }
+    ProcessRun process = run_process(request, true);
+    return { process.exit_status, process.term_signal, process.out, process.err };
+}
+
+// An output folder its owner made read-only is refused before any work, in
+// one line, and left as it was; old contents made read-only inside a
+// folder that is replaced go with it. No hidden copy is ever left behind.
+TEST(ToolsMatrix, AReadOnlyOutputIsRefusedAndNoOldContentsLinger)
+{
+    REQUIRE_DEVICE_SANDBOX();
+    Scratch scratch;
+    write_art(scratch / "art", 3);
+    write_text(scratch / "a.json", R"({"xres": 64, "yres": 48, "bits_per_pixel": 16, "name": "a"})");
+    write_text(scratch / "b.json", R"({"xres": 32, "yres": 24, "bits_per_pixel": 16, "name": "b"})");
+    const std::string art = scratch / "art", picture = scratch / "art" / "a1.png";
+    const std::vector<std::string> panel = { "--size", "64x48", "--depth", "16" };
+    const std::vector<std::pair<std::string, std::vector<std::string>>> outputs = {
+        { "logos", { "logos", picture, "-o", scratch / "logos" } },
+        { "set", { "encode", art, "-o", scratch / "set" } },
+    };
+    for (auto [name, args] : outputs) {
+        SCOPED_TRACE(name);
+        args.insert(args.end(), panel.begin(), panel.end());
+        ToolRun first = run_as_user(scratch, "pelimora-frames", args);
+        ASSERT_EQ(first.status, 0) << first.err;
+        ASSERT_EQ(chmod((scratch / name).c_str(), 0555), 0);
+        auto before = scratch.contents();
+        ToolRun again = run_as_user(scratch, "pelimora-frames", args);
+        EXPECT_EQ(again.status, int(ExitStatus::wrong_input)) << again.err;
+        EXPECT_EQ(again.err,
+            "pelimora-frames: " + (scratch / name).string() + ": cannot write in it: Permission denied\n");
+        EXPECT_EQ(scratch.contents(), before);
+        EXPECT_FALSE(has_temporaries(scratch));
+    }
+    const std::vector<std::string> bundle = { "encode", art, "--panel", scratch / "a.json", "--panel",
+        scratch / "b.json", "-o", scratch / "bundle" };
+    ToolRun first = run_as_user(scratch, "pelimora-frames", bundle);
+    ASSERT_EQ(first.status, 0) << first.err;
+    for (const char* set : { "a", "b" })
+        ASSERT_EQ(chmod((scratch / "bundle" / set).c_str(), 0555), 0);
+    ToolRun again = run_as_user(scratch, "pelimora-frames", bundle);
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_FALSE(has_temporaries(scratch));
+    struct stat info;
+    ASSERT_EQ(stat((scratch / "bundle" / "a").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0755u) << "a set made anew has a new folder's mode";
 }
 
 TEST(ToolsMatrix, EncodeInterruptedLeavesTheOldSet)
