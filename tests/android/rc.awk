@@ -1,8 +1,9 @@
 # init's .rc grammar as its README documents it: sections "on TRIGGER",
 # "service NAME PATH [ARGS]" and "import PATH", each followed by indented
 # commands (actions) or options (services) of known names and arity.
-# Prints "service NAME PATH", "started NAME" and "oneshot NAME" for the
-# checks that follow; exits 1 at the first fault, naming the line.
+# Prints "service NAME PATH", "started NAME", "oneshot NAME",
+# "capabilities NAME [CAPABILITY...]" and "wait PATH" for the checks that
+# follow; exits 1 at the first fault, naming the line.
 function fail(why) { printf "pelimora.rc:%d: %s\n", NR, why > "/dev/stderr"; bad = 1; exit 1 }
 BEGIN {
     split("bootchart chmod chown class_start class_stop class_reset class_restart copy domainname enable " \
@@ -34,11 +35,13 @@ BEGIN {
         if (!($1 in command)) fail("unknown command " $1)
         if ($1 == "wait" && (NF < 2 || NF > 3 || (NF == 3 && $3 !~ /^[0-9]+$/))) fail("wait PATH [SECONDS]")
         if ($1 == "start") { if (NF != 2) fail("start NAME"); started[$2] = 1 }
+        if ($1 == "wait") print "wait " $2
     } else if (section == "service") {
         if (!($1 in option) && $1 !~ /^memcg\./) fail("unknown service option " $1)
         if (($1 == "oneshot" || $1 == "disabled") && NF != 1) fail($1 " takes nothing")
         if (($1 == "user" || $1 == "seclabel") && NF != 2) fail($1 " takes one value")
         if ($1 == "oneshot") print "oneshot " service
+        if ($1 == "capabilities") { $1 = ""; print "capabilities " service $0 }
     } else fail("a command outside any section")
 }
 END {
