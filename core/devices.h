@@ -10,3 +10,7 @@ constexpr char TTY_PATH[] = "/dev/tty0";
 constexpr int TTY_OPEN_FLAGS = O_RDWR | O_DSYNC;
 static_assert(TTY_OPEN_FLAGS == 0x1002);
 constexpr char KMSG_PATH[] = "/dev/kmsg";
+
+// pelimora-kms: the DRM cards it looks through, card0 first.
+constexpr char DRI_CARD_PATH_FORMAT[] = "/dev/dri/card%d";
+constexpr int DRI_CARD_COUNT = 8;

@@ -2,7 +2,9 @@
 // what pace. Compiled in; nothing about it is configurable on the device.
 #pragma once
 
+#include <errno.h>
 #include <stdio.h>
+#include <time.h>
 
 constexpr char FRAME_PATH_PREFIX[] = "/bootimages/Loop_";
 // Prefix, frame number in decimal without leading zeros, ".rle".
@@ -25,4 +27,11 @@ constexpr unsigned frame_directory_length()
         if (FRAME_PATH_PREFIX[i] == '/')
             length = i + 1;
     return length;
+}
+
+// Sleeps the whole delay: a signal only splits the pause, it never shortens it.
+inline void sleep_us(long microseconds)
+{
+    timespec left = { microseconds / 1000000, (microseconds % 1000000) * 1000 };
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) { }
 }

@@ -3,17 +3,6 @@
 #include "src/render.h"
 #include "src/screen.h"
 
-#include <errno.h>
-#include <stdio.h>
-#include <time.h>
-
-// Sleeps the whole delay: a signal only splits the pause, it never shortens it.
-static void sleep_us(long microseconds)
-{
-    timespec left = { microseconds / 1000000, (microseconds % 1000000) * 1000 };
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) { }
-}
-
 int main(int, char**)
 {
     screen_open();

@@ -1,12 +1,14 @@
 #!/bin/sh
-# A static ARM player and probe (ARMv7 or AArch64) under QEMU's user-mode
-# emulator, behind a private /dev that holds nothing but a kernel log file: no
-# framebuffer, so the player logs one message and exits 0, and the probe
-# reports the missing screen, logs nothing and exits 1.
-#   arm_smoke.sh PLAYER PROBE
+# A static ARM player, probe and pelimora-kms (ARMv7 or AArch64) under QEMU's
+# user-mode emulator, behind a private /dev that holds nothing but a kernel
+# log file: no framebuffer, so the player logs one message and exits 0, the
+# probe reports the missing screen, logs nothing and exits 1, and with no
+# DRM card pelimora-kms logs one message and exits 0.
+#   arm_smoke.sh PLAYER PROBE KMS
 set -eu
 player=$(realpath "$1")
 probe=$(realpath "$2")
+kms=$(realpath "$3")
 
 # The target from the ELF header (executable, machine), and its limits:
 # AArch64's C library formats 128-bit long doubles in software, which costs
@@ -14,8 +16,8 @@ probe=$(realpath "$2")
 # about 4 KB on either, its report's boot part (the command line and the
 # console's sysfs) about 4 KB more.
 case $(od -An -tx1 -j16 -N4 "$player" | tr -d ' ') in
-02002800) cross=arm-linux-gnueabihf qemu=qemu-arm-static player_limit=24576 probe_limit=49152 ;;
-0200b700) cross=aarch64-linux-gnu qemu=qemu-aarch64-static player_limit=40960 probe_limit=73728 ;;
+02002800) cross=arm-linux-gnueabihf qemu=qemu-arm-static player_limit=24576 probe_limit=49152 kms_limit=28672 ;;
+0200b700) cross=aarch64-linux-gnu qemu=qemu-aarch64-static player_limit=40960 probe_limit=73728 kms_limit=45056 ;;
 *) echo "$player: not an ARMv7 or AArch64 executable" >&2; exit 1 ;;
 esac
 emulator=$(command -v $qemu) || { echo "$qemu missing: run scripts/setup-debian" >&2; exit 1; }
@@ -46,6 +48,7 @@ check_binary() {
 }
 check_binary "$player" $player_limit
 check_binary "$probe" $probe_limit
+check_binary "$kms" $kms_limit
 
 [ "$(id -u)" = 0 ] && ns="unshare -m" || ns="unshare -rm"
 $ns sh -eu -c '
@@ -66,5 +69,12 @@ $ns sh -eu -c '
     grep -q "\"error\": \"cannot open: No such file or directory\"" /dev/report || { cat /dev/report >&2; exit 1; }
     grep -q "\"kmsg\": \"writable\"" /dev/report || { cat /dev/report >&2; exit 1; }
     [ ! -s /dev/kmsg ] || { echo "the probe wrote to the kernel log" >&2; exit 1; }
-' smoke "$emulator" "$player" "$probe"
-echo "ok: $cross player $(wc -c < "$player") bytes, exit 0, one message; probe $(wc -c < "$probe") bytes, its report"
+
+    status=0
+    "$1" "$4" || status=$?
+    expected="<3>pelimora: cannot open '\''/dev/dri/card0'\''"
+    [ "$status" = 0 ] || { echo "pelimora-kms exit status $status" >&2; exit 1; }
+    [ "$(cat /dev/kmsg)" = "$expected" ] || { echo "pelimora-kms kernel log: $(cat /dev/kmsg)" >&2; exit 1; }
+' smoke "$emulator" "$player" "$probe" "$kms"
+echo "ok: $cross player $(wc -c < "$player") bytes, exit 0, one message; probe $(wc -c < "$probe") bytes, its report;" \
+    "pelimora-kms $(wc -c < "$kms") bytes, exit 0, one message"

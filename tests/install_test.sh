@@ -30,7 +30,7 @@ for script in pelimora-boot mdev/pelimora-mdev; do
 done
 for target in arm:armv7 arm64:aarch64; do
     if [ -f "$build/${target%:*}/pelimora" ]; then
-        for program in pelimora pelimora-probe; do
+        for program in pelimora pelimora-probe pelimora-kms; do
             cmp "$build/${target%:*}/$program" "$scratch/with space/usr/share/pelimora/${target#*:}/$program"
         done
     fi
