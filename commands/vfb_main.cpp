@@ -50,6 +50,7 @@ struct VfbOptions {
     ScreenFlags flags;
     std::optional<ScreenGeometry> listed; // a bundle's set: the panel its index lists
     bool quiet = false;
+    bool kms = false; // pelimora-kms on a virtual DRM card, not the player on a framebuffer
     PlayerPaths paths = installed_player();
     std::string player = paths.player.string();
 };
@@ -65,6 +66,9 @@ void add_options(CLI::App& app, VfbOptions& options)
     add_panel_options(&app, &options.flags);
     app.add_option("-o,--out", options.out, "Where animation.webp and contact-sheet.png go")->required();
     app.add_option("--player", options.player, "Host build of the player")->capture_default_str();
+    app.add_flag("--kms", options.kms,
+        "Run pelimora-kms on a virtual DRM card of the screen (32 bits a pixel, XRGB8888, the line length "
+        "as its pitch) instead of the player on a framebuffer");
     app.add_flag("-q,--quiet", options.quiet, "No progress line");
 }
 
@@ -87,6 +91,10 @@ int choose_vfb_screen(
     if (Error error = choose_screen(given, *description, true, &chosen))
         return fail(error);
     *geometry = chosen.geometry;
+    if (options.kms && std::string(geometry->pixel_format().name) != "XRGB8888")
+        return fail(usage_error("--kms: pelimora-kms draws on an XRGB8888 buffer at 32 bits a pixel, and the "
+                                "screen is "
+            + std::string(geometry->pixel_format().name) + "; make the set --format XRGB8888"));
     std::vector<std::string>& notes = chosen.notes;
     for (const std::string& line : panel_caveats(*geometry, made_for(*description, *geometry)))
         notes.push_back(line);
@@ -114,10 +122,12 @@ Error room_for_captures(const fs::path& scratch, const ScreenGeometry& geometry,
         + std::to_string((uint64_t(space.f_bavail) * space.f_frsize) >> 20) + " MB are free");
 }
 
-VirtualDevices devices_for(const ScreenGeometry& geometry)
+VirtualDevices devices_for(const ScreenGeometry& geometry, bool kms)
 {
     VirtualDevices devices;
     devices.fb = fb_of_format(geometry.width, geometry.height, geometry.pixel_format(), geometry.stride());
+    if (kms)
+        devices.drm = "card";
     return devices;
 }
 
@@ -133,7 +143,9 @@ int follow_run(const VfbOptions& options, const ScreenGeometry& geometry, const 
 {
     PlayerPaths paths = options.paths;
     paths.player = options.player;
-    VirtualDevices devices = devices_for(geometry);
+    if (options.kms)
+        paths = paths.kms();
+    VirtualDevices devices = devices_for(geometry, options.kms);
     std::future<PlayerRun> running;
     {
         SignalsHeld held; // the thread leaves interrupts to this one
@@ -188,12 +200,11 @@ int report_run(const VfbOptions& options, const ScreenGeometry& geometry,
             "the screen is not as the set was made to leave it after " + name_list(not_as_made, 8)));
     size_t messages = std::count(run.kmsg.begin(), run.kmsg.end(), '\n');
     bool matches = followed.differing == 0 && followed.shown == FRAME_COUNT;
-    std::printf(
-        "pelimora: %zu of %d frames drawn on %s at %u bpp%s in %.2f s, %zu kernel messages, exit status "
-        "%d; the screens %s the preview%s; %s, %s\n",
-        run.pans, FRAME_COUNT, geometry.size_text().c_str(), geometry.bits_per_pixel,
-        rotation_text(geometry, true).c_str(), run.seconds, messages, run.exit_status,
-        matches ? "match" : "DO NOT match",
+    std::printf("%s: %zu of %d frames drawn on %s at %u bpp%s in %.2f s, %zu kernel messages, exit status "
+                "%d; the screens %s the preview%s; %s, %s\n",
+        options.kms ? "pelimora-kms" : "pelimora", run.pans, FRAME_COUNT, geometry.size_text().c_str(),
+        geometry.bits_per_pixel, rotation_text(geometry, true).c_str(), run.seconds, messages,
+        run.exit_status, matches ? "match" : "DO NOT match",
         not_as_made.empty() ? "" : ", but NOT the screens the set was made to leave",
         (fs::path(options.out) / folder / ANIMATION_FILE).c_str(),
         (fs::path(options.out) / folder / CONTACT_SHEET_FILE).c_str());

@@ -1,5 +1,6 @@
 #include "kms/display.h"
 
+#include "core/drm_closefb.h"
 #include "src/kmsg.h"
 
 #include <drm/drm.h>
@@ -10,16 +11,6 @@
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <unistd.h>
-
-// CLOSEFB (Linux 6.8): the framebuffer leaves this file's list but stays on
-// the plane until the next master replaces it. Older kernels answer EINVAL.
-#ifndef DRM_IOCTL_MODE_CLOSEFB
-struct drm_mode_closefb {
-    __u32 fb_id;
-    __u32 pad;
-};
-#define DRM_IOCTL_MODE_CLOSEFB DRM_IOWR(0xD0, struct drm_mode_closefb)
-#endif
 
 Display display = { .fd = -1 };
 

@@ -3,6 +3,7 @@
 #include "core/schedule.h"
 #include "frames/replay.h"
 #include "frames/rle565.h"
+#include "tests/support/clean_run.h"
 #include "tests/support/frame_dir.h"
 #include "tests/support/sandboxed.h"
 #include "vfb/runner.h"
@@ -61,15 +62,7 @@ PlayerRun play(
     for (Event& e : run.events)
         if (e.kind == EventKind::open && e.rc > 0)
             e.rc = 0;
-    EXPECT_EQ(run.error, "");
-    EXPECT_EQ(run.term_signal, 0);
-    EXPECT_EQ(run.exit_status, 0);
-    for (EventKind wrong : { EventKind::leak, EventKind::overrun, EventKind::refuse, EventKind::error })
-        for (const Event& e : run.of(wrong))
-            ADD_FAILURE() << describe(e);
-    // Every message reaches the log in one write of its own.
-    EXPECT_EQ(run.count(EventKind::write, Device::kmsg),
-        size_t(std::count(run.kmsg.begin(), run.kmsg.end(), '\n')));
+    expect_clean_run(run);
     return run;
 }
 

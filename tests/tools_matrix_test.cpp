@@ -1452,6 +1452,36 @@ TEST(ToolsMatrix, VfbJudgesTheSetAsCheckDoes)
     EXPECT_EQ(scratch.run("pelimora-frames", { "check", scratch / "set" }).status, 1);
 }
 
+// pelimora-kms on the virtual DRM card, against the preview: a set made for
+// the XRGB8888 buffer (its pitch longer than a row) plays pixel-exact; a set
+// made for another format is refused before it runs.
+TEST(ToolsMatrix, VfbRunsPelimoraKmsOnAVirtualCard)
+{
+    REQUIRE_DEVICE_SANDBOX();
+    Scratch scratch;
+    write_art(scratch / "art", 8);
+    ToolRun made = scratch.run("pelimora-frames",
+        { "encode", scratch / "art", "--depth", "32", "--format", "XRGB8888", "--line-length", "320", "-o",
+            scratch / "set" });
+    ASSERT_EQ(made.status, 0) << made.err;
+    ToolRun vfb = scratch.run(
+        "pelimora-vfb", { "--frames", scratch / "set", "--kms", "-q", "-o", scratch / "device" });
+    EXPECT_EQ(vfb.status, 0) << vfb.err;
+    EXPECT_NE(vfb.out.find("pelimora-kms: 40 of 40 frames drawn"), std::string::npos) << vfb.out;
+    EXPECT_NE(vfb.out.find("the screens match the preview"), std::string::npos) << vfb.out;
+    ASSERT_EQ(
+        scratch
+            .run("pelimora-frames", { "encode", scratch / "art", "--depth", "16", "-o", scratch / "rgb565" })
+            .status,
+        0);
+    ToolRun refused
+        = scratch.run("pelimora-vfb", { "--frames", scratch / "rgb565", "--kms", "-o", scratch / "d16" });
+    EXPECT_EQ(refused.status, int(ExitStatus::bad_command_line));
+    EXPECT_NE(refused.err.find("--kms: pelimora-kms draws on an XRGB8888 buffer"), std::string::npos)
+        << refused.err;
+    EXPECT_FALSE(fs::exists(scratch / "d16"));
+}
+
 TEST(ToolsMatrix, AClipCutShortIsUsedOnlyWhenAllowed)
 {
     Scratch scratch;

@@ -128,7 +128,7 @@ std::vector<std::string> player_environment(const PlayerPaths& paths, const std:
             std::pair(VDEV_FB_LINE, std::string(fb.fb_line)),
             std::pair(VDEV_FB_CHANNELS, std::string(fb.fb_channels)), std::pair(VDEV_FB_ID, devices.fb_id),
             std::pair(VDEV_MACHINE, devices.machine), std::pair(VDEV_SYSTEM, devices.system),
-            std::pair(VDEV_FAIL, devices.fail) })
+            std::pair(VDEV_FAIL, devices.fail), std::pair(VDEV_DRM, devices.drm) })
         if (!value.empty())
             set(name, value);
     if (devices.kmsg)
@@ -195,7 +195,8 @@ PlayerRun run_player(const PlayerPaths& paths, const VirtualDevices& devices, co
             run.error = "the virtual devices wrote an unreadable line: " + line;
             continue;
         }
-        if (event.kind == EventKind::mmap && event.device == Device::fb && event.rc == 0)
+        if ((event.kind == EventKind::mmap && event.device == Device::fb && event.rc == 0)
+            || (event.kind == EventKind::pan && event.device == Device::drm && event.length))
             run.screen_bytes = size_t(event.length);
         run.pans += event.kind == EventKind::pan;
         run.events.push_back(event);
@@ -302,7 +303,8 @@ void FramesFollower::poll()
 void FramesFollower::take(const Event& e)
 {
     ++events_;
-    if (e.kind == EventKind::mmap && e.device == Device::fb && e.rc == 0)
+    if ((e.kind == EventKind::mmap && e.device == Device::fb && e.rc == 0)
+        || (e.kind == EventKind::pan && e.device == Device::drm && e.length))
         screen_bytes_ = size_t(e.length);
     if (e.kind == EventKind::open && e.device == Device::tty) {
         end_frame();

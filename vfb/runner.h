@@ -29,6 +29,9 @@ struct VirtualDevices {
     bool kmsg = true; // false: /dev/kmsg cannot be opened
     long signal_us = 0; // interrupt the player with SIGUSR1 this often
     bool clock = false; // the start and every pan carry the monotonic clock
+    // Set: a DRM card in place of the framebuffer, of `fb`'s size and line
+    // length, for pelimora-kms: "card", or what is odd about it (VDEV_DRM).
+    std::string drm;
 };
 
 // A framebuffer of this size in this pixel format, with lines of
@@ -61,6 +64,13 @@ struct PlayerPaths {
     std::filesystem::path player; // host build of pelimora (or of pelimora-probe)
     std::filesystem::path vdev; // libvdev.so
     std::string preload_first; // sanitizer runtime, when the build has one
+    // pelimora-kms beside the player, run the same way.
+    PlayerPaths kms() const
+    {
+        PlayerPaths paths = *this;
+        paths.player.replace_filename("pelimora-kms");
+        return paths;
+    }
     // The host probe beside the player, run the same way.
     PlayerPaths probe() const
     {

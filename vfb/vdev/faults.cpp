@@ -57,6 +57,11 @@ void faults_load()
     faults.fb_var = strstr(fail, "fb-var");
     faults.fb_mmap = strstr(fail, "fb-mmap");
     faults.fb_pan = strstr(fail, "fb-pan");
+    faults.drm_dumb = strstr(fail, "drm-dumb");
+    faults.drm_mmap = strstr(fail, "drm-mmap");
+    faults.drm_addfb = strstr(fail, "drm-addfb");
+    faults.drm_setcrtc = strstr(fail, "drm-setcrtc");
+    faults.drm_dirty = strstr(fail, "drm-dirty");
     auto frame = [fail](const char* point) {
         const char* at = strstr(fail, point);
         return at ? atoi(at + strlen(point)) : 0;

@@ -43,6 +43,8 @@ int open_device(const char* path, int flags, mode_t mode)
         return tty_open(flags);
     if (!strcmp(path, KMSG_PATH))
         return kmsg_open(flags);
+    if (!strncmp(path, "/dev/dri/card", 13))
+        return drm_open(path, flags);
     if (!strncmp(path, "/dev/", 5) || !strcmp(path, "/dev")) {
         Event e = event(EventKind::refuse, Device::none, -1);
         snprintf(e.path, sizeof e.path, "%s", path);
@@ -70,6 +72,8 @@ void* do_mmap(void* addr, size_t len, int prot, int flags, int fd, off_t offset)
     Device device = device_of(fd);
     if (device == Device::fb)
         return fb_mmap(len, prot, flags, fd, offset);
+    if (device == Device::drm)
+        return drm_mmap(len, prot, flags, offset);
     Event e = event(EventKind::mmap, device, -1);
     e.length = int64_t(len), e.prot = prot, e.flags = flags, e.offset = offset;
     if (device == Device::frame && frame_mmap_fails(fd)) {
@@ -167,6 +171,7 @@ int ioctl(int fd, unsigned long request, ...)
     switch (Device device = device_of(fd)) {
     case Device::fb: return fb_ioctl(request, arg);
     case Device::tty: return tty_ioctl(request, arg);
+    case Device::drm: return drm_ioctl(request, arg);
     case Device::kmsg:
     case Device::frame: {
         Event e = event(EventKind::ioctl, device, -1);

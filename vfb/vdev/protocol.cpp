@@ -8,7 +8,8 @@ namespace {
 
 constexpr const char* KIND_NAMES[] = { "start", "open", "close", "fix", "var", "pan", "kdsetmode", "ioctl",
     "mmap", "munmap", "fstat", "write", "sleep", "refuse", "leak", "overrun", "error", "exit" };
-constexpr const char* DEVICE_NAMES[] = { "-", "fb", "tty", "kmsg", "frame" };
+constexpr const char* DEVICE_NAMES[] = { "-", "fb", "tty", "kmsg", "frame", "drm" };
+static_assert(sizeof DEVICE_NAMES / sizeof *DEVICE_NAMES == size_t(Device::drm) + 1);
 static_assert(sizeof KIND_NAMES / sizeof *KIND_NAMES == size_t(EventKind::exit) + 1);
 
 struct Field {

@@ -25,6 +25,12 @@ constexpr char VDEV_MACHINE[] = "VDEV_MACHINE"; // what uname says the machine i
 // sysfs: /proc/cmdline, /sys/class/graphics/... and /sys/class/vtconsole/...
 // are read below it; absent: they cannot be opened.
 constexpr char VDEV_SYSTEM[] = "VDEV_SYSTEM";
+// set: a DRM card at /dev/dri/card0 in place of the framebuffer, of the
+// framebuffer settings' size and line length: "card", or a comma-separated
+// list of what is odd about it: disconnected, unprobed (its connector never
+// probed), unbound (no encoder on its connector yet), mode-unset (its CRTC
+// shows no mode), other-master (another program holds it), no-closefb.
+constexpr char VDEV_DRM[] = "VDEV_DRM";
 constexpr char VDEV_FAIL[] = "VDEV_FAIL"; // failure points, see VirtualDevices::fail
 constexpr char VDEV_TTY[] = "VDEV_TTY"; // ok, missing, refuse
 constexpr char VDEV_KMSG[] = "VDEV_KMSG"; // file standing in for the kernel log; absent: unopenable
@@ -62,7 +68,7 @@ enum class EventKind : uint8_t {
     close,
     fix, // FBIOGET_FSCREENINFO
     var, // FBIOGET_VSCREENINFO
-    pan, // FBIOPAN_DISPLAY: the screen was captured
+    pan, // FBIOPAN_DISPLAY, or a DRM card's SETCRTC, DIRTYFB, PAGE_FLIP: the screen was captured
     kdsetmode,
     ioctl, // any other request
     mmap,
@@ -76,7 +82,7 @@ enum class EventKind : uint8_t {
     error, // the virtual devices could not do their part
     exit,
 };
-enum class Device : uint8_t { none, fb, tty, kmsg, frame };
+enum class Device : uint8_t { none, fb, tty, kmsg, frame, drm };
 
 // Every field a call may carry; what a kind leaves unused stays 0.
 struct Event {
@@ -86,7 +92,7 @@ struct Event {
     int64_t error = 0; // errno of a failed call
     int64_t flags = 0; // open and mmap flags
     int64_t prot = 0; // mmap protection
-    int64_t length = 0; // bytes mapped, unmapped or written
+    int64_t length = 0; // bytes mapped, unmapped or written; a DRM card's pan: bytes captured
     int64_t offset = 0; // mmap offset; overrun: the first byte that changed
     int64_t request = 0; // ioctl request; KDSETMODE: the mode
     int64_t number = 0; // pan: its count from 1

@@ -129,6 +129,7 @@ __attribute__((constructor)) void load()
     started.clock_ns = config.clock ? monotonic_ns() : 0;
     log_event(started);
     fb_load();
+    drm_load();
     faults_load();
     signals_start();
 }

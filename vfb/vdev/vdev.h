@@ -35,6 +35,7 @@ extern Config config;
 struct Faults {
     bool fb_open = false, fb_fix = false, fb_var = false, fb_mmap = false, fb_pan = false;
     int frame_open = 0, frame_fstat = 0, frame_mmap = 0; // frame numbers, 0 for none
+    bool drm_dumb = false, drm_mmap = false, drm_addfb = false, drm_setcrtc = false, drm_dirty = false;
 };
 extern Faults faults;
 
@@ -75,6 +76,11 @@ void fb_load();
 int tty_open(int flags);
 int tty_ioctl(unsigned long request, void* arg);
 int kmsg_open(int flags);
+void drm_load();
+bool drm_present();
+int drm_open(const char* path, int flags);
+int drm_ioctl(unsigned long request, void* arg);
+void* drm_mmap(size_t len, int prot, int flags, off_t offset);
 // Frame paths go to the caller's directory: a descriptor, -1, or -2 when the
 // path is not a frame's.
 int frame_open(const char* path, int flags, mode_t mode);

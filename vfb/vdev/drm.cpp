@@ -1,0 +1,374 @@
+// A DRM card at /dev/dri/card0, for pelimora-kms: one connector, encoder and
+// CRTC, the mode and pitch of the framebuffer settings (VDEV_FB, VDEV_FB_LINE),
+// dumb buffers in memfds mapped at offsets above 4 GiB, framebuffers of the
+// formats virtio-gpu scans out, master, and CLOSEFB or not. What the CRTC
+// shows is captured at SETCRTC, DIRTYFB and PAGE_FLIP, as a pan is on the
+// framebuffer. Every DRM call is logged as an ioctl event named by its path.
+#include "core/drm_closefb.h"
+#include "vfb/vdev/vdev.h"
+
+#include <drm/drm.h>
+#include <drm/drm_fourcc.h>
+#include <drm/drm_mode.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace vdev {
+namespace {
+
+constexpr uint32_t CRTC_ID = 31, ENCODER_ID = 32, CONNECTOR_ID = 33, FIRST_FB_ID = 40;
+constexpr int BUFFERS = 4;
+constexpr uint64_t MAP_BASE = uint64_t(1) << 32; // where a 64-bit kernel puts dumb-buffer offsets
+constexpr uint64_t MAP_STEP = uint64_t(1) << 28;
+
+struct Card {
+    bool present = false;
+    bool disconnected = false, unprobed = false, unbound = false, mode_unset = false;
+    bool other_master = false, no_closefb = false;
+    int identity = -1; // a memfd whose dups are the card's descriptors
+    int memory[BUFFERS] = { -1, -1, -1, -1 }; // dumb buffers by handle - 1
+    uint64_t size[BUFFERS] = {};
+    uint32_t fb_handle[BUFFERS] = {}; // framebuffers by id - FIRST_FB_ID: their buffer's handle
+    uint32_t on_crtc = 0; // the framebuffer shown
+    int shows = 0;
+};
+Card card;
+
+bool has(const char* options, const char* option)
+{
+    const char* at = strstr(options, option);
+    size_t n = strlen(option);
+    return at && (at == options || at[-1] == ',') && (at[n] == '\0' || at[n] == ',');
+}
+
+drm_mode_modeinfo mode()
+{
+    drm_mode_modeinfo m = {};
+    m.hdisplay = uint16_t(config.xres), m.vdisplay = uint16_t(config.yres);
+    m.htotal = uint16_t(config.xres + 160), m.vtotal = uint16_t(config.yres + 30), m.vrefresh = 60;
+    m.clock = uint32_t(uint64_t(m.htotal) * m.vtotal * 60 / 1000);
+    m.type = DRM_MODE_TYPE_PREFERRED | DRM_MODE_TYPE_DRIVER;
+    snprintf(m.name, sizeof m.name, "%ux%u", config.xres, config.yres);
+    return m;
+}
+
+// The kernel's records carry the caller's pointers as 64-bit integers.
+void* user_pointer(uint64_t pointer)
+{
+    return reinterpret_cast<void*>(pointer); // NOLINT(performance-no-int-to-ptr): the interface's own form
+}
+
+void put_ids(uint64_t pointer, uint32_t* count, uint32_t id)
+{
+    if (*count >= 1 && pointer)
+        memcpy(user_pointer(pointer), &id, sizeof id);
+    *count = 1;
+}
+
+int get_resources(drm_mode_card_res* res)
+{
+    put_ids(res->crtc_id_ptr, &res->count_crtcs, CRTC_ID);
+    put_ids(res->encoder_id_ptr, &res->count_encoders, ENCODER_ID);
+    put_ids(res->connector_id_ptr, &res->count_connectors, CONNECTOR_ID);
+    res->count_fbs = 0;
+    res->min_width = res->min_height = 1, res->max_width = res->max_height = 16384;
+    return 0;
+}
+
+// As the kernel: no room for modes asks for a probe; modes are copied only
+// when all of them fit.
+int get_connector(drm_mode_get_connector* c, Event* e)
+{
+    if (c->connector_id != CONNECTOR_ID)
+        return fail(ENOENT);
+    if (c->count_modes == 0) {
+        snprintf(e->path, sizeof e->path, "GETCONNECTOR probe");
+        card.unprobed = false;
+    }
+    const bool known = !card.unprobed;
+    c->connection = card.disconnected ? 2 : known ? 1 : 3;
+    c->encoder_id = card.unbound ? 0 : ENCODER_ID;
+    c->connector_type = DRM_MODE_CONNECTOR_VIRTUAL, c->connector_type_id = 1;
+    const uint32_t modes = known && !card.disconnected ? 1 : 0;
+    if (c->count_modes >= modes && modes && c->modes_ptr) {
+        drm_mode_modeinfo m = mode();
+        memcpy(user_pointer(c->modes_ptr), &m, sizeof m);
+    }
+    c->count_modes = modes;
+    put_ids(c->encoders_ptr, &c->count_encoders, ENCODER_ID);
+    c->count_props = 0;
+    return 0;
+}
+
+int get_encoder(drm_mode_get_encoder* e)
+{
+    if (e->encoder_id != ENCODER_ID)
+        return fail(ENOENT);
+    e->encoder_type = DRM_MODE_ENCODER_VIRTUAL;
+    e->crtc_id = card.unbound ? 0 : CRTC_ID;
+    e->possible_crtcs = 1, e->possible_clones = 0;
+    return 0;
+}
+
+int get_crtc(drm_mode_crtc* c)
+{
+    if (c->crtc_id != CRTC_ID)
+        return fail(ENOENT);
+    c->fb_id = card.on_crtc;
+    c->mode_valid = !card.mode_unset || card.on_crtc;
+    c->mode = c->mode_valid ? mode() : drm_mode_modeinfo {};
+    return 0;
+}
+
+int create_dumb(drm_mode_create_dumb* d)
+{
+    if (d->bpp != 32 || !d->width || !d->height || faults.drm_dumb)
+        return fail(EINVAL);
+    for (int i = 0; i < BUFFERS; ++i)
+        if (card.memory[i] < 0) {
+            d->pitch = config.line_length >= d->width * 4 ? config.line_length : d->width * 4;
+            d->size = uint64_t(d->pitch) * d->height;
+            card.memory[i] = memfd_create("vdev-dumb", MFD_CLOEXEC);
+            if (card.memory[i] < 0 || ftruncate(card.memory[i], off_t(d->size)) != 0)
+                return fail(ENOMEM);
+            card.size[i] = d->size;
+            d->handle = uint32_t(i + 1);
+            return 0;
+        }
+    return fail(ENOSPC);
+}
+
+bool is_buffer(uint32_t handle)
+{
+    return handle >= 1 && handle <= BUFFERS && card.memory[handle - 1] >= 0;
+}
+
+int add_fb(drm_mode_fb_cmd2* f)
+{
+    if (faults.drm_addfb || !is_buffer(f->handles[0]))
+        return fail(EINVAL);
+    // virtio-gpu's two: the rest are refused as it refuses them.
+    if (f->pixel_format != DRM_FORMAT_XRGB8888 && f->pixel_format != DRM_FORMAT_ARGB8888)
+        return fail(ENOENT);
+    for (int i = 0; i < BUFFERS; ++i)
+        if (!card.fb_handle[i]) {
+            card.fb_handle[i] = f->handles[0];
+            f->fb_id = FIRST_FB_ID + uint32_t(i);
+            return 0;
+        }
+    return fail(ENOSPC);
+}
+
+uint32_t* fb_slot(uint32_t fb_id)
+{
+    return fb_id >= FIRST_FB_ID && fb_id < FIRST_FB_ID + BUFFERS && card.fb_handle[fb_id - FIRST_FB_ID]
+        ? &card.fb_handle[fb_id - FIRST_FB_ID]
+        : nullptr;
+}
+
+// The screen the CRTC shows, captured as a pan is: the bytes of its buffer
+// that a stream of xres * yres pixels reaches.
+void capture()
+{
+    const uint32_t handle = card.on_crtc ? *fb_slot(card.on_crtc) : 0;
+    const uint64_t reached = uint64_t(config.xres) * config.yres * 4;
+    const uint64_t bytes = !is_buffer(handle) ? 0
+        : reached < card.size[handle - 1]     ? reached
+                                              : card.size[handle - 1];
+    Event e = event(EventKind::pan, Device::drm);
+    e.clock_ns = config.clock ? monotonic_ns() : 0;
+    e.number = ++card.shows;
+    e.length = int64_t(bytes);
+    e.xres = config.xres, e.yres = config.yres, e.bits_per_pixel = 32;
+    log_event(e);
+    if (!config.snapshots || !bytes)
+        return;
+    int out = static_cast<int>(
+        syscall(SYS_openat, AT_FDCWD, config.snapshots, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+    char piece[65536];
+    for (uint64_t done = 0; out >= 0 && done < bytes;) {
+        ssize_t n = pread(card.memory[handle - 1], piece,
+            bytes - done < sizeof piece ? size_t(bytes - done) : sizeof piece, off_t(done));
+        if (n <= 0 || syscall(SYS_write, out, piece, size_t(n)) != n)
+            break;
+        done += uint64_t(n);
+    }
+    if (out >= 0)
+        syscall(SYS_close, out);
+}
+
+// Drawing on the screen needs master, as the kernel's ioctls do.
+bool master()
+{
+    return !card.other_master;
+}
+
+int set_crtc(const drm_mode_crtc* c)
+{
+    if (!master())
+        return fail(EACCES);
+    if (faults.drm_setcrtc || c->crtc_id != CRTC_ID || (c->fb_id && !fb_slot(c->fb_id)))
+        return fail(EINVAL);
+    card.on_crtc = c->fb_id;
+    if (card.on_crtc)
+        capture();
+    return 0;
+}
+
+int dirty(const drm_mode_fb_dirty_cmd* d)
+{
+    if (!master())
+        return fail(EACCES);
+    if (faults.drm_dirty || !fb_slot(d->fb_id))
+        return fail(EINVAL);
+    if (d->fb_id == card.on_crtc)
+        capture();
+    return 0;
+}
+
+int page_flip(const drm_mode_crtc_page_flip* f)
+{
+    if (!master())
+        return fail(EACCES);
+    if (f->crtc_id != CRTC_ID || !fb_slot(f->fb_id) || !card.on_crtc)
+        return fail(EINVAL);
+    card.on_crtc = f->fb_id;
+    capture();
+    return 0;
+}
+
+// CLOSEFB leaves the framebuffer on the CRTC; RMFB takes it off.
+int remove_fb(uint32_t fb_id, bool close_only)
+{
+    uint32_t* slot = fb_slot(fb_id);
+    if (!slot || (close_only && card.no_closefb))
+        return fail(EINVAL);
+    *slot = 0;
+    if (!close_only && card.on_crtc == fb_id)
+        card.on_crtc = 0;
+    return 0;
+}
+
+int call(unsigned long request, void* arg, Event* e)
+{
+    switch (request) {
+    case DRM_IOCTL_MODE_GETRESOURCES: return get_resources(static_cast<drm_mode_card_res*>(arg));
+    case DRM_IOCTL_MODE_GETCONNECTOR: return get_connector(static_cast<drm_mode_get_connector*>(arg), e);
+    case DRM_IOCTL_MODE_GETENCODER: return get_encoder(static_cast<drm_mode_get_encoder*>(arg));
+    case DRM_IOCTL_MODE_GETCRTC: return get_crtc(static_cast<drm_mode_crtc*>(arg));
+    case DRM_IOCTL_SET_MASTER: return master() ? 0 : fail(EINVAL);
+    case DRM_IOCTL_DROP_MASTER: return 0;
+    case DRM_IOCTL_MODE_CREATE_DUMB: return create_dumb(static_cast<drm_mode_create_dumb*>(arg));
+    case DRM_IOCTL_MODE_MAP_DUMB: {
+        auto* map = static_cast<drm_mode_map_dumb*>(arg);
+        map->offset = MAP_BASE + (map->handle - 1) * MAP_STEP;
+        return is_buffer(map->handle) ? 0 : fail(EINVAL);
+    }
+    case DRM_IOCTL_MODE_ADDFB2: return add_fb(static_cast<drm_mode_fb_cmd2*>(arg));
+    case DRM_IOCTL_MODE_SETCRTC: return set_crtc(static_cast<const drm_mode_crtc*>(arg));
+    case DRM_IOCTL_MODE_DIRTYFB: return dirty(static_cast<const drm_mode_fb_dirty_cmd*>(arg));
+    case DRM_IOCTL_MODE_PAGE_FLIP: return page_flip(static_cast<const drm_mode_crtc_page_flip*>(arg));
+    case DRM_IOCTL_MODE_RMFB: return remove_fb(*static_cast<const uint32_t*>(arg), false);
+    case DRM_IOCTL_MODE_CLOSEFB: return remove_fb(static_cast<const drm_mode_closefb*>(arg)->fb_id, true);
+    default: return fail(ENOTTY);
+    }
+}
+
+const char* call_name(unsigned long request)
+{
+    switch (request) {
+    case DRM_IOCTL_MODE_GETRESOURCES: return "GETRESOURCES";
+    case DRM_IOCTL_MODE_GETCONNECTOR: return "GETCONNECTOR";
+    case DRM_IOCTL_MODE_GETENCODER: return "GETENCODER";
+    case DRM_IOCTL_MODE_GETCRTC: return "GETCRTC";
+    case DRM_IOCTL_SET_MASTER: return "SET_MASTER";
+    case DRM_IOCTL_DROP_MASTER: return "DROP_MASTER";
+    case DRM_IOCTL_MODE_CREATE_DUMB: return "CREATE_DUMB";
+    case DRM_IOCTL_MODE_MAP_DUMB: return "MAP_DUMB";
+    case DRM_IOCTL_MODE_ADDFB2: return "ADDFB2";
+    case DRM_IOCTL_MODE_SETCRTC: return "SETCRTC";
+    case DRM_IOCTL_MODE_DIRTYFB: return "DIRTYFB";
+    case DRM_IOCTL_MODE_PAGE_FLIP: return "PAGE_FLIP";
+    case DRM_IOCTL_MODE_RMFB: return "RMFB";
+    case DRM_IOCTL_MODE_CLOSEFB: return "CLOSEFB";
+    default: return "";
+    }
+}
+
+} // namespace
+
+void drm_load()
+{
+    const char* options = getenv(VDEV_DRM);
+    if (!options || !config.xres)
+        return;
+    card.present = true;
+    card.disconnected = has(options, "disconnected"), card.unprobed = has(options, "unprobed");
+    card.unbound = has(options, "unbound"), card.mode_unset = has(options, "mode-unset");
+    card.other_master = has(options, "other-master"), card.no_closefb = has(options, "no-closefb");
+    card.identity = memfd_create("vdev-card0", MFD_CLOEXEC);
+}
+
+bool drm_present()
+{
+    return card.present;
+}
+
+int drm_open(const char* path, int flags)
+{
+    Event e = event(EventKind::open, Device::drm, -1);
+    e.flags = flags;
+    snprintf(e.path, sizeof e.path, "%s", path);
+    if (!card.present || strcmp(path, "/dev/dri/card0") != 0) {
+        log_event(e);
+        return fail(ENOENT);
+    }
+    int fd = fcntl(card.identity, F_DUPFD_CLOEXEC, 0);
+    e.rc = fd;
+    log_event(e);
+    track(fd, Device::drm, path);
+    return fd;
+}
+
+int drm_ioctl(unsigned long request, void* arg)
+{
+    Event e = event(EventKind::ioctl, Device::drm);
+    e.request = int64_t(request);
+    snprintf(e.path, sizeof e.path, "%s", call_name(request));
+    int rc = call(request, arg, &e);
+    int error = errno;
+    e.rc = rc;
+    e.error = rc ? error : 0;
+    log_event(e);
+    errno = error;
+    return rc;
+}
+
+void* drm_mmap(size_t len, int prot, int flags, off_t offset)
+{
+    Event e = event(EventKind::mmap, Device::drm, -1);
+    e.length = int64_t(len), e.prot = prot, e.flags = flags, e.offset = offset;
+    const uint64_t at = uint64_t(offset);
+    const uint64_t handle
+        = at >= MAP_BASE && (at - MAP_BASE) % MAP_STEP == 0 ? (at - MAP_BASE) / MAP_STEP + 1 : 0;
+    if (faults.drm_mmap || !handle || handle > BUFFERS || !is_buffer(uint32_t(handle))
+        || len > card.size[handle - 1]) {
+        log_event(e);
+        errno = EINVAL;
+        return MAP_FAILED;
+    }
+    void* addr = REAL(mmap)(nullptr, len, prot, flags, card.memory[handle - 1], 0);
+    e.rc = addr == MAP_FAILED ? -1 : 0;
+    log_event(e);
+    if (addr != MAP_FAILED)
+        add_mapping({ static_cast<uint8_t*>(addr), len, len, Device::drm });
+    return addr;
+}
+
+} // namespace vdev
