@@ -80,6 +80,9 @@ std::string initramfs(
     EXPECT_TRUE(cpio.add_file("init", arm64_kernel(c) ? PELIMORA_ARM64_BOARD_INIT : PELIMORA_BOARD_INIT));
     EXPECT_TRUE(cpio.add_file("pelimora", aarch64 ? PELIMORA_ARM64_BINARY : PELIMORA_ARM_BINARY));
     EXPECT_TRUE(cpio.add_file("pelimora-probe", aarch64 ? PELIMORA_ARM64_PROBE : PELIMORA_ARM_PROBE));
+    if (c.board.kms) {
+        EXPECT_TRUE(cpio.add_file("pelimora-kms", aarch64 ? PELIMORA_ARM64_KMS : PELIMORA_ARM_KMS));
+    }
     if (c.try_armv7) {
         EXPECT_TRUE(cpio.add_file("pelimora-armv7", PELIMORA_ARM_BINARY));
     }
@@ -378,6 +381,78 @@ INSTANTIATE_TEST_SUITE_P(Board, BoardTest,
         BoardCase {
             "Arm64Kernel612Aarch64NoDisplay", VIRT64_NO_GPU, true, {}, Player::aarch64, false, "6.12" },
         BoardCase { "Arm64OnlyCore612Aarch64", VIRT64_A64FX, true, XRGB, Player::aarch64, true, "6.12" }),
+    [](const testing::TestParamInfo<BoardCase>& info) { return std::string(info.param.name); });
+
+// pelimora-kms on kernels booted with drm_kms_helper.fbdev_emulation=0:
+// virtio-gpu behind DRM alone, no /dev/fb0. It finds the card, draws every
+// frame, and at exit leaves the last one on the display where the kernel
+// has CLOSEFB (6.12); on 6.1 the display goes dark when it exits.
+class KmsBoardTest : public testing::TestWithParam<BoardCase> { };
+
+TEST_P(KmsBoardTest, PlaysOnAKernelWithoutFbdev)
+{
+    const BoardCase& c = GetParam();
+    fs::path kernel = board_kernel_dir(arm64_kernel(c), c.series);
+    ASSERT_TRUE(fs::exists(kernel / "ready"))
+        << "no kernel in PELIMORA_BOARD_CACHE; the board.kernel test fetches it";
+    std::vector<Frame> frames = board_frames();
+    QemuBoard board;
+    ASSERT_EQ(board.boot(c.board, kernel, initramfs(c, kernel, frames)), "");
+    bool ready = board.read_until(INIT_READY, Clock::now() + BOOT_TIMEOUT);
+    std::string console;
+    for (const std::string& line : board.console)
+        console += line + "\n";
+    ASSERT_TRUE(ready) << "the board never got ready:\n" << console;
+    InitReport report = read_init_report(board.console);
+    EXPECT_EQ(report.exit_status, 0) << console;
+    EXPECT_EQ(report.layout.bpp, 0u) << "a framebuffer, with fbdev emulation off";
+    std::cout << "board " << c.name << ": pelimora-kms ran " << report.ms << " ms by the guest's clock\n";
+    std::vector<std::string> messages;
+    for (int n = 1; !c.frames && n <= FRAME_COUNT; ++n)
+        messages.push_back("pelimora: cannot open '" + frame_path(n) + "'");
+    EXPECT_EQ(report.messages, messages) << console;
+    EXPECT_GE(report.ms, FRAME_COUNT * FRAME_DELAY_US / 1e3);
+    if (!c.frames) {
+        EXPECT_TRUE(board.power_off());
+        return;
+    }
+    std::vector<uint8_t> predicted = predicted_display(frames, c.expected);
+    const bool keeps_the_last_frame = std::string(c.series) == "6.12";
+    std::vector<uint8_t> shown = keeps_the_last_frame ? board.dump_until(WIDTH, HEIGHT, predicted)
+                                                      : board.screen_dump(WIDTH, HEIGHT);
+    EXPECT_TRUE(board.power_off());
+    std::string where;
+    if (keeps_the_last_frame) {
+        EXPECT_EQ(count_differences(shown, predicted, WIDTH, &where), 0u) << where;
+    } else {
+        // 6.1 has no CLOSEFB: the display goes inactive, and QEMU shows a line of text on black.
+        const auto lit = size_t(std::count_if(shown.begin(), shown.end(), [](uint8_t v) { return v != 0; }));
+        EXPECT_FALSE(shown.empty());
+        EXPECT_LT(lit, shown.size() / 100) << "the display should have gone dark at exit";
+    }
+    fs::path pictures = fs::path(PELIMORA_BOARD_PICTURES);
+    fs::create_directories(pictures);
+    if (!shown.empty()) {
+        EXPECT_EQ(write_png_rgb(pictures / (std::string(c.name) + ".png"), WIDTH, HEIGHT, shown).message, "");
+    }
+}
+
+BoardSetup kms_board(Machine machine)
+{
+    BoardSetup setup { .machine = machine };
+    setup.kms = true;
+    return setup;
+}
+
+INSTANTIATE_TEST_SUITE_P(Kms, KmsBoardTest,
+    testing::Values(BoardCase { "Arm64Kernel612Aarch64", kms_board(Machine::virt64), true, XRGB,
+                        Player::aarch64, false, "6.12" },
+        BoardCase {
+            "Arm64Kernel612Armv7", kms_board(Machine::virt64), true, XRGB, Player::armv7, false, "6.12" },
+        BoardCase { "Virt32Kernel612", kms_board(Machine::virt), true, XRGB, Player::armv7, false, "6.12" },
+        BoardCase { "Arm64Kernel61Aarch64", kms_board(Machine::virt64), true, XRGB, Player::aarch64 },
+        BoardCase { "Arm64Kernel612NoFrames", kms_board(Machine::virt64), false, XRGB, Player::aarch64, false,
+            "6.12" }),
     [](const testing::TestParamInfo<BoardCase>& info) { return std::string(info.param.name); });
 
 // Frames made by the tools for an X,R,G,B panel show the artwork's colours

@@ -11,6 +11,7 @@
 // Kernel command line options it reads:
 //   pelimora.modules=a,b,c  load /modules/a.ko, b.ko, c.ko in that order
 //   pelimora.wait_fb        wait for /dev/fb0 to appear (modular drivers)
+//   pelimora.kms            wait for /dev/dri/card0 instead, and run /pelimora-kms in place of the player
 //   pelimora.rgba           ask for red at offset 0, blue at 16 on 32-bit screens
 #include "tests/board/guest.h"
 
@@ -63,19 +64,21 @@ static void report_platform()
         sysconf(_SC_PAGESIZE), cpus);
 }
 
-// Blocks until /dev/fb0 is there: devtmpfs makes the node when the driver
-// registers its framebuffer, which the watch on /dev hears of. No deadline:
-// a board without one fails at the host's.
-static void wait_for_fb()
+// Blocks until `node` is in `dir`: devtmpfs makes the node when the driver
+// registers it, which the watch on `dir` hears of. No deadline: a board
+// without one fails at the host's.
+static void wait_for(const char* dir, const char* node)
 {
     int watch = inotify_init1(IN_CLOEXEC);
-    if (watch < 0 || inotify_add_watch(watch, "/dev", IN_CREATE) < 0) {
-        say("pelimora-init: cannot watch /dev: %s", strerror(errno));
+    if (watch < 0 || inotify_add_watch(watch, dir, IN_CREATE) < 0) {
+        say("pelimora-init: cannot watch %s: %s", dir, strerror(errno));
         return;
     }
-    struct stat fb;
+    char path[64];
+    snprintf(path, sizeof path, "%s/%s", dir, node);
+    struct stat made;
     char events[1024];
-    while (stat("/dev/fb0", &fb) != 0 && (read(watch, events, sizeof events) > 0 || errno == EINTR)) { }
+    while (stat(path, &made) != 0 && (read(watch, events, sizeof events) > 0 || errno == EINTR)) { }
     close(watch);
 }
 
@@ -132,7 +135,12 @@ int main()
     load_named_modules(cmdline);
     struct stat fb;
     if (strstr(cmdline, "pelimora.wait_fb"))
-        wait_for_fb();
+        wait_for("/dev", "fb0");
+    const bool kms = strstr(cmdline, "pelimora.kms");
+    if (kms) {
+        wait_for("/dev", "dri");
+        wait_for("/dev/dri", "card0");
+    }
     if (stat("/dev/fb0", &fb) == 0) {
         mkdir("/dev/graphics", 0755);
         mknod("/dev/graphics/fb0", S_IFCHR | 0600, fb.st_rdev);
@@ -150,7 +158,7 @@ int main()
     }
     say("pelimora-init: starting the player");
     double start = now_ms();
-    status = run("/pelimora", nullptr);
+    status = run(kms ? "/pelimora-kms" : "/pelimora", nullptr);
     double elapsed = now_ms() - start;
     say("pelimora-init: player exit=%d signal=%d ms=%.1f", WIFEXITED(status) ? WEXITSTATUS(status) : -1,
         WIFSIGNALED(status) ? WTERMSIG(status) : 0, elapsed);

@@ -39,7 +39,7 @@ void load_named_modules(const char* cmdline)
     char list[256] = "";
     if (const char* modules = strstr(cmdline, "pelimora.modules="))
         sscanf(modules + strlen("pelimora.modules="), "%255s", list);
-    load_modules(list);
+    load_modules(list, cmdline);
 }
 
 double now_ms()
@@ -60,14 +60,28 @@ void read_cmdline(char* line, size_t size)
     }
 }
 
-void load_modules(char* list)
+// "param=value ..." for every "module.param=value" word of the command line.
+static void module_parameters(const char* cmdline, const char* module, char* out, size_t size)
+{
+    out[0] = '\0';
+    size_t length = strlen(module), used = 0;
+    for (const char* word = cmdline; *word; word += strcspn(word, " "), word += strspn(word, " ")) {
+        size_t n = strcspn(word, " ");
+        if (n > length + 1 && !strncmp(word, module, length) && word[length] == '.' && used + n < size)
+            used += size_t(snprintf(
+                out + used, size - used, "%s%.*s", used ? " " : "", int(n - length - 1), word + length + 1));
+    }
+}
+
+void load_modules(char* list, const char* cmdline)
 {
     char* rest = nullptr;
     for (char* name = strtok_r(list, ",", &rest); name; name = strtok_r(nullptr, ",", &rest)) {
-        char path[128];
+        char path[128], parameters[256];
         snprintf(path, sizeof path, "/modules/%s.ko", name);
+        module_parameters(cmdline, name, parameters, sizeof parameters);
         int fd = open(path, O_RDONLY | O_CLOEXEC);
-        long rc = fd < 0 ? -1 : syscall(SYS_finit_module, fd, "", 0);
+        long rc = fd < 0 ? -1 : syscall(SYS_finit_module, fd, parameters, 0);
         say("pelimora-init: module %s %s", name, rc == 0 ? "loaded" : strerror(errno));
         if (fd >= 0)
             close(fd);

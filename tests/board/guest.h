@@ -7,7 +7,9 @@
 
 // Standard output to /dev/console, for a program the init system started elsewhere.
 void output_to_console();
-// Loads the modules the kernel command line names (pelimora.modules=a,b,c).
+// Loads the modules the kernel command line names (pelimora.modules=a,b,c),
+// each with the parameters the command line gives it (a.param=value), as
+// modprobe passes them: the kernel applies them only to built-in code.
 void load_named_modules(const char* cmdline);
 // One line on standard output (the console), whole.
 void say(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -15,8 +17,9 @@ void say(const char* format, ...) __attribute__((format(printf, 1, 2)));
 double now_ms();
 // The kernel's command line, or an empty string.
 void read_cmdline(char* line, size_t size);
-// Loads /modules/a.ko, b.ko, ... for "a,b,..." in that order, each said.
-void load_modules(char* list);
+// Loads /modules/a.ko, b.ko, ... for "a,b,..." in that order, each said,
+// with the parameters `cmdline` gives it.
+void load_modules(char* list, const char* cmdline = "");
 // "pelimora-init: screen ..." and "pelimora-init: pan ..." for `device`, or "screen none".
 void report_screen(const char* device);
 // What the player drew, on the display before the host looks.

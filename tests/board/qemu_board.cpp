@@ -69,9 +69,12 @@ std::string QemuBoard::boot(const BoardSetup& setup, const fs::path& kernel_dir,
             request.argv.insert(request.argv.end(), { "-M", "virt,highmem=off" });
         if (setup.gpu) {
             request.argv.insert(request.argv.end(),
-                { "-global", "virtio-mmio.force-legacy=false", "-device", "virtio-gpu-device" });
-            append += " video=640x480-32 pelimora.wait_fb pelimora.modules=virtio_mmio,virtio_dma_buf,drm,"
-                      "drm_kms_helper,drm_shmem_helper,virtio-gpu";
+                { "-global", "virtio-mmio.force-legacy=false", "-device",
+                    setup.kms ? "virtio-gpu-device,xres=640,yres=480" : "virtio-gpu-device" });
+            append += setup.kms ? " drm_kms_helper.fbdev_emulation=0 pelimora.kms"
+                                : " video=640x480-32 pelimora.wait_fb";
+            append += " pelimora.modules=virtio_mmio,virtio_dma_buf,drm,drm_kms_helper,drm_shmem_helper,"
+                      "virtio-gpu";
         }
     }
     if (setup.rgba)

@@ -27,6 +27,9 @@ struct BoardSetup {
     unsigned memory_mb = 256;
     bool console_text = false; // the kernel's console on the display too, and text for it
     const char* options = ""; // more kernel command line options
+    // virt boards: DRM without fbdev emulation, for pelimora-kms: the init
+    // waits for the card and runs it in place of the player.
+    bool kms = false;
 };
 
 // The cached kernel's directory (from PELIMORA_BOARD_CACHE) for the armhf or
