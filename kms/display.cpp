@@ -120,11 +120,12 @@ bool find_display(bool probe)
     return false;
 }
 
-// The first card with a connected display, left open; false with a line
-// in the kernel log when there is none.
+// The first card with a connected display, left open as its master; false
+// with a line in the kernel log naming what is missing. A card another
+// program holds (a compositor) is not ours to draw on, nor to probe.
 bool open_card()
 {
-    char first[DRI_PATH_BUFFER_SIZE] = "";
+    char first[DRI_PATH_BUFFER_SIZE] = "", held[DRI_PATH_BUFFER_SIZE] = "";
     for (int n = 0; n < DRI_CARD_COUNT; ++n) {
         snprintf(display.path, sizeof display.path, DRI_CARD_PATH_FORMAT, n);
         display.fd = open(display.path, O_RDWR | O_CLOEXEC);
@@ -132,14 +133,21 @@ bool open_card()
             continue;
         if (!first[0])
             snprintf(first, sizeof first, "%s", display.path);
-        // A connector no one has probed yet (no console on the card) is
-        // probed, the second time round, as nothing is shown on it.
-        if (read_resources() && (find_display(false) || find_display(true)))
+        // Opened when no program held the card, this file is its master.
+        if (drm_ioctl(DRM_IOCTL_SET_MASTER, nullptr) != 0) {
+            if (!held[0])
+                snprintf(held, sizeof held, "%s", display.path);
+        } else if (read_resources() && (find_display(false) || find_display(true))) {
+            // A connector the kernel has not probed (no console or client on
+            // the card) is probed the second time round, as nothing is shown.
             return true;
+        }
         (void)close(display.fd);
         display.fd = -1;
     }
-    if (first[0])
+    if (held[0])
+        kmsg_print(3, "<3>pelimora: another program holds '%s': nothing drawn\n", held);
+    else if (first[0])
         kmsg_print(3, "<3>pelimora: no connected display on '%s'\n", first);
     else
         kmsg_print(3, CANNOT_OPEN_FORMAT, "/dev/dri/card0");
@@ -183,17 +191,9 @@ static_assert(sizeof(off_t) == 8, "dumb-buffer offsets need a 64-bit off_t");
 
 void display_open()
 {
-    if (!open_card())
+    if (!open_card() || make_buffer())
         return;
-    // Opened when no program held the card, this file is its master; else
-    // a compositor has the display and nothing is drawn.
-    if (drm_ioctl(DRM_IOCTL_SET_MASTER, nullptr) != 0) {
-        kmsg_print(3, "<3>pelimora: another program holds '%s': nothing drawn\n", display.path);
-    } else if (make_buffer()) {
-        return;
-    } else {
-        kmsg_print(3, "<3>pelimora: cannot make a screen buffer on '%s'\n", display.path);
-    }
+    kmsg_print(3, "<3>pelimora: cannot make a screen buffer on '%s'\n", display.path);
     (void)close(display.fd); // takes the buffer and its mapping's framebuffer along
     if (display.pixels)
         (void)munmap(display.pixels, display.size);

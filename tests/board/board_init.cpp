@@ -11,7 +11,9 @@
 // Kernel command line options it reads:
 //   pelimora.modules=a,b,c  load /modules/a.ko, b.ko, c.ko in that order
 //   pelimora.wait_fb        wait for /dev/fb0 to appear (modular drivers)
-//   pelimora.kms            wait for /dev/dri/card0 instead, and run /pelimora-kms in place of the player
+//   pelimora.wait_card      wait for /dev/dri/card0 to appear
+//   pelimora.kms            run /pelimora-kms in place of the player
+//   pelimora.hold_card      hold /dev/dri/card0 open, its master, while it runs
 //   pelimora.rgba           ask for red at offset 0, blue at 16 on 32-bit screens
 #include "tests/board/guest.h"
 
@@ -136,11 +138,13 @@ int main()
     struct stat fb;
     if (strstr(cmdline, "pelimora.wait_fb"))
         wait_for("/dev", "fb0");
-    const bool kms = strstr(cmdline, "pelimora.kms");
-    if (kms) {
+    if (strstr(cmdline, "pelimora.wait_card")) {
         wait_for("/dev", "dri");
         wait_for("/dev/dri", "card0");
     }
+    const bool kms = strstr(cmdline, "pelimora.kms");
+    // The first opener of a card nobody holds becomes its master, as a compositor would.
+    const int held = strstr(cmdline, "pelimora.hold_card") ? open("/dev/dri/card0", O_RDWR | O_CLOEXEC) : -1;
     if (stat("/dev/fb0", &fb) == 0) {
         mkdir("/dev/graphics", 0755);
         mknod("/dev/graphics/fb0", S_IFCHR | 0600, fb.st_rdev);
@@ -162,6 +166,8 @@ int main()
     double elapsed = now_ms() - start;
     say("pelimora-init: player exit=%d signal=%d ms=%.1f", WIFEXITED(status) ? WEXITSTATUS(status) : -1,
         WIFSIGNALED(status) ? WTERMSIG(status) : 0, elapsed);
+    if (held >= 0)
+        close(held);
     flush_display();
     say("pelimora-init: ready for the screen dump");
 

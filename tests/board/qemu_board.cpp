@@ -71,7 +71,7 @@ std::string QemuBoard::boot(const BoardSetup& setup, const fs::path& kernel_dir,
             request.argv.insert(request.argv.end(),
                 { "-global", "virtio-mmio.force-legacy=false", "-device",
                     setup.kms ? "virtio-gpu-device,xres=640,yres=480" : "virtio-gpu-device" });
-            append += setup.kms ? " drm_kms_helper.fbdev_emulation=0 pelimora.kms"
+            append += setup.kms ? " drm_kms_helper.fbdev_emulation=0 pelimora.wait_card"
                                 : " video=640x480-32 pelimora.wait_fb";
             append += " pelimora.modules=virtio_mmio,virtio_dma_buf,drm,drm_kms_helper,drm_shmem_helper,"
                       "virtio-gpu";
@@ -79,6 +79,8 @@ std::string QemuBoard::boot(const BoardSetup& setup, const fs::path& kernel_dir,
     }
     if (setup.rgba)
         append += " pelimora.rgba";
+    if (setup.kms)
+        append += " pelimora.kms";
     request.argv.insert(request.argv.end(),
         { "-kernel", (kernel_dir / "vmlinuz").string(), "-initrd", (scratch_ / "initramfs.cpio").string(),
             "-append", append, "-qmp", "unix:" + (scratch_ / "qmp").string() + ",server=on,wait=off" });

@@ -28,7 +28,7 @@ struct BoardSetup {
     bool console_text = false; // the kernel's console on the display too, and text for it
     const char* options = ""; // more kernel command line options
     // virt boards: DRM without fbdev emulation, for pelimora-kms: the init
-    // waits for the card and runs it in place of the player.
+    // waits for the card (with a GPU) and runs it in place of the player.
     bool kms = false;
 };
 

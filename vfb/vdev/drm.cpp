@@ -81,15 +81,21 @@ int get_resources(drm_mode_card_res* res)
     return 0;
 }
 
-// As the kernel: no room for modes asks for a probe; modes are copied only
-// when all of them fit.
+// Drawing on the screen and probing need master, as in the kernel.
+bool master()
+{
+    return !card.other_master;
+}
+
+// As the kernel: no room for modes asks for a probe (read-only without
+// master); modes are copied only when all of them fit.
 int get_connector(drm_mode_get_connector* c, Event* e)
 {
     if (c->connector_id != CONNECTOR_ID)
         return fail(ENOENT);
     if (c->count_modes == 0) {
         snprintf(e->path, sizeof e->path, "GETCONNECTOR probe");
-        card.unprobed = false;
+        card.unprobed = card.unprobed && !master();
     }
     const bool known = !card.unprobed;
     c->connection = card.disconnected ? 2 : known ? 1 : 3;
@@ -201,12 +207,6 @@ void capture()
     }
     if (out >= 0)
         syscall(SYS_close, out);
-}
-
-// Drawing on the screen needs master, as the kernel's ioctls do.
-bool master()
-{
-    return !card.other_master;
 }
 
 int set_crtc(const drm_mode_crtc* c)
