@@ -41,6 +41,7 @@ struct StartCase {
     InitSystem init;
     Start start;
     bool bundle = false; // a bundle in /bootimages.d instead of frames in /bootimages
+    bool kms = false; // a kernel without fbdev emulation: the DRM card's event starts pelimora-kms
 };
 void PrintTo(const StartCase& c, std::ostream* out)
 {
@@ -141,6 +142,12 @@ std::string root(const StartCase& c, const fs::path& kernel, const std::vector<F
     EXPECT_TRUE(cpio.add_file("usr/bin/pelimora", watch));
     EXPECT_TRUE(cpio.add_file("usr/bin/pelimora-probe", systemd ? PELIMORA_ARM64_PROBE : PELIMORA_ARM_PROBE));
     EXPECT_TRUE(cpio.add_file("usr/bin/pelimora-boot", BOOT_FILES / "pelimora-boot"));
+    EXPECT_TRUE(cpio.add_file(
+        "usr/lib/pelimora-board/pelimora-kms", systemd ? PELIMORA_ARM64_KMS : PELIMORA_ARM_KMS));
+    EXPECT_TRUE(cpio.add_file("usr/bin/pelimora-kms", watch));
+    for (const char* dir : { "usr/libexec", "usr/libexec/pelimora" })
+        cpio.add(dir, 040755);
+    EXPECT_TRUE(cpio.add_file("usr/libexec/pelimora/pelimora-drm-only", BOOT_FILES / "pelimora-drm-only"));
     for (const auto& module : fs::directory_iterator(kernel / "modules"))
         EXPECT_TRUE(cpio.add_file("modules/" + module.path().filename().string(), module.path(), 0100644));
     if (c.bundle) {
@@ -156,9 +163,11 @@ std::string root(const StartCase& c, const fs::path& kernel, const std::vector<F
     return cpio.finish();
 }
 
-BoardSetup board_of(InitSystem init)
+BoardSetup board_of(InitSystem init, bool kms)
 {
     BoardSetup board;
+    board.kms = kms;
+    board.options = kms ? "drm_kms_helper.fbdev_emulation=0" : "";
     board.machine = init == InitSystem::systemd ? Machine::virt64 : Machine::virt;
     board.init = init == InitSystem::systemd ? "/lib/systemd/systemd" : "/sbin/init";
     board.memory_mb = init == InitSystem::systemd ? 1024 : 256;
@@ -205,7 +214,7 @@ TEST_P(InitBoardTest, StartsWhenTheDisplayArrives)
         << "no root in PELIMORA_BOARD_CACHE; board.kernel fetches it";
     std::vector<Frame> frames = board_frames();
     QemuBoard board;
-    ASSERT_EQ(board.boot(board_of(c.init), kernel, root(c, kernel, frames)), "");
+    ASSERT_EQ(board.boot(board_of(c.init, c.kms), kernel, root(c, kernel, frames)), "");
     bool ready = board.read_until(INIT_READY, Clock::now() + BOOT_TIMEOUT);
     ASSERT_TRUE(ready) << "the player was never run:\n" << console_text(board.console);
     InitReport report = read_init_report(board.console);
@@ -225,21 +234,27 @@ TEST_P(InitBoardTest, StartsWhenTheDisplayArrives)
         return;
     }
     EXPECT_EQ(report.messages, std::vector<std::string> {}) << console_text(board.console);
+    // One of the two programs, once: the card's event and fb0's never both start one.
+    EXPECT_EQ(std::count(board.console.begin(), board.console.end(), "pelimora-init: starting the player"), 1)
+        << console_text(board.console);
     EXPECT_TRUE(std::any_of(board.console.begin(), board.console.end(), [](const std::string& line) {
         return line.find("pelimora-board: text for the console") != std::string::npos;
     })) << "no text for the console was written";
-    ASSERT_EQ(report.layout.xres, WIDTH) << console_text(board.console);
+    // pelimora-kms draws on the card's XRGB8888 buffer, with no framebuffer to report.
+    const Layout layout = c.kms ? Layout { WIDTH, HEIGHT, 32, WIDTH * 4, 16, 8, 8, 8, 0, 8 } : report.layout;
+    EXPECT_EQ(report.layout.bpp, c.kms ? 0u : 32u) << console_text(board.console);
+    ASSERT_EQ(layout.xres, WIDTH) << console_text(board.console);
     if (c.bundle) {
         EXPECT_EQ(report.pick_exit, -1) << "pelimora-boot picks, not the board";
     }
-    std::cout << "board " << c.name << ": fb0 registered at " << report.fb_registered_ms
-              << " ms, the player started at " << report.player_started_ms
-              << " ms: " << report.player_started_ms - report.fb_registered_ms
+    std::cout << "board " << c.name << ": " << (c.kms ? "the DRM card" : "fb0") << " registered at "
+              << report.display_registered_ms << " ms, the player started at " << report.player_started_ms
+              << " ms: " << report.player_started_ms - report.display_registered_ms
               << " ms later (kernel log clock)\n";
-    EXPECT_GE(report.fb_registered_ms, 0) << "no framebuffer registration in the kernel log";
-    EXPECT_GE(report.player_started_ms, report.fb_registered_ms);
+    EXPECT_GE(report.display_registered_ms, 0) << "no display's registration in the kernel log";
+    EXPECT_GE(report.player_started_ms, report.display_registered_ms);
 
-    std::vector<uint8_t> predicted = predicted_display(shown_frames(c, report, frames), report.layout);
+    std::vector<uint8_t> predicted = predicted_display(shown_frames(c, report, frames), layout);
     std::vector<uint8_t> shown = board.dump_until(WIDTH, HEIGHT, predicted);
     std::string where;
     EXPECT_EQ(count_differences(shown, predicted, WIDTH, &where), 0u) << where;
@@ -255,7 +270,10 @@ INSTANTIATE_TEST_SUITE_P(Board, InitBoardTest,
         StartCase { "SystemdUdevBundle", InitSystem::systemd, Start::display_event, true },
         StartCase { "BusyboxMdev", InitSystem::busybox, Start::display_event },
         StartCase { "BusyboxNaiveStart", InitSystem::busybox, Start::naive },
-        StartCase { "BusyboxMdevBundle", InitSystem::busybox, Start::display_event, true }),
+        StartCase { "BusyboxMdevBundle", InitSystem::busybox, Start::display_event, true },
+        // Kernels without fbdev emulation: the card's arrival starts pelimora-kms.
+        StartCase { "SystemdUdevKms", InitSystem::systemd, Start::display_event, false, true },
+        StartCase { "BusyboxMdevKms", InitSystem::busybox, Start::display_event, false, true }),
     [](const testing::TestParamInfo<StartCase>& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -21,11 +21,11 @@ for prefix in "$scratch/with space/usr" "$scratch/stage/opt/pelimora"; do
 done
 # The device's start files, each init system's, with the scripts runnable and sound.
 boot="$scratch/with space/usr/share/pelimora/boot"
-for file in pelimora-boot udev/60-pelimora.rules systemd/pelimora.service mdev/mdev.conf mdev/pelimora-mdev \
+for file in pelimora-boot pelimora-drm-only udev/60-pelimora.rules systemd/pelimora.service mdev/mdev.conf mdev/pelimora-mdev \
     android/pelimora.rc android/BoardConfig-pelimora.mk android/sepolicy/pelimora.te android/sepolicy/file_contexts; do
     [ -f "$boot/$file" ] || { echo "not installed: $boot/$file" >&2; exit 1; }
 done
-for script in pelimora-boot mdev/pelimora-mdev; do
+for script in pelimora-boot pelimora-drm-only mdev/pelimora-mdev; do
     [ -x "$boot/$script" ] && sh -n "$boot/$script" || { echo "not a runnable script: $boot/$script" >&2; exit 1; }
 done
 for target in arm:armv7 arm64:aarch64; do

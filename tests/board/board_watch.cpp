@@ -1,13 +1,14 @@
 // The board's stand-in for the player on boards that boot a real init
 // system (systemd with udev, BusyBox with mdev). Installed as
-// /usr/bin/pelimora, it is what the init system's start files run: it runs
-// the real player (/usr/lib/pelimora-board/pelimora) and reports on the
+// /usr/bin/pelimora (and as /usr/bin/pelimora-kms), it is what the init
+// system's start files run: it runs the real program of its name
+// (/usr/lib/pelimora-board/pelimora, or pelimora-kms) and reports on the
 // serial console what it did, when, and on what screen, then has the
 // display ready for the host's screen dump. Also loads the display driver
 // late, as a slow driver or a module loaded after the basic boot would.
 //
 //   board_watch load SECONDS   waits, then loads pelimora.modules=a,b,c
-//   pelimora                   runs the player and reports
+//   pelimora, pelimora-kms     runs that program and reports
 //
 // Kernel command line options it reads:
 //   pelimora.modules=a,b,c  the display driver's modules, in /modules
@@ -27,7 +28,6 @@
 
 namespace {
 
-constexpr char PLAYER[] = "/usr/lib/pelimora-board/pelimora";
 constexpr char STARTS[] = "pelimora-board: the player starts";
 
 void kernel_line(int kmsg, const char* line)
@@ -84,7 +84,8 @@ double record_ms(const char* text, const char* also)
     return found;
 }
 
-int play()
+// `kms`: pelimora-kms, timed from the DRM card's registration rather than fb0's.
+int play(bool kms)
 {
     output_to_console();
     char cmdline[1024];
@@ -92,13 +93,16 @@ int play()
     int kmsg = open("/dev/kmsg", O_WRONLY | O_CLOEXEC);
     // Both records read now, before the bursts can push them out of the log.
     kernel_line(kmsg, "<6>pelimora-board: the player starts\n");
-    double registered_ms = record_ms("fb0: ", "frame buffer device"), started_ms = record_ms(STARTS, nullptr);
+    double registered_ms
+        = kms ? record_ms("Initialized", "on minor 0") : record_ms("fb0: ", "frame buffer device");
+    double started_ms = record_ms(STARTS, nullptr);
     bool text = strstr(cmdline, "pelimora.burst") != nullptr;
     pid_t bursts = text ? start_bursts(kmsg) : -1;
 
     say("pelimora-init: starting the player");
     double start = now_ms();
-    int status = run(PLAYER, nullptr);
+    int status
+        = run(kms ? "/usr/lib/pelimora-board/pelimora-kms" : "/usr/lib/pelimora-board/pelimora", nullptr);
     double elapsed = now_ms() - start;
     if (bursts > 0) {
         kill(bursts, SIGKILL);
@@ -108,7 +112,7 @@ int play()
     say("pelimora-init: player exit=%d signal=%d ms=%.1f", WIFEXITED(status) ? WEXITSTATUS(status) : -1,
         WIFSIGNALED(status) ? WTERMSIG(status) : 0, elapsed);
     report_screen("/dev/graphics/fb0");
-    say("pelimora-init: fb0 registered at %.1f ms, player started at %.1f ms", registered_ms, started_ms);
+    say("pelimora-init: display registered at %.1f ms, player started at %.1f ms", registered_ms, started_ms);
     flush_display();
     say("pelimora-init: ready for the screen dump");
     return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
@@ -133,5 +137,6 @@ int main(int argc, char** argv)
 {
     if (argc == 3 && strcmp(argv[1], "load") == 0)
         return load(argv[2]);
-    return play();
+    const char* name = strrchr(argv[0], '/');
+    return play(strcmp(name ? name + 1 : argv[0], "pelimora-kms") == 0);
 }

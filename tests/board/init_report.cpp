@@ -22,8 +22,8 @@ InitReport read_init_report(const std::vector<std::string>& console)
             == 3)
             report.machine = machine, report.aarch32_el0 = cpus;
         std::sscanf(line.c_str(), "pelimora-init: armv7 player exit=%d", &report.armv7_exit);
-        std::sscanf(line.c_str(), "pelimora-init: fb0 registered at %lf ms, player started at %lf ms",
-            &report.fb_registered_ms, &report.player_started_ms);
+        std::sscanf(line.c_str(), "pelimora-init: display registered at %lf ms, player started at %lf ms",
+            &report.display_registered_ms, &report.player_started_ms);
         char picked[256];
         if (std::sscanf(line.c_str(), "pelimora-init: pick exit=%d set=%255s", &report.pick_exit, picked)
             == 2)

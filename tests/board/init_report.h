@@ -24,8 +24,8 @@ struct InitReport {
     int pick_exit = -1; // pelimora-probe --pick's, when a bundle was there
     std::string picked; // the set it printed, or "none"
     // Under a real init system, by the kernel log's clock: when the
-    // framebuffer was registered and when the player was started.
-    double fb_registered_ms = -1, player_started_ms = -1;
+    // display was registered (fb0, or the DRM card) and when the player was started.
+    double display_registered_ms = -1, player_started_ms = -1;
 };
 
 InitReport read_init_report(const std::vector<std::string>& console);
