@@ -21,28 +21,6 @@ int console_set_graphics()
     return result;
 }
 
-int map_frame(const char* path, MappedFrame* frame)
-{
-    frame->fd = open(path, O_RDONLY);
-    if (frame->fd < 0) {
-        kmsg_print(3, CANNOT_OPEN_FORMAT, path);
-        return -1;
-    }
-    struct stat info;
-    if (fstat(frame->fd, &info) != 0) {
-        (void)close(frame->fd);
-        return -1;
-    }
-    frame->size = static_cast<uint32_t>(info.st_size);
-    void* bytes = mmap(nullptr, frame->size, PROT_READ, MAP_SHARED, frame->fd, 0);
-    if (bytes == MAP_FAILED) {
-        (void)close(frame->fd);
-        return -1;
-    }
-    frame->bytes = static_cast<const uint8_t*>(bytes);
-    return 0;
-}
-
 int show_frame(const char* path)
 {
     if (console_set_graphics() != 0)
