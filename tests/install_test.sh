@@ -22,7 +22,8 @@ done
 # The device's start files, each init system's, with the scripts runnable and sound.
 boot="$scratch/with space/usr/share/pelimora/boot"
 for file in pelimora-boot pelimora-drm-only udev/60-pelimora.rules systemd/pelimora.service mdev/mdev.conf mdev/pelimora-mdev \
-    android/pelimora.rc android/BoardConfig-pelimora.mk android/sepolicy/pelimora.te android/sepolicy/file_contexts; do
+    android/pelimora.rc android/pelimora-kms.rc android/BoardConfig-pelimora.mk android/sepolicy/pelimora.te \
+    android/sepolicy/pelimora-kms.te android/sepolicy/file_contexts; do
     [ -f "$boot/$file" ] || { echo "not installed: $boot/$file" >&2; exit 1; }
 done
 for script in pelimora-boot pelimora-drm-only mdev/pelimora-mdev; do

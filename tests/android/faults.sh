@@ -32,4 +32,9 @@ fault "frames in the root" sepolicy/file_contexts 's|^/vendor/etc/bootimages|/bo
 fault "no link to the frames" BoardConfig-pelimora.mk '/BOARD_ROOT_EXTRA_SYMLINKS/d' "nothing links /bootimages"
 fault "a link to unlabelled frames" BoardConfig-pelimora.mk 's|/vendor/etc/bootimages:|/vendor/bootimages:|' \
     "not labelled bootimages_file"
+fault "pelimora-kms with a capability" pelimora-kms.rc 's|^    capabilities$|    capabilities SYS_ADMIN|' \
+    "pelimora-kms must keep no capability"
+fault "pelimora-kms keeping root's capabilities" pelimora-kms.rc '/^    capabilities$/d' "pelimora-kms must keep no capability"
+fault "the DRM card left unlabelled" sepolicy/file_contexts '/^\/dev\/dri/d' \
+    "does not allow pelimora_kms /dev/dri:dir search"
 echo "ok: each fault fails the Android check"
