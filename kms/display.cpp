@@ -17,7 +17,7 @@ Display display = { .fd = -1 };
 namespace {
 
 constexpr int MAX_OBJECTS = 32; // CRTCs, connectors, encoders of one card
-constexpr int MAX_MODES = 64;
+constexpr int MAX_MODES = 128; // a television lists a hundred
 constexpr uint32_t CONNECTED = 1, UNKNOWN = 3; // drm_connector_status
 
 uint32_t crtc_ids[MAX_OBJECTS], connector_ids[MAX_OBJECTS], encoder_ids[MAX_OBJECTS];
@@ -63,7 +63,13 @@ bool read_connector(uint32_t id, drm_mode_get_connector* connector, bool probe)
         return false;
     if (probe) // the modes were counted, not copied
         return read_connector(id, connector, false);
-    return connector->count_modes <= MAX_MODES && connector->count_encoders <= MAX_OBJECTS;
+    // More than there is room for are not copied at all: then only the
+    // CRTC's current mode, or the bound encoder, can be used.
+    if (connector->count_modes > MAX_MODES)
+        connector->count_modes = 0;
+    if (connector->count_encoders > MAX_OBJECTS)
+        connector->count_encoders = 0;
+    return true;
 }
 
 // The CRTC the connector's encoder drives, else the first its encoders can

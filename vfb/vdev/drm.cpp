@@ -24,6 +24,7 @@ namespace {
 
 constexpr uint32_t CRTC_ID = 31, ENCODER_ID = 32, CONNECTOR_ID = 33, FIRST_FB_ID = 40;
 constexpr int BUFFERS = 4;
+constexpr uint32_t MANY_MODES = 300;
 constexpr uint64_t MAP_BASE = uint64_t(1) << 32; // where a 64-bit kernel puts dumb-buffer offsets
 constexpr uint64_t MAP_STEP = uint64_t(1) << 28;
 
@@ -31,6 +32,7 @@ struct Card {
     bool present = false;
     bool disconnected = false, unprobed = false, unbound = false, mode_unset = false;
     bool other_master = false, no_closefb = false;
+    bool many_modes = false; // a television's hundreds, the preferred one last
     int identity = -1; // a memfd whose dups are the card's descriptors
     int memory[BUFFERS] = { -1, -1, -1, -1 }; // dumb buffers by handle - 1
     uint64_t size[BUFFERS] = {};
@@ -101,11 +103,14 @@ int get_connector(drm_mode_get_connector* c, Event* e)
     c->connection = card.disconnected ? 2 : known ? 1 : 3;
     c->encoder_id = card.unbound ? 0 : ENCODER_ID;
     c->connector_type = DRM_MODE_CONNECTOR_VIRTUAL, c->connector_type_id = 1;
-    const uint32_t modes = known && !card.disconnected ? 1 : 0;
-    if (c->count_modes >= modes && modes && c->modes_ptr) {
-        drm_mode_modeinfo m = mode();
-        memcpy(user_pointer(c->modes_ptr), &m, sizeof m);
-    }
+    const uint32_t modes = known && !card.disconnected ? (card.many_modes ? MANY_MODES : 1) : 0;
+    if (c->count_modes >= modes && modes && c->modes_ptr)
+        for (uint32_t i = 0; i < modes; ++i) {
+            drm_mode_modeinfo m = mode();
+            if (i + 1 < modes)
+                m.type = DRM_MODE_TYPE_DRIVER, m.hdisplay = uint16_t(m.hdisplay / 2);
+            memcpy(static_cast<drm_mode_modeinfo*>(user_pointer(c->modes_ptr)) + i, &m, sizeof m);
+        }
     c->count_modes = modes;
     put_ids(c->encoders_ptr, &c->count_encoders, ENCODER_ID);
     c->count_props = 0;
@@ -312,6 +317,7 @@ void drm_load()
     card.disconnected = has(options, "disconnected"), card.unprobed = has(options, "unprobed");
     card.unbound = has(options, "unbound"), card.mode_unset = has(options, "mode-unset");
     card.other_master = has(options, "other-master"), card.no_closefb = has(options, "no-closefb");
+    card.many_modes = has(options, "many-modes");
     card.identity = memfd_create("vdev-card0", MFD_CLOEXEC);
 }
 

@@ -29,7 +29,8 @@ constexpr char VDEV_SYSTEM[] = "VDEV_SYSTEM";
 // framebuffer settings' size and line length: "card", or a comma-separated
 // list of what is odd about it: disconnected, unprobed (its connector never
 // probed), unbound (no encoder on its connector yet), mode-unset (its CRTC
-// shows no mode), other-master (another program holds it), no-closefb.
+// shows no mode), other-master (another program holds it), no-closefb,
+// many-modes (more modes than a program may have room for).
 constexpr char VDEV_DRM[] = "VDEV_DRM";
 constexpr char VDEV_FAIL[] = "VDEV_FAIL"; // failure points, see VirtualDevices::fail
 constexpr char VDEV_TTY[] = "VDEV_TTY"; // ok, missing, refuse
