@@ -167,7 +167,8 @@ BoardSetup board_of(InitSystem init, bool kms)
 {
     BoardSetup board;
     board.kms = kms;
-    board.options = kms ? "drm_kms_helper.fbdev_emulation=0" : "";
+    // drm.debug=0x04: every KMS call in the kernel log, pelimora-kms's first SETCRTC among them.
+    board.options = kms ? "drm_kms_helper.fbdev_emulation=0 drm.debug=0x04" : "";
     board.machine = init == InitSystem::systemd ? Machine::virt64 : Machine::virt;
     board.init = init == InitSystem::systemd ? "/lib/systemd/systemd" : "/sbin/init";
     board.memory_mb = init == InitSystem::systemd ? 1024 : 256;
@@ -235,7 +236,11 @@ TEST_P(InitBoardTest, StartsWhenTheDisplayArrives)
     }
     EXPECT_EQ(report.messages, std::vector<std::string> {}) << console_text(board.console);
     // One of the two programs, once: the card's event and fb0's never both start one.
-    EXPECT_EQ(std::count(board.console.begin(), board.console.end(), "pelimora-init: starting the player"), 1)
+    EXPECT_EQ(std::count_if(board.console.begin(), board.console.end(),
+                  [](const std::string& line) {
+                      return line.find("pelimora-init: starting the player") != std::string::npos;
+                  }),
+        1)
         << console_text(board.console);
     EXPECT_TRUE(std::any_of(board.console.begin(), board.console.end(), [](const std::string& line) {
         return line.find("pelimora-board: text for the console") != std::string::npos;
@@ -251,6 +256,12 @@ TEST_P(InitBoardTest, StartsWhenTheDisplayArrives)
               << report.display_registered_ms << " ms, the player started at " << report.player_started_ms
               << " ms: " << report.player_started_ms - report.display_registered_ms
               << " ms later (kernel log clock)\n";
+    if (c.kms) {
+        std::cout << "board " << c.name << ": the first frame shown at " << report.first_frame_ms << " ms, "
+                  << report.first_frame_ms - report.display_registered_ms
+                  << " ms after the card's registration (kernel log clock)\n";
+        EXPECT_GE(report.first_frame_ms, report.player_started_ms);
+    }
     EXPECT_GE(report.display_registered_ms, 0) << "no display's registration in the kernel log";
     EXPECT_GE(report.player_started_ms, report.display_registered_ms);
 

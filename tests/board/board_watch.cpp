@@ -113,6 +113,9 @@ int play(bool kms)
         WIFSIGNALED(status) ? WTERMSIG(status) : 0, elapsed);
     report_screen("/dev/graphics/fb0");
     say("pelimora-init: display registered at %.1f ms, player started at %.1f ms", registered_ms, started_ms);
+    // With drm.debug=0x04 the kernel logs each SETCRTC: pelimora-kms's first is its first frame shown.
+    if (kms)
+        say("pelimora-init: first frame at %.1f ms", record_ms("drm_mode_setcrtc", nullptr));
     flush_display();
     say("pelimora-init: ready for the screen dump");
     return WIFEXITED(status) ? WEXITSTATUS(status) : 1;

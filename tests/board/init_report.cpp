@@ -24,6 +24,7 @@ InitReport read_init_report(const std::vector<std::string>& console)
         std::sscanf(line.c_str(), "pelimora-init: armv7 player exit=%d", &report.armv7_exit);
         std::sscanf(line.c_str(), "pelimora-init: display registered at %lf ms, player started at %lf ms",
             &report.display_registered_ms, &report.player_started_ms);
+        std::sscanf(line.c_str(), "pelimora-init: first frame at %lf ms", &report.first_frame_ms);
         char picked[256];
         if (std::sscanf(line.c_str(), "pelimora-init: pick exit=%d set=%255s", &report.pick_exit, picked)
             == 2)

@@ -26,6 +26,7 @@ struct InitReport {
     // Under a real init system, by the kernel log's clock: when the
     // display was registered (fb0, or the DRM card) and when the player was started.
     double display_registered_ms = -1, player_started_ms = -1;
+    double first_frame_ms = -1; // pelimora-kms's first SETCRTC, with drm.debug=0x04
 };
 
 InitReport read_init_report(const std::vector<std::string>& console);
