@@ -818,14 +818,15 @@ TEST(ToolsMatrix, EncodeOnAFullFileSystemLeavesTheOldSet)
 
 // A tool run by a user, not root: as nobody when the tests run as root
 // (whose writes no folder's mode stops), with the scratch made theirs.
-ToolRun run_as_user(const Scratch& scratch, const std::string& tool, std::vector<std::string> args)
+ToolRun run_as_user(
+    const Scratch& scratch, const std::string& tool, std::vector<std::string> args, bool make_theirs = true)
 {
     SpawnRequest request;
     request.argv = std::move(args);
     request.argv.insert(request.argv.begin(), tool_path(tool));
     if (getuid() == 0) {
         for (const auto& entry : fs::recursive_directory_iterator(scratch.path()))
-            EXPECT_EQ(lchown(entry.path().c_str(), 65534, 65534), 0) << entry.path();
+            EXPECT_TRUE(!make_theirs || lchown(entry.path().c_str(), 65534, 65534) == 0) << entry.path();
         EXPECT_EQ(chown(scratch.path().c_str(), 65534, 65534), 0);
         request.argv.insert(
             request.argv.begin(), { "setpriv", "--reuid=65534", "--regid=65534", "--clear-groups" });
@@ -877,6 +878,17 @@ TEST(ToolsMatrix, AReadOnlyOutputIsRefusedAndNoOldContentsLinger)
     struct stat info;
     ASSERT_EQ(stat((scratch / "bundle" / "a").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0755u) << "a set made anew has a new folder's mode";
+    // Old contents the user may not remove (root's, in a folder of theirs):
+    // the new ones go in, and the tool names what is left and exits 1.
+    if (getuid() != 0)
+        return;
+    ASSERT_EQ(chown((scratch / "bundle" / "a").c_str(), 0, 0), 0);
+    ASSERT_EQ(chmod((scratch / "bundle" / "a").c_str(), 0555), 0);
+    ToolRun stuck = run_as_user(scratch, "pelimora-frames", bundle, false);
+    EXPECT_EQ(stuck.status, int(ExitStatus::wrong_input)) << stuck.err;
+    EXPECT_NE(stuck.err.find("the new contents are in place, but the old ones are left: "), std::string::npos)
+        << stuck.err;
+    EXPECT_NE(stuck.err.find("Permission denied"), std::string::npos) << stuck.err;
 }
 
 TEST(ToolsMatrix, EncodeInterruptedLeavesTheOldSet)
