@@ -265,20 +265,29 @@ void check_platform(const BoardCase& c, const InitReport& report)
     }
 }
 
+// Boots the case's board on its kernel and reads the console until the
+// init is ready: "" then, else what went wrong. `console` gets what it said.
+std::string boot_until_ready(
+    const BoardCase& c, const std::vector<Frame>& frames, QemuBoard& board, std::string* console)
+{
+    fs::path kernel = board_kernel_dir(arm64_kernel(c), c.series);
+    if (!fs::exists(kernel / "ready"))
+        return "no kernel in PELIMORA_BOARD_CACHE; the board.kernel test fetches it";
+    if (std::string error = board.boot(c.board, kernel, initramfs(c, kernel, frames)); !error.empty())
+        return error;
+    bool ready = board.read_until(INIT_READY, Clock::now() + BOOT_TIMEOUT);
+    for (const std::string& line : board.console)
+        *console += line + "\n";
+    return ready ? "" : "the board never got ready:\n" + *console;
+}
+
 TEST_P(BoardTest, PlaysOnARealKernel)
 {
     const BoardCase& c = GetParam();
-    fs::path kernel = board_kernel_dir(arm64_kernel(c), c.series);
-    ASSERT_TRUE(fs::exists(kernel / "ready"))
-        << "no kernel in PELIMORA_BOARD_CACHE; the board.kernel test fetches it";
     std::vector<Frame> frames = board_frames();
     QemuBoard board;
-    ASSERT_EQ(board.boot(c.board, kernel, initramfs(c, kernel, frames)), "");
-    bool ready = board.read_until(INIT_READY, Clock::now() + BOOT_TIMEOUT);
     std::string console;
-    for (const std::string& line : board.console)
-        console += line + "\n";
-    ASSERT_TRUE(ready) << "the board never got ready:\n" << console;
+    ASSERT_EQ(boot_until_ready(c, frames, board, &console), "");
 
     InitReport report = read_init_report(board.console);
     EXPECT_EQ(report.exit_status, 0) << console;
@@ -392,17 +401,10 @@ class KmsBoardTest : public testing::TestWithParam<BoardCase> { };
 TEST_P(KmsBoardTest, PlaysOnAKernelWithoutFbdev)
 {
     const BoardCase& c = GetParam();
-    fs::path kernel = board_kernel_dir(arm64_kernel(c), c.series);
-    ASSERT_TRUE(fs::exists(kernel / "ready"))
-        << "no kernel in PELIMORA_BOARD_CACHE; the board.kernel test fetches it";
     std::vector<Frame> frames = board_frames();
     QemuBoard board;
-    ASSERT_EQ(board.boot(c.board, kernel, initramfs(c, kernel, frames)), "");
-    bool ready = board.read_until(INIT_READY, Clock::now() + BOOT_TIMEOUT);
     std::string console;
-    for (const std::string& line : board.console)
-        console += line + "\n";
-    ASSERT_TRUE(ready) << "the board never got ready:\n" << console;
+    ASSERT_EQ(boot_until_ready(c, frames, board, &console), "");
     InitReport report = read_init_report(board.console);
     EXPECT_EQ(report.exit_status, 0) << console;
     EXPECT_EQ(report.layout.bpp, 0u) << "a framebuffer, with fbdev emulation off";

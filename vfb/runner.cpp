@@ -152,6 +152,36 @@ FbSettings fb_of_format(uint32_t xres, uint32_t yres, const PixelFormat& format,
     return fb;
 }
 
+namespace {
+
+// The bytes of one captured screen, when `e` tells them: the player's
+// mapping of the framebuffer, or a DRM card's capture itself; else 0.
+size_t captured_screen_bytes(const Event& e)
+{
+    const bool tells = (e.kind == EventKind::mmap && e.device == Device::fb && e.rc == 0)
+        || (e.kind == EventKind::pan && e.device == Device::drm);
+    return tells ? size_t(e.length) : 0;
+}
+
+// The run's events from the log, with what they tell of its screens.
+void read_events(const RunFiles& files, PlayerRun* run)
+{
+    std::istringstream log(read_text(files.log));
+    for (std::string line; std::getline(log, line);) {
+        Event event;
+        if (!parse_event(line.c_str(), &event)) {
+            run->error = "the virtual devices wrote an unreadable line: " + line;
+            continue;
+        }
+        if (size_t bytes = captured_screen_bytes(event))
+            run->screen_bytes = bytes;
+        run->pans += event.kind == EventKind::pan;
+        run->events.push_back(event);
+    }
+}
+
+} // namespace
+
 PlayerRun run_player(const PlayerPaths& paths, const VirtualDevices& devices, const fs::path& frames,
     const std::vector<std::string>& args, const fs::path& kept)
 {
@@ -188,19 +218,7 @@ PlayerRun run_player(const PlayerPaths& paths, const VirtualDevices& devices, co
     run.error = process.error;
 
     const RunFiles files(scratch);
-    std::istringstream log(read_text(files.log));
-    for (std::string line; std::getline(log, line);) {
-        Event event;
-        if (!parse_event(line.c_str(), &event)) {
-            run.error = "the virtual devices wrote an unreadable line: " + line;
-            continue;
-        }
-        if ((event.kind == EventKind::mmap && event.device == Device::fb && event.rc == 0)
-            || (event.kind == EventKind::pan && event.device == Device::drm && event.length))
-            run.screen_bytes = size_t(event.length);
-        run.pans += event.kind == EventKind::pan;
-        run.events.push_back(event);
-    }
+    read_events(files, &run);
     if (run.error.empty() && (run.events.empty() || run.events.front().kind != EventKind::start))
         run.error = "the virtual devices did not load into the player: its run is not the player's on them";
     run.kmsg = read_text(files.kmsg);
@@ -303,9 +321,8 @@ void FramesFollower::poll()
 void FramesFollower::take(const Event& e)
 {
     ++events_;
-    if ((e.kind == EventKind::mmap && e.device == Device::fb && e.rc == 0)
-        || (e.kind == EventKind::pan && e.device == Device::drm && e.length))
-        screen_bytes_ = size_t(e.length);
+    if (size_t bytes = captured_screen_bytes(e))
+        screen_bytes_ = bytes;
     if (e.kind == EventKind::open && e.device == Device::tty) {
         end_frame();
         ++frames_;

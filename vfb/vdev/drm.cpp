@@ -260,51 +260,64 @@ int remove_fb(uint32_t fb_id, bool close_only)
     return 0;
 }
 
-int call(unsigned long request, void* arg, Event* e)
+int map_dumb(drm_mode_map_dumb* map)
 {
-    switch (request) {
-    case DRM_IOCTL_MODE_GETRESOURCES: return get_resources(static_cast<drm_mode_card_res*>(arg));
-    case DRM_IOCTL_MODE_GETCONNECTOR: return get_connector(static_cast<drm_mode_get_connector*>(arg), e);
-    case DRM_IOCTL_MODE_GETENCODER: return get_encoder(static_cast<drm_mode_get_encoder*>(arg));
-    case DRM_IOCTL_MODE_GETCRTC: return get_crtc(static_cast<drm_mode_crtc*>(arg));
-    case DRM_IOCTL_SET_MASTER: return master() ? 0 : fail(EINVAL);
-    case DRM_IOCTL_DROP_MASTER: return 0;
-    case DRM_IOCTL_MODE_CREATE_DUMB: return create_dumb(static_cast<drm_mode_create_dumb*>(arg));
-    case DRM_IOCTL_MODE_MAP_DUMB: {
-        auto* map = static_cast<drm_mode_map_dumb*>(arg);
-        map->offset = MAP_BASE + (map->handle - 1) * MAP_STEP;
-        return is_buffer(map->handle) ? 0 : fail(EINVAL);
-    }
-    case DRM_IOCTL_MODE_ADDFB2: return add_fb(static_cast<drm_mode_fb_cmd2*>(arg));
-    case DRM_IOCTL_MODE_SETCRTC: return set_crtc(static_cast<const drm_mode_crtc*>(arg));
-    case DRM_IOCTL_MODE_DIRTYFB: return dirty(static_cast<const drm_mode_fb_dirty_cmd*>(arg));
-    case DRM_IOCTL_MODE_PAGE_FLIP: return page_flip(static_cast<const drm_mode_crtc_page_flip*>(arg));
-    case DRM_IOCTL_MODE_RMFB: return remove_fb(*static_cast<const uint32_t*>(arg), false);
-    case DRM_IOCTL_MODE_CLOSEFB: return remove_fb(static_cast<const drm_mode_closefb*>(arg)->fb_id, true);
-    default: return fail(ENOTTY);
-    }
+    map->offset = MAP_BASE + (map->handle - 1) * MAP_STEP;
+    return is_buffer(map->handle) ? 0 : fail(EINVAL);
 }
 
-const char* call_name(unsigned long request)
+// Each DRM call the card answers, by its request and its name in the log.
+struct Call {
+    unsigned long request;
+    const char* name;
+    int (*answer)(void* arg, Event* e);
+};
+template <typename Record> Record* as(void* arg)
 {
-    switch (request) {
-    case DRM_IOCTL_MODE_GETRESOURCES: return "GETRESOURCES";
-    case DRM_IOCTL_MODE_GETCONNECTOR: return "GETCONNECTOR";
-    case DRM_IOCTL_MODE_GETENCODER: return "GETENCODER";
-    case DRM_IOCTL_MODE_GETCRTC: return "GETCRTC";
-    case DRM_IOCTL_SET_MASTER: return "SET_MASTER";
-    case DRM_IOCTL_DROP_MASTER: return "DROP_MASTER";
-    case DRM_IOCTL_MODE_CREATE_DUMB: return "CREATE_DUMB";
-    case DRM_IOCTL_MODE_MAP_DUMB: return "MAP_DUMB";
-    case DRM_IOCTL_MODE_ADDFB2: return "ADDFB2";
-    case DRM_IOCTL_MODE_SETCRTC: return "SETCRTC";
-    case DRM_IOCTL_MODE_DIRTYFB: return "DIRTYFB";
-    case DRM_IOCTL_MODE_PAGE_FLIP: return "PAGE_FLIP";
-    case DRM_IOCTL_MODE_RMFB: return "RMFB";
-    case DRM_IOCTL_MODE_CLOSEFB: return "CLOSEFB";
-    default: return "";
-    }
+    return static_cast<Record*>(arg);
 }
+constexpr Call CALLS[] = {
+    { .request = DRM_IOCTL_MODE_GETRESOURCES,
+        .name = "GETRESOURCES",
+        .answer = [](void* a, Event*) { return get_resources(as<drm_mode_card_res>(a)); } },
+    { .request = DRM_IOCTL_MODE_GETCONNECTOR,
+        .name = "GETCONNECTOR",
+        .answer = [](void* a, Event* e) { return get_connector(as<drm_mode_get_connector>(a), e); } },
+    { .request = DRM_IOCTL_MODE_GETENCODER,
+        .name = "GETENCODER",
+        .answer = [](void* a, Event*) { return get_encoder(as<drm_mode_get_encoder>(a)); } },
+    { .request = DRM_IOCTL_MODE_GETCRTC,
+        .name = "GETCRTC",
+        .answer = [](void* a, Event*) { return get_crtc(as<drm_mode_crtc>(a)); } },
+    { .request = DRM_IOCTL_SET_MASTER,
+        .name = "SET_MASTER",
+        .answer = [](void*, Event*) { return master() ? 0 : fail(EINVAL); } },
+    { .request = DRM_IOCTL_DROP_MASTER, .name = "DROP_MASTER", .answer = [](void*, Event*) { return 0; } },
+    { .request = DRM_IOCTL_MODE_CREATE_DUMB,
+        .name = "CREATE_DUMB",
+        .answer = [](void* a, Event*) { return create_dumb(as<drm_mode_create_dumb>(a)); } },
+    { .request = DRM_IOCTL_MODE_MAP_DUMB,
+        .name = "MAP_DUMB",
+        .answer = [](void* a, Event*) { return map_dumb(as<drm_mode_map_dumb>(a)); } },
+    { .request = DRM_IOCTL_MODE_ADDFB2,
+        .name = "ADDFB2",
+        .answer = [](void* a, Event*) { return add_fb(as<drm_mode_fb_cmd2>(a)); } },
+    { .request = DRM_IOCTL_MODE_SETCRTC,
+        .name = "SETCRTC",
+        .answer = [](void* a, Event*) { return set_crtc(as<const drm_mode_crtc>(a)); } },
+    { .request = DRM_IOCTL_MODE_DIRTYFB,
+        .name = "DIRTYFB",
+        .answer = [](void* a, Event*) { return dirty(as<const drm_mode_fb_dirty_cmd>(a)); } },
+    { .request = DRM_IOCTL_MODE_PAGE_FLIP,
+        .name = "PAGE_FLIP",
+        .answer = [](void* a, Event*) { return page_flip(as<const drm_mode_crtc_page_flip>(a)); } },
+    { .request = DRM_IOCTL_MODE_RMFB,
+        .name = "RMFB",
+        .answer = [](void* a, Event*) { return remove_fb(*as<const uint32_t>(a), false); } },
+    { .request = DRM_IOCTL_MODE_CLOSEFB,
+        .name = "CLOSEFB",
+        .answer = [](void* a, Event*) { return remove_fb(as<const drm_mode_closefb>(a)->fb_id, true); } },
+};
 
 } // namespace
 
@@ -346,8 +359,12 @@ int drm_ioctl(unsigned long request, void* arg)
 {
     Event e = event(EventKind::ioctl, Device::drm);
     e.request = int64_t(request);
-    snprintf(e.path, sizeof e.path, "%s", call_name(request));
-    int rc = call(request, arg, &e);
+    int rc = fail(ENOTTY);
+    for (const Call& call : CALLS)
+        if (call.request == request) {
+            snprintf(e.path, sizeof e.path, "%s", call.name);
+            rc = call.answer(arg, &e);
+        }
     int error = errno;
     e.rc = rc;
     e.error = rc ? error : 0;
