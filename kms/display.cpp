@@ -16,114 +16,16 @@ Display display = { .fd = -1 };
 
 namespace {
 
-constexpr int MAX_OBJECTS = 32; // CRTCs, connectors, encoders of one card
-constexpr int MAX_MODES = 128; // a television lists a hundred
-constexpr uint32_t CONNECTED = 1, UNKNOWN = 3; // drm_connector_status
-
-uint32_t crtc_ids[MAX_OBJECTS], connector_ids[MAX_OBJECTS], encoder_ids[MAX_OBJECTS];
-drm_mode_modeinfo modes[MAX_MODES];
-uint32_t crtc_count, connector_count;
+CardObjects objects;
 
 int drm_ioctl(unsigned long request, void* argument)
 {
-    int result;
-    do
-        result = ioctl(display.fd, request, argument);
-    while (result != 0 && (errno == EINTR || errno == EAGAIN));
-    return result;
+    return drm_call(display.fd, request, argument);
 }
 
 uint64_t address(const void* pointer)
 {
     return reinterpret_cast<uintptr_t>(pointer);
-}
-
-bool read_resources()
-{
-    drm_mode_card_res resources = {};
-    resources.crtc_id_ptr = address(crtc_ids), resources.count_crtcs = MAX_OBJECTS;
-    resources.connector_id_ptr = address(connector_ids), resources.count_connectors = MAX_OBJECTS;
-    if (drm_ioctl(DRM_IOCTL_MODE_GETRESOURCES, &resources) != 0)
-        return false;
-    crtc_count = resources.count_crtcs < MAX_OBJECTS ? resources.count_crtcs : MAX_OBJECTS;
-    connector_count = resources.count_connectors < MAX_OBJECTS ? resources.count_connectors : MAX_OBJECTS;
-    return true;
-}
-
-// The connector as the kernel last probed it: room for every mode, so that
-// no probe is forced (which can make the display flicker). `probe` asks for
-// one, for a connector the kernel has never probed.
-bool read_connector(uint32_t id, drm_mode_get_connector* connector, bool probe)
-{
-    *connector = {};
-    connector->connector_id = id;
-    connector->modes_ptr = address(modes), connector->count_modes = probe ? 0 : MAX_MODES;
-    connector->encoders_ptr = address(encoder_ids), connector->count_encoders = MAX_OBJECTS;
-    if (drm_ioctl(DRM_IOCTL_MODE_GETCONNECTOR, connector) != 0)
-        return false;
-    if (probe) // the modes were counted, not copied
-        return read_connector(id, connector, false);
-    // More than there is room for are not copied at all: then only the
-    // CRTC's current mode, or the bound encoder, can be used.
-    if (connector->count_modes > MAX_MODES)
-        connector->count_modes = 0;
-    if (connector->count_encoders > MAX_OBJECTS)
-        connector->count_encoders = 0;
-    return true;
-}
-
-// The CRTC the connector's encoder drives, else the first its encoders can
-// drive (at virtio-gpu's start no encoder is bound yet): 0 when none.
-uint32_t crtc_of(const drm_mode_get_connector& connector)
-{
-    drm_mode_get_encoder encoder = { .encoder_id = connector.encoder_id };
-    if (encoder.encoder_id && drm_ioctl(DRM_IOCTL_MODE_GETENCODER, &encoder) == 0 && encoder.crtc_id)
-        return encoder.crtc_id;
-    for (uint32_t e = 0; e < connector.count_encoders; ++e) {
-        encoder = { .encoder_id = encoder_ids[e] };
-        if (drm_ioctl(DRM_IOCTL_MODE_GETENCODER, &encoder) != 0)
-            continue;
-        for (uint32_t c = 0; c < crtc_count; ++c)
-            if (encoder.possible_crtcs & (1u << c))
-                return crtc_ids[c];
-    }
-    return 0;
-}
-
-// The mode the CRTC shows now (the firmware's or the console's), else the
-// connector's preferred one, else its first.
-bool choose_mode(const drm_mode_get_connector& connector)
-{
-    drm_mode_crtc crtc = { .crtc_id = display.crtc_id };
-    if (drm_ioctl(DRM_IOCTL_MODE_GETCRTC, &crtc) == 0 && crtc.mode_valid) {
-        display.mode = crtc.mode;
-        return true;
-    }
-    for (uint32_t m = 0; m < connector.count_modes; ++m)
-        if (modes[m].type & DRM_MODE_TYPE_PREFERRED || m + 1 == connector.count_modes) {
-            display.mode = modes[m];
-            return true;
-        }
-    return false;
-}
-
-// A connected connector of the open card, with its CRTC and mode.
-bool find_display(bool probe)
-{
-    for (uint32_t i = 0; i < connector_count; ++i) {
-        drm_mode_get_connector connector;
-        if (!read_connector(connector_ids[i], &connector, false))
-            continue;
-        if (probe && connector.connection == UNKNOWN && !read_connector(connector_ids[i], &connector, true))
-            continue;
-        if (connector.connection != CONNECTED)
-            continue;
-        display.connector_id = connector.connector_id;
-        display.crtc_id = crtc_of(connector);
-        if (display.crtc_id && choose_mode(connector))
-            return true;
-    }
-    return false;
 }
 
 // The first card with a connected display, left open as its master; false
@@ -143,7 +45,9 @@ bool open_card()
         if (drm_ioctl(DRM_IOCTL_SET_MASTER, nullptr) != 0) {
             if (!held[0])
                 snprintf(held, sizeof held, "%s", display.path);
-        } else if (read_resources() && (find_display(false) || find_display(true))) {
+        } else if (read_card_objects(display.fd, &objects)
+            && (find_target(display.fd, objects, false, &display.target)
+                || find_target(display.fd, objects, true, &display.target))) {
             // A connector the kernel has not probed (no console or client on
             // the card) is probed the second time round, as nothing is shown.
             return true;
@@ -163,7 +67,7 @@ bool open_card()
 bool make_buffer()
 {
     drm_mode_create_dumb dumb
-        = { .height = display.mode.vdisplay, .width = display.mode.hdisplay, .bpp = 32 };
+        = { .height = display.target.mode.vdisplay, .width = display.target.mode.hdisplay, .bpp = 32 };
     if (drm_ioctl(DRM_IOCTL_MODE_CREATE_DUMB, &dumb) != 0)
         return false;
     display.handle = dumb.handle, display.pitch = dumb.pitch, display.size = dumb.size;
@@ -213,12 +117,12 @@ void display_show()
         (void)drm_ioctl(DRM_IOCTL_MODE_DIRTYFB, &dirty); // drivers that scan out directly refuse it
         return;
     }
-    drm_mode_crtc crtc = { .set_connectors_ptr = address(&display.connector_id),
+    drm_mode_crtc crtc = { .set_connectors_ptr = address(&display.target.connector_id),
         .count_connectors = 1,
-        .crtc_id = display.crtc_id,
+        .crtc_id = display.target.crtc_id,
         .fb_id = display.fb_id,
         .mode_valid = 1,
-        .mode = display.mode };
+        .mode = display.target.mode };
     display.shown = drm_ioctl(DRM_IOCTL_MODE_SETCRTC, &crtc) == 0;
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "core/devices.h"
+#include "kms/card_objects.h"
 
 #include <drm/drm_mode.h>
 #include <stdint.h>
@@ -15,8 +16,7 @@ constexpr int DRI_PATH_BUFFER_SIZE = 32;
 struct Display {
     int fd; // the card; negative when none is held
     char path[DRI_PATH_BUFFER_SIZE];
-    uint32_t connector_id, crtc_id;
-    drm_mode_modeinfo mode;
+    DrmTarget target; // the connector, its CRTC and the mode
     uint32_t width, height, pitch; // the buffer's, in pixels and bytes a row
     uint32_t handle, fb_id; // the dumb buffer and its framebuffer
     uint64_t size;

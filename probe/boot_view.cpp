@@ -13,35 +13,6 @@ namespace {
 constexpr int MAX_VTCONSOLES = 8;
 
 // Reads a small file whole, without its last newline; false if it cannot.
-bool read_text(const char* path, char* text, size_t size)
-{
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    ssize_t n = read(fd, text, size - 1);
-    (void)close(fd);
-    text[n > 0 ? n : 0] = '\0';
-    text[strcspn(text, "\n")] = '\0';
-    return n >= 0;
-}
-
-// The drivers that keep the bootloader's picture until the real driver
-// replaces them: simplefb, the DRM ones (simpledrm, efidrm, vesadrm, ofdrm,
-// whose emulated framebuffers are "NAMEdrmfb"), efifb, vesafb, offb. The same names
-// as the start files' in share/pelimora/boot.
-bool is_handover(const char* driver)
-{
-    static const char* const names[] = { "simple", "EFI VGA", "VESA VGA" };
-    static const char* const prefixes[]
-        = { "simpledrm", "efidrm", "vesadrm", "ofdrm", "efifb", "vesafb", "OFfb", "offb" };
-    for (const char* name : names)
-        if (!strcmp(driver, name))
-            return true;
-    for (const char* prefix : prefixes)
-        if (!strncmp(driver, prefix, strlen(prefix)))
-            return true;
-    return false;
-}
 
 void append_console(BootView* view, const char* value, size_t length)
 {
@@ -116,6 +87,24 @@ void read_vtconsoles(BootView* view)
 }
 
 } // namespace
+
+// The drivers that keep the bootloader's picture until the real driver
+// replaces them: simplefb, the DRM ones (simpledrm, efidrm, vesadrm, ofdrm,
+// whose emulated framebuffers are "NAMEdrmfb"), efifb, vesafb, offb. The same names
+// as the start files' in share/pelimora/boot.
+bool is_handover(const char* driver)
+{
+    static const char* const names[] = { "simple", "EFI VGA", "VESA VGA" };
+    static const char* const prefixes[]
+        = { "simpledrm", "efidrm", "vesadrm", "ofdrm", "efifb", "vesafb", "OFfb", "offb" };
+    for (const char* name : names)
+        if (!strcmp(driver, name))
+            return true;
+    for (const char* prefix : prefixes)
+        if (!strncmp(driver, prefix, strlen(prefix)))
+            return true;
+    return false;
+}
 
 void probe_boot(BootView* view, const char* driver)
 {

@@ -22,6 +22,10 @@ struct BootView {
     int turn() const { return rotate >= 0 ? rotate : rotate_option; }
 };
 
+// Whether a framebuffer's id or a DRM driver's name is one of the drivers
+// that keep the bootloader's picture until the real driver replaces them.
+bool is_handover(const char* driver);
+
 // Reads /proc/cmdline, /sys/class/vtconsole and /sys/class/graphics/fbcon;
 // `driver` is the framebuffer's id, or "" when it could not be read.
 void probe_boot(BootView* view, const char* driver);

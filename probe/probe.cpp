@@ -138,6 +138,20 @@ const char* frame_status_name(FrameCheck::Status status)
     return names[status];
 }
 
+bool read_text(const char* path, char* text, size_t size)
+{
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    ssize_t n = read(fd, text, size - 1);
+    (void)close(fd);
+    size_t length = n > 0 ? size_t(n) : 0;
+    while (length && text[length - 1] == '\n')
+        --length;
+    text[length] = '\0';
+    return n >= 0;
+}
+
 void print_json_string(const char* text)
 {
     putchar('"');

@@ -5,6 +5,7 @@
 #include "core/pixel_formats.h"
 
 #include <linux/fb.h>
+#include <stddef.h>
 #include <stdint.h>
 
 // The framebuffer as the player would open it.
@@ -48,6 +49,10 @@ struct Advice {
     int count = 0;
     void add(const char* format, ...) __attribute__((format(printf, 2, 3)));
 };
+
+// A small file of the kernel's (sysfs, procfs) as text, without its last
+// newline; false when it cannot be read.
+[[nodiscard]] bool read_text(const char* path, char* text, size_t size);
 
 // Prints `text` as a JSON string, quoted and escaped.
 void print_json_string(const char* text);

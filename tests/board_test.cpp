@@ -392,6 +392,51 @@ INSTANTIATE_TEST_SUITE_P(Board, BoardTest,
         BoardCase { "Arm64OnlyCore612Aarch64", VIRT64_A64FX, true, XRGB, Player::aarch64, true, "6.12" }),
     [](const testing::TestParamInfo<BoardCase>& info) { return std::string(info.param.name); });
 
+// The static probe after pelimora-kms: its DRM report against the board (the
+// card, its mode, CLOSEFB on 6.12 and not on 6.1, fbdev emulation off).
+void check_kms_probe(QemuBoard& board, const BoardCase& c, bool held)
+{
+    ASSERT_TRUE(board.send_line("probe"));
+    ASSERT_TRUE(board.read_until("pelimora-init: card ready", Clock::now() + std::chrono::seconds(60)));
+    int exit = -1;
+    const std::string out = probe_output(board.console, "report", &exit);
+    nlohmann::json report = nlohmann::json::parse(out, nullptr, false);
+    ASSERT_FALSE(report.is_discarded()) << out;
+    std::ofstream(fs::path(PELIMORA_BOARD_PICTURES) / ("probe-Kms" + std::string(c.name) + ".json")) << out;
+    EXPECT_EQ(report["program"], c.board.gpu ? nlohmann::json("pelimora-kms") : nlohmann::json(nullptr));
+    EXPECT_EQ(report["drm"]["fbdev_emulation"], false);
+    EXPECT_EQ(report["drm"]["emulated_fb"], nullptr);
+    if (!c.board.gpu) {
+        EXPECT_EQ(report["drm"]["cards"], nlohmann::json::array());
+        EXPECT_EQ(exit, 1);
+        return;
+    }
+    const nlohmann::json& card = report["drm"]["cards"][0];
+    EXPECT_EQ(card["driver"], "virtio_gpu");
+    EXPECT_EQ(card["held"], held);
+    EXPECT_EQ(card["closefb"], std::string(c.series) == "6.12");
+    EXPECT_EQ(card["connectors"][0]["name"], "Virtual-1");
+    if (held) {
+        // The init holds the card and never probed it: only a master may.
+        EXPECT_EQ(exit, 1);
+        EXPECT_EQ(card["connectors"][0]["status"], "unknown");
+        EXPECT_EQ(card["display"], nullptr);
+        EXPECT_NE(out.find("another program (a compositor) holds /dev/dri/card0"), std::string::npos) << out;
+        return;
+    }
+    EXPECT_EQ(exit, 0) << out;
+    EXPECT_EQ(report["device"], "/dev/dri/card0");
+    EXPECT_EQ(std::tuple(report["xres"], report["yres"], report["bits_per_pixel"], report["line_length"],
+                  report["format"]),
+        std::tuple(WIDTH, HEIGHT, 32, WIDTH * 4, "XRGB8888"));
+    EXPECT_EQ(card["connectors"][0]["status"], "connected");
+    // No console set a mode: pelimora-kms set the preferred one, and left it.
+    EXPECT_EQ(card["display"]["mode"], card["connectors"][0]["preferred"]);
+    EXPECT_TRUE(card["display"]["mode"].get<std::string>().starts_with("640x480@")) << card["display"];
+    EXPECT_EQ(card["display"]["pitch"], WIDTH * 4);
+    EXPECT_EQ(card["display"]["formats"], nlohmann::json::array({ "XR24" })) << "virtio-gpu's primary plane";
+}
+
 // pelimora-kms on kernels booted with drm_kms_helper.fbdev_emulation=0:
 // virtio-gpu behind DRM alone, no /dev/fb0. It finds the card, draws every
 // frame, and at exit leaves the last one on the display where the kernel
@@ -417,6 +462,7 @@ TEST_P(KmsBoardTest, PlaysOnAKernelWithoutFbdev)
                     ? "pelimora: another program holds '/dev/dri/card0': nothing drawn"
                     : "pelimora: cannot open '/dev/dri/card0'" });
         EXPECT_LT(report.ms, schedule_ms) << "the schedule should not run without a display to draw on";
+        check_kms_probe(board, c, held);
         EXPECT_TRUE(board.power_off());
         return;
     }
@@ -426,6 +472,7 @@ TEST_P(KmsBoardTest, PlaysOnAKernelWithoutFbdev)
     EXPECT_EQ(report.messages, messages) << console;
     EXPECT_GE(report.ms, schedule_ms);
     if (!c.frames) {
+        check_kms_probe(board, c, false);
         EXPECT_TRUE(board.power_off());
         return;
     }
@@ -433,6 +480,7 @@ TEST_P(KmsBoardTest, PlaysOnAKernelWithoutFbdev)
     const bool keeps_the_last_frame = std::string(c.series) == "6.12";
     std::vector<uint8_t> shown = keeps_the_last_frame ? board.dump_until(WIDTH, HEIGHT, predicted)
                                                       : board.screen_dump(WIDTH, HEIGHT);
+    check_kms_probe(board, c, false);
     EXPECT_TRUE(board.power_off());
     std::string where;
     if (keeps_the_last_frame) {

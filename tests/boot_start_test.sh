@@ -73,7 +73,8 @@ $ns sh -eu -c '
     run "a DRM card alone" link:b a "pelimora-kms: a" "" card
     run "no display yet" link:b a "pelimora: a" "" none
 
-    # drm_only NAME WANTED FILE=VALUE...: the parameters under /sys/module.
+    # drm_only NAME WANTED FILE=VALUE...: the parameters under /sys/module;
+    # the card card0, bound to the platform driver $driver when it is set.
     drm_only() {
         name=$1 wanted=$2
         shift 2
@@ -82,8 +83,12 @@ $ns sh -eu -c '
             mkdir -p "$root/sys/module/$(dirname "${parameter%%=*}")"
             echo "${parameter#*=}" >"$root/sys/module/${parameter%%=*}"
         done
+        if [ -n "${driver:-}" ]; then
+            mkdir -p "$root/sys/bus/platform/drivers/$driver" "$root/sys/class/drm/card0/device"
+            ln -s "../../../../bus/platform/drivers/$driver" "$root/sys/class/drm/card0/device/driver"
+        fi
         status=0
-        chroot "$root" /stub/pelimora-drm-only || status=$?
+        chroot "$root" /stub/pelimora-drm-only card0 || status=$?
         [ "$status" = "$wanted" ] || { echo "pelimora-drm-only, $name: exit status $status, not $wanted" >&2; exit 1; }
         umount -R "$root"
     }
@@ -94,5 +99,10 @@ $ns sh -eu -c '
     drm_only "the fbdev client" 1 "$client=fbdev"
     drm_only "the fbdev client, emulation on" 1 "$client=fbdev" "$emulation=Y"
     drm_only "the log client" 0 "$client=log" "$emulation=Y"
+    # A hand-over card is passed over, whatever the emulation; a real one is not.
+    for driver in simple-framebuffer efi-framebuffer vesa-framebuffer of-display; do
+        drm_only "a hand-over card ($driver)" 1 "$emulation=N"
+    done
+    driver=virtio_gpu drm_only "a real card" 0 "$emulation=N"
 ' boot-start "$source" "$scratch"
 echo "ok: pelimora-boot starts the program for the display, points /bootimages at the pick, plays a folder as it is"

@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <tuple>
 
@@ -589,6 +590,198 @@ TEST(Probe, PicksOnlyAFolderTheBundleHolds)
     fs::remove(set);
     fs::rename(line.scratch / "elsewhere", set);
     EXPECT_EQ(probe(devices, frames.path(), { "--pick", line.bundle }).run.out, set.string() + "\n");
+}
+
+// A DRM card in place of the framebuffer, of this size and line length.
+VirtualDevices drm_card(
+    const std::string& options, uint32_t xres = 64, uint32_t yres = 48, uint32_t pitch = 320)
+{
+    VirtualDevices devices;
+    devices.fb = FbSettings { .xres = xres, .yres = yres, .bits_per_pixel = 32, .line_length = pitch };
+    devices.drm = options;
+    return devices;
+}
+
+// The DRM calls the probe made, by name.
+std::vector<std::string> drm_calls(const PlayerRun& run)
+{
+    std::vector<std::string> made;
+    for (const Event& e : run.of(EventKind::ioctl, Device::drm))
+        made.push_back(e.path);
+    return made;
+}
+
+TEST(ProbeKms, ReportsTheScreenPelimoraKmsDrawsOnAndChangesNothing)
+{
+    REQUIRE_DEVICE_SANDBOX();
+    FrameDir frames;
+    Probed p = probe(drm_card("card"), frames.path());
+    ASSERT_FALSE(p.report.is_discarded()) << p.run.out;
+    EXPECT_EQ(p.run.exit_status, 0) << p.run.out;
+    const json& r = p.report;
+    EXPECT_EQ(r["device"], "/dev/dri/card0");
+    EXPECT_EQ(r["program"], "pelimora-kms");
+    EXPECT_FALSE(r.contains("error")) << "no framebuffer is no error where pelimora-kms draws";
+    EXPECT_EQ(r["framebuffer"], "cannot open: No such file or directory");
+    EXPECT_EQ(std::tuple(r["xres"], r["yres"], r["bits_per_pixel"], r["line_length"], r["format"]),
+        std::tuple(64, 48, 32, 320, "XRGB8888"));
+    const json& card = r["drm"]["cards"][0];
+    EXPECT_EQ(card["driver"], "vdev");
+    EXPECT_EQ(card["held"], false);
+    EXPECT_EQ(card["closefb"], true);
+    EXPECT_EQ(card["connectors"][0]["name"], "Virtual-1");
+    EXPECT_EQ(card["connectors"][0]["status"], "connected");
+    EXPECT_EQ(card["connectors"][0]["modes"], json::array({ "64x48@60" }));
+    EXPECT_EQ(card["connectors"][0]["orientation"], nullptr);
+    EXPECT_EQ(card["display"]["mode"], "64x48@60");
+    EXPECT_EQ(card["display"]["pitch"], 320);
+    EXPECT_EQ(card["display"]["formats"], json::array({ "XR24" }));
+    EXPECT_EQ(r["drm"]["fbdev_emulation"], false);
+    EXPECT_EQ(r["drm"]["vt"], true);
+    EXPECT_TRUE(has_advice(r, "install pelimora-kms")) << r["advice"];
+    EXPECT_TRUE(has_advice(r, "make frames with --line-length 320")) << r["advice"];
+    EXPECT_FALSE(has_advice(r, "CONFIG_FB_DEVICE")) << r["advice"];
+    // Nothing shown, set or forced: the one buffer made is destroyed again.
+    std::vector<std::string> made = drm_calls(p.run);
+    for (const char* changing :
+        { "SETCRTC", "DIRTYFB", "PAGE_FLIP", "ADDFB2", "GETCONNECTOR probe", "MAP_DUMB" })
+        EXPECT_EQ(std::count(made.begin(), made.end(), changing), 0) << changing;
+    EXPECT_EQ(std::count(made.begin(), made.end(), "CREATE_DUMB"),
+        std::count(made.begin(), made.end(), "DESTROY_DUMB"));
+    EXPECT_EQ(p.run.screens.size(), 0u);
+}
+
+TEST(ProbeKms, NamesWhatSpoilsTheSplashOnThisKernel)
+{
+    REQUIRE_DEVICE_SANDBOX();
+    FrameDir frames;
+    TempDir scratch("pelimora-probe-kms");
+    auto system = [&](const std::string& name, const std::map<std::string, std::string>& files) {
+        fs::path root = scratch / name;
+        for (const auto& [path, text] : files) {
+            fs::create_directories((root / path).parent_path());
+            std::ofstream(root / path) << text << "\n";
+        }
+        return root.string();
+    };
+    struct Case {
+        std::string drm, system = "", tty = "ok";
+        int status; // the probe's exit
+        std::string advice; // "": none of pelimora-kms's own
+        std::string field = "", value = ""; // in the card's report
+    };
+    const std::string emulation = "sys/module/drm_kms_helper/parameters/fbdev_emulation";
+    for (const Case& c : {
+             Case { .drm = "no-closefb",
+                    .status = 0,
+                    .advice = "no CLOSEFB",
+                    .field = "closefb",
+                    .value = "false" },
+             Case { .drm = "other-master",
+                    .status = 1,
+                    .advice = "another program",
+                    .field = "held",
+                    .value = "true" },
+             Case {
+                 .drm = "other-master,unprobed", .status = 1, .advice = "only it could probe the displays" },
+             Case { .drm = "left-side-up", .status = 0, .advice = "encode --rotate 270" },
+             Case { .drm = "right-side-up", .status = 0, .advice = "encode --rotate 90" },
+             Case { .drm = "normal", .status = 0, .advice = "" },
+             Case { .drm = "simpledrm", .status = 0, .advice = "hand-over DRM driver (\"simpledrm\"" },
+             Case { .drm = "disconnected",
+                    .status = 1,
+                    .advice = "no connected display on /dev/dri/card0",
+                    .field = "display",
+                    .value = "null" },
+             Case { .drm = "unprobed", .status = 1, .advice = "pelimora-kms probes them once" },
+             Case { .drm = "card",
+                    .system = system("emulation-on", { { emulation, "Y" }, { "proc/fb", "0 vdevdrmfb" } }),
+                    .status = 0,
+                    .advice = "CONFIG_FB_DEVICE is off" },
+             Case { .drm = "card",
+                    .system = system("emulation-off", { { emulation, "N" }, { "proc/fb", "" } }),
+                    .status = 0,
+                    .advice = "" },
+             Case {
+                 .drm = "card",
+                 .system = system("log-client", { { "sys/module/drm_client_lib/parameters/active", "log" } }),
+                 .status = 0,
+                 .advice = "log client" },
+             // No virtual console is normal for pelimora-kms.
+             Case { .drm = "card", .tty = "missing", .status = 0, .advice = "" },
+         }) {
+        SCOPED_TRACE(c.drm + " " + c.system + " tty " + c.tty);
+        VirtualDevices devices = drm_card(c.drm, 64, 48, 0);
+        devices.system = c.system, devices.tty = c.tty;
+        Probed p = probe(devices, frames.path());
+        ASSERT_FALSE(p.report.is_discarded()) << p.run.out;
+        EXPECT_EQ(p.run.exit_status, c.status);
+        EXPECT_EQ(p.report["program"], "pelimora-kms");
+        const json& card = p.report["drm"]["cards"][0];
+        if (!c.field.empty()) {
+            EXPECT_EQ(card[c.field].dump(), c.value);
+        }
+        // The first line says which program; the second on is about the display.
+        std::vector<std::string> own;
+        for (const json& line : p.report["advice"])
+            if (line.get<std::string>().find("pelimora-kms") != std::string::npos
+                || line.get<std::string>().find("/dev/dri/") != std::string::npos
+                || line.get<std::string>().find("the panel") != std::string::npos)
+                own.push_back(line);
+        if (c.advice.empty())
+            EXPECT_EQ(own.size(), 1u) << p.report["advice"];
+        else
+            EXPECT_TRUE(has_advice(p.report, c.advice)) << p.report["advice"];
+        EXPECT_FALSE(has_advice(p.report, "CONFIG_VT")) << p.report["advice"];
+        EXPECT_EQ(p.report["drm"]["vt"], c.tty == "ok");
+        const std::vector<std::string> made = drm_calls(p.run);
+        EXPECT_EQ(std::count(made.begin(), made.end(), "GETCONNECTOR probe"), 0) << "no probe forced";
+    }
+}
+
+TEST(ProbeKms, TheFramebufferIsThePlayersWhereverThereIsOne)
+{
+    REQUIRE_DEVICE_SANDBOX();
+    FrameDir frames;
+    // The kernel's fbdev emulation gives both: the start files run the player.
+    Probed both = probe(drm_card("card,beside-fb"), frames.path());
+    EXPECT_EQ(both.report["program"], "pelimora");
+    EXPECT_EQ(both.report["device"], "/dev/graphics/fb0");
+    EXPECT_EQ(both.report["drm"]["cards"].size(), 1u);
+    EXPECT_FALSE(has_advice(both.report, "pelimora-kms")) << both.report["advice"];
+    // Neither: no program, and the framebuffer's error.
+    VirtualDevices none;
+    none.fb.reset();
+    Probed neither = probe(none, frames.path());
+    EXPECT_EQ(neither.run.exit_status, 1);
+    EXPECT_EQ(neither.report["program"], nullptr);
+    EXPECT_EQ(neither.report["drm"]["cards"], json::array());
+    EXPECT_TRUE(neither.report.contains("error"));
+}
+
+TEST(ProbeKms, TheReportIsAPanelAndPicksTheSetForTheCard)
+{
+    REQUIRE_DEVICE_SANDBOX();
+    FrameDir frames;
+    ProductLine line;
+    Probed p = probe(drm_card("card", 40, 20, 192), frames.path());
+    std::ofstream(line.scratch / "report.json") << p.run.out;
+    ToolRun by_report = line.scratch.run("pelimora-frames",
+        { "encode", line.scratch / "art", "--panel", line.scratch / "report.json", "-q", "-o",
+            line.scratch / "a" });
+    ASSERT_EQ(by_report.status, 0) << by_report.err;
+    for (int n = 1; n <= FRAME_COUNT; ++n)
+        EXPECT_EQ(slurp(line.scratch / "a" / frame_name(n)),
+            slurp(line.bundle / "40x20-XRGB8888-192" / frame_name(n)))
+            << n;
+    Probed picked = probe(drm_card("card", 40, 20, 192), frames.path(), { "--pick", line.bundle });
+    EXPECT_EQ(picked.run.exit_status, 0) << picked.run.err;
+    EXPECT_EQ(picked.run.out, (line.bundle / "40x20-XRGB8888-192").string() + "\n");
+    Probed unmatched = probe(drm_card("card", 40, 20, 0), frames.path(), { "--pick", line.bundle });
+    EXPECT_EQ(unmatched.run.exit_status, 1);
+    EXPECT_NE(unmatched.run.err.find("this screen is 40x20 at 32 bpp, XRGB8888, with 160-byte lines"),
+        std::string::npos)
+        << unmatched.run.err;
 }
 
 } // namespace

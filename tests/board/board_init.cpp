@@ -166,8 +166,6 @@ int main()
     double elapsed = now_ms() - start;
     say("pelimora-init: player exit=%d signal=%d ms=%.1f", WIFEXITED(status) ? WEXITSTATUS(status) : -1,
         WIFSIGNALED(status) ? WTERMSIG(status) : 0, elapsed);
-    if (held >= 0)
-        close(held);
     flush_display();
     say("pelimora-init: ready for the screen dump");
 
@@ -189,6 +187,8 @@ int main()
         say("pelimora-init: card ready for the screen dump");
         (void)!read(0, answer, sizeof answer - 1);
     }
+    if (held >= 0) // through the probe too
+        close(held);
     say("pelimora-init: powering off");
     sync();
     reboot(RB_POWER_OFF);

@@ -1,9 +1,9 @@
-// A DRM card at /dev/dri/card0, for pelimora-kms: one connector, encoder and
-// CRTC, the mode and pitch of the framebuffer settings (VDEV_FB, VDEV_FB_LINE),
-// dumb buffers in memfds mapped at offsets above 4 GiB, framebuffers of the
-// formats virtio-gpu scans out, master, and CLOSEFB or not. What the CRTC
-// shows is captured at SETCRTC, DIRTYFB and PAGE_FLIP, as a pan is on the
-// framebuffer. Every DRM call is logged as an ioctl event named by its path.
+// A DRM card at /dev/dri/card0, for pelimora-kms and the probe: one connector
+// (with a panel orientation on request), encoder, CRTC and primary plane, the mode and pitch of the
+// framebuffer settings (VDEV_FB, VDEV_FB_LINE), dumb buffers in memfds mapped at offsets above 4 GiB,
+// framebuffers of the formats virtio-gpu scans out, master, and CLOSEFB or not. What the CRTC shows is
+// captured at SETCRTC, DIRTYFB and PAGE_FLIP, as a pan is on the framebuffer. Every DRM call is logged as an
+// ioctl event named by its path.
 #include "core/drm_closefb.h"
 #include "vfb/vdev/vdev.h"
 
@@ -22,7 +22,8 @@
 namespace vdev {
 namespace {
 
-constexpr uint32_t CRTC_ID = 31, ENCODER_ID = 32, CONNECTOR_ID = 33, FIRST_FB_ID = 40;
+constexpr uint32_t CRTC_ID = 31, ENCODER_ID = 32, CONNECTOR_ID = 33, PLANE_ID = 34, FIRST_FB_ID = 40;
+constexpr uint32_t TYPE_PROPERTY = 50, ORIENTATION_PROPERTY = 51;
 constexpr int BUFFERS = 4;
 constexpr uint32_t MANY_MODES = 300;
 constexpr uint64_t MAP_BASE = uint64_t(1) << 32; // where a 64-bit kernel puts dumb-buffer offsets
@@ -33,6 +34,9 @@ struct Card {
     bool disconnected = false, unprobed = false, unbound = false, mode_unset = false;
     bool other_master = false, no_closefb = false;
     bool many_modes = false; // a television's hundreds, the preferred one last
+    bool beside_fb = false; // the framebuffer is there too
+    bool simpledrm = false; // named as the hand-over driver
+    int orientation = -1; // the panel's, by the kernel's value; -1: no such property
     int identity = -1; // a memfd whose dups are the card's descriptors
     int memory[BUFFERS] = { -1, -1, -1, -1 }; // dumb buffers by handle - 1
     uint64_t size[BUFFERS] = {};
@@ -251,12 +255,86 @@ int page_flip(const drm_mode_crtc_page_flip* f)
 // CLOSEFB leaves the framebuffer on the CRTC; RMFB takes it off.
 int remove_fb(uint32_t fb_id, bool close_only)
 {
+    if (close_only && card.no_closefb)
+        return fail(EINVAL); // a request older kernels do not know
     uint32_t* slot = fb_slot(fb_id);
-    if (!slot || (close_only && card.no_closefb))
-        return fail(EINVAL);
+    if (!slot)
+        return fail(ENOENT);
     *slot = 0;
     if (!close_only && card.on_crtc == fb_id)
         card.on_crtc = 0;
+    return 0;
+}
+
+int destroy_dumb(const drm_mode_destroy_dumb* d)
+{
+    if (!is_buffer(d->handle))
+        return fail(EINVAL);
+    close(card.memory[d->handle - 1]);
+    card.memory[d->handle - 1] = -1;
+    return 0;
+}
+
+int get_version(drm_version* v)
+{
+    const char* name = card.simpledrm ? "simpledrm" : "vdev";
+    const size_t length = strlen(name);
+    if (v->name && v->name_len)
+        memcpy(v->name, name, v->name_len < length ? v->name_len : length);
+    v->name_len = length;
+    v->date_len = v->desc_len = 0;
+    return 0;
+}
+
+// One primary plane on the CRTC, listing the one format virtio-gpu's lists.
+int get_plane(drm_mode_get_plane* p)
+{
+    constexpr uint32_t formats[] = { DRM_FORMAT_XRGB8888 };
+    if (p->plane_id != PLANE_ID)
+        return fail(ENOENT);
+    p->crtc_id = card.on_crtc ? CRTC_ID : 0, p->fb_id = card.on_crtc;
+    p->possible_crtcs = 1, p->gamma_size = 0;
+    if (p->count_format_types >= 1 && p->format_type_ptr)
+        memcpy(user_pointer(p->format_type_ptr), formats, sizeof formats);
+    p->count_format_types = 1;
+    return 0;
+}
+
+// The connector's panel orientation (when asked for) and the plane's type.
+int get_properties(drm_mode_obj_get_properties* list)
+{
+    const bool plane = list->obj_id == PLANE_ID && list->obj_type == DRM_MODE_OBJECT_PLANE;
+    const bool connector = list->obj_id == CONNECTOR_ID && list->obj_type == DRM_MODE_OBJECT_CONNECTOR;
+    if (!plane && !connector)
+        return fail(ENOENT);
+    const uint32_t count = plane || card.orientation >= 0 ? 1 : 0;
+    if (count && list->count_props >= count) {
+        const uint32_t id = plane ? TYPE_PROPERTY : ORIENTATION_PROPERTY;
+        const uint64_t value = plane ? 1 : uint64_t(card.orientation);
+        memcpy(user_pointer(list->props_ptr), &id, sizeof id);
+        memcpy(user_pointer(list->prop_values_ptr), &value, sizeof value);
+    }
+    list->count_props = count;
+    return 0;
+}
+
+int get_property(drm_mode_get_property* p)
+{
+    static const char* const types[] = { "Overlay", "Primary", "Cursor" };
+    static const char* const orientations[] = { "Normal", "Upside Down", "Left Side Up", "Right Side Up" };
+    if (p->prop_id != TYPE_PROPERTY && p->prop_id != ORIENTATION_PROPERTY)
+        return fail(ENOENT);
+    const bool type = p->prop_id == TYPE_PROPERTY;
+    snprintf(p->name, sizeof p->name, "%s", type ? "type" : "panel orientation");
+    p->flags = DRM_MODE_PROP_ENUM | DRM_MODE_PROP_IMMUTABLE;
+    const uint32_t count = type ? 3 : 4;
+    if (p->count_enum_blobs >= count && p->enum_blob_ptr)
+        for (uint32_t i = 0; i < count; ++i) {
+            drm_mode_property_enum e = { .value = i, .name = {} };
+            snprintf(e.name, sizeof e.name, "%s", type ? types[i] : orientations[i]);
+            memcpy(static_cast<drm_mode_property_enum*>(user_pointer(p->enum_blob_ptr)) + i, &e, sizeof e);
+        }
+    p->count_enum_blobs = count, p->count_values = 0;
     return 0;
 }
 
@@ -296,6 +374,32 @@ constexpr Call CALLS[] = {
     { .request = DRM_IOCTL_MODE_CREATE_DUMB,
         .name = "CREATE_DUMB",
         .answer = [](void* a, Event*) { return create_dumb(as<drm_mode_create_dumb>(a)); } },
+    { .request = DRM_IOCTL_MODE_DESTROY_DUMB,
+        .name = "DESTROY_DUMB",
+        .answer = [](void* a, Event*) { return destroy_dumb(as<const drm_mode_destroy_dumb>(a)); } },
+    { .request = DRM_IOCTL_VERSION,
+        .name = "VERSION",
+        .answer = [](void* a, Event*) { return get_version(as<drm_version>(a)); } },
+    { .request = DRM_IOCTL_SET_CLIENT_CAP,
+        .name = "SET_CLIENT_CAP",
+        .answer = [](void*, Event*) { return 0; } },
+    { .request = DRM_IOCTL_MODE_GETPLANERESOURCES,
+        .name = "GETPLANERESOURCES",
+        .answer =
+            [](void* a, Event*) {
+                auto* r = as<drm_mode_get_plane_res>(a);
+                put_ids(r->plane_id_ptr, &r->count_planes, PLANE_ID);
+                return 0;
+            } },
+    { .request = DRM_IOCTL_MODE_GETPLANE,
+        .name = "GETPLANE",
+        .answer = [](void* a, Event*) { return get_plane(as<drm_mode_get_plane>(a)); } },
+    { .request = DRM_IOCTL_MODE_OBJ_GETPROPERTIES,
+        .name = "OBJ_GETPROPERTIES",
+        .answer = [](void* a, Event*) { return get_properties(as<drm_mode_obj_get_properties>(a)); } },
+    { .request = DRM_IOCTL_MODE_GETPROPERTY,
+        .name = "GETPROPERTY",
+        .answer = [](void* a, Event*) { return get_property(as<drm_mode_get_property>(a)); } },
     { .request = DRM_IOCTL_MODE_MAP_DUMB,
         .name = "MAP_DUMB",
         .answer = [](void* a, Event*) { return map_dumb(as<drm_mode_map_dumb>(a)); } },
@@ -330,13 +434,17 @@ void drm_load()
     card.disconnected = has(options, "disconnected"), card.unprobed = has(options, "unprobed");
     card.unbound = has(options, "unbound"), card.mode_unset = has(options, "mode-unset");
     card.other_master = has(options, "other-master"), card.no_closefb = has(options, "no-closefb");
-    card.many_modes = has(options, "many-modes");
+    card.many_modes = has(options, "many-modes"), card.beside_fb = has(options, "beside-fb");
+    card.simpledrm = has(options, "simpledrm");
+    const char* const orientations[] = { "normal", "upside-down", "left-side-up", "right-side-up" };
+    for (int i = 0; i < 4; ++i)
+        card.orientation = has(options, orientations[i]) ? i : card.orientation;
     card.identity = memfd_create("vdev-card0", MFD_CLOEXEC);
 }
 
-bool drm_present()
+bool drm_replaces_fb()
 {
-    return card.present;
+    return card.present && !card.beside_fb;
 }
 
 int drm_open(const char* path, int flags)

@@ -93,7 +93,7 @@ int fb_open(int flags)
 {
     Event e = event(EventKind::open, Device::fb, -1);
     e.flags = flags;
-    if (!config.fb || faults.fb_open || drm_present()) {
+    if (!config.fb || faults.fb_open || drm_replaces_fb()) {
         log_event(e);
         return fail(ENOENT);
     }

@@ -15,12 +15,13 @@
 namespace vdev {
 namespace {
 
-// The kernel's command line and the console's sysfs, from the caller's
-// stand-in; never the host's.
+// The kernel's command line, its framebuffer list, the console's sysfs and
+// the modules' parameters, from the caller's stand-in; never the host's.
 bool is_system_path(const char* path)
 {
-    return !strcmp(path, "/proc/cmdline") || !strncmp(path, "/sys/class/graphics/", 20)
-        || !strncmp(path, "/sys/class/vtconsole/", 21);
+    return !strcmp(path, "/proc/cmdline") || !strcmp(path, "/proc/fb")
+        || !strncmp(path, "/sys/class/graphics/", 20) || !strncmp(path, "/sys/class/vtconsole/", 21)
+        || !strncmp(path, "/sys/module/", 12);
 }
 
 int open_system(const char* path, int flags, int (*real_open)(const char*, int, ...))

@@ -22,15 +22,18 @@ constexpr char VDEV_FB_CHANNELS[] = "VDEV_FB_CHANNELS";
 constexpr char VDEV_FB_ID[] = "VDEV_FB_ID"; // the driver's id; absent: "vdev"
 constexpr char VDEV_MACHINE[] = "VDEV_MACHINE"; // what uname says the machine is; absent: the host's
 // directory standing in for the kernel's command line and its console's
-// sysfs: /proc/cmdline, /sys/class/graphics/... and /sys/class/vtconsole/...
-// are read below it; absent: they cannot be opened.
+// sysfs: /proc/cmdline, /proc/fb, /sys/class/graphics/..., /sys/class/vtconsole/...
+// and /sys/module/... are read below it; absent: they cannot be opened.
 constexpr char VDEV_SYSTEM[] = "VDEV_SYSTEM";
 // set: a DRM card at /dev/dri/card0 in place of the framebuffer, of the
 // framebuffer settings' size and line length: "card", or a comma-separated
 // list of what is odd about it: disconnected, unprobed (its connector never
 // probed), unbound (no encoder on its connector yet), mode-unset (its CRTC
 // shows no mode), other-master (another program holds it), no-closefb,
-// many-modes (more modes than a program may have room for).
+// many-modes (more modes than a program may have room for), a panel
+// orientation (normal, upside-down, left-side-up, right-side-up), beside-fb
+// (the framebuffer stays too, as with the kernel's fbdev emulation),
+// simpledrm (the driver's name is the hand-over one's).
 constexpr char VDEV_DRM[] = "VDEV_DRM";
 constexpr char VDEV_FAIL[] = "VDEV_FAIL"; // failure points, see VirtualDevices::fail
 constexpr char VDEV_TTY[] = "VDEV_TTY"; // ok, missing, refuse

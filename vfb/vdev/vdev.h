@@ -77,7 +77,7 @@ int tty_open(int flags);
 int tty_ioctl(unsigned long request, void* arg);
 int kmsg_open(int flags);
 void drm_load();
-bool drm_present();
+bool drm_replaces_fb();
 int drm_open(const char* path, int flags);
 int drm_ioctl(unsigned long request, void* arg);
 void* drm_mmap(size_t len, int prot, int flags, off_t offset);
