@@ -20,11 +20,12 @@ int main(int argc, char** argv)
     bool help = argc == 2 && strcmp(argv[1], "--help") == 0;
     fprintf(help ? stdout : stderr,
         "Usage: pelimora-probe [--card | --time | --pick BUNDLE]\n"
-        "What the pelimora player would find on this device, learnt with its own calls; changes nothing\n"
-        "but the screen with --card.\n\n"
+        "What the pelimora player would find on this device, learnt with its own calls, and on a kernel\n"
+        "without a framebuffer what pelimora-kms would find on its DRM card; changes nothing but the\n"
+        "screen with --card.\n\n"
         "Options:\n"
         "  (none)         print what the player would find, as JSON (pelimora-frames --panel takes it);\n"
-        "                 exit 0 when it would draw\n"
+        "                 exit 0 when the program it names (pelimora or pelimora-kms) would draw\n"
         "  --card         draw a test card as the player draws, and leave it up\n"
         "  --time         play the frames as the player does, without its pauses, and print each one's cost\n"
         "  --pick BUNDLE  print the path of the set of BUNDLE made for this screen; exit 1 when none is,\n"
