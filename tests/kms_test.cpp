@@ -133,6 +133,31 @@ TEST_F(Kms, FindsTheDisplayAsTheKernelLeavesItAtBoot)
     }
 }
 
+// Frames longer than the screen stop at its end, and a record cut short is
+// dropped, as the player drops it: nothing is written past the buffer's
+// rows, or past the mapping.
+TEST_F(Kms, FramesLongerThanTheScreenStopAtItsEnd)
+{
+    FrameDir dir;
+    std::map<int, Frame> frames;
+    for (int n = 1; n <= FRAME_COUNT; ++n) {
+        Frame frame;
+        append_run(frame, uint16_t(PIXELS - 5), uint16_t(0x1111 * (n % 15)));
+        append_run(frame, uint16_t(PIXELS), 0xF81F); // runs on past the last row
+        if (n % 2)
+            frame.resize(frame.size() + 3, 0x7F); // a record cut short
+        frames[n] = frame;
+    }
+    ASSERT_TRUE(dir.write(frames));
+    for (uint32_t pitch : { 0u, WIDTH * 4 + 64 }) {
+        SCOPED_TRACE(pitch);
+        PlayerRun run = play_kms({ .pitch = pitch }, dir);
+        EXPECT_EQ(run.kmsg, "");
+        ASSERT_EQ(run.screens.size(), size_t(FRAME_COUNT));
+        EXPECT_EQ(run.screens, expected_screens(frames));
+    }
+}
+
 struct Failure {
     const char* name;
     Card card = {};
