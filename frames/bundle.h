@@ -1,6 +1,6 @@
 // A bundle: one set for each panel of a product line, BUNDLE/NAME/, and
 // BUNDLE/index.json listing each set's screen. Written here; read by the
-// probe's reader (probe/bundle.h), on the device and in the tools alike.
+// core's reader (core/bundle_index.h), on the device and in the tools alike.
 #pragma once
 
 #include "core/bundle_index.h"
