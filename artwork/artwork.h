@@ -51,11 +51,10 @@ struct LinearPicture {
 // background, mixed in linear light.
 RgbaImage to_srgb(const LinearPicture& picture, float weight = 1, Rgb background = {});
 
-// Largest picture read: up to MAX_IMAGE_SIDE a side and MAX_SOURCE_PIXELS in
+// Largest picture read: up to MAX_SCREEN_SIDE a side and MAX_SOURCE_PIXELS in
 // all. A picture of millions of rows a few pixels wide is within the pixels
 // but takes the decoder minutes, row by row.
-constexpr uint32_t MAX_IMAGE_SIDE = 16384;
-constexpr uint64_t MAX_SOURCE_PIXELS = uint64_t(MAX_IMAGE_SIDE) * MAX_IMAGE_SIDE / 4;
+constexpr uint64_t MAX_SOURCE_PIXELS = uint64_t(MAX_SCREEN_SIDE) * MAX_SCREEN_SIDE / 4;
 // "" when a source of `width` x `height` is within both, or why not ("WxH is over ...").
 Error source_size_allowed(uint32_t width, uint32_t height);
 

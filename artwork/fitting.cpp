@@ -127,9 +127,9 @@ RgbaImage to_srgb(const LinearPicture& picture, float weight, Rgb background)
 Error source_size_allowed(uint32_t width, uint32_t height)
 {
     const std::string size = std::to_string(width) + "x" + std::to_string(height);
-    if (width > MAX_IMAGE_SIDE || height > MAX_IMAGE_SIDE)
+    if (width > MAX_SCREEN_SIDE || height > MAX_SCREEN_SIDE)
         return input_error(
-            size + " is over the limit of " + std::to_string(MAX_IMAGE_SIDE) + " pixels a side");
+            size + " is over the limit of " + std::to_string(MAX_SCREEN_SIDE) + " pixels a side");
     if (uint64_t(width) * height > MAX_SOURCE_PIXELS)
         return input_error(size + " is over the limit of " + std::to_string(MAX_SOURCE_PIXELS) + " pixels");
     return {};

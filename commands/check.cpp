@@ -4,6 +4,7 @@
 #include "commands/set_view.h"
 #include "core/schedule.h"
 #include "frames/bundle.h"
+#include "frames/set_writer.h"
 #include "lib/file_io.h"
 #include "lib/natural_order.h"
 #include "lib/scratch.h"
@@ -68,7 +69,7 @@ std::vector<std::string> strangers(const fs::path& dir)
     std::vector<std::string> warnings;
     for (const std::string& name : sorted_names(dir)) {
         long n = meant_frame(name);
-        if ((n >= 1 && n <= FRAME_COUNT && name == frame_name(int(n))) || name == SET_DESCRIPTION_FILE)
+        if (is_set_file(name))
             continue;
         if (is_scratch_name(name)) {
             warnings.push_back(left_by_a_killed_writer(name));

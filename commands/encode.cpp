@@ -8,6 +8,7 @@
 #include "frames/panel_model.h"
 #include "frames/replay.h"
 #include "frames/rle565.h"
+#include "frames/set_writer.h"
 #include "lib/file_io.h"
 #include "lib/staged_files.h"
 
@@ -112,8 +113,8 @@ int plan_set(EncodeJob& job, FramePlan* plan)
     for (const SetTarget& set : job.targets) {
         const fs::path out = fs::path(options.out) / set.name;
         for (const fs::path& input : job.inputs)
-            for (int n = 1; n <= FRAME_COUNT + 1; ++n) {
-                fs::path target = n <= FRAME_COUNT ? out / frame_name(n) : out / SET_DESCRIPTION_FILE;
+            for (const std::string& name : set_file_names()) {
+                fs::path target = out / name;
                 if (same_file(input, target))
                     return fail(input_error(input.string() + ": is an input, and the new set in "
                         + out.string() + " would replace it"));

@@ -1,6 +1,7 @@
 #include "core/bundle_index.h"
 
 #include "core/pixel_formats.h"
+#include "core/screen_limits.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -11,8 +12,6 @@
 #include <unistd.h>
 
 namespace {
-
-constexpr uint32_t MAX_SIDE = 16384;
 
 // A strict reader of the one shape the index has.
 struct IndexReader {
@@ -82,25 +81,21 @@ struct IndexReader {
         return true;
     }
 
-    bool member(BundleSet* set, const char* key);
+    bool member(BundleSet* set, BundleSetKey key);
     bool set_entry(BundleSet* set);
     bool whole();
 };
 
-constexpr const char* SET_KEYS[] = { "name", "xres", "yres", "bits_per_pixel", "line_length", "format" };
-constexpr int SET_KEY_COUNT = sizeof SET_KEYS / sizeof SET_KEYS[0];
-
-bool IndexReader::member(BundleSet* set, const char* key)
+bool IndexReader::member(BundleSet* set, BundleSetKey key)
 {
-    if (strcmp(key, "name") == 0)
-        return string(set->name, sizeof set->name);
-    if (strcmp(key, "format") == 0)
-        return string(set->format, sizeof set->format);
-    uint32_t* value = strcmp(key, "xres") == 0 ? &set->xres
-        : strcmp(key, "yres") == 0             ? &set->yres
-        : strcmp(key, "bits_per_pixel") == 0   ? &set->bits_per_pixel
-                                               : &set->line_length;
-    return number(value);
+    switch (key) {
+    case SET_NAME: return string(set->name, sizeof set->name);
+    case SET_FORMAT: return string(set->format, sizeof set->format);
+    case SET_XRES: return number(&set->xres);
+    case SET_YRES: return number(&set->yres);
+    case SET_BITS_PER_PIXEL: return number(&set->bits_per_pixel);
+    default: return number(&set->line_length);
+    }
 }
 
 bool IndexReader::set_entry(BundleSet* set)
@@ -114,24 +109,24 @@ bool IndexReader::set_entry(BundleSet* set)
         if (!string(key, sizeof key) || !expect(':'))
             return false;
         int k = 0;
-        while (k < SET_KEY_COUNT && strcmp(key, SET_KEYS[k]) != 0)
+        while (k < SET_KEY_COUNT && strcmp(key, BUNDLE_SET_KEYS[k]) != 0)
             ++k;
         if (k == SET_KEY_COUNT)
             return fail("set %d: unknown key \"%s\"", index->count + 1, key);
         if (seen[k])
             return fail("set %d: key \"%s\" is given twice", index->count + 1, key);
         seen[k] = true;
-        if (!member(set, key))
+        if (!member(set, BundleSetKey(k)))
             return false;
     } while (take(','));
     if (!expect('}'))
         return false;
     for (int k = 0; k < SET_KEY_COUNT; ++k)
         if (!seen[k])
-            return fail("set %d: no \"%s\"", index->count + 1, SET_KEYS[k]);
+            return fail("set %d: no \"%s\"", index->count + 1, BUNDLE_SET_KEYS[k]);
     if (!plain_set_name(set->name))
         return fail("set %d: \"%s\" is not a plain folder name", index->count + 1, set->name);
-    if (set->xres < 1 || set->yres < 1 || set->xres > MAX_SIDE || set->yres > MAX_SIDE
+    if (set->xres < 1 || set->yres < 1 || set->xres > MAX_SCREEN_SIDE || set->yres > MAX_SCREEN_SIDE
         || (set->bits_per_pixel != 16 && set->bits_per_pixel != 32)
         || uint64_t(set->line_length) < uint64_t(set->xres) * (set->bits_per_pixel / 8))
         return fail("%s: not a screen the player draws (%ux%u at %u bpp, %u-byte lines)", set->name,
@@ -148,8 +143,8 @@ bool IndexReader::whole()
     char key[32];
     if (!expect('{') || !string(key, sizeof key))
         return false;
-    if (strcmp(key, "sets") != 0)
-        return fail("unknown key \"%s\": an index holds only \"sets\"", key);
+    if (strcmp(key, BUNDLE_SETS_KEY) != 0)
+        return fail("unknown key \"%s\": an index holds only \"%s\"", key, BUNDLE_SETS_KEY);
     if (!expect(':') || !expect('['))
         return false;
     if (!take(']')) {

@@ -12,6 +12,21 @@ constexpr size_t MAX_BUNDLE_INDEX_BYTES = 64 * 1024;
 constexpr int BUNDLE_NAME_SIZE = 64; // a folder name: letters, digits, '.', '_' and '-'
 constexpr int BUNDLE_FORMAT_SIZE = 16;
 
+// The index's keys: "sets", and each set's, in the order they are written.
+constexpr char BUNDLE_SETS_KEY[] = "sets";
+enum BundleSetKey {
+    SET_NAME,
+    SET_XRES,
+    SET_YRES,
+    SET_BITS_PER_PIXEL,
+    SET_LINE_LENGTH,
+    SET_FORMAT,
+    SET_KEY_COUNT
+};
+// By BundleSetKey.
+constexpr const char* BUNDLE_SET_KEYS[SET_KEY_COUNT]
+    = { "name", "xres", "yres", "bits_per_pixel", "line_length", "format" };
+
 struct BundleSet {
     char name[BUNDLE_NAME_SIZE];
     uint32_t xres, yres, bits_per_pixel, line_length;

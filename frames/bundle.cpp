@@ -3,6 +3,7 @@
 #include "core/schedule.h"
 #include "frames/replay.h"
 #include "frames/set_description.h"
+#include "frames/set_writer.h"
 
 #include <cstdio>
 #include <memory>
@@ -40,10 +41,7 @@ std::string quoted(const std::string& name)
 // index, or as a set's own files (the bundle would pass for a set).
 bool reserved_in_bundle(const std::string& name)
 {
-    for (int n = 1; n <= FRAME_COUNT; ++n)
-        if (name == frame_name(n))
-            return true;
-    return name == BUNDLE_INDEX_FILE || name == SET_DESCRIPTION_FILE;
+    return name == BUNDLE_INDEX_FILE || is_set_file(name);
 }
 
 } // namespace
@@ -79,15 +77,16 @@ bool same_bundle_screen(const ScreenGeometry& a, const ScreenGeometry& b)
 
 std::vector<uint8_t> bundle_index_bytes(const std::vector<BundleEntry>& sets)
 {
-    std::string text = "{\"sets\": [\n";
+    const char* const* key = BUNDLE_SET_KEYS;
+    std::string text = std::string("{\"") + BUNDLE_SETS_KEY + "\": [\n";
     for (size_t i = 0; i < sets.size(); ++i) {
         const ScreenGeometry& panel = sets[i].panel;
         char line[320];
         std::snprintf(line, sizeof line,
-            "  {\"name\": \"%s\", \"xres\": %u, \"yres\": %u, \"bits_per_pixel\": %u, \"line_length\": %u, "
-            "\"format\": \"%s\"}%s\n",
-            sets[i].name.c_str(), panel.width, panel.height, panel.bits_per_pixel, panel.stride(),
-            panel.pixel_format().name, i + 1 < sets.size() ? "," : "");
+            "  {\"%s\": \"%s\", \"%s\": %u, \"%s\": %u, \"%s\": %u, \"%s\": %u, \"%s\": \"%s\"}%s\n",
+            key[SET_NAME], sets[i].name.c_str(), key[SET_XRES], panel.width, key[SET_YRES], panel.height,
+            key[SET_BITS_PER_PIXEL], panel.bits_per_pixel, key[SET_LINE_LENGTH], panel.stride(),
+            key[SET_FORMAT], panel.pixel_format().name, i + 1 < sets.size() ? "," : "");
         text += line;
     }
     text += "]}\n";

@@ -5,13 +5,14 @@
 #include "core/pixel_formats.h"
 #include "lib/error.h"
 
+#include "core/screen_limits.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-constexpr uint32_t MAX_SCREEN_SIDE = 16384;
 // The longest line a panel's memory may have: a row of the widest screen at 32 bpp.
 constexpr uint32_t MAX_LINE_LENGTH = MAX_SCREEN_SIDE * 4;
 

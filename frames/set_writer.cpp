@@ -1,7 +1,10 @@
 #include "frames/set_writer.h"
 
+#include "core/schedule.h"
 #include "frames/replay.h"
 #include "frames/rle565.h"
+
+#include <algorithm>
 
 #include <cstring>
 
@@ -107,4 +110,19 @@ Error SetWriter::add_description(const DescribedScreen& screen)
     description.screens = digests_;
     description.digest = ScreenDigest::xxh3;
     return staged_.add(prefix_ + SET_DESCRIPTION_FILE, set_description_bytes(description));
+}
+
+std::vector<std::string> set_file_names()
+{
+    std::vector<std::string> names;
+    for (int n = 1; n <= FRAME_COUNT; ++n)
+        names.push_back(frame_name(n));
+    names.push_back(SET_DESCRIPTION_FILE);
+    return names;
+}
+
+bool is_set_file(const std::string& name)
+{
+    const std::vector<std::string> names = set_file_names();
+    return std::find(names.begin(), names.end(), name) != names.end();
 }

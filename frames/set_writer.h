@@ -13,6 +13,10 @@
 #include <string>
 #include <vector>
 
+// The files a set's folder holds: its frames, in order, then its description.
+std::vector<std::string> set_file_names();
+bool is_set_file(const std::string& name);
+
 // What a frame's file holds and writes: for the report.
 struct FrameWritten {
     size_t file_bytes = 0;

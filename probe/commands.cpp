@@ -85,7 +85,7 @@ void time_frames(FrameTimes* t)
 // The middle of `count` values: the middle one, or the mean of the middle two.
 int64_t median(const int64_t* values, int count)
 {
-    int64_t sorted[FRAME_COUNT];
+    int64_t sorted[FRAME_COUNT] = {};
     for (int i = 0; i < count; ++i) {
         int j = i; // insertion into the sorted copy
         for (; j > 0 && sorted[j - 1] > values[i]; --j)
@@ -105,8 +105,8 @@ void print_times(const FrameTimes& t, const fb_var_screeninfo& v)
         total_bytes += t.written[i];
         slowest = t.us[i] > t.us[slowest] ? i : slowest;
     }
-    const double screen_bytes = double(v.xres) * v.yres * (v.bits_per_pixel / 8);
-    double fill_mb_s = t.fill_ns ? screen_bytes * 1000.0 / double(t.fill_ns) : 0;
+    const uint64_t screen_bytes = uint64_t(v.xres) * v.yres * (v.bits_per_pixel / 8);
+    double fill_mb_s = t.fill_ns ? double(screen_bytes) * 1000.0 / double(t.fill_ns) : 0;
     printf("{\n  \"xres\": %u,\n  \"yres\": %u,\n  \"bits_per_pixel\": %u,\n  \"fill_mb_per_s\": %.1f,\n"
            "  \"frames\": [\n",
         v.xres, v.yres, v.bits_per_pixel, fill_mb_s);

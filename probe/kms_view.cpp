@@ -166,7 +166,10 @@ void read_emulated_fb(KmsView* view)
     char list[512];
     if (!read_text("/proc/fb", list, sizeof list))
         return;
-    for (char* line = strtok(list, "\n"); line; line = strtok(nullptr, "\n")) {
+    for (char* line = list; *line;) {
+        char* end = line + strcspn(line, "\n");
+        const bool last = !*end;
+        *end = '\0';
         const char* name = strchr(line, ' ');
         size_t length = name ? strlen(++name) : 0;
         if (length >= 5 && !strcmp(name + length - 5, "drmfb")) {
@@ -174,6 +177,7 @@ void read_emulated_fb(KmsView* view)
                 view->emulated_fb, sizeof view->emulated_fb, "%.*s", int(sizeof view->emulated_fb - 1), name);
             return;
         }
+        line = last ? end : end + 1;
     }
 }
 

@@ -5,6 +5,7 @@
 // captured at SETCRTC, DIRTYFB and PAGE_FLIP, as a pan is on the framebuffer. Every DRM call is logged as an
 // ioctl event named by its path.
 #include "core/drm_closefb.h"
+#include "core/screen_limits.h"
 #include "vfb/vdev/vdev.h"
 
 #include <drm/drm.h>
@@ -83,7 +84,7 @@ int get_resources(drm_mode_card_res* res)
     put_ids(res->encoder_id_ptr, &res->count_encoders, ENCODER_ID);
     put_ids(res->connector_id_ptr, &res->count_connectors, CONNECTOR_ID);
     res->count_fbs = 0;
-    res->min_width = res->min_height = 1, res->max_width = res->max_height = 16384;
+    res->min_width = res->min_height = 1, res->max_width = res->max_height = MAX_SCREEN_SIDE;
     return 0;
 }
 
