@@ -3,6 +3,7 @@
 #include "core/schedule.h"
 #include "lib/temp_dir.h"
 #include "preview/animation.h"
+#include "tests/support/expect_ok.h"
 #include "tests/support/webp_frames.h"
 
 #include <array>
@@ -56,9 +57,9 @@ TEST(Animation, EachFrameIsTheRectangleThatChanged)
         for (const Rgb8* picture : { &first, &second, &second, &last, &first }) {
             animation.release_view();
             view.show(panel_memory(*picture, panel));
-            ASSERT_EQ(animation.add(view).message, "");
+            ASSERT_OK(animation.add(view));
         }
-        ASSERT_EQ(animation.finish().message, "");
+        ASSERT_OK(animation.finish());
     }
     std::fclose(out);
     std::vector<int> ends;

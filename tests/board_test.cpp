@@ -19,6 +19,7 @@
 #include "tests/board/display.h"
 #include "tests/board/init_report.h"
 #include "tests/board/qemu_board.h"
+#include "tests/support/expect_ok.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -247,7 +248,7 @@ void check_probe(QemuBoard& board, const BoardCase& c, const InitReport& init)
     std::ofstream(pictures / ("probe-" + std::string(c.name) + ".json"))
         << probe_output(board.console, "report", &report_exit);
     if (!shown.empty()) {
-        EXPECT_EQ(write_png_rgb(pictures / name, l.xres, l.yres, shown).message, "");
+        EXPECT_OK(write_png_rgb(pictures / name, l.xres, l.yres, shown));
     }
 }
 
@@ -339,17 +340,14 @@ TEST_P(BoardTest, PlaysOnARealKernel)
     fs::path pictures = fs::path(PELIMORA_BOARD_PICTURES);
     fs::create_directories(pictures);
     if (!shown.empty()) {
-        EXPECT_EQ(write_png_rgb(pictures / (std::string(c.name) + ".png"), WIDTH, HEIGHT, shown).message, "");
+        EXPECT_OK(write_png_rgb(pictures / (std::string(c.name) + ".png"), WIDTH, HEIGHT, shown));
     }
-    EXPECT_EQ(
-        write_png_rgb(pictures / (std::string(c.name) + "-predicted.png"), WIDTH, HEIGHT, predicted).message,
-        "");
+    EXPECT_OK(write_png_rgb(pictures / (std::string(c.name) + "-predicted.png"), WIDTH, HEIGHT, predicted));
     if (c.name == std::string("Vexpress16")) {
         std::vector<uint8_t> drawn(size_t(WIDTH) * HEIGHT * 4);
         for (const Frame& frame : frames)
             decode_frame(frame.data(), uint32_t(frame.size()), drawn.data(), WIDTH, HEIGHT, 32);
-        EXPECT_EQ(
-            write_png_rgb(pictures / "player-drew.png", WIDTH, HEIGHT, screen_to_rgb(drawn, 32)).message, "");
+        EXPECT_OK(write_png_rgb(pictures / "player-drew.png", WIDTH, HEIGHT, screen_to_rgb(drawn, 32)));
         EXPECT_EQ(count_differences(
                       shown, predicted_display(with_first_pixel_changed(frames), report.layout), WIDTH),
             1u);
@@ -494,7 +492,7 @@ TEST_P(KmsBoardTest, PlaysOnAKernelWithoutFbdev)
     fs::path pictures = fs::path(PELIMORA_BOARD_PICTURES);
     fs::create_directories(pictures);
     if (!shown.empty()) {
-        EXPECT_EQ(write_png_rgb(pictures / (std::string(c.name) + ".png"), WIDTH, HEIGHT, shown).message, "");
+        EXPECT_OK(write_png_rgb(pictures / (std::string(c.name) + ".png"), WIDTH, HEIGHT, shown));
     }
 }
 
@@ -569,10 +567,8 @@ TEST_P(XrgbBoardTest, FramesMadeForTheXrgbPanelShowTheArtwork)
     }
     EXPECT_TRUE(board.power_off());
     EXPECT_EQ(wrong, 0u) << "pixels off the artwork";
-    EXPECT_EQ(write_png_rgb(
-                  fs::path(PELIMORA_BOARD_PICTURES) / (std::string(c.name) + ".png"), WIDTH, HEIGHT, shown)
-                  .message,
-        "");
+    EXPECT_OK(write_png_rgb(
+        fs::path(PELIMORA_BOARD_PICTURES) / (std::string(c.name) + ".png"), WIDTH, HEIGHT, shown));
 }
 
 INSTANTIATE_TEST_SUITE_P(Board, XrgbBoardTest,
@@ -633,10 +629,8 @@ TEST_P(BundleBoardTest, EachBoardShowsItsOwnSetFromTheOneBundle)
     EXPECT_TRUE(qemu.power_off());
     std::string where;
     EXPECT_EQ(count_differences(shown, predicted, WIDTH, &where), 0u) << set << ": " << where;
-    EXPECT_EQ(write_png_rgb(
-                  fs::path(PELIMORA_BOARD_PICTURES) / (std::string(c.name) + ".png"), WIDTH, HEIGHT, shown)
-                  .message,
-        "");
+    EXPECT_OK(write_png_rgb(
+        fs::path(PELIMORA_BOARD_PICTURES) / (std::string(c.name) + ".png"), WIDTH, HEIGHT, shown));
 }
 
 INSTANTIATE_TEST_SUITE_P(Board, BundleBoardTest,

@@ -3,6 +3,7 @@
 #include "artwork/still.h"
 #include "preview/boot_logos.h"
 #include "preview/png.h"
+#include "tests/support/expect_ok.h"
 #include "tests/support/sandboxed.h"
 #include "tests/support/tool_run.h"
 
@@ -74,7 +75,7 @@ size_t colours(const Bytes& rgb)
 Bytes png_rgb(const fs::path& path, uint32_t width, uint32_t height)
 {
     RgbaImage image;
-    EXPECT_EQ(read_picture(path, width, height, &image).message, "") << path;
+    EXPECT_OK(read_picture(path, width, height, &image)) << path;
     Bytes rgb;
     for (size_t i = 0; i < image.rgba.size(); i += 4)
         rgb.insert(rgb.end(), image.rgba.begin() + ptrdiff_t(i), image.rgba.begin() + ptrdiff_t(i) + 3);
@@ -95,7 +96,7 @@ TEST(BootLogos, LayoutsByteForByte)
     // 3 x 1 at 8 bits: a palette of 256 entries B, G, R, 0 in the order the
     // colours were met, then one row of indices padded to 4 bytes.
     PalettePicture two;
-    ASSERT_EQ(to_palette(Bytes { 255, 0, 0, 0, 255, 0, 255, 0, 0 }, 3, 1, 256, &two).message, "");
+    ASSERT_OK(to_palette(Bytes { 255, 0, 0, 0, 255, 0, 255, 0, 0 }, 3, 1, 256, &two));
     EXPECT_TRUE(two.exact);
     EXPECT_EQ(two.palette, (Bytes { 255, 0, 0, 0, 255, 0 }));
     EXPECT_EQ(two.indices, (Bytes { 0, 1, 0 }));
@@ -122,7 +123,7 @@ TEST(BootLogos, LayoutsByteForByte)
     for (uint32_t i = 0; i < 300; ++i)
         many.insert(many.end(), { uint8_t(i), uint8_t(i / 2), uint8_t(255 - i % 256) });
     PalettePicture reduced;
-    ASSERT_EQ(to_palette(many, 300, 1, 224, &reduced).message, "");
+    ASSERT_OK(to_palette(many, 300, 1, 224, &reduced));
     EXPECT_FALSE(reduced.exact);
     EXPECT_EQ(reduced.colours_before, 300u);
     EXPECT_LE(reduced.palette.size(), 224u * 3);
@@ -141,7 +142,7 @@ TEST(BootLogos, TheSplashIsFrameOneAndTheLogoSitsWhereTheFrameHasIt)
     for (uint32_t y = 0; y < AH; ++y)
         for (uint32_t x = 0; x < AW; ++x)
             art.insert(art.end(), { uint8_t(x < 10 ? 255 : 0), uint8_t(y < 10 ? 200 : 40), 120 });
-    ASSERT_EQ(write_png_rgb(scratch / "art.png", AW, AH, art).message, "");
+    ASSERT_OK(write_png_rgb(scratch / "art.png", AW, AH, art));
     for (const std::vector<std::string>& panel :
         { std::vector<std::string> { "--size", "64x48", "--depth", "16" },
             std::vector<std::string> {
@@ -206,7 +207,7 @@ TEST(BootLogos, ArtOfManyColoursIsApproximatedAndSaidSo)
     uint32_t state = 1;
     for (uint8_t& v : noise)
         v = uint8_t((state = state * 1664525 + 1013904223) >> 24);
-    ASSERT_EQ(write_png_rgb(scratch / "photo.png", 64, 48, noise).message, "");
+    ASSERT_OK(write_png_rgb(scratch / "photo.png", 64, 48, noise));
     ToolRun made = scratch.run("pelimora-frames",
         { "logos", scratch / "photo.png", "--size", "64x48", "--depth", "32", "-o", scratch / "logos" });
     ASSERT_EQ(made.status, 0) << made.err;
@@ -228,7 +229,7 @@ TEST(BootLogos, AFrameOfBackgroundAloneHasNoLogoAndTheReadmeSaysSo)
     Bytes plain;
     for (int i = 0; i < 30 * 20; ++i)
         plain.insert(plain.end(), { 0x20, 0x30, 0x40 });
-    ASSERT_EQ(write_png_rgb(scratch / "plain.png", 30, 20, plain).message, "");
+    ASSERT_OK(write_png_rgb(scratch / "plain.png", 30, 20, plain));
     ToolRun made = scratch.run("pelimora-frames",
         { "logos", scratch / "plain.png", "--size", "64x48", "--depth", "32", "--fit", "none", "--background",
             "203040", "-o", scratch / "logos" });

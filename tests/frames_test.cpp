@@ -6,6 +6,7 @@
 #include "frames/replay.h"
 #include "frames/rle565.h"
 #include "lib/file_io.h"
+#include "tests/support/expect_ok.h"
 #include "tests/support/frame_dir.h"
 #include "tests/support/sandboxed.h"
 #include "tests/support/tool_run.h"
@@ -138,7 +139,7 @@ TEST(FrameTools, EveryPngColourTypeRoundTripsToRgb565)
                 scratch / "decoded.png" });
         ASSERT_EQ(decoded.status, 0) << kind.name << decoded.err;
         RgbaImage back;
-        ASSERT_EQ(read_picture(scratch / "decoded.png", 0, 0, &back).message, "");
+        ASSERT_OK(read_picture(scratch / "decoded.png", 0, 0, &back));
         std::vector<uint8_t> rgb;
         for (size_t i = 0; i < back.rgba.size(); i += 4)
             rgb.insert(rgb.end(), { back.rgba[i], back.rgba[i + 1], back.rgba[i + 2] });
@@ -174,7 +175,7 @@ TEST(FrameTools, EncodeMergesRunsAndFollowsNaturalOrder)
         EXPECT_EQ(slurp(scratch / "frames" / frame_name(n)).size(), 1u) << "held frames draw nothing";
     for (int n = 1; n <= 3; ++n) {
         std::vector<uint8_t> frame;
-        ASSERT_EQ(read_whole_file(scratch / "frames" / frame_name(n), &frame).message, "");
+        ASSERT_OK(read_whole_file(scratch / "frames" / frame_name(n), &frame));
         Frame expected;
         append_run(expected, 65535, rgb565(uint8_t(n * 10), 0, 0));
         append_run(expected, 24465, rgb565(uint8_t(n * 10), 0, 0));
@@ -307,7 +308,7 @@ TEST(FrameTools, PreviewShowsWhatTheDecoderLeavesFrameByFrameLosslessly)
         for (int i = 0; i < FRAME_COUNT; ++i)
             EXPECT_EQ(shown[i], expected[i]) << "frame " << i + 1 << " at " << depth << " bpp";
         RgbaImage sheet;
-        EXPECT_EQ(read_picture(scratch / "preview" / "contact-sheet.png", 0, 0, &sheet).message, "");
+        EXPECT_OK(read_picture(scratch / "preview" / "contact-sheet.png", 0, 0, &sheet));
     }
 }
 

@@ -15,6 +15,7 @@
 #include "tests/board/cpio.h"
 #include "tests/board/init_report.h"
 #include "tests/board/qemu_board.h"
+#include "tests/support/expect_ok.h"
 
 #include <gtest/gtest.h>
 
@@ -269,10 +270,8 @@ TEST_P(InitBoardTest, StartsWhenTheDisplayArrives)
     std::vector<uint8_t> shown = board.dump_until(WIDTH, HEIGHT, predicted);
     std::string where;
     EXPECT_EQ(count_differences(shown, predicted, WIDTH, &where), 0u) << where;
-    EXPECT_EQ(write_png_rgb(
-                  fs::path(PELIMORA_BOARD_PICTURES) / (std::string(c.name) + ".png"), WIDTH, HEIGHT, shown)
-                  .message,
-        "");
+    EXPECT_OK(write_png_rgb(
+        fs::path(PELIMORA_BOARD_PICTURES) / (std::string(c.name) + ".png"), WIDTH, HEIGHT, shown));
 }
 
 INSTANTIATE_TEST_SUITE_P(Board, InitBoardTest,

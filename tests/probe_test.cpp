@@ -10,6 +10,7 @@
 #include "lib/temp_dir.h"
 #include "preview/png.h"
 #include "probe/card.h"
+#include "tests/support/expect_ok.h"
 #include "tests/support/frame_dir.h"
 #include "tests/support/product_line.h"
 #include "tests/support/sandboxed.h"
@@ -394,7 +395,7 @@ TEST(Probe, TheReportIsAPanelForTheTools)
     std::vector<uint8_t> art(64 * 48 * 3);
     for (size_t i = 0; i < art.size(); ++i)
         art[i] = uint8_t(i * 7);
-    ASSERT_EQ(write_png_rgb(scratch / "art.png", 64, 48, art).message, "");
+    ASSERT_OK(write_png_rgb(scratch / "art.png", 64, 48, art));
     ToolRun by_report = scratch.run("pelimora-frames",
         { "encode", scratch / "art.png", "--panel", scratch / "panel.json", "-o", scratch / "a/" });
     ToolRun by_flags = scratch.run("pelimora-frames",

@@ -6,6 +6,7 @@
 #include "frames/replay.h"
 #include "lib/file_io.h"
 #include "preview/png.h"
+#include "tests/support/expect_ok.h"
 #include "tests/support/sandboxed.h"
 #include "tests/support/tool_run.h"
 #include "tests/support/webp_frames.h"
@@ -32,7 +33,7 @@ std::vector<uint8_t> upright_picture(uint32_t width, uint32_t height)
 std::vector<uint8_t> png_rgb(const fs::path& path, uint32_t width, uint32_t height)
 {
     RgbaImage image;
-    EXPECT_EQ(read_picture(path, width, height, &image).message, "") << path;
+    EXPECT_OK(read_picture(path, width, height, &image)) << path;
     std::vector<uint8_t> rgb;
     for (size_t i = 0; i * 4 < image.rgba.size(); ++i)
         rgb.insert(rgb.end(), image.rgba.begin() + i * 4, image.rgba.begin() + i * 4 + 3);
@@ -52,7 +53,7 @@ TEST(Rotation, FramesAreTurnedAsFbconTurnsTheConsoleAndShownUpright)
 {
     REQUIRE_DEVICE_SANDBOX();
     Scratch scratch;
-    ASSERT_EQ(write_png_rgb(scratch / "art.png", UW, UH, upright_picture(UW, UH)).message, "");
+    ASSERT_OK(write_png_rgb(scratch / "art.png", UW, UH, upright_picture(UW, UH)));
     // What the player shows of it on an unturned panel, upright.
     auto encode = [&](const std::string& size, const std::string& rotate, const fs::path& out) {
         ToolRun run = scratch.run("pelimora-frames",
@@ -123,13 +124,13 @@ TEST(Rotation, TurnedSetsKeepEveryToolsPromises)
             rgb[i + 1] = uint8_t(n * 60);
         fs::path name = scratch / "art" / "a";
         name += std::to_string(n) + ".png";
-        ASSERT_EQ(write_png_rgb(name, UW, UH, rgb).message, "");
+        ASSERT_OK(write_png_rgb(name, UW, UH, rgb));
     }
     // Padded lines, another format, the rows the player reaches, trimmed frames.
     fs::path panel = scratch / "panel.json";
     std::string text
         = R"({"xres": 64, "yres": 48, "bits_per_pixel": 32, "format": "XRGB8888", "line_length": 300, "rotate": 270})";
-    ASSERT_EQ(write_atomically(panel, std::vector<uint8_t>(text.begin(), text.end())).message, "");
+    ASSERT_OK(write_atomically(panel, std::vector<uint8_t>(text.begin(), text.end())));
     ToolRun made = scratch.run("pelimora-frames",
         { "encode", scratch / "art", "--panel", panel, "--reachable", "--trim", "-o", scratch / "set" });
     ASSERT_EQ(made.status, 0) << made.err;
@@ -159,14 +160,11 @@ TEST(Rotation, ABundleCarriesEachPanelsTurn)
 {
     REQUIRE_DEVICE_SANDBOX();
     Scratch scratch;
-    ASSERT_EQ(write_png_rgb(scratch / "art.png", UW, UH, upright_picture(UW, UH)).message, "");
+    ASSERT_OK(write_png_rgb(scratch / "art.png", UW, UH, upright_picture(UW, UH)));
     std::string turned = R"({"xres": 64, "yres": 48, "bits_per_pixel": 16, "rotate": 90, "name": "turned"})";
     std::string upright = R"({"xres": 48, "yres": 64, "bits_per_pixel": 16, "name": "upright"})";
-    ASSERT_EQ(
-        write_atomically(scratch / "a.json", std::vector<uint8_t>(turned.begin(), turned.end())).message, "");
-    ASSERT_EQ(
-        write_atomically(scratch / "b.json", std::vector<uint8_t>(upright.begin(), upright.end())).message,
-        "");
+    ASSERT_OK(write_atomically(scratch / "a.json", std::vector<uint8_t>(turned.begin(), turned.end())));
+    ASSERT_OK(write_atomically(scratch / "b.json", std::vector<uint8_t>(upright.begin(), upright.end())));
     ToolRun made = scratch.run("pelimora-frames",
         { "encode", scratch / "art.png", "--panel", scratch / "a.json", "--panel", scratch / "b.json", "-o",
             scratch / "bundle" });
@@ -193,7 +191,7 @@ TEST(Rotation, TheRealPlayerShowsItUprightInEachFormatFamily)
     REQUIRE_DEVICE_SANDBOX();
     Scratch scratch;
     const std::vector<uint8_t> art = upright_picture(UW, UH);
-    ASSERT_EQ(write_png_rgb(scratch / "art.png", UW, UH, art).message, "");
+    ASSERT_OK(write_png_rgb(scratch / "art.png", UW, UH, art));
     for (const char* name : { "RGB565", "BGR565", "XRGB1555", "XBGR8888", "XRGB8888" }) {
         SCOPED_TRACE(name);
         const PixelFormat& format = *find_format(name);

@@ -2,6 +2,7 @@
 // set's description, and the refusals that say how to give what is missing.
 #include "frames/screen_choice.h"
 #include "frames/set_description.h"
+#include "tests/support/expect_ok.h"
 
 #include <gtest/gtest.h>
 
@@ -30,7 +31,7 @@ TEST(SetDescription, FlagsOverThePanelFileOverTheDescription)
     made.line_length = 300, made.rotate = 90;
     // Nothing given: the set's own screen, without a note.
     ChosenScreen chosen;
-    ASSERT_EQ(choose_screen({}, made, true, &chosen).message, "");
+    ASSERT_OK(choose_screen({}, made, true, &chosen));
     EXPECT_EQ(chosen.geometry.size_text(), "64x48");
     EXPECT_EQ(chosen.geometry.stride(), 300u);
     EXPECT_EQ(chosen.geometry.rotate, 90u);
@@ -39,7 +40,7 @@ TEST(SetDescription, FlagsOverThePanelFileOverTheDescription)
     ScreenOverrides given;
     given.panel.emplace();
     given.panel->xres = 32, given.panel->yres = 24;
-    ASSERT_EQ(choose_screen(given, made, true, &chosen).message, "");
+    ASSERT_OK(choose_screen(given, made, true, &chosen));
     EXPECT_EQ(chosen.geometry.size_text(), "32x24");
     EXPECT_EQ(chosen.geometry.bits_per_pixel, 32u);
     EXPECT_EQ(chosen.geometry.format, nullptr);
@@ -47,7 +48,7 @@ TEST(SetDescription, FlagsOverThePanelFileOverTheDescription)
     EXPECT_EQ(chosen.notes.size(), 4u); // size, format, line length, turn
     // Flags over the panel file; a format gives its depth unless one is given.
     given.width = 16, given.height = 8, given.format = find_format("rgb565"), given.rotate = 180;
-    ASSERT_EQ(choose_screen(given, made, true, &chosen).message, "");
+    ASSERT_OK(choose_screen(given, made, true, &chosen));
     EXPECT_EQ(chosen.geometry.size_text(), "16x8");
     EXPECT_EQ(chosen.geometry.bits_per_pixel, 16u);
     EXPECT_EQ(chosen.geometry.rotate, 180u);
@@ -63,8 +64,7 @@ TEST(SetDescription, RefusesSayingHowToGiveWhatIsMissing)
     sized.width = 64, sized.height = 48;
     EXPECT_NE(refusal(sized, std::nullopt).find("which depth?"), std::string::npos);
     ChosenScreen chosen;
-    ASSERT_EQ(
-        choose_screen(sized, std::nullopt, false, &chosen).message, ""); // encode: a set for either depth
+    ASSERT_OK(choose_screen(sized, std::nullopt, false, &chosen)); // encode: a set for either depth
     EXPECT_FALSE(chosen.depth_known);
     sized.line_length = 300;
     EXPECT_EQ(refusal(sized, std::nullopt),
@@ -73,7 +73,7 @@ TEST(SetDescription, RefusesSayingHowToGiveWhatIsMissing)
     EXPECT_EQ(refusal(sized, std::nullopt),
         "line length 250: a row of 64x48 at 32 bpp takes 256 bytes, and a line must hold it in whole pixels");
     // A set made in the player's own format with no depth recorded shows the same at either.
-    ASSERT_EQ(choose_screen({}, described(64, 48, 0), true, &chosen).message, "");
+    ASSERT_OK(choose_screen({}, described(64, 48, 0), true, &chosen));
     EXPECT_EQ(chosen.geometry.bits_per_pixel, 16u);
     EXPECT_EQ(chosen.notes,
         std::vector<std::string> {
@@ -87,7 +87,7 @@ TEST(SetDescription, RefusesSayingHowToGiveWhatIsMissing)
 TEST(SetDescription, EachFlagIsParsedOnceAndNamedWhenBad)
 {
     ScreenOverrides given;
-    ASSERT_EQ(parse_screen_flags({ "640X480", "32", "xbgr8888", "2560", "", "270" }, &given).message, "");
+    ASSERT_OK(parse_screen_flags({ "640X480", "32", "xbgr8888", "2560", "", "270" }, &given));
     EXPECT_EQ(given.width, 640u);
     EXPECT_EQ(given.height, 480u);
     EXPECT_EQ(given.format, find_format("XBGR8888"));
@@ -112,10 +112,8 @@ TEST(SetDescription, PanelFilesAndSetsKeepTheirOwnKeys)
 {
     auto bytes = [](const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); };
     PanelFile panel;
-    ASSERT_EQ(
-        parse_panel_file(bytes(R"({"xres": 480, "yres": 800, "rotate": 90, "name": "tablet"})"), "p", &panel)
-            .message,
-        "");
+    ASSERT_OK(parse_panel_file(
+        bytes(R"({"xres": 480, "yres": 800, "rotate": 90, "name": "tablet"})"), "p", &panel));
     EXPECT_EQ(panel.name, "tablet");
     EXPECT_EQ(panel.rotate, 90u);
     Error error = parse_panel_file(bytes(R"({"xres": 4, "yres": 8, "name": 7})"), "p", &panel);
@@ -130,7 +128,7 @@ TEST(SetDescription, PanelFilesAndSetsKeepTheirOwnKeys)
     SetDescription made = described(480, 800, 16, "RGB565");
     made.rotate = 270, made.partial_frames = true, made.screens = { 1, 0xFFFFFFFFFFFFFFFFull };
     SetDescription again;
-    ASSERT_EQ(parse_description(set_description_bytes(made), "again", &again).message, "");
+    ASSERT_OK(parse_description(set_description_bytes(made), "again", &again));
     EXPECT_EQ(again.rotate, 270u);
     EXPECT_TRUE(again.partial_frames);
     EXPECT_EQ(again.screens, made.screens);

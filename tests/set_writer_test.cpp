@@ -5,6 +5,7 @@
 #include "frames/set_writer.h"
 #include "lib/file_io.h"
 #include "lib/temp_dir.h"
+#include "tests/support/expect_ok.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +20,7 @@ using Codes = std::vector<uint16_t>;
 std::vector<uint8_t> file(const fs::path& path)
 {
     std::vector<uint8_t> bytes;
-    EXPECT_EQ(read_whole_file(path, &bytes).message, "");
+    EXPECT_OK(read_whole_file(path, &bytes));
     return bytes;
 }
 
@@ -92,28 +93,28 @@ TEST(SetWriter, TrimsEachFrameAfterItsLastChangeAndRecordsTheScreens)
 {
     TempDir dir;
     StagedFiles staged(dir.path() / "set");
-    ASSERT_EQ(staged.prepare().message, "");
+    ASSERT_OK(staged.prepare());
     SetWriter writer(staged, "", true, 4);
     const Codes first = { 1, 1, 2, 2, 3, 3 }, second = { 7, 1, 2, 2, 3, 3 };
     FrameWritten written;
     Codes codes = first;
-    ASSERT_EQ(writer.add_frame(0, &codes, &written).message, ""); // frame 1 whole, whatever the screen held
+    ASSERT_OK(writer.add_frame(0, &codes, &written)); // frame 1 whole, whatever the screen held
     EXPECT_EQ(written.trimmed, 6u);
     codes = second;
-    ASSERT_EQ(writer.add_frame(1, &codes, &written).message, ""); // only its first pixel changes
+    ASSERT_OK(writer.add_frame(1, &codes, &written)); // only its first pixel changes
     EXPECT_EQ(written.trimmed, 1u);
     EXPECT_EQ(written.whole, 6u);
     EXPECT_EQ(codes, first) << "the screen before, swapped out";
     codes = second;
-    ASSERT_EQ(writer.add_frame(2, &codes, &written).message, ""); // changes nothing
+    ASSERT_OK(writer.add_frame(2, &codes, &written)); // changes nothing
     EXPECT_TRUE(written.draws_nothing);
-    ASSERT_EQ(writer.add_held(3, &written).message, "");
+    ASSERT_OK(writer.add_held(3, &written));
     EXPECT_EQ(writer.screen(), second);
     EXPECT_TRUE(writer.partial());
     EXPECT_EQ(writer.whole_pixels(), 18u);
     EXPECT_EQ(writer.trimmed_pixels(), 7u);
-    ASSERT_EQ(writer.add_description({ 3, 2, 16, 0, nullptr, 0 }).message, "");
-    ASSERT_EQ(staged.commit().message, "");
+    ASSERT_OK(writer.add_description({ 3, 2, 16, 0, nullptr, 0 }));
+    ASSERT_OK(staged.commit());
 
     const fs::path set = dir.path() / "set";
     EXPECT_EQ(file(set / frame_name(1)), encode_rle565(first));
@@ -122,7 +123,7 @@ TEST(SetWriter, TrimsEachFrameAfterItsLastChangeAndRecordsTheScreens)
     EXPECT_EQ(file(set / frame_name(3)), std::vector<uint8_t> { 0 });
     EXPECT_EQ(file(set / frame_name(4)), std::vector<uint8_t> { 0 });
     std::optional<SetDescription> description;
-    ASSERT_EQ(read_set_description(set, &description).message, "");
+    ASSERT_OK(read_set_description(set, &description));
     ASSERT_TRUE(description);
     EXPECT_TRUE(description->partial_frames);
     EXPECT_EQ(description->screens,
@@ -141,19 +142,19 @@ TEST(SetWriter, TrimsAfterTheLastChangeWhereverItFalls)
 {
     TempDir dir;
     StagedFiles staged(dir.path() / "set");
-    ASSERT_EQ(staged.prepare().message, "");
+    ASSERT_OK(staged.prepare());
     const std::vector<size_t> changes = { 999, 0, 255, 256, 743, 744, 512 };
     SetWriter writer(staged, "", true, int(changes.size()) + 1);
     Codes screen(1000, 5), codes = screen;
     FrameWritten written;
-    ASSERT_EQ(writer.add_frame(0, &codes, &written).message, "");
+    ASSERT_OK(writer.add_frame(0, &codes, &written));
     for (size_t i = 0; i < changes.size(); ++i) {
         screen[changes[i]] += 1;
         codes = screen;
-        ASSERT_EQ(writer.add_frame(int(i) + 1, &codes, &written).message, "");
+        ASSERT_OK(writer.add_frame(int(i) + 1, &codes, &written));
         EXPECT_EQ(written.trimmed, changes[i] + 1) << "a change at " << changes[i];
     }
-    ASSERT_EQ(staged.commit().message, "");
+    ASSERT_OK(staged.commit());
     EXPECT_EQ(file(dir.path() / "set" / frame_name(5)), encode_rle565(std::span(screen).first(257)))
         << "the frame that changed pixel 256";
 }
@@ -162,20 +163,20 @@ TEST(SetWriter, UntrimmedFramesAreWholeAndNotPartial)
 {
     TempDir dir;
     StagedFiles staged(dir.path() / "set");
-    ASSERT_EQ(staged.prepare().message, "");
+    ASSERT_OK(staged.prepare());
     SetWriter writer(staged, "panel/", false, 2);
     FrameWritten written;
     Codes codes = { 5, 5, 5, 5 };
-    ASSERT_EQ(writer.add_frame(0, &codes, &written).message, "");
+    ASSERT_OK(writer.add_frame(0, &codes, &written));
     codes = { 5, 5, 5, 6 };
-    ASSERT_EQ(writer.add_frame(1, &codes, &written).message, "");
+    ASSERT_OK(writer.add_frame(1, &codes, &written));
     EXPECT_EQ(written.trimmed, 4u); // what --trim would write, for the report
     EXPECT_FALSE(writer.partial());
-    ASSERT_EQ(writer.add_description({ 2, 2, 0, 0, nullptr, 90 }).message, "");
-    ASSERT_EQ(staged.commit().message, "");
+    ASSERT_OK(writer.add_description({ 2, 2, 0, 0, nullptr, 90 }));
+    ASSERT_OK(staged.commit());
     EXPECT_EQ(file(dir.path() / "set" / "panel" / frame_name(2)), encode_rle565(Codes { 5, 5, 5, 6 }));
     std::optional<SetDescription> description;
-    ASSERT_EQ(read_set_description(dir.path() / "set" / "panel", &description).message, "");
+    ASSERT_OK(read_set_description(dir.path() / "set" / "panel", &description));
     ASSERT_TRUE(description);
     EXPECT_FALSE(description->partial_frames);
     EXPECT_EQ(description->rotate, 90u);
@@ -194,17 +195,17 @@ TEST(SetWriter, EachDescriptionIsCheckedByTheDigestItNames)
     SetWriter writer(staged, "", false, 1);
     FrameWritten written;
     Codes frame = codes;
-    ASSERT_EQ(writer.add_frame(0, &frame, &written).message, "");
-    ASSERT_EQ(writer.add_description({ 3, 1, 16, 0, nullptr, 0 }).message, "");
-    ASSERT_EQ(staged.commit().message, "");
+    ASSERT_OK(writer.add_frame(0, &frame, &written));
+    ASSERT_OK(writer.add_description({ 3, 1, 16, 0, nullptr, 0 }));
+    ASSERT_OK(staged.commit());
     std::optional<SetDescription> made;
-    ASSERT_EQ(read_set_description(set, &made).message, "");
+    ASSERT_OK(read_set_description(set, &made));
     ASSERT_TRUE(made);
     EXPECT_EQ(made->digest, ScreenDigest::xxh3);
     auto first_differing = [&](const std::string& json) {
         std::vector<uint8_t> bytes(json.begin(), json.end());
         SetDescription description;
-        EXPECT_EQ(parse_description(bytes, "d", &description).message, "");
+        EXPECT_OK(parse_description(bytes, "d", &description));
         return frames_not_as_intended(set, 3, 1, description.screens, description.digest).front();
     };
     // A set made before XXH3 names no digest: its FNV-1a digests are checked as such.

@@ -2,6 +2,7 @@
 // folder swapped in one step or, where it cannot be, filled one file at a time.
 #include "lib/staged_files.h"
 #include "lib/temp_dir.h"
+#include "tests/support/expect_ok.h"
 #include "tests/support/tool_run.h"
 
 #include <gtest/gtest.h>
@@ -24,7 +25,7 @@ void old_output(const fs::path& dir)
     fs::create_directories(dir / "theirs");
     for (const char* name : { "Loop_1.rle", "Loop_2.rle", "notes.txt", "theirs/keep.txt" }) {
         std::string text = std::string("old ") + name;
-        ASSERT_EQ(write_atomically(dir / name, bytes_of(text)).message, "");
+        ASSERT_OK(write_atomically(dir / name, bytes_of(text)));
     }
     ASSERT_EQ(chmod(dir.c_str(), 0750), 0);
 }
@@ -33,10 +34,10 @@ void old_output(const fs::path& dir)
 void commit_new(const fs::path& dir)
 {
     StagedFiles staged(dir);
-    ASSERT_EQ(staged.add("Loop_1.rle", bytes_of("new 1")).message, "");
-    ASSERT_EQ(staged.add("set/a", bytes_of("new a")).message, "");
+    ASSERT_OK(staged.add("Loop_1.rle", bytes_of("new 1")));
+    ASSERT_OK(staged.add("set/a", bytes_of("new a")));
     staged.remove_on_commit("Loop_2.rle");
-    ASSERT_EQ(staged.commit().message, "");
+    ASSERT_OK(staged.commit());
 }
 
 void expect_new(const fs::path& dir)
@@ -90,12 +91,12 @@ TEST(StagedFiles, NothingChangesWithoutACommit)
     const auto before = contents_of(scratch.path());
     {
         StagedFiles staged(scratch / "out");
-        ASSERT_EQ(staged.add("Loop_1.rle", bytes_of("new 1")).message, "");
+        ASSERT_OK(staged.add("Loop_1.rle", bytes_of("new 1")));
         staged.remove_on_commit("notes.txt");
     }
     {
         StagedFiles made(scratch / "made");
-        ASSERT_EQ(made.add("a", bytes_of("a")).message, "");
+        ASSERT_OK(made.add("a", bytes_of("a")));
     }
     EXPECT_EQ(contents_of(scratch.path()), before);
     EXPECT_FALSE(fs::exists(scratch / "made"));
@@ -106,7 +107,7 @@ TEST(StagedFiles, TheLockIsTheFoldersWhateverItHolds)
     TempDir scratch;
     fs::create_directories(scratch / "out");
     FolderLock held;
-    ASSERT_EQ(held.take(scratch / "out").message, "");
+    ASSERT_OK(held.take(scratch / "out"));
     StagedFiles staged(scratch / "out");
     EXPECT_NE(staged.add("a", bytes_of("a")).message.find("another pelimora tool is writing it now"),
         std::string::npos);

@@ -10,6 +10,7 @@
 #include "lib/helpers.h"
 #include "lib/staged_files.h"
 #include "preview/png.h"
+#include "tests/support/expect_ok.h"
 #include "tests/support/frame_dir.h"
 #include "tests/support/sandboxed.h"
 #include "tests/support/tool_run.h"
@@ -52,7 +53,7 @@ void write_art(const fs::path& dir, int count, uint32_t width = W, uint32_t heig
     for (int n = 1; n <= count; ++n) {
         std::string name = "a";
         name += std::to_string(n) + ".png"; // (one concatenation: GCC 12 warns wrongly about the other)
-        ASSERT_EQ(write_png_rgb(dir / name, width, height, picture(n, width, height, noisy)).message, "");
+        ASSERT_OK(write_png_rgb(dir / name, width, height, picture(n, width, height, noisy)));
     }
 }
 
@@ -80,7 +81,7 @@ void write_text(const fs::path& path, const std::string& text)
 {
     fs::create_directories(path.parent_path());
     std::vector<uint8_t> bytes(text.begin(), text.end());
-    ASSERT_EQ(write_atomically(path, bytes).message, "");
+    ASSERT_OK(write_atomically(path, bytes));
 }
 
 bool has_temporaries(const Scratch& scratch)
@@ -972,7 +973,7 @@ TEST(ToolsMatrix, FileSelectionAsAPersonExpects)
     const char* names[] = { "é.png", "9.png", "10.png", "E2.png", "b.png", "A.png" };
     int n = 0;
     for (const char* name : names)
-        ASSERT_EQ(write_png_rgb(scratch / "art" / name, W, H, picture(++n, W, H)).message, "");
+        ASSERT_OK(write_png_rgb(scratch / "art" / name, W, H, picture(++n, W, H)));
     write_text(scratch / "art" / "._9.png", "resource fork, not a picture");
     write_text(scratch / "art" / "notes.txt", "not a picture");
     ToolRun run = scratch.run("pelimora-frames", { "encode", scratch / "art", "-o", scratch / "set" });
@@ -1042,7 +1043,7 @@ TEST(ToolsMatrix, PreviewOfThinScreens)
         // Red over the first half of the stream, then blue over a third of
         // what is left: the rest stays black, on any shape of screen.
         ScreenGeometry geometry;
-        ASSERT_EQ(parse_screen_size(size, &geometry).message, "");
+        ASSERT_OK(parse_screen_size(size, &geometry));
         const size_t red = geometry.pixels() / 2, blue = (geometry.pixels() - red) / 3;
         std::map<int, Frame> frames;
         append_run(frames[1], uint16_t(red), 0xF800);
@@ -1107,7 +1108,7 @@ TEST(ToolsMatrix, PreviewOfAMismatchedPanelIsWhatThePanelShows)
             scratch / "red.png" });
     ASSERT_EQ(decoded.status, 0) << decoded.err;
     RgbaImage shown;
-    ASSERT_EQ(read_picture(scratch / "red.png", 0, 0, &shown).message, "");
+    ASSERT_OK(read_picture(scratch / "red.png", 0, 0, &shown));
     EXPECT_EQ(std::vector<uint8_t>(shown.rgba.begin(), shown.rgba.begin() + 4),
         (std::vector<uint8_t> { 0, 0, 0xFF, 0xFF }));
 
@@ -1155,7 +1156,7 @@ TEST_P(PanelFrames, ShowTheArtworkOnThatPanel)
             else
                 p[0] = uint8_t(x * 4), p[1] = uint8_t(y * 5), p[2] = uint8_t(255 - x * 4);
         }
-    ASSERT_EQ(write_png_rgb(scratch / "art.png", W, H, art).message, "");
+    ASSERT_OK(write_png_rgb(scratch / "art.png", W, H, art));
     ToolRun encoded = scratch.run("pelimora-frames",
         { "encode", scratch / "art.png", "-o", scratch / "set/", "--format", format_name, "--line-length",
             std::to_string(line) });
@@ -1280,7 +1281,7 @@ TEST(ToolsMatrix, OneLockForEveryWriterOfAFolder)
     fs::create_directories(held_dir);
     {
         FolderLock held;
-        ASSERT_EQ(held.take(held_dir).message, "");
+        ASSERT_OK(held.take(held_dir));
         for (std::vector<std::string> writer : { set_into(held_dir), bundle_into(held_dir),
                  { "pelimora-frames", "preview", scratch / "set", "-q", "-o", held_dir },
                  { "pelimora-vfb", "--frames", scratch / "set", "-q", "-o", held_dir },
@@ -1599,7 +1600,7 @@ TEST(ToolsMatrix, ReachableFitsTheArtworkIntoTheRowsThePlayerDraws)
     std::vector<uint8_t> rgb(size_t(W) * H * 3);
     for (size_t i = 0; i < W * H; ++i)
         rgb[i * 3] = i < W * (H - 6) ? 255 : 0, rgb[i * 3 + 2] = i < W * (H - 6) ? 0 : 255;
-    ASSERT_EQ(write_png_rgb(scratch / "logo.png", W, H, rgb).message, "");
+    ASSERT_OK(write_png_rgb(scratch / "logo.png", W, H, rgb));
     // Lines of 75 pixels: the stream of 64 x 48 reaches rows 0-40 in full.
     write_text(
         scratch / "panel.json", R"({"xres": 64, "yres": 48, "bits_per_pixel": 32, "line_length": 300})");
@@ -1615,7 +1616,7 @@ TEST(ToolsMatrix, ReachableFitsTheArtworkIntoTheRowsThePlayerDraws)
                 scratch / "shown.png" });
         EXPECT_EQ(decoded.status, 0) << decoded.err;
         RgbaImage shown;
-        EXPECT_EQ(read_picture(scratch / "shown.png", W, H, &shown).message, "");
+        EXPECT_OK(read_picture(scratch / "shown.png", W, H, &shown));
         return shown.rgba.empty()
             ? std::string()
             : std::string(shown.rgba.begin() + 40 * W * 4, shown.rgba.begin() + 40 * W * 4 + 3);

@@ -8,6 +8,7 @@
 #include "frames/rle565.h"
 #include "lib/temp_dir.h"
 #include "preview/png.h"
+#include "tests/support/expect_ok.h"
 
 #include <gtest/gtest.h>
 
@@ -78,8 +79,7 @@ fs::path board_bundle(bool other)
         for (int n = 1; n <= FRAME_COUNT; ++n) {
             char name[32];
             std::snprintf(name, sizeof name, "spinner-%02d.png", n);
-            EXPECT_EQ(
-                write_png_rgb(art / name, WIDTH, HEIGHT, render_sample_frame(n, WIDTH, HEIGHT)).message, "");
+            EXPECT_OK(write_png_rgb(art / name, WIDTH, HEIGHT, render_sample_frame(n, WIDTH, HEIGHT)));
         }
     }
     EncodeOptions options;
