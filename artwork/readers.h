@@ -18,7 +18,7 @@ enum class Opened {
 using OpenArtwork = Opened (*)(int fd, std::span<const uint8_t> bytes, const std::string& name,
     std::unique_ptr<Artwork>* artwork, Error* error);
 
-// Fits decoded 8-bit RGB or RGBA rows to the panel (artwork/artwork_vips.h).
+// Fits decoded 8-bit RGB or RGBA rows to the panel (artwork/vips_support.h).
 using FitPixels = Error (*)(const uint8_t* pixels, uint32_t width, uint32_t height, int bands,
     int quarter_turns, const Fitting& fitting, LinearPicture* picture);
 
@@ -37,7 +37,3 @@ struct VideoReaders {
     const char* version;
     OpenArtwork open;
 };
-
-// The pictures' reader, in its module: libvips.
-[[nodiscard]] Opened open_vips_picture(int fd, std::span<const uint8_t> bytes, const std::string& name,
-    std::unique_ptr<Artwork>* artwork, Error* error);

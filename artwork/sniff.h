@@ -49,8 +49,3 @@ bool begins_as_markup(const Bytes& bytes);
 // The format a file's first bytes claim, for saying what a file that no
 // reader took was meant to be.
 std::optional<PictureFormat> format_by_signature(const Bytes& bytes);
-
-// Why an SVG may not be drawn: a reference to anything outside itself
-// (an image, a style sheet, an entity, a font), which would be fetched or
-// read. "" when it stands alone.
-[[nodiscard]] std::string svg_outside_reference(std::span<const uint8_t> svg);

@@ -1,6 +1,4 @@
-// The SVG guard: an SVG is drawn only when it refers to nothing outside
-// itself, which librsvg would otherwise fetch or read.
-#include "artwork/sniff.h"
+#include "artwork/svg_guard.h"
 
 #include <algorithm>
 #include <cctype>

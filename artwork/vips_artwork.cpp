@@ -1,6 +1,6 @@
 #include "artwork/vips_artwork.h"
 
-#include "artwork/artwork_vips.h"
+#include "artwork/vips_support.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 // libvips started once, with what it logs captured rather than printed;
 // its errors in one line; decoded pixels fitted to the panel.
-#include "artwork/artwork_vips.h"
+#include "artwork/vips_support.h"
 
 #include <cstdlib>
 #include <mutex>

@@ -4,6 +4,7 @@
 // The SVG reference check sees the same bytes.
 #include "artwork/artwork.h"
 #include "artwork/sniff.h"
+#include "artwork/svg_guard.h"
 #include "core/decode.h"
 #include "frames/panel_model.h"
 #include "frames/rle565.h"

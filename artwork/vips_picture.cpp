@@ -1,8 +1,9 @@
-// Opening a picture libvips reads, by its content.
-#include "artwork/artwork_vips.h"
-#include "artwork/readers.h"
+#include "artwork/vips_picture.h"
+
 #include "artwork/sniff.h"
+#include "artwork/svg_guard.h"
 #include "artwork/vips_artwork.h"
+#include "artwork/vips_support.h"
 
 #include <cerrno>
 #include <cstring>
