@@ -2,6 +2,7 @@
 // a set the player shows as meant, in as few bytes of screen memory as asked.
 #pragma once
 
+#include "commands/screen_flags.h"
 #include "core/schedule.h"
 #include "frames/screen_choice.h"
 

@@ -2,6 +2,7 @@
 // bundle's from its panel files, and the fitting of the artwork into each.
 #include "commands/command_support.h"
 #include "commands/encode_job.h"
+#include "commands/screen_flags.h"
 #include "frames/bundle.h"
 #include "lib/natural_order.h"
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "commands/encode.h"
+#include "commands/screen_flags.h"
 #include "frames/screen_choice.h"
 
 #include <optional>

@@ -5,6 +5,7 @@
 
 #include "artwork/artwork.h"
 #include "commands/command_support.h"
+#include "commands/screen_flags.h"
 #include "frames/replay.h"
 #include "frames/rle565.h"
 #include "lib/staged_files.h"

@@ -1,7 +1,7 @@
 // The flags that name the screen, declared once for every command that takes them.
 #pragma once
 
-#include "frames/screen_choice.h"
+#include "commands/screen_flags.h"
 
 #include <CLI/CLI.hpp>
 #include <string>

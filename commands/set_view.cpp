@@ -2,6 +2,7 @@
 
 #include "artwork/still.h"
 #include "commands/command_support.h"
+#include "commands/screen_flags.h"
 #include "frames/bundle.h"
 #include "frames/panel_model.h"
 

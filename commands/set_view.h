@@ -4,6 +4,7 @@
 #pragma once
 
 #include "commands/frame_commands.h"
+#include "commands/screen_flags.h"
 #include "frames/replay.h"
 
 #include <filesystem>

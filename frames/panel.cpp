@@ -4,20 +4,7 @@
 #include "frames/panel_model.h"
 
 #include <cctype>
-#include <charconv>
 #include <cstring>
-
-namespace {
-
-// A decimal number of digits only: no sign, no space, no base prefix.
-bool parse_decimal(std::string_view text, uint32_t* value)
-{
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string_view::npos)
-        return false;
-    return std::from_chars(text.data(), text.data() + text.size(), *value).ec == std::errc();
-}
-
-} // namespace
 
 const PixelFormat* find_format(const std::string& name)
 {
@@ -32,36 +19,9 @@ std::string format_names()
     return names;
 }
 
-Error parse_screen_size(const std::string& text, ScreenGeometry* geometry)
+bool is_rotation(uint32_t degrees)
 {
-    size_t x = text.find_first_of("xX");
-    uint32_t width = 0, height = 0;
-    if (x == std::string::npos || !parse_decimal(std::string_view(text).substr(0, x), &width)
-        || !parse_decimal(std::string_view(text).substr(x + 1), &height) || width < 1 || height < 1
-        || width > MAX_SCREEN_SIDE || height > MAX_SCREEN_SIDE)
-        return usage_error("screen size '" + text + "': expected WIDTHxHEIGHT, each 1 to "
-            + std::to_string(MAX_SCREEN_SIDE));
-    geometry->width = width;
-    geometry->height = height;
-    return {};
-}
-
-Error parse_depth(const std::string& text, uint32_t* bits_per_pixel)
-{
-    if (text != "16" && text != "32")
-        return usage_error("depth '" + text + "': expected 16 or 32 (bits per pixel)");
-    *bits_per_pixel = text == "16" ? 16 : 32;
-    return {};
-}
-
-Error parse_rotation(const std::string& text, uint32_t* degrees)
-{
-    for (uint32_t angle : { 0u, 90u, 180u, 270u })
-        if (text == std::to_string(angle)) {
-            *degrees = angle;
-            return {};
-        }
-    return usage_error("rotate '" + text + "': expected 0, 90, 180 or 270 (degrees clockwise)");
+    return degrees == 0 || degrees == 90 || degrees == 180 || degrees == 270;
 }
 
 std::string rotation_text(const ScreenGeometry& geometry, bool shown_upright)

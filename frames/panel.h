@@ -38,9 +38,8 @@ struct ScreenGeometry {
     uint32_t upright_height() const { return turned_sideways() ? width : height; }
 };
 
-// "0", "90", "180" or "270": degrees clockwise. Errors of the parsers here
-// are of the command line.
-Error parse_rotation(const std::string& text, uint32_t* degrees);
+// 0, 90, 180 or 270: a turn in degrees clockwise.
+bool is_rotation(uint32_t degrees);
 // "" unturned, else ", turned 90 degrees clockwise in the panel's memory"
 // and, for pictures of what it shows, ", shown upright".
 std::string rotation_text(const ScreenGeometry& geometry, bool shown_upright = false);
@@ -49,12 +48,6 @@ std::string rotation_text(const ScreenGeometry& geometry, bool shown_upright = f
 const PixelFormat* find_format(const std::string& name);
 // Every name, for messages.
 [[nodiscard]] std::string format_names();
-
-// "WIDTHxHEIGHT" (or "WIDTHXHEIGHT"), decimal digits only, each 1 to
-// MAX_SCREEN_SIDE.
-Error parse_screen_size(const std::string& text, ScreenGeometry* geometry);
-// "16" or "32".
-Error parse_depth(const std::string& text, uint32_t* bits_per_pixel);
 
 // Why the player would refuse this screen: its size in bits must fit 32 bits.
 Error player_refusal(const ScreenGeometry& geometry);

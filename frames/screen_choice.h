@@ -8,21 +8,14 @@
 #include <string>
 #include <vector>
 
-// The screen flags every tool takes, as given; empty when not given.
-struct ScreenFlags {
-    std::string size, depth, format, line_length, panel, rotate;
-};
-
 // What is given for the screen, typed: the panel file read, each flag
-// parsed; 0, null or nullopt when not given.
+// parsed (commands/screen_flags.h); 0, null or nullopt when not given.
 struct ScreenOverrides {
     std::optional<PanelFile> panel;
     uint32_t width = 0, height = 0, bits_per_pixel = 0, line_length = 0;
     const PixelFormat* format = nullptr;
     std::optional<uint32_t> rotate;
 };
-// The flags parsed and the panel file read; errors name the flag or the file.
-Error parse_screen_flags(const ScreenFlags& flags, ScreenOverrides* given);
 // The panel a bundle's index lists for a set: its size, depth, format and line length.
 ScreenOverrides listed_panel(const ScreenGeometry& panel);
 

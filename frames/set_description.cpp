@@ -127,9 +127,7 @@ Error parse_screen_keys(const nlohmann::json& json, const Source& source, Descri
     if (named
         && (!json["format"].is_string() || !(d->format = find_format(json["format"].get<std::string>()))))
         return source.error("format must be one of " + format_names());
-    if (json.contains("rotate")
-        && (!number(json, "rotate", 0, 270, &d->rotate)
-            || parse_rotation(std::to_string(d->rotate), &d->rotate)))
+    if (json.contains("rotate") && (!number(json, "rotate", 0, 270, &d->rotate) || !is_rotation(d->rotate)))
         return source.error("rotate must be 0, 90, 180 or 270 (degrees clockwise)");
     if (json.contains("red") || json.contains("green") || json.contains("blue"))
         // The kernel's channel offsets, as the probe reports them, decide the format.

@@ -84,30 +84,6 @@ TEST(SetDescription, RefusesSayingHowToGiveWhatIsMissing)
     EXPECT_NE(refusal(vast, std::nullopt), "");
 }
 
-TEST(SetDescription, EachFlagIsParsedOnceAndNamedWhenBad)
-{
-    ScreenOverrides given;
-    ASSERT_OK(parse_screen_flags({ "640X480", "32", "xbgr8888", "2560", "", "270" }, &given));
-    EXPECT_EQ(given.width, 640u);
-    EXPECT_EQ(given.height, 480u);
-    EXPECT_EQ(given.format, find_format("XBGR8888"));
-    EXPECT_EQ(given.line_length, 2560u);
-    EXPECT_EQ(given.rotate, 270u);
-    const std::pair<ScreenFlags, std::string> bad[] = {
-        { { "640x", "", "", "", "", "" }, "screen size '640x'" },
-        { { "", "24", "", "", "", "" }, "depth '24'" },
-        { { "", "", "RGB888", "", "", "" }, "--format 'RGB888'" },
-        { { "", "", "", "0x100", "", "" }, "--line-length '0x100'" },
-        { { "", "", "", "", "", "45" }, "--rotate '45'" },
-        { { "", "", "", "", "/nonexistent/panel.json", "" }, "/nonexistent/panel.json" },
-    };
-    for (const auto& [flags, message] : bad) {
-        Error error = parse_screen_flags(flags, &given);
-        EXPECT_TRUE(error.message.starts_with(message)) << error.message;
-        EXPECT_EQ(error.status, ExitStatus::bad_command_line) << error.message;
-    }
-}
-
 TEST(SetDescription, PanelFilesAndSetsKeepTheirOwnKeys)
 {
     auto bytes = [](const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); };

@@ -2,6 +2,7 @@
 // each case asserts the exit status, the one-line message, that what was
 // there before is intact, and that no temporary file is left.
 #include "artwork/still.h"
+#include "commands/screen_flags.h"
 #include "core/schedule.h"
 #include "frames/panel_model.h"
 #include "frames/replay.h"
