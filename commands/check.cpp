@@ -133,6 +133,63 @@ std::vector<std::string> made_for_mismatches(
     return mismatches;
 }
 
+// A set judged on a screen, before anything is said about it.
+struct SetJudgement {
+    bool partial = false; // later frames draw only what changed, checked by the screen each leaves
+    std::vector<std::string> mismatches; // how the set's own screen differs from this one
+    bool digests = false; // the description records the screen each frame leaves, for this size
+    struct Row {
+        FrameReport frame;
+        bool as_intended = true; // leaves the screen the description records
+        bool whole_records = false; // drawn, every record laid down
+        bool right = false;
+    };
+    std::vector<Row> rows; // by frame, from 1
+    std::vector<std::string> strangers;
+    bool all_right = true;
+};
+
+SetJudgement judge_set(
+    const fs::path& dir, const ScreenGeometry& geometry, const std::optional<SetDescription>& description)
+{
+    SetJudgement judged;
+    judged.partial = description && description->partial_frames;
+    judged.mismatches = made_for_mismatches(description, geometry);
+    std::optional<std::vector<int>> differing = frames_not_as_made(dir, description, geometry);
+    judged.digests = differing.has_value();
+    play_directory(
+        dir, geometry, {}, false, [&](int n, const FrameReport& frame, const std::vector<uint8_t>&) {
+            SetJudgement::Row row { .frame = frame };
+            row.as_intended = !differing || !std::count(differing->begin(), differing->end(), n);
+            row.whole_records = frame.status == FrameReport::drawn && frame.drawn_records == frame.records;
+            row.right = row.as_intended
+                && (judged.partial && n > 1 ? row.whole_records : frame.covers_exactly(geometry));
+            judged.all_right = judged.all_right && row.right;
+            judged.rows.push_back(row);
+        });
+    judged.strangers = strangers(dir);
+    return judged;
+}
+
+// How frame `n` covers the screen, in words, and whether it leaves the screen meant.
+std::string coverage_words(
+    const SetJudgement& judged, int n, const SetJudgement::Row& row, const ScreenGeometry& geometry)
+{
+    const FrameReport& frame = row.frame;
+    std::string coverage
+        = judged.partial && n > 1 && row.whole_records && frame.pixels_covered < geometry.pixels()
+        ? (frame.pixels_covered ? "the first " + std::to_string(frame.pixels_covered) + " pixels"
+                                : std::string("nothing"))
+            + ", keeping the rest"
+        : describe_coverage(frame, geometry);
+    // The codes are as encoded; on another screen that is not the screen meant.
+    if (judged.digests)
+        coverage += !row.as_intended    ? "; screen NOT as intended"
+            : judged.mismatches.empty() ? "; screen as intended"
+                                        : "; codes as encoded (for another screen)";
+    return coverage;
+}
+
 // One row of check's table.
 void print_check_row(int n, const FrameReport& frame, const std::string& coverage)
 {
@@ -143,65 +200,56 @@ void print_check_row(int n, const FrameReport& frame, const std::string& coverag
         std::printf("%-12s %8s %8s %9s  %s\n", frame_name(n).c_str(), "-", "-", "-", coverage.c_str());
 }
 
-int check_set(const ViewOptions& options)
+// The notes after the table: what the set needs, what its folder holds, what it was made for.
+void print_check_notes(const SetJudgement& judged, const fs::path& dir, const ScreenGeometry& geometry,
+    const std::optional<SetDescription>& description)
 {
-    fs::path dir = options.input;
-    ScreenGeometry geometry;
-    std::optional<SetDescription> description;
-    if (int status = open_set(options, false, &geometry, &description))
-        return status;
-
-    // A set whose later frames draw only what changed is checked by the
-    // screen each frame leaves, which its description records.
-    const bool partial = description && description->partial_frames;
-    const std::vector<std::string> mismatches = made_for_mismatches(description, geometry);
-    std::optional<std::vector<int>> differing = frames_not_as_made(dir, description, geometry);
-    std::printf("%-12s %8s %8s %9s  %s\n", "frame", "records", "zero", "trailing",
-        partial ? "draws" : "covers the screen");
-    bool all_right = true;
-    play_directory(
-        dir, geometry, {}, false, [&](int n, const FrameReport& frame, const std::vector<uint8_t>&) {
-            bool as_intended = !differing || !std::count(differing->begin(), differing->end(), n);
-            bool whole_records = frame.status == FrameReport::drawn && frame.drawn_records == frame.records;
-            all_right = all_right && as_intended
-                && (partial && n > 1 ? whole_records : frame.covers_exactly(geometry));
-            std::string coverage
-                = partial && n > 1 && whole_records && frame.pixels_covered < geometry.pixels()
-                ? (frame.pixels_covered ? "the first " + std::to_string(frame.pixels_covered) + " pixels"
-                                        : std::string("nothing"))
-                    + ", keeping the rest"
-                : describe_coverage(frame, geometry);
-            // The codes are as encoded; on another screen that is not the screen meant.
-            if (differing)
-                coverage += !as_intended ? "; screen NOT as intended"
-                    : mismatches.empty() ? "; screen as intended"
-                                         : "; codes as encoded (for another screen)";
-            print_check_row(n, frame, coverage);
-        });
-    if (partial)
+    if (judged.partial)
         std::printf("note: frames after %s draw only part of the screen and rely on the frames before: the "
                     "set needs every frame, in order\n",
             frame_name(1).c_str());
-    print_warnings(strangers(dir), dir);
-
+    print_warnings(judged.strangers, dir);
     if (!description)
         std::printf("note: no %s in %s: the pixel count is checked, not the shape\n", SET_DESCRIPTION_FILE,
             dir.c_str());
     else if (description->bits_per_pixel && description->bits_per_pixel != geometry.bits_per_pixel
-        && mismatches.empty())
+        && judged.mismatches.empty())
         std::printf("note: the set was made for %u bpp; at %u bpp it shows the same\n",
             description->bits_per_pixel, geometry.bits_per_pixel);
-    for (const std::string& mismatch : mismatches)
+    for (const std::string& mismatch : judged.mismatches)
         std::printf("the set was made for %s\n", mismatch.c_str());
-    std::string verdict = (partial ? "leaves the screen as intended on " + geometry.size_text()
-                                   : "covers " + geometry.size_text() + " exactly")
+}
+
+// The table, the notes and the verdict; the exit status.
+int print_judgement(const SetJudgement& judged, const fs::path& dir, const ScreenGeometry& geometry,
+    const std::optional<SetDescription>& description)
+{
+    std::printf("%-12s %8s %8s %9s  %s\n", "frame", "records", "zero", "trailing",
+        judged.partial ? "draws" : "covers the screen");
+    for (size_t i = 0; i < judged.rows.size(); ++i)
+        print_check_row(
+            int(i) + 1, judged.rows[i].frame, coverage_words(judged, int(i) + 1, judged.rows[i], geometry));
+    print_check_notes(judged, dir, geometry, description);
+    const std::string size = geometry.size_text();
+    std::string verdict
+        = (judged.partial ? "leaves the screen as intended on " + size : "covers " + size + " exactly")
         + rotation_text(geometry);
-    if (all_right && !mismatches.empty())
+    if (judged.all_right && !judged.mismatches.empty())
         std::printf("every frame %s, but the set was made for another screen\n",
-            (partial ? "draws its records whole" : "covers " + geometry.size_text() + " exactly").c_str());
+            (judged.partial ? "draws its records whole" : "covers " + size + " exactly").c_str());
     else
-        std::printf("%s frame %s\n", all_right ? "every" : "not every", verdict.c_str());
-    return all_right && mismatches.empty() ? 0 : 1;
+        std::printf("%s frame %s\n", judged.all_right ? "every" : "not every", verdict.c_str());
+    return judged.all_right && judged.mismatches.empty() ? 0 : 1;
+}
+
+int check_set(const ViewOptions& options)
+{
+    ScreenGeometry geometry;
+    std::optional<SetDescription> description;
+    if (Error error = open_set(options, Depth::optional, &geometry, &description))
+        return fail(error);
+    return print_judgement(
+        judge_set(options.input, geometry, description), options.input, geometry, description);
 }
 
 } // namespace
@@ -209,8 +257,8 @@ int check_set(const ViewOptions& options)
 int check_frames(const ViewOptions& options)
 {
     std::vector<SetToView> sets;
-    if (int status = sets_to_view(options, &sets))
-        return status;
+    if (Error error = sets_to_view(options, &sets))
+        return fail(error);
     if (sets.size() == 1 && sets[0].folder.empty())
         return check_set(options);
     int status = 0;

@@ -21,9 +21,9 @@ int decode_frame_file(const ViewOptions& options)
         (void)close(fd);
     ScreenGeometry geometry;
     std::optional<SetDescription> description;
-    if (int status
-        = screen_for(input.parent_path(), options.screen, options.listed, true, &geometry, &description))
-        return status;
+    if (Error error = screen_for(
+            input.parent_path(), options.screen, options.listed, Depth::needed, &geometry, &description))
+        return fail(error);
     print_panel_caveats(geometry, description);
     if (same_file(options.out, input) || (!options.base.empty() && same_file(options.out, options.base)))
         return fail(input_error(options.out + ": is an input; give another --out"));

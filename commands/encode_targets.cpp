@@ -18,7 +18,7 @@ int target_for(
     const EncodeJob& job, const ScreenOverrides& given, const std::string& label, SetTarget* target)
 {
     ChosenScreen chosen;
-    if (Error error = choose_screen(given, std::nullopt, false, &chosen))
+    if (Error error = choose_screen(given, std::nullopt, Depth::optional, &chosen))
         return fail(error);
     ScreenGeometry& panel = target->panel = chosen.geometry;
     const bool depth_known = chosen.depth_known;

@@ -236,7 +236,7 @@ int write_boot_logos(const LogosOptions& options)
     ChosenScreen chosen;
     if (Error error = parse_screen_flags(options.screen, &given))
         return fail(error);
-    if (Error error = choose_screen(given, std::nullopt, false, &chosen))
+    if (Error error = choose_screen(given, std::nullopt, Depth::optional, &chosen))
         return fail(error);
     first.panel = chosen.geometry;
     made.notes = chosen.notes;

@@ -27,8 +27,8 @@ int preview_set(const ViewOptions& options, StagedFiles& staged, const std::stri
     fs::path dir = options.input;
     ScreenGeometry geometry;
     std::optional<SetDescription> description;
-    if (int status = open_set(options, true, &geometry, &description))
-        return status;
+    if (Error error = open_set(options, Depth::needed, &geometry, &description))
+        return fail(error);
     print_panel_caveats(geometry, description);
     if (Error refusal = animation_refusal(geometry.width, geometry.height)) {
         refusal.message += "; use check for this screen";
@@ -86,8 +86,8 @@ int preview_frames(const ViewOptions& options)
         return fail(usage_error(options.out + ": is in the " + (bundle ? "bundle " : "set ") + options.input
             + ", whose copy would take the preview to the device; give another --out"));
     std::vector<SetToView> sets;
-    if (int status = sets_to_view(options, &sets))
-        return status;
+    if (Error error = sets_to_view(options, &sets))
+        return fail(error);
     // One preview, or one for each set of a bundle, committed together.
     StagedFiles staged(options.out);
     if (Error error = staged.prepare())

@@ -18,32 +18,32 @@ void print_screen_notes(const std::vector<std::string>& notes)
 
 } // namespace
 
-int screen_for(const fs::path& dir, const ScreenFlags& flags, const std::optional<ScreenGeometry>& listed,
-    bool need_depth, ScreenGeometry* geometry, std::optional<SetDescription>* description)
+Error screen_for(const fs::path& dir, const ScreenFlags& flags, const std::optional<ScreenGeometry>& listed,
+    Depth depth, ScreenGeometry* geometry, std::optional<SetDescription>* description)
 {
     std::optional<SetDescription> own;
     std::optional<SetDescription>& found = description ? *description : own;
     if (Error error = read_set_description(dir, &found))
-        return fail(error);
+        return error;
     ScreenOverrides given;
     if (listed)
         given = listed_panel(*listed);
     else if (Error error = parse_screen_flags(flags, &given))
-        return fail(error);
+        return error;
     ChosenScreen chosen;
-    Error error = choose_screen(given, found, need_depth, &chosen);
+    Error error = choose_screen(given, found, depth, &chosen);
     print_screen_notes(chosen.notes);
     *geometry = chosen.geometry;
-    return error ? fail(error) : 0;
+    return error;
 }
 
-int open_set(const ViewOptions& options, bool need_depth, ScreenGeometry* geometry,
+Error open_set(const ViewOptions& options, Depth depth, ScreenGeometry* geometry,
     std::optional<SetDescription>* description)
 {
     std::error_code ec;
     if (!fs::is_directory(options.input, ec))
-        return fail(input_error(options.input + ": not a directory"));
-    return screen_for(options.input, options.screen, options.listed, need_depth, geometry, description);
+        return input_error(options.input + ": not a directory");
+    return screen_for(options.input, options.screen, options.listed, depth, geometry, description);
 }
 
 Error initial_screen(const std::string& base, const ScreenGeometry& geometry, std::vector<uint8_t>* screen)
@@ -96,23 +96,22 @@ Error first_unplayable(const FrameReport& report)
     return input_error(report.error + ": the player would hang on it or misread it");
 }
 
-int sets_to_view(const ViewOptions& options, std::vector<SetToView>* sets)
+Error sets_to_view(const ViewOptions& options, std::vector<SetToView>* sets)
 {
     if (!is_bundle(options.input)) {
         *sets = { { options, "" } };
-        return 0;
+        return {};
     }
     const ScreenFlags& flags = options.screen;
     if (!flags.size.empty() || !flags.depth.empty() || !flags.format.empty() || !flags.line_length.empty()
         || !flags.panel.empty() || !flags.rotate.empty())
-        return fail(usage_error(options.input + ": a bundle: each set is taken on the panel its "
-            + BUNDLE_INDEX_FILE + " gives, so no flag names a screen"));
+        return usage_error(options.input + ": a bundle: each set is taken on the panel its "
+            + BUNDLE_INDEX_FILE + " gives, so no flag names a screen");
     std::vector<BundleEntry> entries;
     if (Error error = read_bundle(options.input, &entries))
-        return fail(error);
+        return error;
     if (entries.empty())
-        return fail(
-            input_error(options.input + ": its " + std::string(BUNDLE_INDEX_FILE) + " lists no sets"));
+        return input_error(options.input + ": its " + std::string(BUNDLE_INDEX_FILE) + " lists no sets");
     sets->clear();
     for (const BundleEntry& entry : entries) {
         ViewOptions set = options;
@@ -120,9 +119,9 @@ int sets_to_view(const ViewOptions& options, std::vector<SetToView>* sets)
         set.listed = entry.panel;
         std::error_code ec;
         if (!fs::is_directory(set.input, ec))
-            return fail(input_error(set.input + ": listed in "
-                + (fs::path(options.input) / BUNDLE_INDEX_FILE).string() + ", but not a directory"));
+            return input_error(set.input + ": listed in "
+                + (fs::path(options.input) / BUNDLE_INDEX_FILE).string() + ", but not a directory");
         sets->push_back({ set, entry.name });
     }
-    return 0;
+    return {};
 }

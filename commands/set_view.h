@@ -14,15 +14,14 @@
 
 // The screen for a set or a frame in `dir`: the panel a bundle's index
 // lists (`listed`) or the flags, over the set's description; its notes are
-// said. 0, or the exit status after saying why not: 1 for a damaged
-// description, 2 for flags that name no screen.
-[[nodiscard]] int screen_for(const std::filesystem::path& dir, const ScreenFlags& flags,
-    const std::optional<ScreenGeometry>& listed, bool need_depth, ScreenGeometry* geometry,
+// said. Fails for a damaged description (the input's) and for flags that
+// name no screen (the command line's).
+Error screen_for(const std::filesystem::path& dir, const ScreenFlags& flags,
+    const std::optional<ScreenGeometry>& listed, Depth depth, ScreenGeometry* geometry,
     std::optional<SetDescription>* description = nullptr);
 
-// A set's directory and the screen to judge it on: 0, or the exit status
-// after saying what was wrong.
-[[nodiscard]] int open_set(const ViewOptions& options, bool need_depth, ScreenGeometry* geometry,
+// A set's directory and the screen to judge it on.
+Error open_set(const ViewOptions& options, Depth depth, ScreenGeometry* geometry,
     std::optional<SetDescription>* description);
 
 // A set to view, and its folder in a bundle ("" for a set on its own).
@@ -31,10 +30,9 @@ struct SetToView {
     std::string folder;
 };
 // What `options.input` holds: the set itself, or each set of a bundle, to be
-// viewed on the panel its index gives. 0, or the exit status after saying
-// what was wrong (a flag that names a screen with a bundle, a bad index, a
-// set that is not there).
-[[nodiscard]] int sets_to_view(const ViewOptions& options, std::vector<SetToView>* sets);
+// viewed on the panel its index gives. Fails for a flag that names a screen
+// with a bundle, a bad index, a set that is not there.
+Error sets_to_view(const ViewOptions& options, std::vector<SetToView>* sets);
 
 // The device memory as it starts: black, or showing the picture `base`.
 Error initial_screen(const std::string& base, const ScreenGeometry& geometry, std::vector<uint8_t>* screen);

@@ -88,7 +88,7 @@ int choose_vfb_screen(
     else if (Error error = parse_screen_flags(options.flags, &given))
         return fail(error);
     ChosenScreen chosen;
-    if (Error error = choose_screen(given, *description, true, &chosen))
+    if (Error error = choose_screen(given, *description, Depth::needed, &chosen))
         return fail(error);
     *geometry = chosen.geometry;
     if (options.kms && std::string(geometry->pixel_format().name) != "XRGB8888")
@@ -259,8 +259,8 @@ int run(int argc, char** argv)
     ViewOptions given;
     given.input = options.frames, given.screen = options.flags;
     std::vector<SetToView> sets;
-    if (int status = sets_to_view(given, &sets))
-        return status;
+    if (Error error = sets_to_view(given, &sets))
+        return fail(error);
     StagedFiles staged(options.out);
     if (Error error = staged.prepare())
         return fail(error);

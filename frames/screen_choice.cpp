@@ -80,7 +80,7 @@ ScreenOverrides listed_panel(const ScreenGeometry& panel)
 }
 
 Error choose_screen(const ScreenOverrides& given, const std::optional<SetDescription>& description,
-    bool need_depth, ChosenScreen* out)
+    Depth depth, ChosenScreen* out)
 {
     // Layers, each over the one before: the set's description, the panel file, the flags.
     DescribedScreen chosen
@@ -101,12 +101,12 @@ Error choose_screen(const ScreenOverrides& given, const std::optional<SetDescrip
     // A set made in the player's own format, with no depth recorded, is the
     // same picture at 16 and 32 bpp: the player expands its codes as the
     // panel widens them.
-    if (!chosen.bits_per_pixel && need_depth && description && !description->bits_per_pixel && !chosen.format
-        && !chosen.line_length) {
+    if (!chosen.bits_per_pixel && depth == Depth::needed && description && !description->bits_per_pixel
+        && !chosen.format && !chosen.line_length) {
         chosen.bits_per_pixel = 16;
         out->notes.push_back("the set was made for either depth, which shows it the same; shown at 16 bpp");
     }
-    if (!chosen.bits_per_pixel && need_depth)
+    if (!chosen.bits_per_pixel && depth == Depth::needed)
         return usage_error("which depth? give --depth 16 or 32, or --format (encode --depth records it)");
     if (Error error = panel_of(chosen, &out->geometry))
         return error;

@@ -26,8 +26,11 @@ struct ChosenScreen {
     std::vector<std::string> notes;
     bool depth_known = false;
 };
+// Whether the work needs the screen's depth: showing frames does; making
+// them does not (a set is made for either depth).
+enum class Depth { needed, optional };
 // The screen to use: what is given (the flags over the panel file) over the
-// set's description. Without either for the size, or for the depth when
-// `need_depth`, it refuses with a message that says how to give it.
+// set's description. Without either for the size, or for the depth when it
+// is needed, it refuses with a message that says how to give it.
 Error choose_screen(const ScreenOverrides& given, const std::optional<SetDescription>& description,
-    bool need_depth, ChosenScreen* chosen);
+    Depth depth, ChosenScreen* chosen);

@@ -20,7 +20,7 @@ std::string refusal(
     const ScreenOverrides& given, const std::optional<SetDescription>& description, bool need_depth = true)
 {
     ChosenScreen chosen;
-    return choose_screen(given, description, need_depth, &chosen).message;
+    return choose_screen(given, description, need_depth ? Depth::needed : Depth::optional, &chosen).message;
 }
 
 } // namespace
@@ -31,7 +31,7 @@ TEST(SetDescription, FlagsOverThePanelFileOverTheDescription)
     made.line_length = 300, made.rotate = 90;
     // Nothing given: the set's own screen, without a note.
     ChosenScreen chosen;
-    ASSERT_OK(choose_screen({}, made, true, &chosen));
+    ASSERT_OK(choose_screen({}, made, Depth::needed, &chosen));
     EXPECT_EQ(chosen.geometry.size_text(), "64x48");
     EXPECT_EQ(chosen.geometry.stride(), 300u);
     EXPECT_EQ(chosen.geometry.rotate, 90u);
@@ -40,7 +40,7 @@ TEST(SetDescription, FlagsOverThePanelFileOverTheDescription)
     ScreenOverrides given;
     given.panel.emplace();
     given.panel->xres = 32, given.panel->yres = 24;
-    ASSERT_OK(choose_screen(given, made, true, &chosen));
+    ASSERT_OK(choose_screen(given, made, Depth::needed, &chosen));
     EXPECT_EQ(chosen.geometry.size_text(), "32x24");
     EXPECT_EQ(chosen.geometry.bits_per_pixel, 32u);
     EXPECT_EQ(chosen.geometry.format, nullptr);
@@ -48,7 +48,7 @@ TEST(SetDescription, FlagsOverThePanelFileOverTheDescription)
     EXPECT_EQ(chosen.notes.size(), 4u); // size, format, line length, turn
     // Flags over the panel file; a format gives its depth unless one is given.
     given.width = 16, given.height = 8, given.format = find_format("rgb565"), given.rotate = 180;
-    ASSERT_OK(choose_screen(given, made, true, &chosen));
+    ASSERT_OK(choose_screen(given, made, Depth::needed, &chosen));
     EXPECT_EQ(chosen.geometry.size_text(), "16x8");
     EXPECT_EQ(chosen.geometry.bits_per_pixel, 16u);
     EXPECT_EQ(chosen.geometry.rotate, 180u);
@@ -64,7 +64,7 @@ TEST(SetDescription, RefusesSayingHowToGiveWhatIsMissing)
     sized.width = 64, sized.height = 48;
     EXPECT_NE(refusal(sized, std::nullopt).find("which depth?"), std::string::npos);
     ChosenScreen chosen;
-    ASSERT_OK(choose_screen(sized, std::nullopt, false, &chosen)); // encode: a set for either depth
+    ASSERT_OK(choose_screen(sized, std::nullopt, Depth::optional, &chosen)); // encode: a set for either depth
     EXPECT_FALSE(chosen.depth_known);
     sized.line_length = 300;
     EXPECT_EQ(refusal(sized, std::nullopt),
@@ -73,7 +73,7 @@ TEST(SetDescription, RefusesSayingHowToGiveWhatIsMissing)
     EXPECT_EQ(refusal(sized, std::nullopt),
         "line length 250: a row of 64x48 at 32 bpp takes 256 bytes, and a line must hold it in whole pixels");
     // A set made in the player's own format with no depth recorded shows the same at either.
-    ASSERT_OK(choose_screen({}, described(64, 48, 0), true, &chosen));
+    ASSERT_OK(choose_screen({}, described(64, 48, 0), Depth::needed, &chosen));
     EXPECT_EQ(chosen.geometry.bits_per_pixel, 16u);
     EXPECT_EQ(chosen.notes,
         std::vector<std::string> {
