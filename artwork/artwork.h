@@ -55,7 +55,7 @@ RgbaImage to_srgb(const LinearPicture& picture, float weight = 1, Rgb background
 // all. A picture of millions of rows a few pixels wide is within the pixels
 // but takes the decoder minutes, row by row.
 constexpr uint64_t MAX_SOURCE_PIXELS = uint64_t(MAX_SCREEN_SIDE) * MAX_SCREEN_SIDE / 4;
-// "" when a source of `width` x `height` is within both, or why not ("WxH is over ...").
+// Fails for a source of `width` x `height` over either ("WxH is over ...").
 Error source_size_allowed(uint32_t width, uint32_t height);
 
 // Which picture of the artwork was used, for the report.

@@ -88,7 +88,7 @@ public:
         return Opened::opened;
     }
 
-    // The best video stream and its decoder: "" or why there is none.
+    // The best video stream and its decoder; fails when there is none.
     Error find_video(const AVCodec** decoder)
     {
         if (int code = avformat_find_stream_info(format_.get(), nullptr); code < 0)
@@ -112,7 +112,7 @@ public:
             source_size_allowed(uint32_t(parameters->width), uint32_t(parameters->height)));
     }
 
-    // The decoder opened on the stream, with its frames and packet: "" or why not.
+    // The decoder opened on the stream, with its frames and packet.
     Error open_decoder(const AVCodec* decoder, const AVStream& stream)
     {
         codec_.reset(avcodec_alloc_context3(decoder));

@@ -13,7 +13,10 @@ bool contains_at(const std::string& text, size_t at, const char* word)
 
 } // namespace
 
-std::string svg_outside_reference(std::span<const uint8_t> svg)
+namespace {
+
+// Why the SVG may not be drawn, or "".
+std::string outside_reference(std::span<const uint8_t> svg)
 {
     if (svg.size() >= 2 && svg[0] == 0x1f && svg[1] == 0x8b)
         return "a compressed SVG (SVGZ): give it uncompressed, so that what it refers to can be checked";
@@ -50,4 +53,12 @@ std::string svg_outside_reference(std::span<const uint8_t> svg)
         if (size_t at = text.find(word); at != std::string::npos)
             return "uses " + quote(at, std::strlen(word)) + ", which could read outside the SVG: refused";
     return "";
+}
+
+} // namespace
+
+Error svg_stands_alone(std::span<const uint8_t> svg)
+{
+    std::string outside = outside_reference(svg);
+    return outside.empty() ? Error {} : input_error(outside);
 }

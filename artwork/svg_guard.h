@@ -2,11 +2,13 @@
 // itself, which librsvg would otherwise fetch or read.
 #pragma once
 
+#include "lib/error.h"
+
 #include <cstdint>
 #include <span>
 #include <string>
 
-// Why an SVG may not be drawn: a reference to anything outside itself
-// (an image, a style sheet, an entity, a font), which would be fetched or
-// read. "" when it stands alone.
-[[nodiscard]] std::string svg_outside_reference(std::span<const uint8_t> svg);
+// Whether an SVG stands alone; fails (the input's) for a reference to
+// anything outside itself (an image, a style sheet, an entity, a font),
+// which would be fetched or read, saying which.
+Error svg_stands_alone(std::span<const uint8_t> svg);

@@ -16,7 +16,7 @@ namespace {
 
 // The picture format libvips would load `fd` (or `bytes`) as; nullopt for
 // anything else, and for an APNG, of which libvips shows only the first
-// frame. "" or the error (a truncated PNG).
+// frame. Fails for a picture it cannot read (a truncated PNG).
 Error sniff_picture(
     int fd, std::span<const uint8_t> bytes, const std::string& name, std::optional<PictureFormat>* format)
 {
@@ -42,7 +42,7 @@ Error sniff_picture(
 }
 
 // An SVG read whole, so it is drawn from memory with nothing to resolve
-// references against, after refusing any it makes. "" or the error.
+// references against, after refusing any it makes.
 Error read_svg(int fd, std::span<const uint8_t> bytes, const std::string& name, std::vector<uint8_t>* svg)
 {
     if (fd >= 0) {
@@ -55,9 +55,7 @@ Error read_svg(int fd, std::span<const uint8_t> bytes, const std::string& name, 
     } else {
         svg->assign(bytes.begin(), bytes.end());
     }
-    if (std::string outside = svg_outside_reference(*svg); !outside.empty())
-        return input_error(name + ": " + outside);
-    return {};
+    return within(name + ": ", svg_stands_alone(*svg));
 }
 
 } // namespace

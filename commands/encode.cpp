@@ -197,7 +197,9 @@ Error add_descriptions(
     if (!job.bundle)
         return {};
     std::vector<BundleEntry> before;
-    if (is_bundle(job.options.out) && !read_bundle(job.options.out, &before))
+    // The sets the old index lists and the new one does not go; an old index
+    // that cannot be read is replaced, and the folders beside it stay.
+    if (is_bundle(job.options.out) && read_bundle(job.options.out, &before).status == ExitStatus::done)
         for (const BundleEntry& old : before)
             if (std::none_of(
                     entries.begin(), entries.end(), [&](const BundleEntry& e) { return e.name == old.name; }))

@@ -109,8 +109,9 @@ int choose_bundle_panels(EncodeJob& job)
             return fail(usage_error(
                 file.string() + ": gives no bits_per_pixel, which a bundle's sets are told apart by"));
         const std::string& own_name = own.panel->name;
-        if (std::string refusal = bundle_name_refusal(own_name); !own_name.empty() && !refusal.empty())
-            return fail(usage_error(file.string() + ": " + refusal));
+        if (!own_name.empty())
+            if (Error refusal = bundle_name_allowed(own_name))
+                return fail(within(file.string() + ": ", refusal));
         target.name = bundle_set_name(target.panel, own_name);
         target.panel.line_length = target.panel.stride();
         target.panel.format = &target.panel.pixel_format();

@@ -46,15 +46,16 @@ bool reserved_in_bundle(const std::string& name)
 
 } // namespace
 
-std::string bundle_name_refusal(const std::string& name)
+Error bundle_name_allowed(const std::string& name)
 {
     if (reserved_in_bundle(name))
-        return "name " + quoted(name) + " is the name of a file of a bundle or a set; give another";
+        return usage_error(
+            "name " + quoted(name) + " is the name of a file of a bundle or a set; give another");
     if (name.find('\0') == std::string::npos && plain_set_name(name.c_str()))
-        return "";
-    return "name " + quoted(name)
+        return {};
+    return usage_error("name " + quoted(name)
         + " cannot name a set's folder: give letters, digits, '.', '_' and '-', at most "
-        + std::to_string(BUNDLE_NAME_SIZE - 1) + ", not starting with '.'";
+        + std::to_string(BUNDLE_NAME_SIZE - 1) + ", not starting with '.'");
 }
 
 namespace {

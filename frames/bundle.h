@@ -19,8 +19,9 @@ struct BundleEntry {
 // The folder name for a panel: its own `name` when the panel file gives one,
 // else its screen, e.g. "1024x600-XRGB8888-4224".
 std::string bundle_set_name(const ScreenGeometry& panel, const std::string& own_name = "");
-// Why a name given in a panel file cannot name a folder, or "".
-std::string bundle_name_refusal(const std::string& name);
+// Whether a name given in a panel file can name a set's folder; fails (the
+// command line's) saying why not.
+Error bundle_name_allowed(const std::string& name);
 
 // Whether a bundle's index could not tell the two panels apart: the same
 // size, depth, line length and format.

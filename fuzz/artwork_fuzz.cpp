@@ -14,7 +14,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    (void)svg_outside_reference({ data, size });
+    (void)svg_stands_alone({ data, size });
     std::unique_ptr<Artwork> artwork;
     if (open_artwork({ data, size }, "fuzz input", &artwork))
         return 0;

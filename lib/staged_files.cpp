@@ -34,7 +34,7 @@ void sync_directory(const fs::path& dir)
 }
 
 // `from` again at `to` at no cost: folders made anew, everything else hard
-// linked. "" or the error.
+// linked.
 Error link_tree(const fs::path& from, const fs::path& to)
 {
     struct stat info;

@@ -1,5 +1,6 @@
 #include "vfb/runner.h"
 
+#include "lib/error.h"
 #include "lib/file_io.h"
 #include "lib/helpers.h"
 #include "lib/process.h"
@@ -49,32 +50,32 @@ static std::string read_text(const fs::path& path)
 namespace {
 
 // LD_PRELOAD is split at spaces and colons: a library whose path holds one
-// is reached through a link of a plain name. "" or the error.
-std::string preload_name(
+// is reached through a link of a plain name.
+Error preload_name(
     const fs::path& library, const fs::path& scratch, std::optional<TempDir>* links, std::string* name)
 {
     auto plain
         = [](const fs::path& path) { return path.string().find_first_of(" :\t\n") == std::string::npos; };
     *name = library.string();
     if (plain(library))
-        return "";
+        return {};
     links->emplace(plain(scratch) ? scratch : fs::path("/tmp"), "vdev-link");
     std::error_code ec;
     fs::path link = (*links)->path() / library.filename();
     if (!(*links)->path().empty())
         fs::create_symlink(fs::absolute(library, ec), link, ec);
     if ((*links)->path().empty() || ec || !plain(link))
-        return library.string()
+        return usage_error(library.string()
             + ": its path holds a space or colon, which LD_PRELOAD cannot carry, "
-              "and no link to it could be made";
+              "and no link to it could be made");
     *name = link.string();
-    return "";
+    return {};
 }
 
 // Whether a program started with `env` gets the virtual devices: a harmless
 // program is started with it first, which the library, once loaded, ends at
 // once. The player itself is never run without them.
-std::string devices_load(std::vector<std::string> env, const fs::path& library)
+Error devices_load(std::vector<std::string> env, const fs::path& library)
 {
     env.push_back(std::string(VDEV_LOAD_CHECK) + "=1");
     SpawnRequest request;
@@ -82,10 +83,10 @@ std::string devices_load(std::vector<std::string> env, const fs::path& library)
     request.env = std::move(env);
     ProcessRun check = run_process(request, true);
     if (check.exit_status == VDEV_LOADED_STATUS)
-        return "";
-    return library.string() + ": the virtual devices do not load into a program ("
+        return {};
+    return input_error(library.string() + ": the virtual devices do not load into a program ("
         + (check.error.empty() ? "the dynamic loader refused them" : check.error)
-        + "): the player was not run";
+        + "): the player was not run");
 }
 
 // What the devices write in a run's scratch directory, named in one place
@@ -194,8 +195,8 @@ PlayerRun run_player(const PlayerPaths& paths, const VirtualDevices& devices, co
     }
     std::optional<TempDir> links;
     std::string library;
-    if (std::string error = preload_name(paths.vdev, scratch, &links, &library); !error.empty()) {
-        run.error = error;
+    if (Error error = preload_name(paths.vdev, scratch, &links, &library)) {
+        run.error = error.message;
         return run;
     }
 
@@ -203,8 +204,8 @@ PlayerRun run_player(const PlayerPaths& paths, const VirtualDevices& devices, co
     request.env = player_environment(paths, library, devices, frames, scratch);
     request.argv = { paths.player.string() };
     request.argv.insert(request.argv.end(), args.begin(), args.end());
-    if (std::string error = devices_load(request.env, paths.vdev); !error.empty()) {
-        run.error = error;
+    if (Error error = devices_load(request.env, paths.vdev)) {
+        run.error = error.message;
         return run;
     }
 
