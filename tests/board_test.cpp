@@ -57,9 +57,33 @@ void PrintTo(const BoardCase& c, std::ostream* out)
 
 class BoardTest : public testing::TestWithParam<BoardCase> { };
 
-constexpr Layout RGB565 = { 640, 480, 16, 1280, 11, 5, 5, 6, 0, 5 };
-constexpr Layout XRGB = { 640, 480, 32, 2560, 16, 8, 8, 8, 0, 8 };
-constexpr Layout RGBA = { 640, 480, 32, 2560, 0, 8, 8, 8, 16, 8 };
+constexpr Layout RGB565 = { .xres = 640,
+    .yres = 480,
+    .bpp = 16,
+    .line = 1280,
+    .red = 11,
+    .red_bits = 5,
+    .green = 5,
+    .green_bits = 6,
+    .blue_bits = 5 };
+constexpr Layout XRGB = { .xres = 640,
+    .yres = 480,
+    .bpp = 32,
+    .line = 2560,
+    .red = 16,
+    .red_bits = 8,
+    .green = 8,
+    .green_bits = 8,
+    .blue_bits = 8 };
+constexpr Layout RGBA = { .xres = 640,
+    .yres = 480,
+    .bpp = 32,
+    .line = 2560,
+    .red_bits = 8,
+    .green = 8,
+    .green_bits = 8,
+    .blue = 16,
+    .blue_bits = 8 };
 
 bool arm64_kernel(const BoardCase& c)
 {
@@ -354,40 +378,113 @@ TEST_P(BoardTest, PlaysOnARealKernel)
     }
 }
 
-const BoardSetup VIRT64 { Machine::virt64, "", false, "cortex-a72", true };
-const BoardSetup VIRT32_SPOILING { Machine::virt, "", false, "cortex-a72", true, "/init", 256, true,
-    "fbcon=rotate:1 vt.global_cursor_default=1" };
-const BoardSetup VIRT64_NO_GPU { Machine::virt64, "", false, "cortex-a72", false };
-const BoardSetup VIRT64_A64FX { Machine::virt64, "", false, "a64fx", true };
+const BoardSetup VIRT64 { .machine = Machine::virt64 };
+const BoardSetup VIRT32_SPOILING {
+    .machine = Machine::virt, .console_text = true, .options = "fbcon=rotate:1 vt.global_cursor_default=1"
+};
+const BoardSetup VIRT64_NO_GPU { .machine = Machine::virt64, .gpu = false };
+const BoardSetup VIRT64_A64FX { .machine = Machine::virt64, .cpu = "a64fx" };
 
 INSTANTIATE_TEST_SUITE_P(Board, BoardTest,
-    testing::Values(BoardCase { "Vexpress16", { Machine::vexpress, "ca9-16" }, true, RGB565 },
-        BoardCase { "Vexpress32RedFirst", { Machine::vexpress, "ca9-32", true }, true, RGBA },
-        BoardCase { "Vexpress32RedAt16", { Machine::vexpress, "ca9-32" }, true, XRGB },
-        BoardCase { "Virt32WithPan", { Machine::virt }, true, XRGB },
+    testing::Values(BoardCase { .name = "Vexpress16",
+                        .board = { .machine = Machine::vexpress, .tree = "ca9-16" },
+                        .frames = true,
+                        .expected = RGB565 },
+        BoardCase { .name = "Vexpress32RedFirst",
+            .board = { .machine = Machine::vexpress, .tree = "ca9-32", .rgba = true },
+            .frames = true,
+            .expected = RGBA },
+        BoardCase { .name = "Vexpress32RedAt16",
+            .board = { .machine = Machine::vexpress, .tree = "ca9-32" },
+            .frames = true,
+            .expected = XRGB },
+        BoardCase { .name = "Virt32WithPan",
+            .board = { .machine = Machine::virt },
+            .frames = true,
+            .expected = XRGB },
         // Kernel text, a cursor and a turned console on the display: the
         // animation shows all the same, and the probe names each.
-        BoardCase { "Virt32SpoilingCommandLine", VIRT32_SPOILING, true, XRGB },
-        BoardCase { "Vexpress16NoFrames", { Machine::vexpress, "ca9-16" }, false, RGB565 },
-        BoardCase { "VexpressNoDisplay", { Machine::vexpress, "ca9" }, true, {} },
-        // The arm64 kernel: the ARMv7 player in compat mode and the AArch64 one.
-        BoardCase { "Arm64KernelArmv7", VIRT64, true, XRGB },
-        BoardCase { "Arm64KernelAarch64", VIRT64, true, XRGB, Player::aarch64 },
-        BoardCase { "Arm64KernelArmv7NoFrames", VIRT64, false, XRGB },
-        BoardCase { "Arm64KernelAarch64NoFrames", VIRT64, false, XRGB, Player::aarch64 },
-        BoardCase { "Arm64KernelArmv7NoDisplay", VIRT64_NO_GPU, true, {} },
-        BoardCase { "Arm64KernelAarch64NoDisplay", VIRT64_NO_GPU, true, {}, Player::aarch64 },
-        // A core with no 32-bit execution at EL0.
-        BoardCase { "Arm64OnlyCoreAarch64", VIRT64_A64FX, true, XRGB, Player::aarch64, true },
-        // The same on Linux 6.12, the kernel devices ship now.
-        BoardCase { "Arm64Kernel612Armv7", VIRT64, true, XRGB, Player::armv7, false, "6.12" },
-        BoardCase { "Arm64Kernel612Aarch64", VIRT64, true, XRGB, Player::aarch64, false, "6.12" },
-        BoardCase { "Arm64Kernel612Armv7NoFrames", VIRT64, false, XRGB, Player::armv7, false, "6.12" },
-        BoardCase { "Arm64Kernel612Aarch64NoFrames", VIRT64, false, XRGB, Player::aarch64, false, "6.12" },
-        BoardCase { "Arm64Kernel612Armv7NoDisplay", VIRT64_NO_GPU, true, {}, Player::armv7, false, "6.12" },
         BoardCase {
-            "Arm64Kernel612Aarch64NoDisplay", VIRT64_NO_GPU, true, {}, Player::aarch64, false, "6.12" },
-        BoardCase { "Arm64OnlyCore612Aarch64", VIRT64_A64FX, true, XRGB, Player::aarch64, true, "6.12" }),
+            .name = "Virt32SpoilingCommandLine", .board = VIRT32_SPOILING, .frames = true, .expected = XRGB },
+        BoardCase { .name = "Vexpress16NoFrames",
+            .board = { .machine = Machine::vexpress, .tree = "ca9-16" },
+            .frames = false,
+            .expected = RGB565 },
+        BoardCase { .name = "VexpressNoDisplay",
+            .board = { .machine = Machine::vexpress, .tree = "ca9" },
+            .frames = true,
+            .expected = {} },
+        // The arm64 kernel: the ARMv7 player in compat mode and the AArch64 one.
+        BoardCase { .name = "Arm64KernelArmv7", .board = VIRT64, .frames = true, .expected = XRGB },
+        BoardCase { .name = "Arm64KernelAarch64",
+            .board = VIRT64,
+            .frames = true,
+            .expected = XRGB,
+            .player = Player::aarch64 },
+        BoardCase { .name = "Arm64KernelArmv7NoFrames", .board = VIRT64, .frames = false, .expected = XRGB },
+        BoardCase { .name = "Arm64KernelAarch64NoFrames",
+            .board = VIRT64,
+            .frames = false,
+            .expected = XRGB,
+            .player = Player::aarch64 },
+        BoardCase {
+            .name = "Arm64KernelArmv7NoDisplay", .board = VIRT64_NO_GPU, .frames = true, .expected = {} },
+        BoardCase { .name = "Arm64KernelAarch64NoDisplay",
+            .board = VIRT64_NO_GPU,
+            .frames = true,
+            .expected = {},
+            .player = Player::aarch64 },
+        // A core with no 32-bit execution at EL0.
+        BoardCase { .name = "Arm64OnlyCoreAarch64",
+            .board = VIRT64_A64FX,
+            .frames = true,
+            .expected = XRGB,
+            .player = Player::aarch64,
+            .try_armv7 = true },
+        // The same on Linux 6.12, the kernel devices ship now.
+        BoardCase { .name = "Arm64Kernel612Armv7",
+            .board = VIRT64,
+            .frames = true,
+            .expected = XRGB,
+            .player = Player::armv7,
+            .series = "6.12" },
+        BoardCase { .name = "Arm64Kernel612Aarch64",
+            .board = VIRT64,
+            .frames = true,
+            .expected = XRGB,
+            .player = Player::aarch64,
+            .series = "6.12" },
+        BoardCase { .name = "Arm64Kernel612Armv7NoFrames",
+            .board = VIRT64,
+            .frames = false,
+            .expected = XRGB,
+            .player = Player::armv7,
+            .series = "6.12" },
+        BoardCase { .name = "Arm64Kernel612Aarch64NoFrames",
+            .board = VIRT64,
+            .frames = false,
+            .expected = XRGB,
+            .player = Player::aarch64,
+            .series = "6.12" },
+        BoardCase { .name = "Arm64Kernel612Armv7NoDisplay",
+            .board = VIRT64_NO_GPU,
+            .frames = true,
+            .expected = {},
+            .player = Player::armv7,
+            .series = "6.12" },
+        BoardCase { .name = "Arm64Kernel612Aarch64NoDisplay",
+            .board = VIRT64_NO_GPU,
+            .frames = true,
+            .expected = {},
+            .player = Player::aarch64,
+            .series = "6.12" },
+        BoardCase { .name = "Arm64OnlyCore612Aarch64",
+            .board = VIRT64_A64FX,
+            .frames = true,
+            .expected = XRGB,
+            .player = Player::aarch64,
+            .try_armv7 = true,
+            .series = "6.12" }),
     [](const testing::TestParamInfo<BoardCase>& info) { return std::string(info.param.name); });
 
 // The static probe after pelimora-kms: its DRM report against the board (the
@@ -504,19 +601,48 @@ BoardSetup kms_board(Machine machine, bool gpu = true, const char* options = "")
 }
 
 INSTANTIATE_TEST_SUITE_P(Kms, KmsBoardTest,
-    testing::Values(BoardCase { "Arm64Kernel612Aarch64", kms_board(Machine::virt64), true, XRGB,
-                        Player::aarch64, false, "6.12" },
-        BoardCase {
-            "Arm64Kernel612Armv7", kms_board(Machine::virt64), true, XRGB, Player::armv7, false, "6.12" },
-        BoardCase { "Virt32Kernel612", kms_board(Machine::virt), true, XRGB, Player::armv7, false, "6.12" },
-        BoardCase { "Arm64Kernel61Aarch64", kms_board(Machine::virt64), true, XRGB, Player::aarch64 },
-        BoardCase { "Arm64Kernel612NoFrames", kms_board(Machine::virt64), false, XRGB, Player::aarch64, false,
-            "6.12" },
-        BoardCase { "Arm64Kernel612NoGpu", kms_board(Machine::virt64, false), true, {}, Player::aarch64,
-            false, "6.12" },
+    testing::Values(BoardCase { .name = "Arm64Kernel612Aarch64",
+                        .board = kms_board(Machine::virt64),
+                        .frames = true,
+                        .expected = XRGB,
+                        .player = Player::aarch64,
+                        .series = "6.12" },
+        BoardCase { .name = "Arm64Kernel612Armv7",
+            .board = kms_board(Machine::virt64),
+            .frames = true,
+            .expected = XRGB,
+            .player = Player::armv7,
+            .series = "6.12" },
+        BoardCase { .name = "Virt32Kernel612",
+            .board = kms_board(Machine::virt),
+            .frames = true,
+            .expected = XRGB,
+            .player = Player::armv7,
+            .series = "6.12" },
+        BoardCase { .name = "Arm64Kernel61Aarch64",
+            .board = kms_board(Machine::virt64),
+            .frames = true,
+            .expected = XRGB,
+            .player = Player::aarch64 },
+        BoardCase { .name = "Arm64Kernel612NoFrames",
+            .board = kms_board(Machine::virt64),
+            .frames = false,
+            .expected = XRGB,
+            .player = Player::aarch64,
+            .series = "6.12" },
+        BoardCase { .name = "Arm64Kernel612NoGpu",
+            .board = kms_board(Machine::virt64, false),
+            .frames = true,
+            .expected = {},
+            .player = Player::aarch64,
+            .series = "6.12" },
         // The init holds the card, as a compositor would: one line, nothing drawn.
-        BoardCase { "Arm64Kernel612AnotherMaster", kms_board(Machine::virt64, true, "pelimora.hold_card"),
-            true, XRGB, Player::aarch64, false, "6.12" }),
+        BoardCase { .name = "Arm64Kernel612AnotherMaster",
+            .board = kms_board(Machine::virt64, true, "pelimora.hold_card"),
+            .frames = true,
+            .expected = XRGB,
+            .player = Player::aarch64,
+            .series = "6.12" }),
     [](const testing::TestParamInfo<BoardCase>& info) { return std::string(info.param.name); });
 
 // Frames made by the tools for an X,R,G,B panel show the artwork's colours
@@ -572,8 +698,15 @@ TEST_P(XrgbBoardTest, FramesMadeForTheXrgbPanelShowTheArtwork)
 }
 
 INSTANTIATE_TEST_SUITE_P(Board, XrgbBoardTest,
-    testing::Values(BoardCase { "Vexpress32XrgbFrames", { Machine::vexpress, "ca9-32" }, true, XRGB },
-        BoardCase { "Arm64KernelAarch64XrgbFrames", VIRT64, true, XRGB, Player::aarch64 }),
+    testing::Values(BoardCase { .name = "Vexpress32XrgbFrames",
+                        .board = { .machine = Machine::vexpress, .tree = "ca9-32" },
+                        .frames = true,
+                        .expected = XRGB },
+        BoardCase { .name = "Arm64KernelAarch64XrgbFrames",
+            .board = VIRT64,
+            .frames = true,
+            .expected = XRGB,
+            .player = Player::aarch64 }),
     [](const testing::TestParamInfo<BoardCase>& info) { return std::string(info.param.name); });
 
 // One image for a product line: a bundle with a set for each panel the

@@ -30,9 +30,13 @@ std::string set(const std::string& name,
 
 TEST(BundleIndex, WhatTheToolsWriteTheProbeReads)
 {
-    std::vector<BundleEntry> sets
-        = { { "1024x600-XRGB8888-4224", { 1024, 600, 32, 4224, find_format("XRGB8888") } },
-              { "small", { 64, 48, 16, 0, nullptr } } };
+    std::vector<BundleEntry> sets = { { .name = "1024x600-XRGB8888-4224",
+                                          .panel = { .width = 1024,
+                                              .height = 600,
+                                              .bits_per_pixel = 32,
+                                              .line_length = 4224,
+                                              .format = find_format("XRGB8888") } },
+        { .name = "small", .panel = { .width = 64, .height = 48, .bits_per_pixel = 16 } } };
     EXPECT_EQ(bundle_set_name(sets[0].panel), "1024x600-XRGB8888-4224");
     EXPECT_EQ(bundle_set_name(sets[1].panel), "64x48-RGB565-128");
     EXPECT_EQ(bundle_set_name(sets[1].panel, "small"), "small");
