@@ -5,18 +5,6 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
-SetDescription described(uint32_t xres, uint32_t yres, uint32_t bits, const char* format = nullptr)
-{
-    SetDescription description;
-    description.xres = xres, description.yres = yres, description.bits_per_pixel = bits;
-    description.format = format ? find_format(format) : nullptr;
-    return description;
-}
-
-} // namespace
-
 TEST(SetDescription, PanelFilesAndSetsKeepTheirOwnKeys)
 {
     auto bytes = [](const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); };
@@ -34,7 +22,8 @@ TEST(SetDescription, PanelFilesAndSetsKeepTheirOwnKeys)
     EXPECT_EQ(error.status, ExitStatus::wrong_input) << error.message;
     EXPECT_EQ(parse_panel_file(bytes(R"({"xres": 4})"), "p", &panel).status, ExitStatus::bad_command_line);
     // A set's description: its turn and screens written and read back alike.
-    SetDescription made = described(480, 800, 16, "RGB565");
+    SetDescription made;
+    made.xres = 480, made.yres = 800, made.bits_per_pixel = 16, made.format = find_format("RGB565");
     made.rotate = 270, made.partial_frames = true, made.screens = { 1, 0xFFFFFFFFFFFFFFFFull };
     SetDescription again;
     ASSERT_OK(parse_description(set_description_bytes(made), "again", &again));

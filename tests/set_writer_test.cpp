@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 
 namespace fs = std::filesystem;
 
