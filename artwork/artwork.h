@@ -4,7 +4,7 @@
 // by FFmpeg's libraries; nothing outside the input is ever read.
 #pragma once
 
-#include "frames/panel_model.h"
+#include "frames/panel_stream.h"
 #include "lib/error.h"
 
 #include <cstdint>

@@ -1,7 +1,7 @@
 // A still picture of a known size read as RGBA, from any format encode takes.
 #pragma once
 
-#include "frames/panel_model.h"
+#include "frames/panel_stream.h"
 
 #include <cstdint>
 #include <filesystem>

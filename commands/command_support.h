@@ -2,7 +2,7 @@
 // notes, and the small parsing and naming helpers behind them.
 #pragma once
 
-#include "frames/panel_model.h"
+#include "frames/panel_stream.h"
 #include "lib/error.h"
 
 #include <filesystem>

@@ -2,7 +2,7 @@
 
 #include "commands/command_support.h"
 #include "commands/set_view.h"
-#include "frames/panel_model.h"
+#include "frames/panel_view.h"
 #include "lib/file_io.h"
 #include "preview/png.h"
 

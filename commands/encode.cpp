@@ -5,7 +5,7 @@
 #include "commands/frame_making.h"
 #include "frames/bundle.h"
 #include "frames/frame_plan.h"
-#include "frames/panel_model.h"
+#include "frames/panel_stream.h"
 #include "frames/replay.h"
 #include "frames/rle565.h"
 #include "frames/set_writer.h"

@@ -1,7 +1,7 @@
 #include "commands/frame_making.h"
 
 #include "commands/command_support.h"
-#include "frames/panel_model.h"
+#include "frames/panel_stream.h"
 #include "frames/replay.h"
 #include "lib/interrupt.h"
 #include "lib/progress.h"
@@ -164,10 +164,10 @@ void FrameMaker::make_codes(PlannedFrame frame, const Fetched& fetched)
     if (made_.input != frame.input || made_.index != fetched.which.index || made_.weight != frame.weight) {
         // A picture taken as it was read goes to codes straight from its bytes.
         if (!picture.srgb.empty() && frame.weight == 1)
-            rgb_to_panel_stream(
+            rgb_into_panel_stream(
                 picture.srgb, picture.width, job_.background, dither, target_.panel, &stream_);
         else
-            image_to_panel_stream(to_srgb(picture, frame.weight, job_.background), job_.background, dither,
+            image_into_panel_stream(to_srgb(picture, frame.weight, job_.background), job_.background, dither,
                 target_.panel, &stream_);
         made_ = { frame.input, fetched.which.index, frame.weight };
     } else if (stream_on_screen_) {

@@ -6,6 +6,7 @@
 #include "artwork/artwork.h"
 #include "commands/command_support.h"
 #include "commands/screen_flags.h"
+#include "frames/panel_view.h"
 #include "frames/replay.h"
 #include "frames/rle565.h"
 #include "lib/staged_files.h"
@@ -46,7 +47,7 @@ int draw_first_frame(const LogosOptions& options, const Rgb& background, const F
     std::vector<uint8_t> rgb;
     for (size_t i = 0; i < image.rgba.size(); i += 4)
         rgb.insert(rgb.end(), image.rgba.begin() + ptrdiff_t(i), image.rgba.begin() + ptrdiff_t(i) + 3);
-    first->memory = panel_memory(rgb, panel);
+    first->memory = panel_memory_for_upright(rgb, panel);
     std::vector<uint8_t> frame
         = encode_rle565(image_to_panel_stream(image, background, options.dither, panel));
     (void)draw_frame(frame, panel, &first->memory);

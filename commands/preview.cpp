@@ -4,7 +4,7 @@
 #include "commands/set_view.h"
 #include "core/schedule.h"
 #include "frames/bundle.h"
-#include "frames/panel_model.h"
+#include "frames/panel_stream.h"
 #include "lib/file_io.h"
 #include "lib/progress.h"
 #include "lib/staged_files.h"

@@ -4,7 +4,8 @@
 #include "commands/command_support.h"
 #include "commands/screen_flags.h"
 #include "frames/bundle.h"
-#include "frames/panel_model.h"
+#include "frames/panel_stream.h"
+#include "frames/panel_view.h"
 
 namespace fs = std::filesystem;
 
@@ -58,7 +59,7 @@ Error initial_screen(const std::string& base, const ScreenGeometry& geometry, st
     std::vector<uint8_t> rgb(geometry.pixels() * 3);
     for (size_t i = 0; i < geometry.pixels(); ++i)
         std::copy_n(&image.rgba[i * 4], 3, &rgb[i * 3]);
-    *screen = panel_memory(rgb, geometry);
+    *screen = panel_memory_for_upright(rgb, geometry);
     return {};
 }
 

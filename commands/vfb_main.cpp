@@ -6,7 +6,7 @@
 #include "commands/set_view.h"
 #include "core/schedule.h"
 #include "frames/bundle.h"
-#include "frames/panel_model.h"
+#include "frames/panel_stream.h"
 #include "frames/replay.h"
 #include "frames/screen_choice.h"
 #include "lib/file_io.h"

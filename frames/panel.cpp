@@ -1,7 +1,7 @@
 #include "frames/panel.h"
 
 #include "core/decode.h"
-#include "frames/panel_model.h"
+#include "frames/panel_view.h"
 
 #include <cctype>
 #include <cstring>

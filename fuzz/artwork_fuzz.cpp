@@ -6,7 +6,7 @@
 #include "artwork/sniff.h"
 #include "artwork/svg_guard.h"
 #include "core/decode.h"
-#include "frames/panel_model.h"
+#include "frames/panel_stream.h"
 #include "frames/rle565.h"
 
 #include <cstdlib>

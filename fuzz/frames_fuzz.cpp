@@ -1,7 +1,7 @@
 // What `pelimora-frames decode`, `preview` and `check` do with a frame file,
 // on arbitrary bytes: the first four choose the screen, the rest is the file.
 // The report must add up and the picture must come out whole.
-#include "frames/panel_model.h"
+#include "frames/panel_view.h"
 #include "frames/replay.h"
 
 #include <cstdlib>

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "core/frame_outcome.h"
-#include "frames/panel_model.h"
+#include "preview/upright_view.h"
 
 #include "lib/error.h"
 

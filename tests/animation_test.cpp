@@ -1,6 +1,7 @@
 // The preview's animated WebP on its own: each frame stored as the rectangle
 // that changed, decoded back to every picture given, at the player's pace.
 #include "core/schedule.h"
+#include "frames/panel_view.h"
 #include "lib/temp_dir.h"
 #include "preview/animation.h"
 #include "tests/support/expect_ok.h"
@@ -56,7 +57,7 @@ TEST(Animation, EachFrameIsTheRectangleThatChanged)
         AnimationWriter animation(out, W, H);
         for (const Rgb8* picture : { &first, &second, &second, &last, &first }) {
             animation.release_view();
-            view.show(panel_memory(*picture, panel));
+            view.show(panel_memory_for_upright(*picture, panel));
             ASSERT_OK(animation.add(view));
         }
         ASSERT_OK(animation.finish());

@@ -2,7 +2,7 @@
 // FFmpeg, through `pelimora-frames encode` for a panel, and what the screens
 // then show, frame by frame, through the player's own decoder.
 #include "core/schedule.h"
-#include "frames/panel_model.h"
+#include "frames/panel_stream.h"
 #include "frames/replay.h"
 #include "tests/support/tool_run.h"
 

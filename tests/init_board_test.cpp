@@ -7,7 +7,7 @@
 // The same player started naively, early in the boot, must find no screen.
 #include "core/decode.h"
 #include "frames/bundle.h"
-#include "frames/panel_model.h"
+#include "frames/panel_stream.h"
 #include "frames/replay.h"
 #include "frames/rle565.h"
 #include "preview/png.h"

@@ -2,7 +2,8 @@
 // turns the console, and every tool showing them upright.
 #include "artwork/still.h"
 #include "core/schedule.h"
-#include "frames/panel_model.h"
+#include "frames/panel_stream.h"
+#include "frames/panel_view.h"
 #include "frames/replay.h"
 #include "lib/file_io.h"
 #include "preview/png.h"

@@ -3,7 +3,7 @@
 #include "artwork/sample.h"
 #include "commands/encode.h"
 #include "core/decode.h"
-#include "frames/panel_model.h"
+#include "frames/panel_stream.h"
 #include "frames/replay.h"
 #include "frames/rle565.h"
 #include "lib/temp_dir.h"
