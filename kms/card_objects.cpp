@@ -6,11 +6,6 @@
 
 namespace {
 
-uint64_t address(const void* pointer)
-{
-    return reinterpret_cast<uintptr_t>(pointer);
-}
-
 // One connector at a time is read; its modes are large.
 ConnectorState scratch;
 

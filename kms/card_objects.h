@@ -32,6 +32,11 @@ struct DrmTarget {
 
 // ioctl, repeated while the kernel asks for it again.
 int drm_call(int fd, unsigned long request, void* argument);
+// A pointer as the kernel's records carry one: a 64-bit field.
+inline uint64_t address(const void* pointer)
+{
+    return reinterpret_cast<uintptr_t>(pointer);
+}
 
 [[nodiscard]] bool read_card_objects(int fd, CardObjects* objects);
 // The connector as last probed: room for every mode, so no probe is forced

@@ -18,16 +18,6 @@ namespace {
 
 CardObjects objects;
 
-int drm_ioctl(unsigned long request, void* argument)
-{
-    return drm_call(display.fd, request, argument);
-}
-
-uint64_t address(const void* pointer)
-{
-    return reinterpret_cast<uintptr_t>(pointer);
-}
-
 // The first card with a connected display, left open as its master; false
 // with a line in the kernel log naming what is missing. A card another
 // program holds (a compositor) is not ours to draw on, nor to probe.
@@ -42,7 +32,7 @@ bool open_card()
         if (!first[0])
             snprintf(first, sizeof first, "%s", display.path);
         // Opened when no program held the card, this file is its master.
-        if (drm_ioctl(DRM_IOCTL_SET_MASTER, nullptr) != 0) {
+        if (drm_call(display.fd, DRM_IOCTL_SET_MASTER, nullptr) != 0) {
             if (!held[0])
                 snprintf(held, sizeof held, "%s", display.path);
         } else if (read_card_objects(display.fd, &objects)
@@ -68,7 +58,7 @@ bool make_buffer()
 {
     drm_mode_create_dumb dumb
         = { .height = display.target.mode.vdisplay, .width = display.target.mode.hdisplay, .bpp = 32 };
-    if (drm_ioctl(DRM_IOCTL_MODE_CREATE_DUMB, &dumb) != 0)
+    if (drm_call(display.fd, DRM_IOCTL_MODE_CREATE_DUMB, &dumb) != 0)
         return false;
     display.handle = dumb.handle, display.pitch = dumb.pitch, display.size = dumb.size;
     display.width = dumb.width, display.height = dumb.height;
@@ -76,7 +66,7 @@ bool make_buffer()
     if (uint64_t(display.width) * display.height * 4 > UINT32_MAX)
         return false;
     drm_mode_map_dumb map = { .handle = dumb.handle };
-    if (drm_ioctl(DRM_IOCTL_MODE_MAP_DUMB, &map) != 0)
+    if (drm_call(display.fd, DRM_IOCTL_MODE_MAP_DUMB, &map) != 0)
         return false;
     // A 64-bit offset: on a 64-bit kernel it lies above 4 GiB.
     void* pixels
@@ -89,7 +79,7 @@ bool make_buffer()
         .pixel_format = DRM_FORMAT_XRGB8888,
         .handles = { display.handle },
         .pitches = { display.pitch } };
-    if (drm_ioctl(DRM_IOCTL_MODE_ADDFB2, &framebuffer) != 0)
+    if (drm_call(display.fd, DRM_IOCTL_MODE_ADDFB2, &framebuffer) != 0)
         return false;
     display.fb_id = framebuffer.fb_id;
     return true;
@@ -114,7 +104,8 @@ void display_show()
 {
     if (display.shown) {
         drm_mode_fb_dirty_cmd dirty = { .fb_id = display.fb_id };
-        (void)drm_ioctl(DRM_IOCTL_MODE_DIRTYFB, &dirty); // drivers that scan out directly refuse it
+        (void)drm_call(
+            display.fd, DRM_IOCTL_MODE_DIRTYFB, &dirty); // drivers that scan out directly refuse it
         return;
     }
     drm_mode_crtc crtc = { .set_connectors_ptr = address(&display.target.connector_id),
@@ -123,7 +114,7 @@ void display_show()
         .fb_id = display.fb_id,
         .mode_valid = 1,
         .mode = display.target.mode };
-    display.shown = drm_ioctl(DRM_IOCTL_MODE_SETCRTC, &crtc) == 0;
+    display.shown = drm_call(display.fd, DRM_IOCTL_MODE_SETCRTC, &crtc) == 0;
 }
 
 void display_close()
@@ -132,7 +123,7 @@ void display_close()
         return;
     if (display.shown) {
         drm_mode_closefb closefb = { .fb_id = display.fb_id, .pad = 0 };
-        (void)drm_ioctl(DRM_IOCTL_MODE_CLOSEFB, &closefb);
+        (void)drm_call(display.fd, DRM_IOCTL_MODE_CLOSEFB, &closefb);
     }
     (void)munmap(display.pixels, display.size);
     (void)close(display.fd);

@@ -17,11 +17,6 @@ namespace {
 constexpr int MAX_PROPERTIES = 64, MAX_ENUM_VALUES = 16, MAX_PLANES = 32;
 constexpr uint64_t PRIMARY_PLANE = 1; // DRM_PLANE_TYPE_PRIMARY
 
-uint64_t address(const void* pointer)
-{
-    return reinterpret_cast<uintptr_t>(pointer);
-}
-
 ConnectorState connector_state;
 
 // The object's property `name`: its value, and the value's name when the
