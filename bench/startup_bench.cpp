@@ -25,9 +25,8 @@ static double exec_floor_ms()
 int main(int argc, char** argv)
 {
     int runs = argc > 1 ? std::atoi(argv[1]) : 20;
-    std::string why;
-    if (!enter_device_sandbox(&why))
-        std::fprintf(stderr, "startup_bench: note: %s\n", why.c_str());
+    if (Error refused = enter_device_sandbox())
+        std::fprintf(stderr, "startup_bench: note: %s\n", refused.message.c_str());
     FrameDir frames;
     constexpr uint32_t WIDTH = 800, HEIGHT = 480;
     Frame frame(WIDTH * HEIGHT * 4);
@@ -48,7 +47,7 @@ int main(int argc, char** argv)
         PlayerRun run = run_player(installed_player(), devices, frames.path());
         auto pans = run.of(EventKind::pan), starts = run.of(EventKind::start);
         if (run.exit_status != 0 || pans.empty() || starts.empty()) {
-            std::fprintf(stderr, "startup_bench: the player did not run: %s\n", run.error.c_str());
+            std::fprintf(stderr, "startup_bench: the player did not run: %s\n", run.error.message.c_str());
             return 1;
         }
         int64_t pan_ns = pans[0].clock_ns;

@@ -220,8 +220,8 @@ void print_check_notes(const SetJudgement& judged, const fs::path& dir, const Sc
         std::printf("the set was made for %s\n", mismatch.c_str());
 }
 
-// The table, the notes and the verdict; the exit status.
-int print_judgement(const SetJudgement& judged, const fs::path& dir, const ScreenGeometry& geometry,
+// The table, the notes and the verdict, which says what is wrong.
+Error print_judgement(const SetJudgement& judged, const fs::path& dir, const ScreenGeometry& geometry,
     const std::optional<SetDescription>& description)
 {
     std::printf("%-12s %8s %8s %9s  %s\n", "frame", "records", "zero", "trailing",
@@ -239,35 +239,40 @@ int print_judgement(const SetJudgement& judged, const fs::path& dir, const Scree
             (judged.partial ? "draws its records whole" : "covers " + size + " exactly").c_str());
     else
         std::printf("%s frame %s\n", judged.all_right ? "every" : "not every", verdict.c_str());
-    return judged.all_right && judged.mismatches.empty() ? 0 : 1;
+    if (!judged.all_right || !judged.mismatches.empty())
+        return already_said(ExitStatus::wrong_input);
+    return {};
 }
 
-int check_set(const ViewOptions& options)
+Error check_set(const ViewOptions& options)
 {
     ScreenGeometry geometry;
     std::optional<SetDescription> description;
     if (Error error = open_set(options, Depth::optional, &geometry, &description))
-        return fail(error);
+        return error;
     return print_judgement(
         judge_set(options.input, geometry, description), options.input, geometry, description);
 }
 
 } // namespace
 
-int check_frames(const ViewOptions& options)
+Error check_frames(const ViewOptions& options)
 {
     std::vector<SetToView> sets;
     if (Error error = sets_to_view(options, &sets))
-        return fail(error);
+        return error;
     if (sets.size() == 1 && sets[0].folder.empty())
         return check_set(options);
-    int status = 0;
+    // Each set is judged, whatever the one before it showed.
+    ExitStatus status = ExitStatus::done;
     for (const SetToView& set : sets) {
         std::printf("%s:\n", set.folder.c_str());
-        status = std::max(status, check_set(set.options));
+        Error error = check_set(set.options);
+        print_error(error);
+        status = worse(status, error.status);
     }
     print_warnings(bundle_strangers(options.input, sets), options.input);
-    std::printf("%s of the %zu sets in %s is right for its panel\n", status ? "not every one" : "each",
-        sets.size(), options.input.c_str());
-    return status;
+    std::printf("%s of the %zu sets in %s is right for its panel\n",
+        status != ExitStatus::done ? "not every one" : "each", sets.size(), options.input.c_str());
+    return already_said(status);
 }

@@ -6,12 +6,6 @@
 
 namespace fs = std::filesystem;
 
-int fail(const Error& error)
-{
-    std::fprintf(stderr, "%s: %s\n", tool_name(), error.message.c_str());
-    return error.exit_status();
-}
-
 void note(const std::string& message)
 {
     std::fprintf(stderr, "%s: note: %s\n", tool_name(), message.c_str());

@@ -4,6 +4,7 @@
 
 #include "frames/panel_stream.h"
 #include "lib/error.h"
+#include "lib/tool_main.h"
 
 #include <filesystem>
 #include <string>
@@ -11,8 +12,6 @@
 
 constexpr char FRAMES_TOOL[] = "pelimora-frames";
 
-// Prints "TOOL: MESSAGE" on standard error and returns the error's exit status.
-int fail(const Error& error);
 // "TOOL: note: MESSAGE" on standard error.
 void note(const std::string& message);
 

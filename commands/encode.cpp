@@ -46,46 +46,46 @@ bool makes_set(const EncodeJob& job)
         || (!options.out.empty() && options.out.back() == '/');
 }
 
-int check_set_out(const EncodeJob& job)
+Error check_set_out(const EncodeJob& job)
 {
     const std::string& out = job.options.out;
     std::error_code ec;
     if (out.empty())
-        return fail(usage_error("--out DIR is needed for a set of frames"));
+        return usage_error("--out DIR is needed for a set of frames");
     if (fs::path(out).extension() != ".rle" || fs::is_directory(out, ec))
-        return 0;
+        return {};
     const std::string maker = job.moving
         ? "the " + job.artwork->kind() + " " + job.inputs[0].string() + " makes"
         : job.inputs.size() > 1 ? "the " + std::to_string(job.inputs.size()) + " pictures make"
                                 : "this makes";
-    return fail(usage_error("--out " + out + ": names one frame file, but " + maker + " a set of "
-        + std::to_string(FRAME_COUNT) + " frames: give a directory"));
+    return usage_error("--out " + out + ": names one frame file, but " + maker + " a set of "
+        + std::to_string(FRAME_COUNT) + " frames: give a directory");
 }
 
 // One frame file from one still.
-int encode_one_frame(const EncodeJob& job)
+Error encode_one_frame(const EncodeJob& job)
 {
     const fs::path& input = job.inputs[0];
     fs::path out
         = job.options.out.empty() ? fs::path(input).replace_extension(".rle") : fs::path(job.options.out);
     if (same_file(out, input))
-        return fail(input_error(out.string() + ": is the input picture; give another --out"));
+        return input_error(out.string() + ": is the input picture; give another --out");
     LinearPicture picture;
     SourceFrame which;
     const SetTarget& target = job.targets[0];
     if (Error error = job.artwork->picture_at(0, target.fitting, &picture, &which))
-        return fail(error);
+        return error;
     std::vector<uint8_t> frame = encode_rle565(
         image_to_panel_stream(to_srgb(picture), job.background, job.options.dither, target.panel));
     if (Error error = write_atomically(out, frame))
-        return fail(error);
+        return error;
     std::printf("%s <- %s: %zu records, %zu bytes, %s\n", out.c_str(), input.c_str(), frame.size() / 4,
         frame.size(), size_against_raw(frame.size(), target.panel.pixels() * 2).c_str());
-    return 0;
+    return {};
 }
 
-// The plan for the set: 0, or the exit status after saying why there is none.
-int plan_set(EncodeJob& job, FramePlan* plan)
+// The plan for the set, or why there is none.
+Error plan_set(EncodeJob& job, FramePlan* plan)
 {
     const EncodeOptions& options = job.options;
     const int64_t start_us = std::llround(options.start_seconds * 1e6);
@@ -93,11 +93,11 @@ int plan_set(EncodeJob& job, FramePlan* plan)
         int64_t(options.every_ms) * 1000, options.spread, options.loop, options.hold, options.fade_in };
     switch (plan_frames(request, plan)) {
     case PlanError::start_past_end:
-        return fail(input_error(job.inputs[0].string() + ": --start " + seconds_text(start_us)
-            + " is past its end at " + seconds_text(request.duration_us)));
+        return input_error(job.inputs[0].string() + ": --start " + seconds_text(start_us)
+            + " is past its end at " + seconds_text(request.duration_us));
     case PlanError::length_unknown:
-        return fail(input_error(job.inputs[0].string()
-            + ": its length is not known, so it cannot be spread; sample it with --every"));
+        return input_error(job.inputs[0].string()
+            + ": its length is not known, so it cannot be spread; sample it with --every");
     case PlanError::none: break;
     }
     if (job.inputs.size() > plan->pictures_used) {
@@ -116,27 +116,27 @@ int plan_set(EncodeJob& job, FramePlan* plan)
             for (const std::string& name : set_file_names()) {
                 fs::path target = out / name;
                 if (same_file(input, target))
-                    return fail(input_error(input.string() + ": is an input, and the new set in "
-                        + out.string() + " would replace it"));
+                    return input_error(input.string() + ": is an input, and the new set in " + out.string()
+                        + " would replace it");
             }
     }
-    return 0;
+    return {};
 }
 
 // A clip cut short of the length its header gives: refused, or with
-// --allow-short a note. 0, or the exit status.
-int judge_length(const EncodeJob& job)
+// --allow-short a note.
+Error judge_length(const EncodeJob& job)
 {
     int64_t claimed = job.artwork->claimed_duration_us();
     if (!claimed)
-        return 0;
+        return {};
     std::string damage = job.inputs[0].string() + ": damaged or cut: its frames end at "
         + seconds_text(job.artwork->duration_us()) + ", though its header says it plays "
         + seconds_text(claimed);
     if (!job.options.allow_short)
-        return fail(input_error(damage + "; --allow-short makes the set from the frames there are"));
+        return input_error(damage + "; --allow-short makes the set from the frames there are");
     note(damage);
-    return 0;
+    return {};
 }
 
 void report_set(const EncodeJob& job, const FrameMaker& maker, int held_from)
@@ -166,18 +166,18 @@ void report_set(const EncodeJob& job, const FrameMaker& maker, int held_from)
 }
 
 // A set is not written into a bundle's folder, nor a bundle into a set's:
-// the two would mix. 0, or the exit status.
-int check_out_kind(const EncodeJob& job)
+// the two would mix.
+Error check_out_kind(const EncodeJob& job)
 {
     const fs::path out = job.options.out;
     std::error_code ec;
     if (!job.bundle && is_bundle(out))
-        return fail(usage_error(out.string() + ": holds a bundle (" + BUNDLE_INDEX_FILE
-            + "), which a set would mix with; give another --out"));
+        return usage_error(out.string() + ": holds a bundle (" + BUNDLE_INDEX_FILE
+            + "), which a set would mix with; give another --out");
     if (job.bundle && (fs::exists(out / SET_DESCRIPTION_FILE, ec) || fs::exists(out / frame_name(1), ec)))
-        return fail(usage_error(
-            out.string() + ": holds a set of frames, which a bundle would mix with; give another --out"));
-    return 0;
+        return usage_error(
+            out.string() + ": holds a set of frames, which a bundle would mix with; give another --out");
+    return {};
 }
 
 // Each set's description; for a bundle also its index, with the sets of
@@ -214,18 +214,18 @@ bool same_fitting(const Fitting& a, const Fitting& b)
 }
 
 // A set of frames, or a bundle of them, written as a whole with the descriptions.
-int encode_sets(EncodeJob& job)
+Error encode_sets(EncodeJob& job)
 {
     FramePlan plan;
-    if (int status = plan_set(job, &plan))
-        return status;
+    if (Error error = plan_set(job, &plan))
+        return error;
     // The folder is locked before it is looked at: a writer of the other
     // kind cannot slip in between.
     StagedFiles staged(job.options.out);
     if (Error error = staged.prepare())
-        return fail(error);
-    if (int status = check_out_kind(job))
-        return status;
+        return error;
+    if (Error error = check_out_kind(job))
+        return error;
     std::vector<std::unique_ptr<FrameMaker>> makers;
     for (const SetTarget& target : job.targets)
         makers.push_back(std::make_unique<FrameMaker>(job, target, staged));
@@ -239,16 +239,17 @@ int encode_sets(EncodeJob& job)
                 alike.push_back(makers[j].get());
                 made[j] = true;
             }
-        if (int status
-            = alike.empty() ? 0 : make_frames(job, plan, job.targets[i].fitting, alike, &held_from))
-            return status;
+        if (alike.empty())
+            continue;
+        if (Error error = make_frames(job, plan, job.targets[i].fitting, alike, &held_from))
+            return error;
     }
-    if (int status = judge_length(job))
-        return status;
+    if (Error error = judge_length(job))
+        return error;
     if (Error error = add_descriptions(job, makers, staged))
-        return fail(error);
+        return error;
     if (Error error = staged.commit())
-        return fail(error);
+        return error;
     for (const auto& maker : makers) {
         if (job.bundle)
             std::printf("%s:\n", maker->target().name.c_str());
@@ -257,24 +258,24 @@ int encode_sets(EncodeJob& job)
     if (job.bundle)
         std::printf("a bundle of %zu sets in %s, with %s\n", makers.size(), job.options.out.c_str(),
             BUNDLE_INDEX_FILE);
-    return 0;
+    return {};
 }
 
 } // namespace
 
-int encode_frames(const EncodeOptions& options)
+Error encode_frames(const EncodeOptions& options)
 {
     EncodeJob job { .options = options };
-    if (int status = check_options(options, job))
-        return status;
-    if (int status = open_inputs(job))
-        return status;
+    if (Error error = check_options(options, job))
+        return error;
+    if (Error error = open_inputs(job))
+        return error;
     const bool bundle = options.panels.size() > 1 || !options.panels_dir.empty();
-    if (int status = bundle ? choose_bundle_panels(job) : choose_panel(job))
-        return status;
+    if (Error error = bundle ? choose_bundle_panels(job) : choose_panel(job))
+        return error;
     if (!makes_set(job))
         return encode_one_frame(job);
-    if (int status = check_set_out(job))
-        return status;
+    if (Error error = check_set_out(job))
+        return error;
     return encode_sets(job);
 }

@@ -33,4 +33,4 @@ struct EncodeOptions {
 // One still to one frame file; anything else to a set OUT/Loop_1.rle ...
 // with its description, replacing the set that was there as a whole; for
 // several panels, a bundle: a set each in OUT/NAME/ and OUT/index.json.
-int encode_frames(const EncodeOptions& options);
+Error encode_frames(const EncodeOptions& options);

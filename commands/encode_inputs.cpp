@@ -88,42 +88,41 @@ std::string seconds_text(int64_t us)
     return text;
 }
 
-int check_options(const EncodeOptions& options, EncodeJob& job)
+Error check_options(const EncodeOptions& options, EncodeJob& job)
 {
     if (Error error = parse_colour(options.background, &job.background))
-        return fail(within("--background ", error));
+        return within("--background ", error);
     std::optional<Fit> fit = parse_fit(options.fit);
     if (!fit)
-        return fail(usage_error("--fit '" + options.fit + "': expected contain, cover, fill or none"));
+        return usage_error("--fit '" + options.fit + "': expected contain, cover, fill or none");
     job.fit = *fit;
     if (!std::isfinite(options.start_seconds) || options.start_seconds < 0 || options.start_seconds > 1e6)
-        return fail(usage_error("--start must be a number of seconds from 0"));
+        return usage_error("--start must be a number of seconds from 0");
     if (options.every_ms <= 0)
-        return fail(usage_error("--every must be a number of milliseconds above 0"));
-    return 0;
+        return usage_error("--every must be a number of milliseconds above 0");
+    return {};
 }
 
-int open_inputs(EncodeJob& job)
+Error open_inputs(EncodeJob& job)
 {
     const EncodeOptions& options = job.options;
     if (Error error = collect_inputs(options.inputs, &job.inputs, &job.several))
-        return fail(error);
+        return error;
     if (job.inputs.empty())
-        return fail(input_error("no pictures in " + name_list(options.inputs)));
+        return input_error("no pictures in " + name_list(options.inputs));
     if (job.inputs.size() > 1 && (options.hold || options.fade_in))
-        return fail(usage_error(std::string(options.hold ? "--hold" : "--fade-in")
-            + " takes one picture, not " + std::to_string(job.inputs.size())));
+        return usage_error(std::string(options.hold ? "--hold" : "--fade-in") + " takes one picture, not "
+            + std::to_string(job.inputs.size()));
     if (Error error = open_artwork(job.inputs[0], &job.artwork))
-        return fail(error);
+        return error;
     job.moving = job.artwork->moving();
     const std::string first = job.inputs[0].string();
     if (job.moving && job.inputs.size() > 1)
-        return fail(
-            input_error(first + ": a " + job.artwork->kind() + " is encoded on its own; give it alone"));
+        return input_error(first + ": a " + job.artwork->kind() + " is encoded on its own; give it alone");
     if (!job.moving && (options.spread || options.start_seconds > 0))
-        return fail(usage_error(std::string(options.spread ? "--spread" : "--start")
-            + " samples an animation or video; " + first + " is a still " + job.artwork->kind()));
+        return usage_error(std::string(options.spread ? "--spread" : "--start")
+            + " samples an animation or video; " + first + " is a still " + job.artwork->kind());
     if (options.dither)
         note("dithering breaks up runs, so the frames get larger");
-    return 0;
+    return {};
 }

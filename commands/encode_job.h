@@ -37,13 +37,13 @@ struct EncodeJob {
 // "1.234 s", for reports.
 [[nodiscard]] std::string seconds_text(int64_t us);
 
-// The steps, each 0 or the exit status after saying what is wrong.
+// The steps, each done or what is wrong.
 // The options checked, and their values in `job` (encode_inputs.cpp).
-int check_options(const EncodeOptions& options, EncodeJob& job);
+Error check_options(const EncodeOptions& options, EncodeJob& job);
 // The inputs, and the first one opened (encode_inputs.cpp).
-int open_inputs(EncodeJob& job);
+Error open_inputs(EncodeJob& job);
 // The panel, from the flags or the panel file, or a picture's own size when
 // it has one, not an SVG, not a video (encode_targets.cpp).
-int choose_panel(EncodeJob& job);
+Error choose_panel(EncodeJob& job);
 // A bundle's panels, each from its own file, each with a folder of its own (encode_targets.cpp).
-int choose_bundle_panels(EncodeJob& job);
+Error choose_bundle_panels(EncodeJob& job);

@@ -13,18 +13,18 @@ namespace fs = std::filesystem;
 namespace {
 
 // The panel a set is made for, from what is given, and the fitting into it;
-// notes and errors begin with `label` (a bundle's panel file). 0, or the exit status.
-int target_for(
+// notes and errors begin with `label` (a bundle's panel file).
+Error target_for(
     const EncodeJob& job, const ScreenOverrides& given, const std::string& label, SetTarget* target)
 {
     ChosenScreen chosen;
     if (Error error = choose_screen(given, std::nullopt, Depth::optional, &chosen))
-        return fail(error);
+        return error;
     ScreenGeometry& panel = target->panel = chosen.geometry;
     const bool depth_known = chosen.depth_known;
     if (const char* refusal = panel.pixel_format().refusal)
-        return fail(usage_error(label + "a " + panel.pixel_format().name
-            + " panel cannot show the player's frames: it " + refusal));
+        return usage_error(label + "a " + panel.pixel_format().name
+            + " panel cannot show the player's frames: it " + refusal);
     target->depth = depth_known ? panel.bits_per_pixel : 0;
     // With --reachable the artwork is fitted into the rows the stream reaches.
     const uint32_t reached = rows_drawn_in_full(panel);
@@ -41,88 +41,88 @@ int target_for(
     const uint32_t rows = job.options.reachable ? reached : panel.height;
     target->fitting = { panel.turned_sideways() ? rows : panel.width,
         panel.turned_sideways() ? panel.width : rows, job.fit, job.background };
-    return 0;
+    return {};
 }
 
 // The panel files of a bundle: each --panel, then --panels DIR's *.json in natural order.
-int bundle_panel_files(const EncodeOptions& options, std::vector<fs::path>* files)
+Error bundle_panel_files(const EncodeOptions& options, std::vector<fs::path>* files)
 {
     files->assign(options.panels.begin(), options.panels.end());
     if (options.panels_dir.empty())
-        return 0;
+        return {};
     std::error_code ec;
     std::vector<fs::path> found;
     for (const auto& entry : fs::directory_iterator(options.panels_dir, ec))
         if (entry.path().extension() == ".json" && !entry.path().filename().string().starts_with("."))
             found.push_back(entry.path());
     if (ec)
-        return fail(input_error(options.panels_dir + ": cannot list: " + ec.message()));
+        return input_error(options.panels_dir + ": cannot list: " + ec.message());
     if (found.empty())
-        return fail(usage_error(options.panels_dir + ": no panel files (*.json)"));
+        return usage_error(options.panels_dir + ": no panel files (*.json)");
     std::sort(found.begin(), found.end(), [](const fs::path& a, const fs::path& b) {
         return natural_less(a.filename().string(), b.filename().string());
     });
     files->insert(files->end(), found.begin(), found.end());
-    return 0;
+    return {};
 }
 
 } // namespace
 
-int choose_panel(EncodeJob& job)
+Error choose_panel(EncodeJob& job)
 {
     ScreenFlags flags = job.options.screen;
     if (job.options.panels.size() == 1)
         flags.panel = job.options.panels[0];
     ScreenOverrides given;
     if (Error error = parse_screen_flags(flags, &given))
-        return fail(error);
+        return error;
     if (!given.width && !given.panel) {
         job.artwork->native_size(&given.width, &given.height);
         if (!given.width || !given.height || job.artwork->source_kind() == SourceKind::video)
-            return fail(usage_error(job.inputs[0].string() + ": a " + job.artwork->kind()
-                + " says nothing of the panel: give it with --size WxH or --panel FILE"));
+            return usage_error(job.inputs[0].string() + ": a " + job.artwork->kind()
+                + " says nothing of the panel: give it with --size WxH or --panel FILE");
     }
     job.targets.resize(1);
     return target_for(job, given, "", &job.targets[0]);
 }
 
-int choose_bundle_panels(EncodeJob& job)
+Error choose_bundle_panels(EncodeJob& job)
 {
     const ScreenFlags& flags = job.options.screen;
     if (!flags.size.empty() || !flags.depth.empty() || !flags.format.empty() || !flags.line_length.empty()
         || !flags.rotate.empty())
-        return fail(usage_error(
+        return usage_error(
             "--size, --depth, --format, --line-length and --rotate name one panel: give each panel of "
-            "a bundle in a file of its own"));
+            "a bundle in a file of its own");
     std::vector<fs::path> files;
-    if (int status = bundle_panel_files(job.options, &files))
-        return status;
+    if (Error error = bundle_panel_files(job.options, &files))
+        return error;
     for (const fs::path& file : files) {
         SetTarget target;
         ScreenOverrides own;
         own.panel.emplace();
         if (Error error = read_panel_file(file, &*own.panel))
-            return fail(error);
-        if (int status = target_for(job, own, file.string() + ": ", &target))
-            return status;
+            return error;
+        if (Error error = target_for(job, own, file.string() + ": ", &target))
+            return error;
         if (!target.depth)
-            return fail(usage_error(
-                file.string() + ": gives no bits_per_pixel, which a bundle's sets are told apart by"));
+            return usage_error(
+                file.string() + ": gives no bits_per_pixel, which a bundle's sets are told apart by");
         const std::string& own_name = own.panel->name;
         if (!own_name.empty())
             if (Error refusal = bundle_name_allowed(own_name))
-                return fail(within(file.string() + ": ", refusal));
+                return within(file.string() + ": ", refusal);
         target.name = bundle_set_name(target.panel, own_name);
         target.panel.line_length = target.panel.stride();
         target.panel.format = &target.panel.pixel_format();
         for (const SetTarget& other : job.targets)
             if (other.name == target.name || same_bundle_screen(other.panel, target.panel))
-                return fail(usage_error(file.string() + ": "
+                return usage_error(file.string() + ": "
                     + (other.name == target.name ? "its set would be named " + target.name + " as another's"
                                                  : "the same screen as the panel of " + other.name
-                                + " (a set each would be one too many)")));
+                                + " (a set each would be one too many)"));
         job.targets.push_back(target);
     }
     job.bundle = true;
-    return 0;
+    return {};
 }

@@ -1,6 +1,6 @@
 // The commands of pelimora-frames, each taking what its command line gave it
-// and returning the exit status. They report on standard output and put
-// one-line errors, each naming the file, on standard error. Outputs are
+// and returning what failed, which main prints once. They report on standard
+// output; errors are one line, each naming the file. Outputs are
 // written all or nothing; inputs must be regular files; memory is bounded by
 // the screen, never by the input.
 #pragma once
@@ -23,12 +23,12 @@ struct ViewOptions {
     bool quiet = false;
 };
 // A frame file to a PNG of what the player leaves on the screen.
-int decode_frame_file(const ViewOptions& options);
+Error decode_frame_file(const ViewOptions& options);
 // A set to what the device shows: OUT/animation.webp and OUT/contact-sheet.png.
-int preview_frames(const ViewOptions& options);
+Error preview_frames(const ViewOptions& options);
 // A table of every frame against the screen; 0 only when each covers it
 // exactly and the set was made for this screen.
-int check_frames(const ViewOptions& options);
+Error check_frames(const ViewOptions& options);
 struct LogosOptions {
     std::string input; // the artwork
     ScreenFlags screen;
@@ -40,7 +40,7 @@ struct LogosOptions {
 // The bootloader's splash (BMP) and the kernel's logo (PPM) from the
 // artwork, fitted as encode fits frame 1, with the kernel command line and
 // a README, into `out`.
-int write_boot_logos(const LogosOptions& options);
+Error write_boot_logos(const LogosOptions& options);
 
 // The built-in sample animation as PNG images.
-int write_sample(const std::string& out, const ScreenGeometry& geometry);
+Error write_sample(const std::string& out, const ScreenGeometry& geometry);

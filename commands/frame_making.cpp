@@ -176,10 +176,10 @@ void FrameMaker::make_codes(PlannedFrame frame, const Fetched& fetched)
     stream_on_screen_ = false;
 }
 
-// Reads ahead and makes each frame while the next picture is read: 0, or
-// the exit status after saying what failed. `held_from` moves earlier when
+// Reads ahead and makes each frame while the next picture is read, or
+// what failed. `held_from` moves earlier when
 // a clip turns out to end before the plan thought.
-int make_frames(const EncodeJob& job, const FramePlan& plan, const Fitting& fitting,
+Error make_frames(const EncodeJob& job, const FramePlan& plan, const Fitting& fitting,
     const std::vector<FrameMaker*>& makers, int* held_from)
 {
     Progress progress(FRAMES_TOOL, "encoding frame", FRAME_COUNT, job.options.quiet);
@@ -193,9 +193,9 @@ int make_frames(const EncodeJob& job, const FramePlan& plan, const Fitting& fitt
         PlannedFrame frame = plan.frames[size_t(i)];
         // The last frame made first: the picture it held is read into next.
         if (Error error = made_before())
-            return fail(error);
+            return error;
         if (Error error = reader.picture_for(i, &shown))
-            return fail(error);
+            return error;
         if (frame.input >= 0 && shown->which.past_end && !job.options.hold && !job.options.fade_in) {
             frame.input = -1;
             *held_from = *held_from ? std::min(*held_from, i + 1) : i + 1;
@@ -210,7 +210,7 @@ int make_frames(const EncodeJob& job, const FramePlan& plan, const Fitting& fitt
         progress.step(i + 1);
     }
     if (Error error = made_before())
-        return fail(error);
+        return error;
     progress.done();
-    return 0;
+    return {};
 }

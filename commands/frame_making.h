@@ -62,8 +62,8 @@ private:
     std::vector<std::string> lines_;
 };
 
-// Reads ahead and makes each frame while the next picture is read: 0, or
-// the exit status after saying what failed. `held_from` moves earlier when
+// Reads ahead and makes each frame while the next picture is read, or
+// what failed. `held_from` moves earlier when
 // a clip turns out to end before the plan thought.
-int make_frames(const EncodeJob& job, const FramePlan& plan, const Fitting& fitting,
+Error make_frames(const EncodeJob& job, const FramePlan& plan, const Fitting& fitting,
     const std::vector<FrameMaker*>& makers, int* held_from);

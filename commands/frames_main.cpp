@@ -144,15 +144,15 @@ ViewCommands add_view_commands(CLI::App& app, ViewOptions& view, std::string& sa
     return { decode_command, preview_command, check_command, sample_command };
 }
 
-int write_sample_command(const std::string& size, const std::string& out)
+Error write_sample_command(const std::string& size, const std::string& out)
 {
     ScreenGeometry geometry;
     if (Error error = parse_screen_size(size, &geometry))
-        return fail(error);
+        return error;
     return write_sample(out, geometry);
 }
 
-int run(int argc, char** argv)
+Error run(int argc, char** argv)
 {
     CLI::App app {
         "Makes and checks pelimora frame files (RLE565): artwork to frame files fitted to the panel, "
@@ -169,8 +169,8 @@ int run(int argc, char** argv)
     CLI::App* encode_command = add_encode_command(app, encode);
     ViewCommands commands = add_view_commands(app, view, sample_size);
     CLI::App* logos_command = add_logos_command(app, logos);
-    if (int status = parse_command_line(app, argc, argv); status >= 0)
-        return status;
+    if (std::optional<Error> end = parse_command_line(app, argc, argv))
+        return *end;
     catch_interrupts();
     if (*encode_command)
         return encode_frames(encode);

@@ -31,18 +31,18 @@ struct FirstFrame {
 
 // What the player leaves in the panel's memory after frame 1, over the whole
 // picture (in the rows its stream never reaches, what the bootloader showed).
-int draw_first_frame(const LogosOptions& options, const Rgb& background, const Fit& fit, FirstFrame* first)
+Error draw_first_frame(const LogosOptions& options, const Rgb& background, const Fit& fit, FirstFrame* first)
 {
     std::unique_ptr<Artwork> artwork;
     if (Error error = open_artwork(options.input, &artwork))
-        return fail(error);
+        return error;
     const ScreenGeometry& panel = first->panel;
     const Fitting fitting { panel.upright_width(), panel.upright_height(), fit, background };
     LinearPicture picture;
     SourceFrame which;
     if (Error error
         = artwork->picture_at(int64_t(std::llround(options.start_seconds * 1e6)), fitting, &picture, &which))
-        return fail(error);
+        return error;
     RgbaImage image = to_srgb(picture);
     std::vector<uint8_t> rgb;
     for (size_t i = 0; i < image.rgba.size(); i += 4)
@@ -58,7 +58,7 @@ int draw_first_frame(const LogosOptions& options, const Rgb& background, const F
     (void)draw_frame(encode_rle565(rgb_to_panel_stream(colour, 1, background, false, pixel)), pixel, &one);
     std::vector<uint8_t> shown = panel_rgb(one, pixel);
     std::copy(shown.begin(), shown.end(), first->background);
-    return 0;
+    return {};
 }
 
 // The kernel centres a logo of w pixels at (size - w) / 2: the smallest
@@ -221,43 +221,43 @@ Error stage_pictures(const FirstFrame& first, StagedFiles& staged, Staged* made)
 
 } // namespace
 
-int write_boot_logos(const LogosOptions& options)
+Error write_boot_logos(const LogosOptions& options)
 {
     Rgb background;
     if (Error error = parse_colour(options.background, &background))
-        return fail(within("--background ", error));
+        return within("--background ", error);
     std::optional<Fit> fit = parse_fit(options.fit);
     if (!fit)
-        return fail(usage_error("--fit '" + options.fit + "': expected contain, cover, fill or none"));
+        return usage_error("--fit '" + options.fit + "': expected contain, cover, fill or none");
     if (!std::isfinite(options.start_seconds) || options.start_seconds < 0 || options.start_seconds > 1e6)
-        return fail(usage_error("--start must be a number of seconds from 0"));
+        return usage_error("--start must be a number of seconds from 0");
     FirstFrame first;
     Staged made;
     ScreenOverrides given;
     ChosenScreen chosen;
     if (Error error = parse_screen_flags(options.screen, &given))
-        return fail(error);
+        return error;
     if (Error error = choose_screen(given, std::nullopt, Depth::optional, &chosen))
-        return fail(error);
+        return error;
     first.panel = chosen.geometry;
     made.notes = chosen.notes;
     if (const char* refusal = first.panel.pixel_format().refusal)
-        return fail(usage_error("a " + std::string(first.panel.pixel_format().name)
-            + " panel cannot show the player's frames: it " + refusal));
-    if (int status = draw_first_frame(options, background, *fit, &first))
-        return status;
+        return usage_error("a " + std::string(first.panel.pixel_format().name)
+            + " panel cannot show the player's frames: it " + refusal);
+    if (Error error = draw_first_frame(options, background, *fit, &first))
+        return error;
     StagedFiles staged(options.out);
     if (Error error = staged.prepare())
-        return fail(error);
+        return error;
     if (Error error = stage_pictures(first, staged, &made))
-        return fail(error);
+        return error;
     if (Error error = staged.commit())
-        return fail(error);
+        return error;
     for (const std::string& line : made.notes)
         note(line);
     std::printf("%s: %s; the splash screens are frame 1 on %s%s\n", options.out.c_str(),
         name_list(made.files, 8).c_str(), first.panel.size_text().c_str(),
         rotation_text(first.panel).c_str());
     std::printf("kernel command line: %s\n", made.command_line.c_str());
-    return 0;
+    return {};
 }

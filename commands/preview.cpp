@@ -18,25 +18,25 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The preview of one set into `staged` (in `folder` for a bundle's set): 0,
-// or the exit status after saying what failed. `as_made` is false when the
+// The preview of one set into `staged` (in `folder` for a bundle's set), or
+// what failed. `as_made` is false when the
 // screens are not those the set was made to leave, which the preview shows
 // all the same.
-int preview_set(const ViewOptions& options, StagedFiles& staged, const std::string& folder, bool* as_made)
+Error preview_set(const ViewOptions& options, StagedFiles& staged, const std::string& folder, bool* as_made)
 {
     fs::path dir = options.input;
     ScreenGeometry geometry;
     std::optional<SetDescription> description;
     if (Error error = open_set(options, Depth::needed, &geometry, &description))
-        return fail(error);
+        return error;
     print_panel_caveats(geometry, description);
     if (Error refusal = animation_refusal(geometry.width, geometry.height)) {
         refusal.message += "; use check for this screen";
-        return fail(within(geometry.size_text() + ": ", refusal));
+        return within(geometry.size_text() + ": ", refusal);
     }
     std::vector<uint8_t> initial;
     if (Error error = initial_screen(options.base, geometry, &initial))
-        return fail(error);
+        return error;
     PlaybackPictures pictures(staged, geometry, FRAME_COUNT, folder);
     Progress progress(TOOL, "previewing frame", FRAME_COUNT, options.quiet);
     Error error;
@@ -52,9 +52,9 @@ int preview_set(const ViewOptions& options, StagedFiles& staged, const std::stri
         });
     progress.done();
     if (error)
-        return fail(error);
+        return error;
     if (Error error = pictures.finish())
-        return fail(error);
+        return error;
     fs::path out = fs::path(options.out) / folder;
     std::printf("%d of %d frames drawn on %s at %u bpp%s; %s (%ld ms a frame), %s\n", drawn, FRAME_COUNT,
         geometry.size_text().c_str(), geometry.bits_per_pixel, rotation_text(geometry, true).c_str(),
@@ -68,38 +68,40 @@ int preview_set(const ViewOptions& options, StagedFiles& staged, const std::stri
         for (int n : *differing)
             names.push_back(frame_name(n));
         if (!names.empty())
-            fail(input_error(
+            print_error(input_error(
                 "the screen is not as the set was made to leave it after " + name_list(names, 8)));
         else
             std::printf("the screen after each frame is as the set was made to leave it\n");
         *as_made = *as_made && names.empty();
     }
-    return 0;
+    return {};
 }
 
 } // namespace
 
-int preview_frames(const ViewOptions& options)
+Error preview_frames(const ViewOptions& options)
 {
     const bool bundle = is_bundle(options.input);
     if (is_within(options.out, options.input))
-        return fail(usage_error(options.out + ": is in the " + (bundle ? "bundle " : "set ") + options.input
-            + ", whose copy would take the preview to the device; give another --out"));
+        return usage_error(options.out + ": is in the " + (bundle ? "bundle " : "set ") + options.input
+            + ", whose copy would take the preview to the device; give another --out");
     std::vector<SetToView> sets;
     if (Error error = sets_to_view(options, &sets))
-        return fail(error);
+        return error;
     // One preview, or one for each set of a bundle, committed together.
     StagedFiles staged(options.out);
     if (Error error = staged.prepare())
-        return fail(error);
+        return error;
     bool as_made = true;
     for (const SetToView& set : sets) {
         if (!set.folder.empty())
             std::printf("%s:\n", set.folder.c_str());
-        if (int status = preview_set(set.options, staged, set.folder, &as_made))
-            return status;
+        if (Error error = preview_set(set.options, staged, set.folder, &as_made))
+            return error;
     }
     if (Error error = staged.commit())
-        return fail(error);
-    return as_made ? 0 : 1;
+        return error;
+    if (!as_made)
+        return already_said(ExitStatus::wrong_input);
+    return {};
 }

@@ -12,7 +12,7 @@
 
 namespace fs = std::filesystem;
 
-int write_sample(const std::string& out, const ScreenGeometry& geometry)
+Error write_sample(const std::string& out, const ScreenGeometry& geometry)
 {
     StagedFiles staged(out);
     for (int n = 1; n <= FRAME_COUNT; ++n) {
@@ -21,12 +21,12 @@ int write_sample(const std::string& out, const ScreenGeometry& geometry)
         std::vector<uint8_t> png;
         if (Error error = encode_png_rgb(geometry.width, geometry.height,
                 render_sample_frame(n, geometry.width, geometry.height), &png))
-            return fail(within((fs::path(out) / name).string() + ": ", error));
+            return within((fs::path(out) / name).string() + ": ", error);
         if (Error error = staged.add(name, png))
-            return fail(error);
+            return error;
     }
     if (Error error = staged.commit())
-        return fail(error);
+        return error;
     std::printf("%d sample images of %s in %s\n", FRAME_COUNT, geometry.size_text().c_str(), out.c_str());
-    return 0;
+    return {};
 }

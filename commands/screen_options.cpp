@@ -55,7 +55,7 @@ void refuse_empty_values(CLI::App& command)
 
 } // namespace
 
-int parse_command_line(CLI::App& app, int argc, char** argv)
+std::optional<Error> parse_command_line(CLI::App& app, int argc, char** argv)
 {
     app.footer(EXIT_STATUS_HELP);
     refuse_empty_values(app);
@@ -68,9 +68,8 @@ int parse_command_line(CLI::App& app, int argc, char** argv)
     } catch (const CLI::ParseError& error) {
         // Help and version end well; anything else is a bad argument, said in one line.
         if (error.get_exit_code() == 0)
-            return app.exit(error);
-        std::fprintf(stderr, "%s: %s\n", tool_name(), error.what());
-        return int(ExitStatus::bad_command_line);
+            return Error { ExitStatus(app.exit(error)), "" };
+        return usage_error(error.what());
     }
-    return -1;
+    return std::nullopt;
 }

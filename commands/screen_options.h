@@ -4,6 +4,7 @@
 #include "commands/screen_flags.h"
 
 #include <CLI/CLI.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,6 @@ void add_size_options(CLI::App* command, ScreenFlags* flags, const std::string& 
 void add_panel_options(CLI::App* command, ScreenFlags* flags, std::vector<std::string>* panels = nullptr,
     std::string* panels_dir = nullptr);
 
-// Parses the command line: -1 to go on, else the exit status (0 after
-// --help or --version; 2 for a bad argument or an empty value, said in one line).
-int parse_command_line(CLI::App& app, int argc, char** argv);
+// Parses the command line: nullopt to go on, else how the tool ends (done
+// after --help or --version; a usage error for a bad argument or an empty value).
+std::optional<Error> parse_command_line(CLI::App& app, int argc, char** argv);

@@ -72,42 +72,42 @@ void add_options(CLI::App& app, VfbOptions& options)
     app.add_flag("-q,--quiet", options.quiet, "No progress line");
 }
 
-// The screen to run on and the set's description: 0, or the exit status after saying why not.
-int choose_vfb_screen(
+// The screen to run on and the set's description, or why not.
+Error choose_vfb_screen(
     const VfbOptions& options, ScreenGeometry* geometry, std::optional<SetDescription>* description)
 {
     const std::string& frames = options.frames;
     std::error_code ec;
     if (!fs::is_directory(frames, ec))
-        return fail(input_error(frames + ": not a directory"));
+        return input_error(frames + ": not a directory");
     if (Error error = read_set_description(frames, description))
-        return fail(error);
+        return error;
     ScreenOverrides given;
     if (options.listed)
         given = listed_panel(*options.listed);
     else if (Error error = parse_screen_flags(options.flags, &given))
-        return fail(error);
+        return error;
     ChosenScreen chosen;
     if (Error error = choose_screen(given, *description, Depth::needed, &chosen))
-        return fail(error);
+        return error;
     *geometry = chosen.geometry;
     if (options.kms && std::string(geometry->pixel_format().name) != "XRGB8888")
-        return fail(usage_error("--kms: pelimora-kms draws on an XRGB8888 buffer at 32 bits a pixel, and the "
-                                "screen is "
-            + std::string(geometry->pixel_format().name) + "; make the set --format XRGB8888"));
+        return usage_error("--kms: pelimora-kms draws on an XRGB8888 buffer at 32 bits a pixel, and the "
+                           "screen is "
+            + std::string(geometry->pixel_format().name) + "; make the set --format XRGB8888");
     std::vector<std::string>& notes = chosen.notes;
     for (const std::string& line : panel_caveats(*geometry, made_for(*description, *geometry)))
         notes.push_back(line);
     for (const std::string& line : notes)
         note(line);
     if (Error refusal = animation_refusal(geometry->width, geometry->height))
-        return fail(within(geometry->size_text() + ": ", refusal));
+        return within(geometry->size_text() + ": ", refusal);
     if (Error error = unplayable_frame(frames))
-        return fail(error);
+        return error;
     if (is_within(options.out, frames))
-        return fail(usage_error(options.out + ": is in the set " + frames
-            + ", whose copy would take the captures to the device; give another --out"));
-    return 0;
+        return usage_error(options.out + ": is in the set " + frames
+            + ", whose copy would take the captures to the device; give another --out");
+    return {};
 }
 
 // Room in the scratch directory for the run's captures, or why not.
@@ -138,7 +138,7 @@ struct FollowedRun {
     int shown = 0, differing = 0, first_difference = 0;
 };
 
-int follow_run(const VfbOptions& options, const ScreenGeometry& geometry, const fs::path& scratch,
+Error follow_run(const VfbOptions& options, const ScreenGeometry& geometry, const fs::path& scratch,
     PlaybackPictures& pictures, FollowedRun* followed)
 {
     PlayerPaths paths = options.paths;
@@ -176,18 +176,18 @@ int follow_run(const VfbOptions& options, const ScreenGeometry& geometry, const 
     }
     followed->run = running.get();
     stop_if_interrupted();
-    if (!followed->run.error.empty())
-        return fail(input_error(followed->run.error));
+    if (followed->run.error)
+        return followed->run.error;
     size_t events = 0;
     followed->shown = follower.finish(&events);
     progress.done();
     if (events != followed->run.events.size())
-        return fail(input_error("the virtual devices' log changed after it was read"));
-    return 0;
+        return input_error("the virtual devices' log changed after it was read");
+    return {};
 }
 
-// The kernel log, what differs, and the summary: the exit status.
-int report_run(const VfbOptions& options, const ScreenGeometry& geometry,
+// The kernel log, what differs, and the summary, which says what is wrong.
+Error report_run(const VfbOptions& options, const ScreenGeometry& geometry,
     const std::optional<SetDescription>& description, const FollowedRun& followed, const std::string& folder)
 {
     const PlayerRun& run = followed.run;
@@ -196,7 +196,7 @@ int report_run(const VfbOptions& options, const ScreenGeometry& geometry,
     for (int n : frames_not_as_made(options.frames, description, geometry).value_or(std::vector<int> {}))
         not_as_made.push_back(frame_name(n));
     if (!not_as_made.empty())
-        fail(input_error(
+        print_error(input_error(
             "the screen is not as the set was made to leave it after " + name_list(not_as_made, 8)));
     size_t messages = std::count(run.kmsg.begin(), run.kmsg.end(), '\n');
     bool matches = followed.differing == 0 && followed.shown == FRAME_COUNT;
@@ -208,42 +208,44 @@ int report_run(const VfbOptions& options, const ScreenGeometry& geometry,
         not_as_made.empty() ? "" : ", but NOT the screens the set was made to leave",
         (fs::path(options.out) / folder / ANIMATION_FILE).c_str(),
         (fs::path(options.out) / folder / CONTACT_SHEET_FILE).c_str());
-    return run.exit_status == 0 && matches && not_as_made.empty() ? 0 : 1;
+    if (run.exit_status != 0 || !matches || !not_as_made.empty())
+        return already_said(ExitStatus::wrong_input);
+    return {};
 }
 
 // One set played and judged, its pictures staged in `folder` of the output
-// (for a bundle's set): the exit status; `*written` once the pictures are
+// (for a bundle's set), or what failed; `*written` once the pictures are
 // staged whole, for the caller to commit.
-int play_set(const VfbOptions& options, StagedFiles& staged, const std::string& folder, bool* written)
+Error play_set(const VfbOptions& options, StagedFiles& staged, const std::string& folder, bool* written)
 {
     ScreenGeometry geometry;
     std::optional<SetDescription> description;
-    if (int status = choose_vfb_screen(options, &geometry, &description))
-        return status;
+    if (Error error = choose_vfb_screen(options, &geometry, &description))
+        return error;
     // The captures go to a scratch directory inside the output, removed on every exit.
     TempDir scratch(options.out, scratch_name("vfb"));
     if (scratch.path().empty())
-        return fail(input_error(options.out + ": cannot make a scratch directory"));
+        return input_error(options.out + ": cannot make a scratch directory");
     if (Error error = room_for_captures(scratch.path(), geometry, options.out))
-        return fail(error);
+        return error;
     if (!options.quiet && isatty(STDERR_FILENO))
         std::fprintf(stderr, "%s: playing %d frames on %s at %u bpp...\r", TOOL, FRAME_COUNT,
             geometry.size_text().c_str(), geometry.bits_per_pixel);
     PlaybackPictures pictures(staged, geometry, FRAME_COUNT, folder);
     FollowedRun followed;
-    if (int status = follow_run(options, geometry, scratch.path(), pictures, &followed))
-        return status;
+    if (Error error = follow_run(options, geometry, scratch.path(), pictures, &followed))
+        return error;
     std::fputs(followed.run.kmsg.c_str(), stdout);
     if (followed.differing)
-        fail(input_error(
+        print_error(input_error(
             "after " + frame_name(followed.first_difference) + " the screen differs from the preview"));
     if (Error error = pictures.finish())
-        return fail(error);
+        return error;
     *written = true;
     return report_run(options, geometry, description, followed, folder);
 }
 
-int run(int argc, char** argv)
+Error run(int argc, char** argv)
 {
     CLI::App app {
         "Runs the pelimora player on a virtual framebuffer, saves what the screen showed and checks it "
@@ -253,21 +255,20 @@ int run(int argc, char** argv)
     };
     VfbOptions options;
     add_options(app, options);
-    if (int status = parse_command_line(app, argc, argv); status >= 0)
-        return status;
+    if (std::optional<Error> end = parse_command_line(app, argc, argv))
+        return *end;
     catch_interrupts();
     ViewOptions given;
     given.input = options.frames, given.screen = options.flags;
     std::vector<SetToView> sets;
     if (Error error = sets_to_view(given, &sets))
-        return fail(error);
+        return error;
     StagedFiles staged(options.out);
     if (Error error = staged.prepare())
-        return fail(error);
-    std::string why;
-    if (!enter_device_sandbox(&why))
-        note(why + "; relying on the virtual devices alone");
-    int status = 0;
+        return error;
+    if (Error refused = enter_device_sandbox())
+        note(refused.message + "; relying on the virtual devices alone");
+    ExitStatus status = ExitStatus::done;
     for (const SetToView& set : sets) {
         VfbOptions one = options;
         one.frames = set.options.input;
@@ -275,13 +276,15 @@ int run(int argc, char** argv)
         if (!set.folder.empty())
             std::printf("%s:\n", set.folder.c_str());
         bool written = false;
-        status = std::max(status, play_set(one, staged, set.folder, &written));
+        Error error = play_set(one, staged, set.folder, &written);
         if (!written)
-            return status;
+            return error;
+        print_error(error);
+        status = worse(status, error.status);
     }
     if (Error error = staged.commit())
-        return fail(error);
-    return status;
+        return error;
+    return already_said(status);
 }
 
 } // namespace

@@ -38,6 +38,19 @@ inline Error usage_error(std::string message)
     return { ExitStatus::bad_command_line, std::move(message) };
 }
 
+// A failure the tool's output has already stated (a verdict, a line said as
+// the work went on): its status, and nothing more to print.
+inline Error already_said(ExitStatus status)
+{
+    return { status, "" };
+}
+
+// The worse of two outcomes, as a run over several sets ends with.
+inline ExitStatus worse(ExitStatus a, ExitStatus b)
+{
+    return int(a) > int(b) ? a : b;
+}
+
 // The same failure, `context` ("FILE: ") before its message.
 inline Error within(const std::string& context, Error error)
 {

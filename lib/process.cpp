@@ -48,7 +48,7 @@ std::string read_back(int fd)
 
 } // namespace
 
-pid_t spawn_process(SpawnRequest request, std::string* error)
+Error spawn_process(SpawnRequest request, pid_t* started)
 {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -60,14 +60,14 @@ pid_t spawn_process(SpawnRequest request, std::string* error)
     std::vector<char*> envp = pointers(request.env);
     char** env = request.env.empty() ? environ : envp.data();
     pid_t pid = -1;
+    *started = -1;
     int result = request.search_path ? posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), env)
                                      : posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env);
     posix_spawn_file_actions_destroy(&actions);
-    if (result != 0) {
-        *error = "cannot start " + request.argv[0] + ": " + std::strerror(result);
-        return -1;
-    }
-    return pid;
+    if (result != 0)
+        return input_error("cannot start " + request.argv[0] + ": " + std::strerror(result));
+    *started = pid;
+    return {};
 }
 
 ProcessExit wait_process(pid_t pid)
@@ -121,8 +121,9 @@ ProcessRun run_process(const SpawnRequest& request, bool capture)
     }
     auto start = std::chrono::steady_clock::now();
     run.started_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(start.time_since_epoch()).count();
-    pid_t pid = spawn_process(started, &run.error);
-    if (pid > 0) {
+    pid_t pid = -1;
+    run.error = spawn_process(started, &pid);
+    if (!run.error) {
         static_cast<ProcessExit&>(run) = wait_process(pid);
         run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }

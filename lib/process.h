@@ -2,6 +2,8 @@
 // and the benchmarks run another process.
 #pragma once
 
+#include "lib/error.h"
+
 #include <cstdint>
 #include <string>
 #include <sys/types.h>
@@ -15,8 +17,8 @@ struct SpawnRequest {
     int stdin_fd = -1, stdout_fd = -1, stderr_fd = -1;
 };
 
-// Starts the program: its pid, or -1 with the reason in `error`.
-pid_t spawn_process(SpawnRequest request, std::string* error);
+// Starts the program, its pid in `pid`, or why it could not.
+Error spawn_process(SpawnRequest request, pid_t* pid);
 
 struct ProcessExit {
     int exit_status = -1; // -1 when it did not exit normally
@@ -31,7 +33,7 @@ ProcessExit wait_process(pid_t pid);
 [[nodiscard]] bool wait_stopped(pid_t pid, ProcessExit* exit);
 
 struct ProcessRun : ProcessExit {
-    std::string error; // why it could not be started
+    Error error; // why it could not be started
     double seconds = 0;
     int64_t started_ns = 0; // monotonic clock just before the start
     std::string out, err; // its output, when captured

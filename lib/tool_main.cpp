@@ -17,7 +17,13 @@ const char* tool_name()
     return running_tool;
 }
 
-int run_tool(const char* name, int (*body)(int, char**), int argc, char** argv)
+void print_error(const Error& error)
+{
+    if (!error.message.empty())
+        std::fprintf(stderr, "%s: %s\n", tool_name(), error.message.c_str());
+}
+
+int run_tool(const char* name, Error (*body)(int, char**), int argc, char** argv)
 {
     running_tool = name;
     // The work is a few large blocks passed between threads: one heap keeps
@@ -31,7 +37,9 @@ int run_tool(const char* name, int (*body)(int, char**), int argc, char** argv)
     mallopt(M_TRIM_THRESHOLD, INT_MAX);
     int status = 1;
     try {
-        status = body(argc, argv);
+        Error error = body(argc, argv);
+        print_error(error);
+        status = error.exit_status();
     } catch (const Interrupted&) {
         // Everything unfinished has been removed on the way here.
     } catch (const std::bad_alloc&) {

@@ -293,18 +293,20 @@ void check_platform(const BoardCase& c, const InitReport& report)
 
 // Boots the case's board on its kernel and reads the console until the
 // init is ready: "" then, else what went wrong. `console` gets what it said.
-std::string boot_until_ready(
+Error boot_until_ready(
     const BoardCase& c, const std::vector<Frame>& frames, QemuBoard& board, std::string* console)
 {
     fs::path kernel = board_kernel_dir(arm64_kernel(c), c.series);
     if (!fs::exists(kernel / "ready"))
-        return "no kernel in PELIMORA_BOARD_CACHE; the board.kernel test fetches it";
-    if (std::string error = board.boot(c.board, kernel, initramfs(c, kernel, frames)); !error.empty())
+        return input_error("no kernel in PELIMORA_BOARD_CACHE; the board.kernel test fetches it");
+    if (Error error = board.boot(c.board, kernel, initramfs(c, kernel, frames)))
         return error;
     bool ready = board.read_until(INIT_READY, Clock::now() + BOOT_TIMEOUT);
     for (const std::string& line : board.console)
         *console += line + "\n";
-    return ready ? "" : "the board never got ready:\n" + *console;
+    if (!ready)
+        return input_error("the board never got ready:\n" + *console);
+    return {};
 }
 
 TEST_P(BoardTest, PlaysOnARealKernel)
@@ -313,7 +315,7 @@ TEST_P(BoardTest, PlaysOnARealKernel)
     std::vector<Frame> frames = board_frames();
     QemuBoard board;
     std::string console;
-    ASSERT_EQ(boot_until_ready(c, frames, board, &console), "");
+    ASSERT_OK(boot_until_ready(c, frames, board, &console));
 
     InitReport report = read_init_report(board.console);
     EXPECT_EQ(report.exit_status, 0) << console;
@@ -545,7 +547,7 @@ TEST_P(KmsBoardTest, PlaysOnAKernelWithoutFbdev)
     std::vector<Frame> frames = board_frames();
     QemuBoard board;
     std::string console;
-    ASSERT_EQ(boot_until_ready(c, frames, board, &console), "");
+    ASSERT_OK(boot_until_ready(c, frames, board, &console));
     InitReport report = read_init_report(board.console);
     EXPECT_EQ(report.exit_status, 0) << console;
     EXPECT_EQ(report.layout.bpp, 0u) << "a framebuffer, with fbdev emulation off";
@@ -673,7 +675,7 @@ TEST_P(XrgbBoardTest, FramesMadeForTheXrgbPanelShowTheArtwork)
     ScreenGeometry panel { WIDTH, HEIGHT, 32, 0, find_format("XRGB8888") };
     Frame frame = encode_rle565(image_to_panel_stream(art, {}, false, panel));
     QemuBoard board;
-    ASSERT_EQ(board.boot(c.board, kernel, initramfs(c, kernel, std::vector<Frame>(FRAME_COUNT, frame))), "");
+    ASSERT_OK(board.boot(c.board, kernel, initramfs(c, kernel, std::vector<Frame>(FRAME_COUNT, frame))));
     ASSERT_TRUE(board.read_until(INIT_READY, Clock::now() + BOOT_TIMEOUT));
     InitReport report = read_init_report(board.console);
     EXPECT_EQ(report.exit_status, 0);
@@ -736,7 +738,7 @@ TEST_P(BundleBoardTest, EachBoardShowsItsOwnSetFromTheOneBundle)
         << "no kernel in PELIMORA_BOARD_CACHE; the board.kernel test fetches it";
     fs::path bundle = board_bundle(!c.has_panel);
     QemuBoard qemu;
-    ASSERT_EQ(qemu.boot(c.board, kernel, initramfs(board, kernel, {}, bundle)), "");
+    ASSERT_OK(qemu.boot(c.board, kernel, initramfs(board, kernel, {}, bundle)));
     ASSERT_TRUE(qemu.read_until(INIT_READY, Clock::now() + BOOT_TIMEOUT));
     std::string console;
     for (const std::string& line : qemu.console)

@@ -1,6 +1,7 @@
 // Bundles through the tools: written whole or not at all (against a kill at
 // any step of the commit too), checked and previewed set by set on the
 // panels of their index, and what they leave unlisted named.
+#include "tests/support/expect_ok.h"
 #include "tests/support/frame_dir.h"
 #include "tests/support/product_line.h"
 #include "tests/support/sandboxed.h"
@@ -18,7 +19,7 @@ namespace {
 PlayerRun pick(const VirtualDevices& devices, const fs::path& frames, const fs::path& bundle)
 {
     PlayerRun run = run_player(installed_player().probe(), devices, frames, { "--pick", bundle });
-    EXPECT_EQ(run.error, "");
+    EXPECT_OK(run.error);
     return run;
 }
 

@@ -5,6 +5,7 @@
 #include "frames/replay.h"
 #include "frames/rle565.h"
 #include "src/render.h"
+#include "tests/support/expect_ok.h"
 #include "tests/support/frame_dir.h"
 #include "tests/support/sandboxed.h"
 #include "vfb/runner.h"
@@ -210,7 +211,7 @@ TEST_P(FailureMatrix, ExitsCleanlyWithTheRightMessagesAndPixels)
     c.devices(devices);
     PlayerRun run = run_player(installed_player(), devices, dir.path());
 
-    EXPECT_EQ(run.error, "");
+    EXPECT_OK(run.error);
     EXPECT_EQ(run.term_signal, 0);
     EXPECT_EQ(run.exit_status, 0);
     EXPECT_EQ(run.kmsg, c.kmsg);

@@ -216,7 +216,7 @@ TEST_P(InitBoardTest, StartsWhenTheDisplayArrives)
         << "no root in PELIMORA_BOARD_CACHE; board.kernel fetches it";
     std::vector<Frame> frames = board_frames();
     QemuBoard board;
-    ASSERT_EQ(board.boot(board_of(c.init, c.kms), kernel, root(c, kernel, frames)), "");
+    ASSERT_OK(board.boot(board_of(c.init, c.kms), kernel, root(c, kernel, frames)));
     bool ready = board.read_until(INIT_READY, Clock::now() + BOOT_TIMEOUT);
     ASSERT_TRUE(ready) << "the player was never run:\n" << console_text(board.console);
     InitReport report = read_init_report(board.console);

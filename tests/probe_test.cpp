@@ -43,7 +43,7 @@ struct Probed {
 Probed probe(const VirtualDevices& devices, const fs::path& frames, const std::vector<std::string>& args = {})
 {
     Probed p { run_player(installed_player().probe(), devices, frames, args), {} };
-    EXPECT_EQ(p.run.error, "");
+    EXPECT_OK(p.run.error);
     EXPECT_EQ(p.run.term_signal, 0);
     // No descriptor left open, nothing written past the mapping, no other device touched.
     for (EventKind wrong : { EventKind::leak, EventKind::overrun, EventKind::refuse, EventKind::error })

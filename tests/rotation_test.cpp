@@ -209,7 +209,7 @@ TEST(Rotation, TheRealPlayerShowsItUprightInEachFormatFamily)
             .xres = 64, .yres = 48, .bits_per_pixel = format.bits_per_pixel, .line_length = panel.line_length
         };
         PlayerRun run = run_player(installed_player(), devices, scratch / "set");
-        ASSERT_EQ(run.screens.size(), size_t(FRAME_COUNT)) << run.error;
+        ASSERT_EQ(run.screens.size(), size_t(FRAME_COUNT)) << run.error.message;
         std::vector<uint8_t> memory(panel.memory_bytes());
         std::copy(run.screens.back().begin(), run.screens.back().end(), memory.begin());
         std::vector<uint8_t> shown = upright_rgb(memory, panel);

@@ -85,7 +85,7 @@ Error devices_load(std::vector<std::string> env, const fs::path& library)
     if (check.exit_status == VDEV_LOADED_STATUS)
         return {};
     return input_error(library.string() + ": the virtual devices do not load into a program ("
-        + (check.error.empty() ? "the dynamic loader refused them" : check.error)
+        + (check.error ? check.error.message : "the dynamic loader refused them")
         + "): the player was not run");
 }
 
@@ -171,7 +171,7 @@ void read_events(const RunFiles& files, PlayerRun* run)
     for (std::string line; std::getline(log, line);) {
         Event event;
         if (!parse_event(line.c_str(), &event)) {
-            run->error = "the virtual devices wrote an unreadable line: " + line;
+            run->error = input_error("the virtual devices wrote an unreadable line: " + line);
             continue;
         }
         if (size_t bytes = captured_screen_bytes(event))
@@ -190,24 +190,20 @@ PlayerRun run_player(const PlayerPaths& paths, const VirtualDevices& devices, co
     TempDir own("pelimora-vdev");
     const fs::path& scratch = kept.empty() ? own.path() : kept;
     if (scratch.empty()) {
-        run.error = "cannot make a scratch directory";
+        run.error = input_error("cannot make a scratch directory");
         return run;
     }
     std::optional<TempDir> links;
     std::string library;
-    if (Error error = preload_name(paths.vdev, scratch, &links, &library)) {
-        run.error = error.message;
+    if ((run.error = preload_name(paths.vdev, scratch, &links, &library)))
         return run;
-    }
 
     SpawnRequest request;
     request.env = player_environment(paths, library, devices, frames, scratch);
     request.argv = { paths.player.string() };
     request.argv.insert(request.argv.end(), args.begin(), args.end());
-    if (Error error = devices_load(request.env, paths.vdev)) {
-        run.error = error.message;
+    if ((run.error = devices_load(request.env, paths.vdev)))
         return run;
-    }
 
     ProcessRun process = run_process(request, true);
     run.out = process.out;
@@ -220,8 +216,9 @@ PlayerRun run_player(const PlayerPaths& paths, const VirtualDevices& devices, co
 
     const RunFiles files(scratch);
     read_events(files, &run);
-    if (run.error.empty() && (run.events.empty() || run.events.front().kind != EventKind::start))
-        run.error = "the virtual devices did not load into the player: its run is not the player's on them";
+    if (!run.error && (run.events.empty() || run.events.front().kind != EventKind::start))
+        run.error = input_error(
+            "the virtual devices did not load into the player: its run is not the player's on them");
     run.kmsg = read_text(files.kmsg);
     run.captures = files.screens;
     if (kept.empty()) {

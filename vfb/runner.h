@@ -5,6 +5,7 @@
 
 #include "core/frame_outcome.h"
 #include "core/pixel_formats.h"
+#include "lib/error.h"
 #include "vfb/vdev/protocol.h"
 
 #include <cstdint>
@@ -50,7 +51,7 @@ struct PlayerRun {
     std::filesystem::path captures; // the screens on disk, one after the other, when kept there
     size_t screen_bytes = 0;
     size_t pans = 0;
-    std::string error; // why the player could not be run
+    Error error; // why the player could not be run
 
     // The events of one kind, on one device or (nullopt) any.
     std::vector<Event> of(EventKind kind, std::optional<Device> device = std::nullopt) const;

@@ -16,7 +16,7 @@ static bool write_text(const char* path, const std::string& text)
     return written;
 }
 
-bool enter_device_sandbox(std::string* why)
+Error enter_device_sandbox()
 {
     uid_t uid = getuid();
     gid_t gid = getgid();
@@ -24,15 +24,11 @@ bool enter_device_sandbox(std::string* why)
         // Unprivileged: a user namespace of our own grants the mount.
         if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0 || !write_text("/proc/self/setgroups", "deny")
             || !write_text("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1")
-            || !write_text("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1")) {
-            *why = std::string("cannot make a private mount namespace: ") + std::strerror(errno);
-            return false;
-        }
+            || !write_text("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1"))
+            return input_error(std::string("cannot make a private mount namespace: ") + std::strerror(errno));
     }
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
-        || mount("pelimora-dev", "/dev", "tmpfs", MS_NOSUID | MS_NOEXEC, "mode=0755") != 0) {
-        *why = std::string("cannot put a tmpfs over /dev: ") + std::strerror(errno);
-        return false;
-    }
-    return true;
+        || mount("pelimora-dev", "/dev", "tmpfs", MS_NOSUID | MS_NOEXEC, "mode=0755") != 0)
+        return input_error(std::string("cannot put a tmpfs over /dev: ") + std::strerror(errno));
+    return {};
 }

@@ -98,7 +98,7 @@ fs::path board_bundle(bool other)
             << ", \"bits_per_pixel\": " << format->bits_per_pixel << ", \"format\": \"" << name << "\"}";
     }
     options.panels_dir = panels.string();
-    EXPECT_EQ(encode_frames(options), 0);
+    EXPECT_OK(encode_frames(options));
     return bundle;
 }
 

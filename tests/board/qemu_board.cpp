@@ -44,10 +44,10 @@ QemuBoard::~QemuBoard()
             (void)close(fd);
 }
 
-std::string QemuBoard::boot(const BoardSetup& setup, const fs::path& kernel_dir, const std::string& initramfs)
+Error QemuBoard::boot(const BoardSetup& setup, const fs::path& kernel_dir, const std::string& initramfs)
 {
     if (scratch_.path().empty())
-        return "cannot make a scratch directory";
+        return input_error("cannot make a scratch directory");
     std::ofstream(scratch_ / "initramfs.cpio", std::ios::binary) << initramfs;
 
     // The last console is /dev/console, where the init reports.
@@ -87,10 +87,9 @@ std::string QemuBoard::boot(const BoardSetup& setup, const fs::path& kernel_dir,
 
     int in[2], out[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
-        return "pipe failed";
+        return input_error("pipe failed");
     request.stdin_fd = in[0], request.stdout_fd = out[1], request.stderr_fd = out[1];
-    std::string error;
-    pid_ = spawn_process(request, &error);
+    Error error = spawn_process(request, &pid_);
     (void)close(in[0]), (void)close(out[1]);
     to_console_ = in[1], from_console_ = out[0];
     return error;

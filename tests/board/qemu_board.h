@@ -3,6 +3,7 @@
 // initramfs of ours.
 #pragma once
 
+#include "lib/error.h"
 #include "lib/temp_dir.h"
 
 #include <chrono>
@@ -48,8 +49,8 @@ public:
     QemuBoard(const QemuBoard&) = delete;
     QemuBoard& operator=(const QemuBoard&) = delete;
 
-    // Boots; returns an empty string or what went wrong.
-    [[nodiscard]] std::string boot(
+    // Boots, or says what went wrong.
+    Error boot(
         const BoardSetup& setup, const std::filesystem::path& kernel_dir, const std::string& initramfs);
     // Reads console lines into `console` up to and including one that starts with `marker`.
     [[nodiscard]] bool read_until(const std::string& marker, Clock::time_point deadline);

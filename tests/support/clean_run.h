@@ -4,6 +4,7 @@
 // each kernel-log message in one write of its own.
 #pragma once
 
+#include "tests/support/expect_ok.h"
 #include "vfb/runner.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +13,7 @@
 
 inline void expect_clean_run(const PlayerRun& run)
 {
-    EXPECT_EQ(run.error, "");
+    EXPECT_OK(run.error);
     EXPECT_EQ(run.term_signal, 0);
     EXPECT_EQ(run.exit_status, 0);
     for (EventKind wrong : { EventKind::leak, EventKind::overrun, EventKind::refuse, EventKind::error })

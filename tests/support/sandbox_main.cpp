@@ -10,7 +10,6 @@ std::string sandbox_error = "not entered";
 int main(int argc, char** argv)
 {
     testing::InitGoogleTest(&argc, argv);
-    if (enter_device_sandbox(&sandbox_error))
-        sandbox_error.clear();
+    sandbox_error = enter_device_sandbox().message;
     return RUN_ALL_TESTS();
 }

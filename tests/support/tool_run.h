@@ -71,9 +71,9 @@ inline pid_t gone_process_id()
 {
     SpawnRequest gone;
     gone.argv = { "/bin/true" };
-    std::string error;
-    pid_t pid = spawn_process(gone, &error);
-    (void)wait_process(pid);
+    pid_t pid = -1;
+    if (!spawn_process(gone, &pid))
+        (void)wait_process(pid);
     return pid;
 }
 
@@ -90,10 +90,10 @@ inline pid_t start_stopped_at(const std::string& step, std::vector<std::string> 
     argv[0] = tool_path(argv[0]);
     request.argv = std::move(argv);
     request.stdout_fd = request.stderr_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    std::string error;
-    pid_t pid = spawn_process(request, &error);
+    pid_t pid = -1;
+    Error error = spawn_process(request, &pid);
     (void)close(request.stdout_fd);
-    if (pid < 0) {
+    if (error) {
         ended->exit_status = -1;
         return -1;
     }
