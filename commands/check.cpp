@@ -121,9 +121,8 @@ std::vector<std::string> made_for_mismatches(
     if (made.width != geometry.width || made.height != geometry.height)
         mismatches.push_back(made.size_text() + ", not for " + geometry.size_text());
     if (!shows_colours_alike(made, geometry))
-        mismatches.push_back(std::string(made.pixel_format().name) + " at "
-            + std::to_string(made.bits_per_pixel) + " bpp, not for " + geometry.pixel_format().name + " at "
-            + std::to_string(geometry.bits_per_pixel));
+        mismatches.push_back(std::string(made.pixel_format().name) + " at " + std::to_string(made.depth())
+            + " bpp, not for " + geometry.pixel_format().name + " at " + std::to_string(geometry.depth()));
     if (line_pixels(made) != line_pixels(geometry) && made.width == geometry.width)
         mismatches.push_back("lines of " + std::to_string(line_pixels(made)) + " pixels, not for "
             + std::to_string(line_pixels(geometry)));
@@ -212,10 +211,10 @@ void print_check_notes(const SetJudgement& judged, const fs::path& dir, const Sc
     if (!description)
         std::printf("note: no %s in %s: the pixel count is checked, not the shape\n", SET_DESCRIPTION_FILE,
             dir.c_str());
-    else if (description->bits_per_pixel && description->bits_per_pixel != geometry.bits_per_pixel
+    else if (description->bits_per_pixel && description->bits_per_pixel != geometry.depth()
         && judged.mismatches.empty())
         std::printf("note: the set was made for %u bpp; at %u bpp it shows the same\n",
-            description->bits_per_pixel, geometry.bits_per_pixel);
+            description->bits_per_pixel, geometry.depth());
     for (const std::string& mismatch : judged.mismatches)
         std::printf("the set was made for %s\n", mismatch.c_str());
 }

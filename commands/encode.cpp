@@ -160,7 +160,7 @@ void report_set(const EncodeJob& job, const FrameMaker& maker, int held_from)
         maker.written(other).c_str());
     const SetTarget& target = maker.target();
     std::printf("%d frames for %s%s%s (%s, fit %s) in %s\n", FRAME_COUNT, target.panel.size_text().c_str(),
-        target.depth ? (" at " + std::to_string(target.depth) + " bpp").c_str() : "",
+        target.panel.depth_known() ? (" at " + std::to_string(target.panel.depth()) + " bpp").c_str() : "",
         rotation_text(target.panel).c_str(), job.artwork->kind().c_str(), job.options.fit.c_str(),
         (fs::path(job.options.out) / target.name).c_str());
 }
@@ -188,11 +188,9 @@ Error add_descriptions(
     std::vector<BundleEntry> entries;
     for (const auto& maker : makers) {
         const SetTarget& target = maker->target();
-        const ScreenGeometry& panel = target.panel;
-        if (Error error = maker->writer().add_description(
-                { panel.width, panel.height, target.depth, panel.line_length, panel.format, panel.rotate }))
+        if (Error error = maker->writer().add_description(target.panel))
             return error;
-        entries.push_back({ target.name, panel });
+        entries.push_back({ target.name, target.panel });
     }
     if (!job.bundle)
         return {};

@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-// A set to make: its folder in a bundle ("" for a set alone), its panel, and
-// the fitting of the artwork into it.
+// A set to make: its folder in a bundle ("" for a set alone), its panel
+// (with no depth when the set suits either), and the fitting of the artwork
+// into it.
 struct SetTarget {
     std::string name;
     ScreenGeometry panel;
-    uint32_t depth = 0; // 0: the set suits either depth
     Fitting fitting;
     std::string prefix() const { return name.empty() ? "" : name + "/"; }
 };

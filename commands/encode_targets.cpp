@@ -21,11 +21,9 @@ Error target_for(
     if (Error error = choose_screen(given, std::nullopt, Depth::optional, &chosen))
         return error;
     ScreenGeometry& panel = target->panel = chosen.geometry;
-    const bool depth_known = chosen.depth_known;
     if (const char* refusal = panel.pixel_format().refusal)
         return usage_error(label + "a " + panel.pixel_format().name
             + " panel cannot show the player's frames: it " + refusal);
-    target->depth = depth_known ? panel.bits_per_pixel : 0;
     // With --reachable the artwork is fitted into the rows the stream reaches.
     const uint32_t reached = rows_drawn_in_full(panel);
     if (reached < panel.height && job.options.reachable)
@@ -34,7 +32,7 @@ Error target_for(
             + " keep what the boot loader left");
     else if (reached < panel.height)
         note(label + rows_text(reached, panel.height - 1) + " cannot be drawn in full on a "
-            + panel.size_text() + "x" + std::to_string(panel.bits_per_pixel) + " panel with "
+            + panel.size_text() + "x" + std::to_string(panel.depth()) + " panel with "
             + std::to_string(panel.stride()) + "-byte lines: the player draws "
             + std::to_string(panel.pixels()) + " pixels of stream (--reachable fits the artwork above them)");
     // The artwork is fitted upright, into what those rows show of it.
@@ -76,9 +74,9 @@ Error choose_panel(EncodeJob& job)
     ScreenOverrides given;
     if (Error error = parse_screen_flags(flags, &given))
         return error;
-    if (!given.width && !given.panel) {
-        job.artwork->native_size(&given.width, &given.height);
-        if (!given.width || !given.height || job.artwork->source_kind() == SourceKind::video)
+    if (!given.flags.width && !given.panel) {
+        job.artwork->native_size(&given.flags.width, &given.flags.height);
+        if (!given.flags.width || !given.flags.height || job.artwork->source_kind() == SourceKind::video)
             return usage_error(job.inputs[0].string() + ": a " + job.artwork->kind()
                 + " says nothing of the panel: give it with --size WxH or --panel FILE");
     }
@@ -105,7 +103,7 @@ Error choose_bundle_panels(EncodeJob& job)
             return error;
         if (Error error = target_for(job, own, file.string() + ": ", &target))
             return error;
-        if (!target.depth)
+        if (!target.panel.depth_known())
             return usage_error(
                 file.string() + ": gives no bits_per_pixel, which a bundle's sets are told apart by");
         const std::string& own_name = own.panel->name;

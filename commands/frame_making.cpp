@@ -139,7 +139,7 @@ Error FrameMaker::make(int i, PlannedFrame frame, const Fetched* fetched)
 
 std::string FrameMaker::written(uint64_t pixels) const
 {
-    uint32_t pixel_bytes = target_.depth / 8;
+    uint32_t pixel_bytes = target_.panel.bits_per_pixel / 8; // 0: the set suits either depth
     return pixel_bytes ? std::to_string(pixels * pixel_bytes) + " B" : std::to_string(pixels) + " px";
 }
 

@@ -52,7 +52,7 @@ Error draw_first_frame(const LogosOptions& options, const Rgb& background, const
         = encode_rle565(image_to_panel_stream(image, background, options.dither, panel));
     (void)draw_frame(frame, panel, &first->memory);
     // The background as this panel shows it: one pixel of it, drawn as the player draws.
-    ScreenGeometry pixel { 1, 1, panel.bits_per_pixel, 0, panel.format };
+    ScreenGeometry pixel { 1, 1, panel.depth(), 0, panel.format };
     std::vector<uint8_t> one(pixel.memory_bytes());
     const uint8_t colour[3] = { background.r, background.g, background.b };
     (void)draw_frame(encode_rle565(rgb_to_panel_stream(colour, 1, background, false, pixel)), pixel, &one);

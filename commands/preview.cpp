@@ -57,7 +57,7 @@ Error preview_set(const ViewOptions& options, StagedFiles& staged, const std::st
         return error;
     fs::path out = fs::path(options.out) / folder;
     std::printf("%d of %d frames drawn on %s at %u bpp%s; %s (%ld ms a frame), %s\n", drawn, FRAME_COUNT,
-        geometry.size_text().c_str(), geometry.bits_per_pixel, rotation_text(geometry, true).c_str(),
+        geometry.size_text().c_str(), geometry.depth(), rotation_text(geometry, true).c_str(),
         (out / ANIMATION_FILE).c_str(), FRAME_DELAY_US / 1000, (out / CONTACT_SHEET_FILE).c_str());
     // What a set made to draw only the changes shows depends on every frame before.
     if (description && description->partial_frames)

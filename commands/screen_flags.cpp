@@ -56,28 +56,25 @@ Error parse_screen_flags(const ScreenFlags& flags, ScreenOverrides* given)
             return error;
         given->panel = panel;
     }
-    if (!flags.size.empty()) {
-        ScreenGeometry size;
-        if (Error error = parse_screen_size(flags.size, &size))
+    ScreenGeometry& screen = given->flags;
+    if (!flags.size.empty())
+        if (Error error = parse_screen_size(flags.size, &screen))
             return error;
-        given->width = size.width, given->height = size.height;
-    }
     if (!flags.depth.empty())
-        if (Error error = parse_depth(flags.depth, &given->bits_per_pixel))
+        if (Error error = parse_depth(flags.depth, &screen.bits_per_pixel))
             return error;
     if (!flags.rotate.empty()) {
-        uint32_t degrees = 0;
-        if (Error error = parse_rotation(flags.rotate, &degrees))
+        if (Error error = parse_rotation(flags.rotate, &screen.rotate))
             return within("--", error);
-        given->rotate = degrees;
+        given->rotate_given = true;
     }
-    if (!flags.format.empty() && !(given->format = find_format(flags.format)))
+    if (!flags.format.empty() && !(screen.format = find_format(flags.format)))
         return usage_error("--format '" + flags.format + "': expected one of " + format_names());
     if (!flags.line_length.empty()) {
         const char* end = flags.line_length.data() + flags.line_length.size();
         if (flags.line_length.find_first_not_of("0123456789") != std::string::npos
-            || std::from_chars(flags.line_length.data(), end, given->line_length).ptr != end
-            || given->line_length == 0 || given->line_length > MAX_LINE_LENGTH)
+            || std::from_chars(flags.line_length.data(), end, screen.line_length).ptr != end
+            || screen.line_length == 0 || screen.line_length > MAX_LINE_LENGTH)
             return usage_error("--line-length '" + flags.line_length + "': expected a number of bytes, 1 to "
                 + std::to_string(MAX_LINE_LENGTH));
     }

@@ -203,8 +203,8 @@ Error report_run(const VfbOptions& options, const ScreenGeometry& geometry,
     std::printf("%s: %zu of %d frames drawn on %s at %u bpp%s in %.2f s, %zu kernel messages, exit status "
                 "%d; the screens %s the preview%s; %s, %s\n",
         options.kms ? "pelimora-kms" : "pelimora", run.pans, FRAME_COUNT, geometry.size_text().c_str(),
-        geometry.bits_per_pixel, rotation_text(geometry, true).c_str(), run.seconds, messages,
-        run.exit_status, matches ? "match" : "DO NOT match",
+        geometry.depth(), rotation_text(geometry, true).c_str(), run.seconds, messages, run.exit_status,
+        matches ? "match" : "DO NOT match",
         not_as_made.empty() ? "" : ", but NOT the screens the set was made to leave",
         (fs::path(options.out) / folder / ANIMATION_FILE).c_str(),
         (fs::path(options.out) / folder / CONTACT_SHEET_FILE).c_str());
@@ -230,7 +230,7 @@ Error play_set(const VfbOptions& options, StagedFiles& staged, const std::string
         return error;
     if (!options.quiet && isatty(STDERR_FILENO))
         std::fprintf(stderr, "%s: playing %d frames on %s at %u bpp...\r", TOOL, FRAME_COUNT,
-            geometry.size_text().c_str(), geometry.bits_per_pixel);
+            geometry.size_text().c_str(), geometry.depth());
     PlaybackPictures pictures(staged, geometry, FRAME_COUNT, folder);
     FollowedRun followed;
     if (Error error = follow_run(options, geometry, scratch.path(), pictures, &followed))

@@ -63,7 +63,7 @@ namespace {
 BundleSet as_listed(const ScreenGeometry& panel)
 {
     BundleSet set {};
-    set.xres = panel.width, set.yres = panel.height, set.bits_per_pixel = panel.bits_per_pixel;
+    set.xres = panel.width, set.yres = panel.height, set.bits_per_pixel = panel.depth();
     set.line_length = panel.stride();
     std::snprintf(set.format, sizeof set.format, "%s", panel.pixel_format().name);
     return set;
@@ -86,8 +86,8 @@ std::vector<uint8_t> bundle_index_bytes(const std::vector<BundleEntry>& sets)
         std::snprintf(line, sizeof line,
             "  {\"%s\": \"%s\", \"%s\": %u, \"%s\": %u, \"%s\": %u, \"%s\": %u, \"%s\": \"%s\"}%s\n",
             key[SET_NAME], sets[i].name.c_str(), key[SET_XRES], panel.width, key[SET_YRES], panel.height,
-            key[SET_BITS_PER_PIXEL], panel.bits_per_pixel, key[SET_LINE_LENGTH], panel.stride(),
-            key[SET_FORMAT], panel.pixel_format().name, i + 1 < sets.size() ? "," : "");
+            key[SET_BITS_PER_PIXEL], panel.depth(), key[SET_LINE_LENGTH], panel.stride(), key[SET_FORMAT],
+            panel.pixel_format().name, i + 1 < sets.size() ? "," : "");
         text += line;
     }
     text += "]}\n";

@@ -34,16 +34,16 @@ std::string rotation_text(const ScreenGeometry& geometry, bool shown_upright)
 
 Error player_refusal(const ScreenGeometry& geometry)
 {
-    uint64_t bits = uint64_t(geometry.width) * geometry.height * geometry.bits_per_pixel;
+    uint64_t bits = uint64_t(geometry.width) * geometry.height * geometry.depth();
     if (bits > UINT32_MAX)
-        return usage_error(geometry.size_text() + " at " + std::to_string(geometry.bits_per_pixel)
+        return usage_error(geometry.size_text() + " at " + std::to_string(geometry.depth())
             + " bpp is more than the player can map (its size in bits must fit in 32 bits)");
     return {};
 }
 
 uint32_t rows_drawn_in_full(const ScreenGeometry& geometry)
 {
-    uint64_t budget = geometry.pixels(), per_line = geometry.stride() / (geometry.bits_per_pixel / 8);
+    uint64_t budget = geometry.pixels(), per_line = geometry.stride() / (geometry.depth() / 8);
     if (budget < geometry.width || per_line == 0)
         return 0;
     return uint32_t(std::min<uint64_t>(geometry.height, (budget - geometry.width) / per_line + 1));
@@ -77,13 +77,12 @@ bool shows_colours_alike(const ScreenGeometry& a, const ScreenGeometry& b)
 {
     if (a.pixel_format().refusal || b.pixel_format().refusal)
         return a.pixel_format().refusal == b.pixel_format().refusal;
-    return colours_shown(a.bits_per_pixel, a.pixel_format())
-        == colours_shown(b.bits_per_pixel, b.pixel_format());
+    return colours_shown(a.depth(), a.pixel_format()) == colours_shown(b.depth(), b.pixel_format());
 }
 
 uint32_t line_pixels(const ScreenGeometry& geometry)
 {
-    return geometry.stride() / (geometry.bits_per_pixel / 8);
+    return geometry.stride() / (geometry.depth() / 8);
 }
 
 std::vector<std::string> panel_caveats(const ScreenGeometry& panel, const ScreenGeometry& made_for)
@@ -95,14 +94,14 @@ std::vector<std::string> panel_caveats(const ScreenGeometry& panel, const Screen
         caveats.push_back(
             std::string(format.name) + " cannot show what the player writes: it " + format.refusal);
     } else if (!intended.refusal) {
-        std::vector<uint8_t> shown = colours_shown(panel.bits_per_pixel, format);
-        std::vector<uint8_t> meant = colours_shown(made_for.bits_per_pixel, intended);
+        std::vector<uint8_t> shown = colours_shown(panel.depth(), format);
+        std::vector<uint8_t> meant = colours_shown(made_for.depth(), intended);
         if (shown != meant) {
             constexpr size_t RED = 0xF800 * 3;
             bool swapped = shown[RED] == meant[RED + 2] && shown[RED + 2] == meant[RED];
             caveats.push_back("the frames were made for " + std::string(intended.name) + " at "
-                + std::to_string(made_for.bits_per_pixel) + " bpp; on " + format.name + " at "
-                + std::to_string(panel.bits_per_pixel) + " bpp their colours show changed ("
+                + std::to_string(made_for.depth()) + " bpp; on " + format.name + " at "
+                + std::to_string(panel.depth()) + " bpp their colours show changed ("
                 + (swapped ? "red and blue swapped" : "other channels or fewer bits") + ")");
         }
     }

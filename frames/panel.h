@@ -16,20 +16,28 @@
 // The longest line a panel's memory may have: a row of the widest screen at 32 bpp.
 constexpr uint32_t MAX_LINE_LENGTH = MAX_SCREEN_SIDE * 4;
 
-// The panel: its visible size, depth, line length and pixel format.
+// A screen, as the host tools take, record and judge it: a panel, a panel
+// file, what a set's description records, what a set is made for. What is
+// not known is 0 or null.
 struct ScreenGeometry {
-    uint32_t width = 0, height = 0, bits_per_pixel = 16;
+    uint32_t width = 0, height = 0;
+    // 0: not known; frames in the player's own format show the same at 16
+    // and 32 bpp, and are worked at 16.
+    uint32_t bits_per_pixel = 0;
     uint32_t line_length = 0; // bytes a row takes in the device's memory; 0: width * bytes a pixel
     const PixelFormat* format = nullptr; // null: what the player writes at this depth
     // Degrees the picture is turned clockwise in the panel's memory (0, 90,
     // 180, 270): for a panel mounted turned, as fbcon=rotate turns the console.
     uint32_t rotate = 0;
+    bool depth_known() const { return bits_per_pixel != 0; }
+    // The depth the memory is laid out at.
+    uint32_t depth() const { return bits_per_pixel ? bits_per_pixel : 16; }
     // What the player maps and draws: one contiguous stream of width * height pixels.
-    size_t bytes() const { return size_t(width) * height * bits_per_pixel / 8; }
-    uint32_t stride() const { return line_length ? line_length : width * (bits_per_pixel / 8); }
+    size_t bytes() const { return size_t(width) * height * depth() / 8; }
+    uint32_t stride() const { return line_length ? line_length : width * (depth() / 8); }
     // The device memory the panel shows, of which the stream is the start.
     size_t memory_bytes() const { return std::max(bytes(), size_t(stride()) * height); }
-    const PixelFormat& pixel_format() const { return format ? *format : player_format(bits_per_pixel); }
+    const PixelFormat& pixel_format() const { return format ? *format : player_format(depth()); }
     size_t pixels() const { return size_t(width) * height; }
     std::string size_text() const { return std::to_string(width) + "x" + std::to_string(height); }
     // The picture as a person in front of the device sees it.

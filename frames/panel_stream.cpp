@@ -42,9 +42,8 @@ bool is_rgb565(const CodeLayout& layout)
 CodeLayout code_layout(const ScreenGeometry& panel)
 {
     // A format that cannot show the player's output gets the player's own layout.
-    const PixelFormat& f
-        = panel.pixel_format().refusal ? player_format(panel.bits_per_pixel) : panel.pixel_format();
-    if (panel.bits_per_pixel == 16) {
+    const PixelFormat& f = panel.pixel_format().refusal ? player_format(panel.depth()) : panel.pixel_format();
+    if (panel.depth() == 16) {
         uint16_t alpha = uint16_t(f.transp.length ? ((1u << f.transp.length) - 1) << f.transp.offset : 0);
         return { { f.red.length, f.red.offset }, { f.green.length, f.green.offset },
             { f.blue.length, f.blue.offset }, alpha };
@@ -95,7 +94,7 @@ void panel_stream(const uint8_t* pixels, uint32_t width, uint32_t rows, Rgb back
         layout.fixed | bits_of[0][background.r] | bits_of[1][background.g] | bits_of[2][background.b]);
     // Stream pixel j lands at memory pixel j of lines `per_line` pixels long.
     const size_t budget = size_t(panel.width) * panel.height;
-    const size_t per_line = panel.stride() / (panel.bits_per_pixel / 8);
+    const size_t per_line = panel.stride() / (panel.depth() / 8);
     stream.resize(budget);
     if (Channels == 3 && !dither && per_line == panel.width && rows == panel.height) {
         // Opaque, lines without padding: pixel j is code j.

@@ -48,9 +48,9 @@ public:
         uint32_t reached = count;
         if (screen_) {
             uint64_t left = geometry_.pixels() - coverage_.pixels;
-            uint8_t* at = screen_->data() + coverage_.pixels * geometry_.bits_per_pixel / 8;
-            reached = decode_frame(
-                records, count * FRAME_RECORD_BYTES, at, uint32_t(left), 1, geometry_.bits_per_pixel);
+            uint8_t* at = screen_->data() + coverage_.pixels * geometry_.depth() / 8;
+            reached
+                = decode_frame(records, count * FRAME_RECORD_BYTES, at, uint32_t(left), 1, geometry_.depth());
         }
         return cover_records(records, reached, geometry_.pixels(), &coverage_) && reached == count;
     }
@@ -177,9 +177,9 @@ std::vector<int> frames_not_as_intended(const fs::path& dir, uint32_t width, uin
 std::optional<std::vector<int>> frames_not_as_made(
     const fs::path& dir, const std::optional<SetDescription>& description, const ScreenGeometry& geometry)
 {
-    if (!description || description->screens.empty() || description->xres != geometry.width
-        || description->yres != geometry.height)
+    if (!description || description->screens.empty() || description->width != geometry.width
+        || description->height != geometry.height)
         return std::nullopt;
     return frames_not_as_intended(
-        dir, description->xres, description->yres, description->screens, description->digest);
+        dir, description->width, description->height, description->screens, description->digest);
 }

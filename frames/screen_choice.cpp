@@ -6,12 +6,12 @@ namespace {
 void note_overrides(
     const SetDescription& made, const ScreenGeometry& geometry, std::vector<std::string>* notes)
 {
-    if (made.xres != geometry.width || made.yres != geometry.height)
-        notes->push_back("the set was made for " + ScreenGeometry { made.xres, made.yres }.size_text()
-            + "; using " + geometry.size_text() + " as given");
-    if (made.bits_per_pixel && made.bits_per_pixel != geometry.bits_per_pixel)
+    if (made.width != geometry.width || made.height != geometry.height)
+        notes->push_back(
+            "the set was made for " + made.size_text() + "; using " + geometry.size_text() + " as given");
+    if (made.bits_per_pixel && made.bits_per_pixel != geometry.depth())
         notes->push_back("the set was made for " + std::to_string(made.bits_per_pixel) + " bpp; using "
-            + std::to_string(geometry.bits_per_pixel) + " as given");
+            + std::to_string(geometry.depth()) + " as given");
     if (made.format && geometry.format != made.format)
         notes->push_back("the set was made for " + std::string(made.format->name) + "; using "
             + geometry.pixel_format().name + " as given");
@@ -24,47 +24,43 @@ void note_overrides(
 }
 
 // What is given, laid over what the set's description says.
-void lay_over(const ScreenOverrides& given, DescribedScreen* chosen)
+void lay_over(const ScreenOverrides& given, ScreenGeometry* chosen)
 {
     if (given.panel) {
         const PanelFile& panel = *given.panel;
-        chosen->xres = panel.xres, chosen->yres = panel.yres;
+        chosen->width = panel.width, chosen->height = panel.height;
         chosen->bits_per_pixel = panel.bits_per_pixel ? panel.bits_per_pixel : chosen->bits_per_pixel;
         chosen->line_length = panel.line_length, chosen->format = panel.format;
         chosen->rotate = panel.rotate;
     }
-    if (given.width)
-        chosen->xres = given.width, chosen->yres = given.height;
-    if (given.bits_per_pixel)
-        chosen->bits_per_pixel = given.bits_per_pixel;
-    if (given.rotate)
-        chosen->rotate = *given.rotate;
-    if (given.format) {
-        chosen->format = given.format;
-        if (!given.bits_per_pixel)
-            chosen->bits_per_pixel = given.format->bits_per_pixel;
+    const ScreenGeometry& flags = given.flags;
+    if (flags.width)
+        chosen->width = flags.width, chosen->height = flags.height;
+    if (flags.bits_per_pixel)
+        chosen->bits_per_pixel = flags.bits_per_pixel;
+    if (given.rotate_given)
+        chosen->rotate = flags.rotate;
+    if (flags.format) {
+        chosen->format = flags.format;
+        if (!flags.bits_per_pixel)
+            chosen->bits_per_pixel = flags.format->bits_per_pixel;
     }
-    if (given.line_length)
-        chosen->line_length = given.line_length;
+    if (flags.line_length)
+        chosen->line_length = flags.line_length;
 }
 
-// The panel the chosen screen describes, once it is whole, or why it is not a panel.
-Error panel_of(const DescribedScreen& chosen, ScreenGeometry* geometry)
+// Why the chosen screen, once it is whole, is not a panel.
+Error panel_refusal(const ScreenGeometry& chosen)
 {
-    geometry->width = chosen.xres, geometry->height = chosen.yres;
-    geometry->bits_per_pixel = chosen.bits_per_pixel ? chosen.bits_per_pixel : 16;
-    geometry->format = chosen.format;
-    geometry->line_length = chosen.line_length;
-    geometry->rotate = chosen.rotate;
-    if (chosen.format && chosen.format->bits_per_pixel != geometry->bits_per_pixel)
+    const uint32_t depth = chosen.depth();
+    if (chosen.format && chosen.format->bits_per_pixel != depth)
         return usage_error("format " + std::string(chosen.format->name) + " is "
-            + std::to_string(chosen.format->bits_per_pixel) + " bpp, not "
-            + std::to_string(geometry->bits_per_pixel));
-    uint32_t pixel_bytes = geometry->bits_per_pixel / 8, row = geometry->width * pixel_bytes;
+            + std::to_string(chosen.format->bits_per_pixel) + " bpp, not " + std::to_string(depth));
+    uint32_t pixel_bytes = depth / 8, row = chosen.width * pixel_bytes;
     if (chosen.line_length && (chosen.line_length < row || chosen.line_length % pixel_bytes))
         return usage_error("line length " + std::to_string(chosen.line_length) + ": a row of "
-            + geometry->size_text() + " at " + std::to_string(geometry->bits_per_pixel) + " bpp takes "
-            + std::to_string(row) + " bytes, and a line must hold it in whole pixels");
+            + chosen.size_text() + " at " + std::to_string(depth) + " bpp takes " + std::to_string(row)
+            + " bytes, and a line must hold it in whole pixels");
     return {};
 }
 
@@ -73,9 +69,11 @@ Error panel_of(const DescribedScreen& chosen, ScreenGeometry* geometry)
 ScreenOverrides listed_panel(const ScreenGeometry& panel)
 {
     ScreenOverrides given;
-    given.width = panel.width, given.height = panel.height, given.bits_per_pixel = panel.bits_per_pixel;
-    given.format = &panel.pixel_format();
-    given.line_length = panel.stride();
+    given.flags = { .width = panel.width,
+        .height = panel.height,
+        .bits_per_pixel = panel.bits_per_pixel,
+        .line_length = panel.stride(),
+        .format = &panel.pixel_format() };
     return given;
 }
 
@@ -83,18 +81,17 @@ Error choose_screen(const ScreenOverrides& given, const std::optional<SetDescrip
     Depth depth, ChosenScreen* out)
 {
     // Layers, each over the one before: the set's description, the panel file, the flags.
-    DescribedScreen chosen
-        = description ? static_cast<const DescribedScreen&>(*description) : DescribedScreen {};
+    ScreenGeometry chosen
+        = description ? static_cast<const ScreenGeometry&>(*description) : ScreenGeometry {};
     lay_over(given, &chosen);
     *out = {};
-    if (!chosen.xres)
+    if (!chosen.width)
         return usage_error(
             "which screen? give --size WIDTHxHEIGHT (and --depth) or --panel FILE: there is no "
             + std::string(SET_DESCRIPTION_FILE)
             + " beside the frames (encode records the screen for a set, not for one frame file)");
     if (!chosen.bits_per_pixel && chosen.format)
         chosen.bits_per_pixel = chosen.format->bits_per_pixel;
-    out->depth_known = chosen.bits_per_pixel != 0;
     if (chosen.line_length && !chosen.bits_per_pixel)
         return usage_error("line length " + std::to_string(chosen.line_length)
             + ": give --depth or --format too, so that it is in pixels");
@@ -108,8 +105,9 @@ Error choose_screen(const ScreenOverrides& given, const std::optional<SetDescrip
     }
     if (!chosen.bits_per_pixel && depth == Depth::needed)
         return usage_error("which depth? give --depth 16 or 32, or --format (encode --depth records it)");
-    if (Error error = panel_of(chosen, &out->geometry))
+    if (Error error = panel_refusal(chosen))
         return error;
+    out->geometry = chosen;
     if (description)
         note_overrides(*description, out->geometry, &out->notes);
     return player_refusal(out->geometry);

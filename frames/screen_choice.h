@@ -8,23 +8,21 @@
 #include <string>
 #include <vector>
 
-// What is given for the screen, typed: the panel file read, each flag
-// parsed (commands/screen_flags.h); 0, null or nullopt when not given.
+// What is given for the screen, typed: the panel file read, and each flag
+// parsed (commands/screen_flags.h), 0 or null when not given.
 struct ScreenOverrides {
     std::optional<PanelFile> panel;
-    uint32_t width = 0, height = 0, bits_per_pixel = 0, line_length = 0;
-    const PixelFormat* format = nullptr;
-    std::optional<uint32_t> rotate;
+    ScreenGeometry flags;
+    bool rotate_given = false; // --rotate 0 undoes a set's turn
 };
 // The panel a bundle's index lists for a set: its size, depth, format and line length.
 ScreenOverrides listed_panel(const ScreenGeometry& panel);
 
-// The screen chosen, notes for each thing given that overrides the set's
-// description, and whether a depth was given at all.
+// The screen chosen (its depth not known when nothing gives it), and notes
+// for each thing given that overrides the set's description.
 struct ChosenScreen {
     ScreenGeometry geometry;
     std::vector<std::string> notes;
-    bool depth_known = false;
 };
 // Whether the work needs the screen's depth: showing frames does; making
 // them does not (a set is made for either depth).

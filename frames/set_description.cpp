@@ -72,7 +72,7 @@ Error parse_strictly(const std::vector<uint8_t>& bytes, const Source& source, nl
 
 // The format the channel offsets give, when the description has them; a
 // named format must agree.
-Error format_from_channels(const nlohmann::json& json, const Source& source, DescribedScreen* d)
+Error format_from_channels(const nlohmann::json& json, const Source& source, ScreenGeometry* d)
 {
     ChannelField red, green, blue, transp;
     uint32_t bits = d->bits_per_pixel ? d->bits_per_pixel : d->format ? d->format->bits_per_pixel : 0;
@@ -107,13 +107,13 @@ Error read_description_bytes(const Source& source, std::vector<uint8_t>* bytes)
 }
 
 // The screen's keys of a panel file or a set's description.
-Error parse_screen_keys(const nlohmann::json& json, const Source& source, DescribedScreen* d)
+Error parse_screen_keys(const nlohmann::json& json, const Source& source, ScreenGeometry* d)
 {
     // A probe's report of a screen it could not use.
     if (json.contains("error") && json["error"].is_string() && !json.contains("xres"))
         return source.error("the probe could not use the screen: " + json["error"].get<std::string>());
-    if (!number(json, "xres", 1, MAX_SCREEN_SIDE, &d->xres)
-        || !number(json, "yres", 1, MAX_SCREEN_SIDE, &d->yres))
+    if (!number(json, "xres", 1, MAX_SCREEN_SIDE, &d->width)
+        || !number(json, "yres", 1, MAX_SCREEN_SIDE, &d->height))
         return source.error("expected xres and yres, each 1 to " + std::to_string(MAX_SCREEN_SIDE));
     if (json.contains("bits_per_pixel")
         && (!number(json, "bits_per_pixel", 16, 32, &d->bits_per_pixel)
@@ -141,7 +141,7 @@ Error parse_screen_keys(const nlohmann::json& json, const Source& source, Descri
 
 // The JSON of a panel file or a description, and the screen it names.
 Error parse_screen(
-    const std::vector<uint8_t>& bytes, const Source& source, nlohmann::json* json, DescribedScreen* d)
+    const std::vector<uint8_t>& bytes, const Source& source, nlohmann::json* json, ScreenGeometry* d)
 {
     if (Error error = parse_strictly(bytes, source, json))
         return error;
@@ -238,8 +238,8 @@ Error read_set_description(const fs::path& dir, std::optional<SetDescription>* d
 std::vector<uint8_t> set_description_bytes(const SetDescription& description)
 {
     nlohmann::ordered_json json;
-    json["xres"] = description.xres;
-    json["yres"] = description.yres;
+    json["xres"] = description.width;
+    json["yres"] = description.height;
     if (description.bits_per_pixel)
         json["bits_per_pixel"] = description.bits_per_pixel;
     if (description.line_length)
@@ -271,7 +271,7 @@ ScreenGeometry made_for(const std::optional<SetDescription>& description, const 
         return panel;
     uint32_t depth = description->format ? description->format->bits_per_pixel
         : description->bits_per_pixel    ? description->bits_per_pixel
-                                         : panel.bits_per_pixel;
-    return { description->xres, description->yres, depth, description->line_length, description->format,
+                                         : panel.depth();
+    return { description->width, description->height, depth, description->line_length, description->format,
         description->rotate };
 }

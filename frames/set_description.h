@@ -13,22 +13,13 @@
 
 constexpr char SET_DESCRIPTION_FILE[] = "pelimora.json";
 
-// The screen a panel file or a set's description names.
-struct DescribedScreen {
-    uint32_t xres = 0, yres = 0;
-    uint32_t bits_per_pixel = 0; // 0: not known
-    uint32_t line_length = 0; // 0: not known
-    const PixelFormat* format = nullptr; // null: not known
-    uint32_t rotate = 0; // degrees clockwise the picture is turned in the panel's memory
-};
-
 // How a set's description digests each screen: FNV-1a in sets made before
 // XXH3 came, XXH3 (64 bits, XXH3_64bits over the codes' bytes, low byte
 // first) since.
 enum class ScreenDigest { fnv1a, xxh3 };
 
 // What encode records beside a set.
-struct SetDescription : DescribedScreen {
+struct SetDescription : ScreenGeometry {
     // Frames after the first that draw only part of the screen (trimmed or
     // held), relying on what the frame before left.
     bool partial_frames = false;
@@ -41,7 +32,7 @@ struct SetDescription : DescribedScreen {
 
 // A panel file (--panel FILE, a probe's report), whose further keys, such as
 // the kernel's channel offsets, may decide the format.
-struct PanelFile : DescribedScreen {
+struct PanelFile : ScreenGeometry {
     std::string name; // a name of its own, for the panel's set in a bundle
 };
 

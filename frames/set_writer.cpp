@@ -102,10 +102,10 @@ Error SetWriter::stage(int i, std::span<const uint8_t> file, FrameWritten* writt
     return staged_.add(prefix_ + frame_name(i + 1), file);
 }
 
-Error SetWriter::add_description(const DescribedScreen& screen)
+Error SetWriter::add_description(const ScreenGeometry& screen)
 {
     SetDescription description;
-    static_cast<DescribedScreen&>(description) = screen;
+    static_cast<ScreenGeometry&>(description) = screen;
     description.partial_frames = partial_;
     description.screens = digests_;
     description.digest = ScreenDigest::xxh3;

@@ -37,7 +37,7 @@ public:
     // Frame i draws nothing and keeps the screen (it still pans, as the pace wants).
     Error add_held(int i, FrameWritten* written);
     // The set's description: `screen` with the digests and the partial flag.
-    Error add_description(const DescribedScreen& screen);
+    Error add_description(const ScreenGeometry& screen);
 
     // The codes the screen holds after the last frame added.
     const std::vector<uint16_t>& screen() const { return screen_; }

@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         && report.zero_records <= report.records && report.pixels_covered <= geometry.pixels()
         && uint64_t(report.records) * 4 + report.trailing_bytes == file.size()
         && (report.status == FrameReport::empty) == file.empty() && screen.size() == geometry.bytes()
-        && screen_to_rgb(screen, geometry.bits_per_pixel).size() == geometry.pixels() * 3;
+        && screen_to_rgb(screen, geometry.depth()).size() == geometry.pixels() * 3;
     if (!consistent)
         abort();
     return 0;

@@ -11,9 +11,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     if (parse_description(set_description_bytes(description), "again", &again))
         abort();
-    if (again.xres != description.xres || again.yres != description.yres
-        || again.bits_per_pixel != (description.bits_per_pixel ? description.bits_per_pixel : 0)
-        || again.line_length != description.line_length || again.format != description.format)
+    if (again.width != description.width || again.height != description.height
+        || again.bits_per_pixel != description.bits_per_pixel || again.line_length != description.line_length
+        || again.format != description.format)
         abort();
     return 0;
 }

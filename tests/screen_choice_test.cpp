@@ -11,7 +11,7 @@ namespace {
 SetDescription described(uint32_t xres, uint32_t yres, uint32_t bits, const char* format = nullptr)
 {
     SetDescription description;
-    description.xres = xres, description.yres = yres, description.bits_per_pixel = bits;
+    description.width = xres, description.height = yres, description.bits_per_pixel = bits;
     description.format = format ? find_format(format) : nullptr;
     return description;
 }
@@ -39,7 +39,7 @@ TEST(ScreenChoice, FlagsOverThePanelFileOverTheDescription)
     // A panel file replaces the screen, keeping the depth it leaves unsaid.
     ScreenOverrides given;
     given.panel.emplace();
-    given.panel->xres = 32, given.panel->yres = 24;
+    given.panel->width = 32, given.panel->height = 24;
     ASSERT_OK(choose_screen(given, made, Depth::needed, &chosen));
     EXPECT_EQ(chosen.geometry.size_text(), "32x24");
     EXPECT_EQ(chosen.geometry.bits_per_pixel, 32u);
@@ -47,13 +47,14 @@ TEST(ScreenChoice, FlagsOverThePanelFileOverTheDescription)
     EXPECT_EQ(chosen.geometry.rotate, 0u);
     EXPECT_EQ(chosen.notes.size(), 4u); // size, format, line length, turn
     // Flags over the panel file; a format gives its depth unless one is given.
-    given.width = 16, given.height = 8, given.format = find_format("rgb565"), given.rotate = 180;
+    given.flags = { .width = 16, .height = 8, .format = find_format("rgb565"), .rotate = 180 };
+    given.rotate_given = true;
     ASSERT_OK(choose_screen(given, made, Depth::needed, &chosen));
     EXPECT_EQ(chosen.geometry.size_text(), "16x8");
     EXPECT_EQ(chosen.geometry.bits_per_pixel, 16u);
     EXPECT_EQ(chosen.geometry.rotate, 180u);
-    EXPECT_TRUE(chosen.depth_known);
-    given.bits_per_pixel = 32;
+    EXPECT_TRUE(chosen.geometry.depth_known());
+    given.flags.bits_per_pixel = 32;
     EXPECT_EQ(refusal(given, made), "format RGB565 is 16 bpp, not 32");
 }
 
@@ -61,15 +62,16 @@ TEST(ScreenChoice, RefusesSayingHowToGiveWhatIsMissing)
 {
     EXPECT_NE(refusal({}, std::nullopt).find("which screen? give --size"), std::string::npos);
     ScreenOverrides sized;
-    sized.width = 64, sized.height = 48;
+    sized.flags.width = 64, sized.flags.height = 48;
     EXPECT_NE(refusal(sized, std::nullopt).find("which depth?"), std::string::npos);
     ChosenScreen chosen;
     ASSERT_OK(choose_screen(sized, std::nullopt, Depth::optional, &chosen)); // encode: a set for either depth
-    EXPECT_FALSE(chosen.depth_known);
-    sized.line_length = 300;
+    EXPECT_FALSE(chosen.geometry.depth_known());
+    EXPECT_EQ(chosen.geometry.bytes(), 64u * 48 * 2); // worked at 16 bpp
+    sized.flags.line_length = 300;
     EXPECT_EQ(refusal(sized, std::nullopt),
         "line length 300: give --depth or --format too, so that it is in pixels");
-    sized.bits_per_pixel = 32, sized.line_length = 250;
+    sized.flags.bits_per_pixel = 32, sized.flags.line_length = 250;
     EXPECT_EQ(refusal(sized, std::nullopt),
         "line length 250: a row of 64x48 at 32 bpp takes 256 bytes, and a line must hold it in whole pixels");
     // A set made in the player's own format with no depth recorded shows the same at either.
@@ -80,6 +82,6 @@ TEST(ScreenChoice, RefusesSayingHowToGiveWhatIsMissing)
             "the set was made for either depth, which shows it the same; shown at 16 bpp" });
     // Beyond what the player maps in 32 bits.
     ScreenOverrides vast;
-    vast.width = 16384, vast.height = 16384, vast.bits_per_pixel = 32;
+    vast.flags = { .width = 16384, .height = 16384, .bits_per_pixel = 32 };
     EXPECT_NE(refusal(vast, std::nullopt), "");
 }

@@ -11,11 +11,13 @@ TEST(ScreenFlags, EachFlagIsParsedOnceAndNamedWhenBad)
 {
     ScreenOverrides given;
     ASSERT_OK(parse_screen_flags({ "640X480", "32", "xbgr8888", "2560", "", "270" }, &given));
-    EXPECT_EQ(given.width, 640u);
-    EXPECT_EQ(given.height, 480u);
-    EXPECT_EQ(given.format, find_format("XBGR8888"));
-    EXPECT_EQ(given.line_length, 2560u);
-    EXPECT_EQ(given.rotate, 270u);
+    EXPECT_EQ(given.flags.width, 640u);
+    EXPECT_EQ(given.flags.height, 480u);
+    EXPECT_EQ(given.flags.bits_per_pixel, 32u);
+    EXPECT_EQ(given.flags.format, find_format("XBGR8888"));
+    EXPECT_EQ(given.flags.line_length, 2560u);
+    EXPECT_EQ(given.flags.rotate, 270u);
+    EXPECT_TRUE(given.rotate_given);
     const std::pair<ScreenFlags, std::string> bad[] = {
         { { "640x", "", "", "", "", "" }, "screen size '640x'" },
         { { "", "24", "", "", "", "" }, "depth '24'" },

@@ -23,7 +23,7 @@ TEST(SetDescription, PanelFilesAndSetsKeepTheirOwnKeys)
     EXPECT_EQ(parse_panel_file(bytes(R"({"xres": 4})"), "p", &panel).status, ExitStatus::bad_command_line);
     // A set's description: its turn and screens written and read back alike.
     SetDescription made;
-    made.xres = 480, made.yres = 800, made.bits_per_pixel = 16, made.format = find_format("RGB565");
+    made.width = 480, made.height = 800, made.bits_per_pixel = 16, made.format = find_format("RGB565");
     made.rotate = 270, made.partial_frames = true, made.screens = { 1, 0xFFFFFFFFFFFFFFFFull };
     SetDescription again;
     ASSERT_OK(parse_description(set_description_bytes(made), "again", &again));

@@ -48,7 +48,7 @@ TEST(SetWriter, TrimsEachFrameAfterItsLastChangeAndRecordsTheScreens)
     EXPECT_TRUE(writer.partial());
     EXPECT_EQ(writer.whole_pixels(), 18u);
     EXPECT_EQ(writer.trimmed_pixels(), 7u);
-    ASSERT_OK(writer.add_description({ .xres = 3, .yres = 2, .bits_per_pixel = 16 }));
+    ASSERT_OK(writer.add_description({ .width = 3, .height = 2, .bits_per_pixel = 16 }));
     ASSERT_OK(staged.commit());
 
     const fs::path set = dir.path() / "set";
@@ -107,7 +107,7 @@ TEST(SetWriter, UntrimmedFramesAreWholeAndNotPartial)
     ASSERT_OK(writer.add_frame(1, &codes, &written));
     EXPECT_EQ(written.trimmed, 4u); // what --trim would write, for the report
     EXPECT_FALSE(writer.partial());
-    ASSERT_OK(writer.add_description({ .xres = 2, .yres = 2, .bits_per_pixel = 0, .rotate = 90 }));
+    ASSERT_OK(writer.add_description({ .width = 2, .height = 2, .bits_per_pixel = 0, .rotate = 90 }));
     ASSERT_OK(staged.commit());
     EXPECT_EQ(file(dir.path() / "set" / "panel" / frame_name(2)), encode_rle565(Codes { 5, 5, 5, 6 }));
     std::optional<SetDescription> description;
@@ -131,7 +131,7 @@ TEST(SetWriter, EachDescriptionIsCheckedByTheDigestItNames)
     FrameWritten written;
     Codes frame = codes;
     ASSERT_OK(writer.add_frame(0, &frame, &written));
-    ASSERT_OK(writer.add_description({ .xres = 3, .yres = 1, .bits_per_pixel = 16 }));
+    ASSERT_OK(writer.add_description({ .width = 3, .height = 1, .bits_per_pixel = 16 }));
     ASSERT_OK(staged.commit());
     std::optional<SetDescription> made;
     ASSERT_OK(read_set_description(set, &made));

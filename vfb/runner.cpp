@@ -143,10 +143,11 @@ std::vector<std::string> player_environment(const PlayerPaths& paths, const std:
 
 } // namespace
 
-FbSettings fb_of_format(uint32_t xres, uint32_t yres, const PixelFormat& format, uint32_t line_length)
+FbSettings fb_of_format(uint32_t width, uint32_t height, const PixelFormat& format, uint32_t line_length)
 {
     FbSettings fb;
-    fb.xres = xres, fb.yres = yres, fb.bits_per_pixel = format.bits_per_pixel, fb.line_length = line_length;
+    fb.xres = width, fb.yres = height, fb.bits_per_pixel = format.bits_per_pixel,
+    fb.line_length = line_length;
     const ChannelField fields[] = { format.red, format.green, format.blue, format.transp };
     for (size_t i = 0; i < 4; ++i)
         fb.channels[i][0] = fields[i].offset, fb.channels[i][1] = fields[i].length;

@@ -37,7 +37,7 @@ struct VirtualDevices {
 
 // A framebuffer of this size in this pixel format, with lines of
 // `line_length` bytes (0: a row's).
-FbSettings fb_of_format(uint32_t xres, uint32_t yres, const PixelFormat& format, uint32_t line_length = 0);
+FbSettings fb_of_format(uint32_t width, uint32_t height, const PixelFormat& format, uint32_t line_length = 0);
 
 struct PlayerRun {
     int exit_status = -1; // -1 when the player did not exit normally
