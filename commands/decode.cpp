@@ -33,7 +33,7 @@ Error decode_frame_file(const ViewOptions& options)
     FrameReport report = draw_frame_file(input, geometry, &screen);
     if (report.status == FrameReport::missing || report.status == FrameReport::unreadable
         || report.status == FrameReport::not_regular || report.status == FrameReport::directory)
-        return input_error(report.error);
+        return report.error;
     if (Error error = write_png_rgb(
             options.out, geometry.upright_width(), geometry.upright_height(), upright_rgb(screen, geometry)))
         return error;

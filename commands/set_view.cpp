@@ -94,7 +94,7 @@ Error first_unplayable(const FrameReport& report)
 {
     if (report.status != FrameReport::not_regular)
         return {};
-    return input_error(report.error + ": the player would hang on it or misread it");
+    return input_error(report.error.message + ": the player would hang on it or misread it");
 }
 
 Error sets_to_view(const ViewOptions& options, std::vector<SetToView>* sets)

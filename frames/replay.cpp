@@ -98,7 +98,7 @@ FrameReport draw_frame_file(
             : info.st_mode                    ? FrameReport::not_regular
             : open_error == ENOENT            ? FrameReport::missing
                                               : FrameReport::unreadable;
-        report.error = error.message;
+        report.error = error;
         return report;
     }
     uint32_t mapped = uint32_t(info.st_size);
@@ -118,8 +118,8 @@ FrameReport draw_frame_file(
         }
         if (got < want) {
             report.status = FrameReport::unreadable;
-            report.error
-                = path.string() + ": cannot read: " + (got ? "it got shorter" : std::strerror(errno));
+            report.error = input_error(
+                path.string() + ": cannot read: " + (got ? "it got shorter" : std::strerror(errno)));
             (void)close(fd);
             stop_if_interrupted();
             return report;

@@ -26,7 +26,7 @@ struct FrameReport {
         not_regular, // a FIFO, socket or device: the player would hang on it or misread it
     } status
         = missing;
-    std::string error; // why it could not be read
+    Error error; // why it could not be read
     uint64_t file_bytes = 0;
     uint32_t records = 0; // whole records among the bytes the player maps
     uint32_t drawn_records = 0; // records laid down before a run no longer fitted
