@@ -13,15 +13,13 @@ bool contains_at(const std::string& text, size_t at, const char* word)
 
 } // namespace
 
-namespace {
-
-// Why the SVG may not be drawn, or "".
-std::string outside_reference(std::span<const uint8_t> svg)
+Error svg_stands_alone(std::span<const uint8_t> svg)
 {
     if (svg.size() >= 2 && svg[0] == 0x1f && svg[1] == 0x8b)
-        return "a compressed SVG (SVGZ): give it uncompressed, so that what it refers to can be checked";
+        return input_error(
+            "a compressed SVG (SVGZ): give it uncompressed, so that what it refers to can be checked");
     if (svg.size() >= 2 && ((svg[0] == 0xff && svg[1] == 0xfe) || (svg[0] == 0xfe && svg[1] == 0xff)))
-        return "an SVG in UTF-16: give it in UTF-8, so that what it refers to can be checked";
+        return input_error("an SVG in UTF-16: give it in UTF-8, so that what it refers to can be checked");
     std::string text(svg.begin(), svg.end());
     std::transform(text.begin(), text.end(), text.begin(), [](char c) { return char(std::tolower(c)); });
     auto local = [&](size_t at) {
@@ -42,23 +40,16 @@ std::string outside_reference(std::span<const uint8_t> svg)
         if (equals == std::string::npos || text[equals] != '=')
             continue;
         if (!local(equals + 1))
-            return "refers to a file outside itself (" + quote(at, 60)
-                + "): embed it, as nothing outside the SVG is read";
+            return input_error("refers to a file outside itself (" + quote(at, 60)
+                + "): embed it, as nothing outside the SVG is read");
     }
     for (size_t at = 0; (at = text.find("url(", at)) != std::string::npos; at += 4)
         if (!local(at + 4))
-            return "refers to a file outside itself (" + quote(at, 60)
-                + "): embed it, as nothing outside the SVG is read";
+            return input_error("refers to a file outside itself (" + quote(at, 60)
+                + "): embed it, as nothing outside the SVG is read");
     for (const char* word : { "@import", "<!entity", "xi:include", "<include" })
         if (size_t at = text.find(word); at != std::string::npos)
-            return "uses " + quote(at, std::strlen(word)) + ", which could read outside the SVG: refused";
-    return "";
-}
-
-} // namespace
-
-Error svg_stands_alone(std::span<const uint8_t> svg)
-{
-    std::string outside = outside_reference(svg);
-    return outside.empty() ? Error {} : input_error(outside);
+            return input_error(
+                "uses " + quote(at, std::strlen(word)) + ", which could read outside the SVG: refused");
+    return {};
 }

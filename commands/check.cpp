@@ -9,6 +9,7 @@
 #include "lib/natural_order.h"
 #include "lib/scratch.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace fs = std::filesystem;
@@ -145,7 +146,10 @@ struct SetJudgement {
     };
     std::vector<Row> rows; // by frame, from 1
     std::vector<std::string> strangers;
-    bool all_right = true;
+    bool all_right() const
+    {
+        return std::all_of(rows.begin(), rows.end(), [](const Row& row) { return row.right; });
+    }
 };
 
 SetJudgement judge_set(
@@ -163,7 +167,6 @@ SetJudgement judge_set(
             row.whole_records = frame.status == FrameReport::drawn && frame.drawn_records == frame.records;
             row.right = row.as_intended
                 && (judged.partial && n > 1 ? row.whole_records : frame.covers_exactly(geometry));
-            judged.all_right = judged.all_right && row.right;
             judged.rows.push_back(row);
         });
     judged.strangers = strangers(dir);
@@ -233,12 +236,12 @@ Error print_judgement(const SetJudgement& judged, const fs::path& dir, const Scr
     std::string verdict
         = (judged.partial ? "leaves the screen as intended on " + size : "covers " + size + " exactly")
         + rotation_text(geometry);
-    if (judged.all_right && !judged.mismatches.empty())
+    if (judged.all_right() && !judged.mismatches.empty())
         std::printf("every frame %s, but the set was made for another screen\n",
             (judged.partial ? "draws its records whole" : "covers " + size + " exactly").c_str());
     else
-        std::printf("%s frame %s\n", judged.all_right ? "every" : "not every", verdict.c_str());
-    if (!judged.all_right || !judged.mismatches.empty())
+        std::printf("%s frame %s\n", judged.all_right() ? "every" : "not every", verdict.c_str());
+    if (!judged.all_right() || !judged.mismatches.empty())
         return already_said(ExitStatus::wrong_input);
     return {};
 }

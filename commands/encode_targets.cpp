@@ -86,9 +86,7 @@ Error choose_panel(EncodeJob& job)
 
 Error choose_bundle_panels(EncodeJob& job)
 {
-    const ScreenFlags& flags = job.options.screen;
-    if (!flags.size.empty() || !flags.depth.empty() || !flags.format.empty() || !flags.line_length.empty()
-        || !flags.rotate.empty())
+    if (names_one_panel(job.options.screen))
         return usage_error(
             "--size, --depth, --format, --line-length and --rotate name one panel: give each panel of "
             "a bundle in a file of its own");

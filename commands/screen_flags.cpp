@@ -47,6 +47,12 @@ Error parse_rotation(const std::string& text, uint32_t* degrees)
     return usage_error("rotate '" + text + "': expected 0, 90, 180 or 270 (degrees clockwise)");
 }
 
+bool names_one_panel(const ScreenFlags& flags)
+{
+    return !flags.size.empty() || !flags.depth.empty() || !flags.format.empty() || !flags.line_length.empty()
+        || !flags.rotate.empty();
+}
+
 Error parse_screen_flags(const ScreenFlags& flags, ScreenOverrides* given)
 {
     *given = {};

@@ -8,8 +8,12 @@
 
 // As given; empty when not given.
 struct ScreenFlags {
-    std::string size, depth, format, line_length, panel, rotate;
+    std::string size {}, depth {}, format {}, line_length {}, panel {}, rotate {};
 };
+
+// Whether any flag that names one panel's screen is given: --size, --depth,
+// --format, --line-length or --rotate (not --panel).
+bool names_one_panel(const ScreenFlags& flags);
 
 // The flags parsed and the panel file read; errors name the flag or the file.
 Error parse_screen_flags(const ScreenFlags& flags, ScreenOverrides* given);

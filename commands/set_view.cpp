@@ -103,9 +103,7 @@ Error sets_to_view(const ViewOptions& options, std::vector<SetToView>* sets)
         *sets = { { options, "" } };
         return {};
     }
-    const ScreenFlags& flags = options.screen;
-    if (!flags.size.empty() || !flags.depth.empty() || !flags.format.empty() || !flags.line_length.empty()
-        || !flags.panel.empty() || !flags.rotate.empty())
+    if (names_one_panel(options.screen) || !options.screen.panel.empty())
         return usage_error(options.input + ": a bundle: each set is taken on the panel its "
             + BUNDLE_INDEX_FILE + " gives, so no flag names a screen");
     std::vector<BundleEntry> entries;

@@ -20,10 +20,6 @@ uint32_t dithered_level(uint32_t value, uint32_t levels, float threshold)
     return level <= 0 ? 0 : level >= levels ? levels : uint32_t(level);
 }
 
-} // namespace
-
-namespace {
-
 // Where each colour channel goes in the code, so that the panel reads it back.
 struct CodeField {
     uint32_t bits, shift;
@@ -54,10 +50,6 @@ CodeLayout code_layout(const ScreenGeometry& panel)
     return { BYTE_FIELDS[f.red.offset / 8], BYTE_FIELDS[f.green.offset / 8], BYTE_FIELDS[f.blue.offset / 8],
         0 };
 }
-
-} // namespace
-
-namespace {
 
 // 8-bit pixels of `Channels` channels (a fourth is alpha), `width` a row.
 // A picture of fewer rows than the panel has the background below it.
