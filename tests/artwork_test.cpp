@@ -141,22 +141,43 @@ TEST(Artwork, EachFitPutsThePictureWhereUsersExpect)
     };
     const Case cases[] = {
         // 150x50 centred: background bands of 50 rows above and below.
-        { "wide.png", "contain", 150, 150,
-            { { 75, 0, MAGENTA }, { 75, 49, MAGENTA }, { 75, 50, GREEN }, { 10, 75, RED }, { 140, 75, BLUE },
-                { 75, 99, GREEN }, { 75, 100, MAGENTA }, { 75, 149, MAGENTA } } },
+        { .picture = "wide.png",
+            .fit = "contain",
+            .width = 150,
+            .height = 150,
+            .expect = { { 75, 0, MAGENTA }, { 75, 49, MAGENTA }, { 75, 50, GREEN }, { 10, 75, RED },
+                { 140, 75, BLUE }, { 75, 99, GREEN }, { 75, 100, MAGENTA }, { 75, 149, MAGENTA } } },
         // 450x150, the middle 150 columns kept: the red and blue edges cropped.
-        { "wide.png", "cover", 150, 150, { { 2, 0, GREEN }, { 75, 75, GREEN }, { 147, 149, GREEN } } },
-        { "wide.png", "fill", 150, 150, { { 10, 0, RED }, { 75, 75, GREEN }, { 140, 149, BLUE } } },
+        { .picture = "wide.png",
+            .fit = "cover",
+            .width = 150,
+            .height = 150,
+            .expect = { { 2, 0, GREEN }, { 75, 75, GREEN }, { 147, 149, GREEN } } },
+        { .picture = "wide.png",
+            .fit = "fill",
+            .width = 150,
+            .height = 150,
+            .expect = { { 10, 0, RED }, { 75, 75, GREEN }, { 140, 149, BLUE } } },
         // Pixels as they are: columns 75-224 of the picture, on rows 25-124.
-        { "wide.png", "none", 150, 150,
-            { { 0, 24, MAGENTA }, { 0, 25, RED }, { 24, 75, RED }, { 25, 75, GREEN }, { 124, 124, GREEN },
-                { 125, 75, BLUE }, { 75, 125, MAGENTA } } },
+        { .picture = "wide.png",
+            .fit = "none",
+            .width = 150,
+            .height = 150,
+            .expect = { { 0, 24, MAGENTA }, { 0, 25, RED }, { 24, 75, RED }, { 25, 75, GREEN },
+                { 124, 124, GREEN }, { 125, 75, BLUE }, { 75, 125, MAGENTA } } },
         // Portrait art on a landscape panel: 50x150 in the middle, bands either side.
-        { "tall.png", "contain", 300, 150,
-            { { 124, 75, MAGENTA }, { 125, 75, GREEN }, { 150, 10, RED }, { 150, 140, BLUE },
+        { .picture = "tall.png",
+            .fit = "contain",
+            .width = 300,
+            .height = 150,
+            .expect = { { 124, 75, MAGENTA }, { 125, 75, GREEN }, { 150, 10, RED }, { 150, 140, BLUE },
                 { 174, 75, GREEN }, { 175, 75, MAGENTA } } },
         // Landscape art on a portrait panel, filled: 150 of 300 columns kept.
-        { "wide.png", "cover", 100, 300, { { 50, 0, GREEN }, { 50, 299, GREEN } } },
+        { .picture = "wide.png",
+            .fit = "cover",
+            .width = 100,
+            .height = 300,
+            .expect = { { 50, 0, GREEN }, { 50, 299, GREEN } } },
     };
     for (const Case& c : cases) {
         std::string size = std::to_string(c.width) + "x" + std::to_string(c.height);
@@ -264,9 +285,12 @@ TEST(Artwork, VideoIsSampledAtThePlayersPace)
             std::function<int(int)> colour_of; // frame n to the colour shown, -1 when held
         };
         const Sampling samplings[] = {
-            { {}, [](int n) { return n <= 20 ? (n - 1) / 5 : -1; } }, // every 20 ms from 0
-            { { "--spread" }, [](int n) { return (n - 1) / 10; } }, // 40 over the 400 ms
-            { { "--start", "0.25", "--every", "50" }, [](int n) { return n <= 3 ? 2 + (n > 1) : -1; } },
+            { .flags = {},
+                .colour_of = [](int n) { return n <= 20 ? (n - 1) / 5 : -1; } }, // every 20 ms from 0
+            { .flags = { "--spread" },
+                .colour_of = [](int n) { return (n - 1) / 10; } }, // 40 over the 400 ms
+            { .flags = { "--start", "0.25", "--every", "50" },
+                .colour_of = [](int n) { return n <= 3 ? 2 + (n > 1) : -1; } },
         };
         for (const Sampling& sampling : samplings) {
             std::vector<std::string> encode_args

@@ -770,12 +770,17 @@ TEST_P(BundleBoardTest, EachBoardShowsItsOwnSetFromTheOneBundle)
 }
 
 INSTANTIATE_TEST_SUITE_P(Board, BundleBoardTest,
-    testing::Values(BundleCase { "BundleVexpress16", { Machine::vexpress, "ca9-16" } },
-        BundleCase { "BundleVexpress32RedFirst", { Machine::vexpress, "ca9-32", true } },
-        BundleCase { "BundleVexpress32Xrgb", { Machine::vexpress, "ca9-32" } },
-        BundleCase { "BundleVirt32", { Machine::virt } },
-        BundleCase { "BundleArm64KernelAarch64", VIRT64, Player::aarch64 },
-        BundleCase { "BundleWithoutThisPanel", { Machine::vexpress, "ca9-16" }, Player::armv7, false }),
+    testing::Values(BundleCase { .name = "BundleVexpress16",
+                        .board = { .machine = Machine::vexpress, .tree = "ca9-16" } },
+        BundleCase { .name = "BundleVexpress32RedFirst",
+            .board = { .machine = Machine::vexpress, .tree = "ca9-32", .rgba = true } },
+        BundleCase {
+            .name = "BundleVexpress32Xrgb", .board = { .machine = Machine::vexpress, .tree = "ca9-32" } },
+        BundleCase { .name = "BundleVirt32", .board = { .machine = Machine::virt } },
+        BundleCase { .name = "BundleArm64KernelAarch64", .board = VIRT64, .player = Player::aarch64 },
+        BundleCase { .name = "BundleWithoutThisPanel",
+            .board = { .machine = Machine::vexpress, .tree = "ca9-16" },
+            .has_panel = false }),
     [](const testing::TestParamInfo<BundleCase>& info) { return std::string(info.param.name); });
 
 } // namespace

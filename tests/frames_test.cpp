@@ -118,15 +118,35 @@ TEST(FrameTools, EveryPngColourTypeRoundTripsToRgb565)
         bool grey, alpha;
     };
     const Kind kinds[] = {
-        { "grey8", PNG_COLOR_TYPE_GRAY, 8, true, false },
-        { "grey16", PNG_COLOR_TYPE_GRAY, 16, true, false },
-        { "grey-alpha8", PNG_COLOR_TYPE_GRAY_ALPHA, 8, true, true },
-        { "grey-alpha16", PNG_COLOR_TYPE_GRAY_ALPHA, 16, true, true },
-        { "palette", PNG_COLOR_TYPE_PALETTE, 8, false, true },
-        { "rgb8", PNG_COLOR_TYPE_RGB, 8, false, false },
-        { "rgb16", PNG_COLOR_TYPE_RGB, 16, false, false },
-        { "rgba8", PNG_COLOR_TYPE_RGB_ALPHA, 8, false, true },
-        { "rgba16", PNG_COLOR_TYPE_RGB_ALPHA, 16, false, true },
+        { .name = "grey8", .colour_type = PNG_COLOR_TYPE_GRAY, .depth = 8, .grey = true, .alpha = false },
+        { .name = "grey16", .colour_type = PNG_COLOR_TYPE_GRAY, .depth = 16, .grey = true, .alpha = false },
+        { .name = "grey-alpha8",
+            .colour_type = PNG_COLOR_TYPE_GRAY_ALPHA,
+            .depth = 8,
+            .grey = true,
+            .alpha = true },
+        { .name = "grey-alpha16",
+            .colour_type = PNG_COLOR_TYPE_GRAY_ALPHA,
+            .depth = 16,
+            .grey = true,
+            .alpha = true },
+        { .name = "palette",
+            .colour_type = PNG_COLOR_TYPE_PALETTE,
+            .depth = 8,
+            .grey = false,
+            .alpha = true },
+        { .name = "rgb8", .colour_type = PNG_COLOR_TYPE_RGB, .depth = 8, .grey = false, .alpha = false },
+        { .name = "rgb16", .colour_type = PNG_COLOR_TYPE_RGB, .depth = 16, .grey = false, .alpha = false },
+        { .name = "rgba8",
+            .colour_type = PNG_COLOR_TYPE_RGB_ALPHA,
+            .depth = 8,
+            .grey = false,
+            .alpha = true },
+        { .name = "rgba16",
+            .colour_type = PNG_COLOR_TYPE_RGB_ALPHA,
+            .depth = 16,
+            .grey = false,
+            .alpha = true },
     };
     Scratch scratch;
     for (const Kind& kind : kinds) {
@@ -368,7 +388,9 @@ TEST(Vfb, AScreenNotAsPredictedIsHeldApartUntilThePredictionShowsItAgain)
         for (const Bytes* screen : { &first, &other, &last })
             out.write(reinterpret_cast<const char*>(screen->data()), std::streamsize(screen->size()));
     }
-    const Capture captures[] = { { file, 0, 6 }, { file, 1, 6 }, { file, 2, 6 }, { file, 3, 6 } };
+    const Capture captures[]
+        = { { .file = file, .index = 0, .bytes = 6 }, { .file = file, .index = 1, .bytes = 6 },
+              { .file = file, .index = 2, .bytes = 6 }, { .file = file, .index = 3, .bytes = 6 } };
     PredictedScreen screen(6);
     // Each frame: what the player left (null: nothing drawn), the prediction, and what shows.
     struct Step {
@@ -378,11 +400,24 @@ TEST(Vfb, AScreenNotAsPredictedIsHeldApartUntilThePredictionShowsItAgain)
         Bytes shown;
     };
     const Step steps[] = {
-        { &captures[0], first, true, first }, { &captures[1], last, false, other }, // not as predicted
-        { nullptr, other, true, other }, // the prediction comes to it
-        { nullptr, last, false, other }, // the player draws nothing; the prediction does
-        { &captures[2], last, true, last },
-        { &captures[3], first, false, Bytes(6, 0) }, // a capture that cannot be read
+        { .capture = &captures[0], .prediction = first, .as_predicted = true, .shown = first },
+        { .capture = &captures[1],
+            .prediction = last,
+            .as_predicted = false,
+            .shown = other }, // not as predicted
+        { .capture = nullptr,
+            .prediction = other,
+            .as_predicted = true,
+            .shown = other }, // the prediction comes to it
+        { .capture = nullptr,
+            .prediction = last,
+            .as_predicted = false,
+            .shown = other }, // the player draws nothing; the prediction does
+        { .capture = &captures[2], .prediction = last, .as_predicted = true, .shown = last },
+        { .capture = &captures[3],
+            .prediction = first,
+            .as_predicted = false,
+            .shown = Bytes(6, 0) }, // a capture that cannot be read
     };
     for (const Step& step : steps) {
         screen.leaving(step.capture);

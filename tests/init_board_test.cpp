@@ -275,15 +275,28 @@ TEST_P(InitBoardTest, StartsWhenTheDisplayArrives)
 }
 
 INSTANTIATE_TEST_SUITE_P(Board, InitBoardTest,
-    testing::Values(StartCase { "SystemdUdev", InitSystem::systemd, Start::display_event },
-        StartCase { "SystemdNaiveUnit", InitSystem::systemd, Start::naive },
-        StartCase { "SystemdUdevBundle", InitSystem::systemd, Start::display_event, true },
-        StartCase { "BusyboxMdev", InitSystem::busybox, Start::display_event },
-        StartCase { "BusyboxNaiveStart", InitSystem::busybox, Start::naive },
-        StartCase { "BusyboxMdevBundle", InitSystem::busybox, Start::display_event, true },
+    testing::Values(
+        StartCase { .name = "SystemdUdev", .init = InitSystem::systemd, .start = Start::display_event },
+        StartCase { .name = "SystemdNaiveUnit", .init = InitSystem::systemd, .start = Start::naive },
+        StartCase { .name = "SystemdUdevBundle",
+            .init = InitSystem::systemd,
+            .start = Start::display_event,
+            .bundle = true },
+        StartCase { .name = "BusyboxMdev", .init = InitSystem::busybox, .start = Start::display_event },
+        StartCase { .name = "BusyboxNaiveStart", .init = InitSystem::busybox, .start = Start::naive },
+        StartCase { .name = "BusyboxMdevBundle",
+            .init = InitSystem::busybox,
+            .start = Start::display_event,
+            .bundle = true },
         // Kernels without fbdev emulation: the card's arrival starts pelimora-kms.
-        StartCase { "SystemdUdevKms", InitSystem::systemd, Start::display_event, false, true },
-        StartCase { "BusyboxMdevKms", InitSystem::busybox, Start::display_event, false, true }),
+        StartCase { .name = "SystemdUdevKms",
+            .init = InitSystem::systemd,
+            .start = Start::display_event,
+            .kms = true },
+        StartCase { .name = "BusyboxMdevKms",
+            .init = InitSystem::busybox,
+            .start = Start::display_event,
+            .kms = true }),
     [](const testing::TestParamInfo<StartCase>& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -259,15 +259,24 @@ TEST_P(UnusableScreen, GivesOneMessageAndEndsTheRun)
 }
 
 INSTANTIATE_TEST_SUITE_P(Screen, UnusableScreen,
-    testing::Values(ScreenFailure { "NoDevice", std::nullopt, "", false },
-        ScreenFailure {
-            "ZeroResolution", FbSettings { .xres = 0, .yres = 0, .bits_per_pixel = 16 }, "", true },
-        ScreenFailure {
-            "EightBitDepth", FbSettings { .xres = 64, .yres = 48, .bits_per_pixel = 8 }, "", false },
-        ScreenFailure {
-            "TwentyFourBitDepth", FbSettings { .xres = 64, .yres = 48, .bits_per_pixel = 24 }, "", false },
-        ScreenFailure { "SizeBeyond32Bits", FbSettings { .xres = 65536, .yres = 65536, .bits_per_pixel = 16 },
-            "", false }),
+    testing::Values(
+        ScreenFailure { .name = "NoDevice", .fb = std::nullopt, .fail = "", .reaches_mmap = false },
+        ScreenFailure { .name = "ZeroResolution",
+            .fb = FbSettings { .xres = 0, .yres = 0, .bits_per_pixel = 16 },
+            .fail = "",
+            .reaches_mmap = true },
+        ScreenFailure { .name = "EightBitDepth",
+            .fb = FbSettings { .xres = 64, .yres = 48, .bits_per_pixel = 8 },
+            .fail = "",
+            .reaches_mmap = false },
+        ScreenFailure { .name = "TwentyFourBitDepth",
+            .fb = FbSettings { .xres = 64, .yres = 48, .bits_per_pixel = 24 },
+            .fail = "",
+            .reaches_mmap = false },
+        ScreenFailure { .name = "SizeBeyond32Bits",
+            .fb = FbSettings { .xres = 65536, .yres = 65536, .bits_per_pixel = 16 },
+            .fail = "",
+            .reaches_mmap = false }),
     [](const testing::TestParamInfo<ScreenFailure>& info) { return std::string(info.param.name); });
 
 // The virtual devices fail closed: no other device is reachable through them.

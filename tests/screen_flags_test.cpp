@@ -10,7 +10,9 @@ namespace {
 TEST(ScreenFlags, EachFlagIsParsedOnceAndNamedWhenBad)
 {
     ScreenOverrides given;
-    ASSERT_OK(parse_screen_flags({ "640X480", "32", "xbgr8888", "2560", "", "270" }, &given));
+    ASSERT_OK(parse_screen_flags(
+        { .size = "640X480", .depth = "32", .format = "xbgr8888", .line_length = "2560", .rotate = "270" },
+        &given));
     EXPECT_EQ(given.flags.width, 640u);
     EXPECT_EQ(given.flags.height, 480u);
     EXPECT_EQ(given.flags.bits_per_pixel, 32u);
@@ -19,12 +21,12 @@ TEST(ScreenFlags, EachFlagIsParsedOnceAndNamedWhenBad)
     EXPECT_EQ(given.flags.rotate, 270u);
     EXPECT_TRUE(given.rotate_given);
     const std::pair<ScreenFlags, std::string> bad[] = {
-        { { "640x", "", "", "", "", "" }, "screen size '640x'" },
-        { { "", "24", "", "", "", "" }, "depth '24'" },
-        { { "", "", "RGB888", "", "", "" }, "--format 'RGB888'" },
-        { { "", "", "", "0x100", "", "" }, "--line-length '0x100'" },
-        { { "", "", "", "", "", "45" }, "--rotate '45'" },
-        { { "", "", "", "", "/nonexistent/panel.json", "" }, "/nonexistent/panel.json" },
+        { { .size = "640x" }, "screen size '640x'" },
+        { { .depth = "24" }, "depth '24'" },
+        { { .format = "RGB888" }, "--format 'RGB888'" },
+        { { .line_length = "0x100" }, "--line-length '0x100'" },
+        { { .rotate = "45" }, "--rotate '45'" },
+        { { .panel = "/nonexistent/panel.json" }, "/nonexistent/panel.json" },
     };
     for (const auto& [flags, message] : bad) {
         Error error = parse_screen_flags(flags, &given);
